@@ -1,0 +1,50 @@
+# Set-up and build entry points. `make run` and `make test` do everything from a
+# fresh Debian 12 machine: packages, the Lua source, configure, build, run.
+NPROC := $(shell nproc)
+CMAKE_GEN := -G Ninja
+ASAN_DIR := build/asan
+RELEASE_DIR := build/release
+FUZZ_DIR := build/fuzz
+
+.PHONY: all deps test release run bench bench-vm fuzz fuzz-smoke clean
+
+all: release
+
+deps:
+	@tools/install-deps
+	@third_party/lua/fetch
+
+$(ASAN_DIR)/build.ninja: | deps
+	cmake -S . -B $(ASAN_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQUILLMAR_SANITIZE=ON
+
+$(RELEASE_DIR)/build.ninja: | deps
+	cmake -S . -B $(RELEASE_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DQUILLMAR_BENCH=ON
+
+test: deps $(ASAN_DIR)/build.ninja
+	cmake --build $(ASAN_DIR) -j $(NPROC)
+	cd $(ASAN_DIR) && ctest --output-on-failure -j $(NPROC)
+
+release: deps $(RELEASE_DIR)/build.ninja
+	cmake --build $(RELEASE_DIR) -j $(NPROC)
+
+run: release
+	@echo "quillmar: the host program is not built yet; qlua runs single scripts:"
+	@echo "  $(RELEASE_DIR)/tools/qlua FILE"
+
+bench: release
+	@for b in $(RELEASE_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
+
+bench-vm: release
+	$(RELEASE_DIR)/bench/bench_vm
+
+fuzz: deps
+	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQUILLMAR_FUZZ=ON
+	cmake --build $(FUZZ_DIR) -j $(NPROC)
+
+# Each fuzz target over its seed corpus, then briefly on its own (CI).
+fuzz-smoke: fuzz
+	@tools/fuzz-smoke $(FUZZ_DIR)
+
+clean:
+	rm -rf build/asan build/release build/fuzz

@@ -1,0 +1,16 @@
+# Compiler flags shared by every target.
+
+# Floating point must give the same bits everywhere: no contraction into FMA,
+# never -ffast-math.
+add_compile_options(-ffp-contract=off -fno-fast-math -Wall -Wextra -Wno-unused-parameter)
+
+if(QUILLMAR_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(QUILLMAR_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
