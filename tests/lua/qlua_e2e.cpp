@@ -142,3 +142,18 @@ TEST(Qlua, LongRunningScriptsCompleteAcrossManyBudgetYields) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "2000001000000\t1\t2\t3\n");
 }
+
+TEST(Qlua, AnErrorOutsideProtectedCodeIsLoggedAndExitsWithOne) {
+    // the error object's __tostring raises while the tool reports the error,
+    // outside any protected call: the panic handler takes over
+    ToolRun r = run_qlua("error(setmetatable({}, {__tostring = function() error('inner') end}))\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "PANIC: unprotected error in call to Lua API (")) << r.err;
+    EXPECT_TRUE(contains(r.err, "script.lua:1: inner")) << r.err;
+}
+
+TEST(Qlua, IsBuiltDirectlyInTheToolsFolder) {
+    // scripts and the benchmarks call it as <build>/tools/qlua
+    std::string path = QLUA_PATH;
+    EXPECT_TRUE(path.size() > 11 && path.compare(path.size() - 11, 11, "/tools/qlua") == 0) << path;
+}
