@@ -22,12 +22,21 @@ struct Measured {
     std::string error;    // the call's error message, "" when it returned
 };
 
+// A length of -5, from C so that taking it runs no instruction.
+int length_minus_five(lua_State *L) {
+    lua_pushinteger(L, -5);
+    return 1;
+}
+
 // Runs `setup`, evaluates `call` into a function and its arguments, then calls
 // that function directly from C: no instruction runs inside the measured span,
-// so the difference of cpu_cycles is the function's own charge.
+// so the difference of cpu_cycles is the function's own charge. The global
+// `length_minus_five` is a C function usable as __len.
 Measured measure(LuaHarness &h, const char *setup, const char *call) {
     Measured m;
     lua_State *L = h.L();
+    lua_pushcfunction(L, length_minus_five);
+    lua_setglobal(L, "length_minus_five");
     RunResult r = h.run(setup);
     if (r.status != LUA_OK) {
         m.error = "setup: " + r.error;
@@ -78,7 +87,7 @@ const ChargeCase kCharges[] = {
     {kFill10, "return table.unpack, t, 5, 3", 0, nullptr, nullptr},
     {"t = {}", "return table.unpack, t", 0, nullptr, nullptr},
     // a length below zero from __len makes a negative count, clamped to 0
-    {"t = setmetatable({}, {__len = function() return -5 end})", "return table.insert, t, 1, 'x'",
+    {"t = setmetatable({}, {__len = length_minus_five})", "return table.insert, t, 1, 'x'",
      1, nullptr, nullptr},
     // the other table functions charge nothing
     {kFill10, "return table.concat, t, ','", 0, nullptr, nullptr},
