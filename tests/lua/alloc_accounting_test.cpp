@@ -323,7 +323,9 @@ TEST(AllocAccounting, AShrinkThatFailsIsNotRetried) {
     ASSERT_EQ(s.rec.refusals, 1) << describe(calls);
     EXPECT_EQ(s.rec.final_refusals, 0);
     for (const AllocCall &c : calls) {
-        if (!c.granted) EXPECT_LT(c.nsize, c.osize) << "the refused request is a shrink";
+        if (!c.granted) {
+            EXPECT_LT(c.nsize, c.osize) << "the refused request is a shrink";
+        }
     }
 }
 
