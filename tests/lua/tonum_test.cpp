@@ -37,7 +37,8 @@ void check_cases(const TonumCase *cases, size_t n) {
         EXPECT_EQ(describe_tonum(cases[i].args), cases[i].expected) << "tonum(" << cases[i].args << ")";
 }
 
-// True when the string-to-number conversion reads binary numerals.
+// True when the string-to-number conversion reads binary numerals. The binary
+// cases below skip (and say so) on a tree whose conversion does not have them.
 bool binary_numerals_supported() {
     LuaHarness h;
     return lua_stringtonumber(h.L(), "0b101") != 0;
