@@ -77,8 +77,13 @@ bool room_at(buffer_rec *b, int64_t pos, int64_t n) {
 // refused.
 int64_t write_bytes(buffer_rec *b, const void *src, int64_t n) {
     if (!b) return 0;
+    // Bytes of b itself stay valid across the growth by their offset.
+    const auto *s = static_cast<const uint8_t *>(src);
+    const bool own = s >= b->data && s < b->data + b->capacity;
+    const size_t offset = own ? static_cast<size_t>(s - b->data) : 0;
     if (!buffer_room_at_cursor(b, n)) return 0;
-    if (n > 0) memcpy(b->data + b->cursor, src, static_cast<size_t>(n));
+    if (own) s = b->data + offset;
+    if (n > 0) memmove(b->data + b->cursor, s, static_cast<size_t>(n));
     buffer_advance(b, n);
     return n;
 }

@@ -123,6 +123,18 @@ TEST(Buffer, WriteOfAProductBelowOneWritesNothingAndReturnsTheProduct) {
     destroy_buffer(b);
 }
 
+TEST(Buffer, WritingABufferOntoItselfSurvivesTheGrowth) {
+    // Its own bytes used to be read from the block the growth had freed.
+    buffer_rec *b = create_buffer_from_str("abc");  // capacity 5
+    EXPECT_EQ(bwrite(b->data, 1, 3, b), 3);
+    EXPECT_EQ(b->capacity, 14u);
+    EXPECT_EQ(contents(b), "abcabc");
+    b->cursor = 1;
+    EXPECT_EQ(bwrite(b->data + 2, 1, 4, b), 4);  // overlapping
+    EXPECT_EQ(contents(b), "acabcc");
+    destroy_buffer(b);
+}
+
 TEST(Buffer, WritesIntegersInBothByteOrders) {
     buffer_rec *b = create_buffer_2(0, 't');
     bwrite_uint16(0x0102, b);
