@@ -51,7 +51,7 @@ buffer_rec *new_buffer(uint64_t capacity, int32_t tag) {
 }
 
 // Room for n bytes at 'pos' (cursor or length); see buffer_room_at_cursor.
-bool room_at(buffer_rec *b, int64_t pos, int64_t n) {
+bool room_at(buffer_rec *b, int64_t pos, int64_t n, const uint8_t **src) {
     assert(pos >= 0 && n >= 0);
     if (pos < 0 || n < 0 || n > BUFFER_MAX_LENGTH - pos) {
         refuse();
@@ -61,6 +61,11 @@ bool room_at(buffer_rec *b, int64_t pos, int64_t n) {
     if (b->capacity >= need) return true;
     const uint64_t old = b->capacity;
     const uint64_t capacity = 2 * need;
+    // Bytes of b itself about to be written stay valid by their offset.
+    const uintptr_t at = src ? reinterpret_cast<uintptr_t>(*src) : 0;
+    const uintptr_t base = reinterpret_cast<uintptr_t>(b->data);
+    const bool own = at >= base && at - base < old;
+    const size_t offset = own ? static_cast<size_t>(at - base) : 0;
     auto *data = static_cast<uint8_t *>(realloc(b->data, capacity));
     if (!data) {
         refuse();
@@ -69,6 +74,7 @@ bool room_at(buffer_rec *b, int64_t pos, int64_t n) {
     memset(data + old, 0, capacity - old);
     b->data = data;
     b->capacity = capacity;
+    if (own) *src = data + offset;
     total_buffer_allocation.fetch_add(capacity - old, relaxed);
     return true;
 }
@@ -77,12 +83,8 @@ bool room_at(buffer_rec *b, int64_t pos, int64_t n) {
 // refused.
 int64_t write_bytes(buffer_rec *b, const void *src, int64_t n) {
     if (!b) return 0;
-    // Bytes of b itself stay valid across the growth by their offset.
     const auto *s = static_cast<const uint8_t *>(src);
-    const bool own = s >= b->data && s < b->data + b->capacity;
-    const size_t offset = own ? static_cast<size_t>(s - b->data) : 0;
-    if (!buffer_room_at_cursor(b, n)) return 0;
-    if (own) s = b->data + offset;
+    if (!buffer_room_at_cursor(b, n, &s)) return 0;
     if (n > 0) memmove(b->data + b->cursor, s, static_cast<size_t>(n));
     buffer_advance(b, n);
     return n;
@@ -95,10 +97,12 @@ bool can_read(const buffer_rec *b, int64_t n) {
 
 }  // namespace
 
-bool buffer_room_at_cursor(buffer_rec *b, int64_t n) { return room_at(b, b->cursor, n); }
+bool buffer_room_at_cursor(buffer_rec *b, int64_t n, const uint8_t **src) {
+    return room_at(b, b->cursor, n, src);
+}
 
-bool buffer_room_at_end(buffer_rec *b, int64_t n) {
-    if (!room_at(b, b->length, n)) return false;
+bool buffer_room_at_end(buffer_rec *b, int64_t n, const uint8_t **src) {
+    if (!room_at(b, b->length, n, src)) return false;
     b->cursor = b->length;
     return true;
 }
@@ -171,7 +175,7 @@ void destroy_buffer(buffer_rec *b) {
 int ballocate(buffer_rec *b, int64_t n) {
     if (!b || n < 0) return 0;
     // The growth rule at position 0: need = n + 1.
-    room_at(b, 0, n);
+    room_at(b, 0, n, nullptr);
     return 0;
 }
 
@@ -242,8 +246,9 @@ int64_t bappend_str(buffer_rec *b, const char *s) {
         refuse();
         return 0;
     }
-    if (!buffer_room_at_end(b, static_cast<int64_t>(len))) return 0;
-    memcpy(b->data + b->cursor, s, len);
+    const auto *text = reinterpret_cast<const uint8_t *>(s);
+    if (!buffer_room_at_end(b, static_cast<int64_t>(len), &text)) return 0;
+    memmove(b->data + b->cursor, text, len);
     buffer_advance(b, static_cast<int64_t>(len));
     b->data[b->length] = 0;
     return static_cast<int64_t>(len);

@@ -133,7 +133,7 @@ int64_t bappend_str_escaped(buffer_rec *b, const char *text) {
     const size_t len = strlen(text);
     int64_t size = 0;
     for (size_t i = 0; i < len; i++) size += decimal_escaped(in[i]) ? 4 : 1;
-    if (!buffer_room_at_end(b, size)) return 0;
+    if (!buffer_room_at_end(b, size, &in)) return 0;
     uint8_t *out = b->data + b->cursor;
     for (size_t i = 0; i < len; i++) {
         if (decimal_escaped(in[i]))
@@ -151,7 +151,7 @@ int64_t bwrite_escaped_string(const void *bytes, buffer_rec *b, int64_t n) {
     const auto *in = static_cast<const uint8_t *>(bytes);
     int64_t size = 0;
     for (int64_t i = 0; i < n; i++) size += pod_escape_size(in[i]);
-    if (!buffer_room_at_end(b, size)) return 0;
+    if (!buffer_room_at_end(b, size, &in)) return 0;
     uint8_t *out = b->data + b->cursor;
     for (int64_t i = 0; i < n; i++) {
         const uint8_t c = in[i];

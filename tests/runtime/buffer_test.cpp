@@ -133,6 +133,13 @@ TEST(Buffer, WritingABufferOntoItselfSurvivesTheGrowth) {
     EXPECT_EQ(bwrite(b->data + 2, 1, 4, b), 4);  // overlapping
     EXPECT_EQ(contents(b), "acabcc");
     destroy_buffer(b);
+
+    b = create_buffer_from_str("q\"");
+    EXPECT_EQ(bappend_str(b, to_cstr(b)), 2);
+    EXPECT_EQ(bappend_str_escaped(b, to_cstr(b)), 10);
+    EXPECT_EQ(bwrite_escaped_string(b->data, b, 2), 3);
+    EXPECT_EQ(contents(b), "q\"q\"q\\034q\\034q\\\"");
+    destroy_buffer(b);
 }
 
 TEST(Buffer, WritesIntegersInBothByteOrders) {
