@@ -26,6 +26,30 @@ constexpr std::array<uint8_t, 256> kDecoding = make_decoding_table();
 
 inline uint8_t value_of(char c) { return kDecoding[static_cast<uint8_t>(c)]; }
 
+// A group of four characters as one little-endian word of its three bytes:
+// each table places its character's six bits; a byte outside the alphabet
+// sets bit 24 instead.
+inline constexpr uint32_t kBadGroup = 0x01000000;
+struct group_tables {
+    uint32_t d[4][256];
+};
+constexpr group_tables make_group_tables() {
+    group_tables t{};
+    for (int c = 0; c < 256; c++) {
+        const uint32_t v = kDecoding[c];
+        if (v == 0xFF) {
+            for (auto &d : t.d) d[c] = kBadGroup;
+            continue;
+        }
+        t.d[0][c] = v << 2;
+        t.d[1][c] = v >> 4 | (v & 0x0F) << 12;
+        t.d[2][c] = (v >> 2) << 8 | (v & 0x03) << 22;
+        t.d[3][c] = v << 16;
+    }
+    return t;
+}
+constexpr group_tables kGroups = make_group_tables();
+
 // Two characters for each 12-bit value, so a group of three bytes costs two
 // lookups.
 constexpr std::array<char, 8192> make_pair_table() {
@@ -174,13 +198,14 @@ int64_t base64_decode_block(const char *in, int64_t length, uint8_t *out,
                 // Whole groups of four alphabet characters; anything else
                 // goes through the character steps below.
                 while (end - p >= 4) {
-                    const uint8_t a = value_of(p[0]), b = value_of(p[1]);
-                    const uint8_t c = value_of(p[2]), d = value_of(p[3]);
-                    if ((a | b | c | d) & 0xC0) break;
-                    const uint32_t g = uint32_t{a} << 18 | uint32_t{b} << 12 | uint32_t{c} << 6 | d;
-                    o[0] = static_cast<uint8_t>(g >> 16);
+                    const uint32_t g = kGroups.d[0][static_cast<uint8_t>(p[0])] |
+                                       kGroups.d[1][static_cast<uint8_t>(p[1])] |
+                                       kGroups.d[2][static_cast<uint8_t>(p[2])] |
+                                       kGroups.d[3][static_cast<uint8_t>(p[3])];
+                    if (g & kBadGroup) break;
+                    o[0] = static_cast<uint8_t>(g);
                     o[1] = static_cast<uint8_t>(g >> 8);
-                    o[2] = static_cast<uint8_t>(g);
+                    o[2] = static_cast<uint8_t>(g >> 16);
                     o += 3;
                     p += 4;
                 }
