@@ -296,7 +296,7 @@ buffer_rec *encode_host_text(const char *text) {
     if (!text) return nullptr;
     const size_t len = strlen(text);
     if (len > BUFFER_MAX_LENGTH / 7) return nullptr;  // the longest result must fit a buffer
-    buffer_rec *out = create_buffer_2(static_cast<int32_t>(len * 3 / 2 + 1), 'i');
+    buffer_rec *out = create_buffer_2(static_cast<int32_t>(len * 3 / 2), 'i');
     if (!out) return nullptr;
     for (const uint8_t *p = reinterpret_cast<const uint8_t *>(text); *p; p++) {
         const utf8_seq &s = kEncoding[*p];
