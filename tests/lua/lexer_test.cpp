@@ -211,3 +211,14 @@ TEST(LuaLexer, NamesAreAsciiOnly) {
     LuaHarness h;
     EXPECT_EQ(h.compile("local \xC3\xA9 = 1"), "test:1: <name> expected near '<\\195>'");
 }
+
+TEST(LuaLexer, OnlyZeroAndOneAreBinaryDigitsAndHighBytesHaveNoClass) {
+    for (int c = 0; c < 256; c++) {
+        EXPECT_EQ(lisbdigit(c) != 0, c == '0' || c == '1') << c;
+        if (c >= 0x80) EXPECT_EQ(luai_ctype_[c + 1], 0) << c;
+    }
+    EXPECT_EQ(luai_ctype_['0' + 1], 0x36);
+    EXPECT_EQ(luai_ctype_['1' + 1], 0x36);
+    EXPECT_EQ(luai_ctype_['2' + 1], 0x16);
+    EXPECT_FALSE(lisbdigit(EOZ));
+}

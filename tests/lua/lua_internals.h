@@ -7,6 +7,7 @@
 #include <vector>
 
 extern "C" {
+#include "lctype.h"
 #include "ldo.h"
 #include "lfunc.h"
 #include "lgc.h"
