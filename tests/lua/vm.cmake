@@ -7,3 +7,7 @@ foreach(name vm_budget_test vm_ops_test vm_forced_yield_test)
     target_link_libraries(lua_${name} PRIVATE lua_vm_probe)
   endif()
 endforeach()
+if(TARGET lua_vm_forced_yield_test)
+  target_compile_definitions(lua_vm_forced_yield_test PRIVATE
+    VM_CORPUS_DIR="${CMAKE_CURRENT_LIST_DIR}/forced_yield")
+endif()
