@@ -1,0 +1,17 @@
+// Saturating double-to-integer conversion.
+#include "saturate.h"
+
+int64_t saturate_double_to_i64(double v) {
+    if (v != v) return 0;
+    // 2^63 is exactly representable; anything at or above it saturates.
+    if (v >= 9223372036854775808.0) return INT64_MAX;
+    if (v <= -9223372036854775808.0) return INT64_MIN;
+    return static_cast<int64_t>(v);
+}
+
+int32_t saturate_double_to_i32(double v) {
+    if (v != v) return 0;
+    if (v >= 2147483647.0) return INT32_MAX;
+    if (v <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(v);
+}

@@ -1,0 +1,24 @@
+/*
+** The one conversion of untrusted doubles to integers: saturating, with NaN
+** giving 0, so no value of a script can reach an undefined conversion.
+*/
+#ifndef QUILLMAR_RUNTIME_SATURATE_H
+#define QUILLMAR_RUNTIME_SATURATE_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Truncates toward zero; NaN gives 0, values beyond the range the nearest bound. */
+int64_t saturate_double_to_i64(double v);
+
+/* As saturate_double_to_i64, within the 32-bit range. */
+int32_t saturate_double_to_i32(double v);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
