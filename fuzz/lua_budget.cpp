@@ -19,7 +19,13 @@ extern "C" {
 namespace {
 
 // Cycles the reference run may use before the input is skipped.
-inline constexpr int32_t kCycleCap = 300000;
+inline constexpr int32_t kCycleCap = 200000;
+// Resumes the budgeted run may make before the input is skipped. A budget
+// yield deep in nested coroutines costs a resume at every level above it, so
+// tiny budgets multiply the resumes by the nesting.
+inline constexpr int kMaxResumes = 300000;
+// Nesting of coroutines in the generated code.
+inline constexpr int kMaxCoroutineDepth = 2;
 // Nesting limits of the generated code.
 inline constexpr int kMaxBlockDepth = 3;
 inline constexpr int kMaxExprDepth = 3;
@@ -178,6 +184,7 @@ class ScriptGen {
             return "do local ok, e = pcall(function()\n" + block(depth + 1) + " error(" + expr(0) +
                    ") end) out(ok, e) end";
         case 10: {
+            if (in_co_ >= kMaxCoroutineDepth) return "out(" + expr(0) + ")";
             in_co_++;
             std::string body = block(depth + 1);
             in_co_--;
@@ -211,7 +218,8 @@ class ScriptGen {
 };
 
 struct Outcome {
-    bool over_cap = false;  // the reference run needed more cycles than the cap
+    bool over_cap = false;  // the reference run needed more cycles than the cap,
+                            // or the budgeted run more resumes
     int status = LUA_OK;
     std::string output;
     std::string error;
@@ -255,6 +263,7 @@ Outcome run(const std::string &src, int32_t budget) {
         abort();
     }
     int status;
+    int resumes = 0;
     do {
         cpu_superyielding = 0;
         if (budget < 0) {
@@ -268,7 +277,7 @@ Outcome run(const std::string &src, int32_t budget) {
         status = lua_resume(L, nullptr, 0, &nres);
         if (status == LUA_YIELD) {
             lua_pop(L, nres);
-            if (budget == 0) {
+            if (budget == 0 || ++resumes > kMaxResumes) {
                 o.over_cap = true;
                 break;
             }
@@ -294,6 +303,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Outcome reference = run(src, 0);
     if (reference.over_cap) return 0;
     Outcome budgeted = run(src, budget);
+    if (budgeted.over_cap) return 0;
     if (budgeted.status != reference.status || budgeted.output != reference.output ||
         budgeted.error != reference.error) {
         fprintf(stderr,
