@@ -267,6 +267,27 @@ TEST(FloatDivision, KeepsItsInfinitiesAndNaN) {
 }
 
 // ---------------------------------------------------------------------------
+// Concatenation
+
+// Regression: after a __concat metamethod, the interpreter set the stack top
+// from a pointer taken before the call; when the call had reallocated the
+// stack, the top pointed into the freed stack (found by the budget fuzzer).
+TEST(Concat, AMetamethodThatGrowsTheStackLeavesAValidTop) {
+    LuaHarness h;
+    RunResult r = h.run(
+        "local o = setmetatable({}, {__concat = function(x, y) return tostring(1) end})\n"
+        "local function deep(n)\n"
+        "  if n == 0 then return o .. o .. 0.5 end\n"
+        "  return (deep(n - 1))\n"
+        "end\n"
+        "local all = {}\n"
+        "for n = 0, 300 do all[rawlen(all) + 1] = deep(n) end\n"
+        "print(rawlen(all), all[1], all[301])");
+    ASSERT_EQ(r.status, LUA_OK) << r.error;
+    EXPECT_EQ(r.output, "301\t1\t1\n");
+}
+
+// ---------------------------------------------------------------------------
 // Opcode table and dispatch
 
 TEST(OpcodeTable, HasThePeekOpcodesAfterNotAndTheRestShiftedByFour) {
