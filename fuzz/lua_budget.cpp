@@ -233,6 +233,12 @@ void *fuzz_alloc(void *, void *ptr, size_t, size_t nsize, int, size_t) {
     return realloc(ptr, nsize);
 }
 
+// Count hook of the reference run: code that cannot yield never meets the
+// budget test's yield, so the cap is also enforced here.
+void cap_hook(lua_State *L, lua_Debug *) {
+    if (cpu_cycles > kCycleCap) luaL_error(L, "over the fuzzer's cycle cap");
+}
+
 int capture_print(lua_State *L) {
     auto *out = static_cast<std::string *>(lua_touserdata(L, lua_upvalueindex(1)));
     int n = lua_gettop(L);
@@ -262,6 +268,7 @@ Outcome run(const std::string &src, int32_t budget) {
                 src.c_str());
         abort();
     }
+    if (budget == 0) lua_sethook(L, cap_hook, LUA_MASKCOUNT, 1000);
     int status;
     int resumes = 0;
     do {
@@ -283,6 +290,7 @@ Outcome run(const std::string &src, int32_t budget) {
             }
         }
     } while (status == LUA_YIELD);
+    if (budget == 0 && cpu_cycles > kCycleCap) o.over_cap = true;
     o.status = status;
     if (status != LUA_OK && status != LUA_YIELD) {
         const char *m = lua_tostring(L, -1);
