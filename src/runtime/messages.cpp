@@ -1,136 +1,116 @@
-// Inboxes, and the error, notification and drop events sent to process 3.
+// Inboxes, and the error and notification events sent to process 3.
 #include "messages.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 
+#include "buffer.h"
 #include "host.h"
 #include "runtime_log.h"
 
 namespace {
 
+inline constexpr int32_t EVENT_CAPACITY = 1024;       // initial room of an event text
+inline constexpr int32_t READ_BUFFER_CAPACITY = 4096; // initial room of rpm_buffer
+
+// Receives popped messages when the caller gives no buffer; kept for the run.
+buffer_rec *rpm_buffer = nullptr;
+
 // Moves the unread bytes to the front once the read offset has passed half
 // the length, so draining a long inbox stays linear.
-void compact(inbox_rec *box) {
-    if (box->read == 0 || box->read * 2 <= box->length) return;
-    int64_t unread = box->length - box->read;
-    std::memmove(box->data, box->data + box->read, static_cast<size_t>(unread));
+void compact(process_rec *rec) {
+    buffer_rec *box = rec->message_queue;
+    int32_t read = rec->message_read;
+    if (read == 0 || int64_t{read} * 2 <= box->length) return;
+    int32_t unread = box->length - read;
+    std::memmove(box->data, box->data + read, static_cast<size_t>(unread));
     box->length = unread;
-    box->read = 0;
+    box->cursor = unread;
+    rec->message_read = 0;
 }
 
-// Appends n bytes and a NUL; false when the host has no memory.
-bool append(inbox_rec *box, const char *text, int64_t n) {
-    compact(box);
-    int64_t need = box->length + n + 1;
-    if (need > box->capacity) {
-        int64_t cap = std::max<int64_t>(need, box->capacity * 2);
-        char *data = static_cast<char *>(std::realloc(box->data, static_cast<size_t>(cap)));
-        if (!data) return false;
-        box->data = data;
-        box->capacity = cap;
-    }
-    std::memcpy(box->data + box->length, text, static_cast<size_t>(n));
-    box->data[box->length + n] = 0;
-    box->length = need;
-    return true;
+// Appends n bytes of 'text' and a NUL to rec's inbox, within the cap.
+int32_t append(process_rec *rec, const uint8_t *text, int64_t n) {
+    if (!rec || !rec->message_queue || !text) return 0;
+    if (inbox_unread_bytes(rec) > INBOX_CAP) return 0;
+    compact(rec);
+    buffer_rec *box = rec->message_queue;
+    box->cursor = box->length;
+    if (n > 0 && bwrite(text, 1, n, box) != n) return 0;
+    if (!bwrite_uint8(0, box)) return 0;
+    return static_cast<int32_t>(n + 1);
 }
 
-// 'text' with control bytes, bytes from 128, backslash and double quote as a
-// backslash and three decimal digits, as the pod reader reads them back.
-std::string escaped(const char *text) {
-    std::string out;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; p++) {
-        unsigned char c = *p;
-        if (c < 32 || c >= 128 || c == '\\' || c == '"') {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\%03d", c);
-            out += esc;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
+// An event text: head, the escaped content, tail; sent to process 3.
+void send_event(const char *head, const char *content, const char *tail) {
+    buffer_rec *b = create_buffer_2(EVENT_CAPACITY, 'r');
+    if (!b) return;
+    bappend_str(b, head);
+    bappend_str_escaped(b, content);
+    bappend_str(b, tail);
+    send_process_message(get_process(WM_PID), b);
+    destroy_buffer(b);
 }
 
 }  // namespace
 
-/* ---- inboxes ---- */
-
-inbox_rec *create_inbox(void) {
-    auto *box = static_cast<inbox_rec *>(std::calloc(1, sizeof(inbox_rec)));
-    if (!box) return nullptr;
-    box->data = static_cast<char *>(std::malloc(INBOX_INITIAL_CAPACITY));
-    if (!box->data) {
-        std::free(box);
-        return nullptr;
-    }
-    box->capacity = INBOX_INITIAL_CAPACITY;
-    return box;
-}
-
-void destroy_inbox(inbox_rec *box) {
-    if (!box) return;
-    std::free(box->data);
-    std::free(box);
-}
-
 int64_t inbox_unread_bytes(const process_rec *rec) {
     if (!rec || !rec->message_queue) return 0;
-    return rec->message_queue->length - rec->message_queue->read;
+    return rec->message_queue->length - rec->message_read;
 }
 
 /* ---- messages in (text -> inbox) ---- */
 
-int32_t send_process_message_string(process_rec *rec, const char *text) {
-    if (!rec || !text || !rec->message_queue) return 0;
-    if (inbox_unread_bytes(rec) > INBOX_CAP) return 0;
-    int64_t n = static_cast<int64_t>(std::strlen(text));
-    if (n >= INT32_MAX) return 0;
-    if (!append(rec->message_queue, text, n)) return 0;
-    return static_cast<int32_t>(n + 1);
+int32_t send_process_message(process_rec *rec, buffer_rec *buf) {
+    if (!buf) return 0;
+    const void *nul = std::memchr(buf->data, 0, static_cast<size_t>(buf->length));
+    int64_t n = nul ? static_cast<const uint8_t *>(nul) - buf->data : buf->length;
+    return append(rec, buf->data, n);
 }
 
-/* ---- messages out (inbox -> text) ---- */
+int32_t send_process_message_string(process_rec *rec, const char *text) {
+    if (!text) return 0;
+    return append(rec, reinterpret_cast<const uint8_t *>(text),
+                  static_cast<int64_t>(std::strlen(text)));
+}
 
-int64_t pop_process_message(process_rec *rec, const char **text) {
-    if (!rec || !rec->message_queue) return -1;
-    inbox_rec *box = rec->message_queue;
-    compact(box);
-    if (box->read >= box->length) return -1;
-    const char *start = box->data + box->read;
-    int64_t left = box->length - box->read;
+/* ---- messages out (inbox -> buffer) ---- */
+
+buffer_rec *read_process_message(process_rec *rec, buffer_rec *out) {
+    if (!rec || !rec->message_queue) return nullptr;
+    compact(rec);
+    buffer_rec *box = rec->message_queue;
+    if (rec->message_read >= box->length) return nullptr;
+    if (!out) {
+        if (!rpm_buffer) rpm_buffer = create_buffer_2(READ_BUFFER_CAPACITY, 'r');
+        if (!rpm_buffer) return nullptr;
+        bclear(rpm_buffer);
+        out = rpm_buffer;
+    }
+    const uint8_t *start = box->data + rec->message_read;
+    int32_t left = box->length - rec->message_read;
     const void *nul = std::memchr(start, 0, static_cast<size_t>(left));
-    int64_t n = nul ? static_cast<const char *>(nul) - start : left;
-    box->read += nul ? n + 1 : n;
-    if (box->read >= box->length) box->read = box->length;
-    *text = start;
-    return n;
+    int32_t n = nul ? static_cast<int32_t>(static_cast<const uint8_t *>(nul) - start) : left;
+    bwrite(start, 1, n, out);
+    bwrite_uint8(0, out);
+    rec->message_read += nul ? n + 1 : n;
+    return out;
 }
 
 /* ---- events ---- */
 
 int report_error(const char *text) {
     const char *content = text ? text : "unknown error";
-    {
-        std::string event = "{event=\"report_error\",content=\"" + escaped(content);
-        char tail[128];
-        std::snprintf(tail, sizeof tail, "\",_from=%lld,_sent_t=%lld,_flags=%d}",
-                      static_cast<long long>(cproc ? cproc->id : 0),
-                      static_cast<long long>(os_get_time()), cproc ? cproc->is_system : 0);
-        event += tail;
-        send_process_message_string(get_process(WM_PID), event.c_str());
-    }
+    char tail[128];
+    std::snprintf(tail, sizeof tail, "\",_from=%lld,_sent_t=%lld,_flags=%d}",
+                  static_cast<long long>(cproc ? cproc->id : 0),
+                  static_cast<long long>(os_get_time()), cproc ? cproc->is_system : 0);
+    send_event("{event=\"report_error\",content=\"", content, tail);
     runtime_log("SYSTEM ERROR: %s\n", content);
     return 0;
 }
 
 int notify(const char *text) {
-    std::string event =
-        "{event=\"user_notification\",content=\"" + escaped(text ? text : "") + "\"}";
-    send_process_message_string(get_process(WM_PID), event.c_str());
+    send_event("{event=\"user_notification\",content=\"", text ? text : "", "\"}");
     return 0;
 }

@@ -9,36 +9,31 @@
 
 #include "process.h"
 
-/* An inbox: the unread messages are the bytes from its read offset to its
-   length; the space before the offset is reclaimed when the offset passes
-   half the length. */
-struct inbox_rec {
-    char *data;       /* the bytes; owned */
-    int64_t capacity; /* bytes allocated at data */
-    int64_t length;   /* bytes appended and not reclaimed */
-    int64_t read;     /* offset of the oldest unread message */
-};
+struct buffer_rec;
 
-/* An inbox takes a message while it holds at most this many unread bytes. */
+/* An inbox is a byte buffer holding NUL-terminated texts; the unread ones
+   run from the record's message_read to the buffer's length. The space
+   before message_read is reclaimed once it passes half the length.
+   An inbox takes a message while it holds at most this many unread bytes. */
 inline constexpr int64_t INBOX_CAP = 0x1000000;
 inline constexpr int INBOX_INITIAL_CAPACITY = 16384;
-
-/* A new empty inbox; null when the host has no memory for it. */
-inbox_rec *create_inbox(void);
-void destroy_inbox(inbox_rec *box);
 
 /* Unread bytes of rec's inbox (0 without one). */
 int64_t inbox_unread_bytes(const process_rec *rec);
 
-/* Appends 'text' and a NUL to rec's inbox. Returns the bytes appended, or 0
-   for a null rec or text, a process without an inbox, or an inbox over the
-   cap. */
+/* Appends the text of 'buf' (up to its first NUL or its length) and a NUL
+   to rec's inbox. Returns the bytes appended, or 0 for a null rec or buf, a
+   process without an inbox, or an inbox over the cap. */
+int32_t send_process_message(process_rec *rec, buffer_rec *buf);
+
+/* The same for a NUL-terminated text. */
 int32_t send_process_message_string(process_rec *rec, const char *text);
 
-/* Pops the oldest message of rec's inbox. Returns its length (without the
-   NUL) and points *text at it, valid until the next change of that inbox;
-   -1 when the inbox is empty or missing. */
-int64_t pop_process_message(process_rec *rec, const char **text);
+/* Pops the oldest message of rec's inbox: its text and NUL are written at
+   the cursor of 'out', or of a shared buffer (cleared first, valid until the
+   next call) when 'out' is null. Returns that buffer, or null when the inbox
+   is empty or missing. */
+buffer_rec *read_process_message(process_rec *rec, buffer_rec *out);
 
 /* Sends a report_error event for the current process to process 3 and logs
    "SYSTEM ERROR: <text>"; a null text reports "unknown error". Returns 0. */

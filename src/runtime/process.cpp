@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "address_space.h"
+#include "buffer.h"
 #include "default_audio.h"
 #include "host.h"
 #include "lua.hpp"
@@ -184,7 +185,7 @@ int init_process(process_rec *rec, int64_t id, const char *code, const char *nam
         return 1;
     }
 
-    rec->message_queue = create_inbox();
+    rec->message_queue = create_buffer_2(INBOX_INITIAL_CAPACITY, 'r');
     for (uint32_t p = 0; p < FIRST_PAGES; p++) own_page(rec, p);
     for (uint32_t p = COLOUR_TABLES_ADDR >> PAGE_SHIFT;
          p < (COLOUR_TABLES_ADDR + COLOUR_TABLES_BYTES) >> PAGE_SHIFT; p++)
@@ -269,8 +270,9 @@ void free_process(process_rec *rec) {
     else
         restore_current_process(prev);
     free_own_pages(rec);
-    destroy_inbox(rec->message_queue);
+    destroy_buffer(rec->message_queue);
     rec->message_queue = nullptr;
+    rec->message_read = 0;
     std::free(rec->source);
     rec->source = nullptr;
     delete_sockets_by_process(rec->id);

@@ -12,9 +12,10 @@
 
 #include "../gfx/print_ctx.h"
 #include "memory_map.h"
+#include "rng.h"
 
 struct lua_State;
-struct inbox_rec;
+struct buffer_rec;
 struct typed_ud_rec;
 
 inline constexpr int MAX_PROCESSES = 512;   /* slots of the table */
@@ -92,8 +93,9 @@ struct process_rec {
     uint64_t channel_cache_stamp;     /* clock when channel_cache was filled */
     uint64_t active_channels_stamp;   /* clock when active_channels was read */
     int32_t active_channels;          /* last active-channel mask */
-    inbox_rec *message_queue;         /* the inbox: NUL-terminated texts, oldest first */
-    uint64_t rng_state[4];            /* xoshiro256** state s0..s3 */
+    buffer_rec *message_queue;        /* the inbox: NUL-terminated texts, oldest first */
+    int32_t message_read;             /* inbox offset of the oldest unread message */
+    rng_state_rec rng_state;          /* xoshiro256** state */
     uint64_t lua_bytes;               /* sum of the account sizes of live Lua blocks */
     uint64_t memory_baseline;         /* Lua bytes not counted against the limit */
     uint64_t own_page_bytes;          /* 4096 per own page allocated */

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "address_space.h"
+#include "buffer.h"
 #include "lua.hpp"
 #include "messages.h"
 #include "process.h"
@@ -100,10 +101,9 @@ int t_send(lua_State *L) {
 }
 
 int t_read(lua_State *L) {
-    const char *text = nullptr;
-    int64_t n = pop_process_message(cproc, &text);
-    if (n < 0) return 0;
-    lua_pushlstring(L, text, static_cast<size_t>(n));
+    buffer_rec *b = read_process_message(cproc, nullptr);
+    if (!b) return 0;
+    lua_pushstring(L, to_cstr(b));
     return 1;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "address_space.h"
+#include "buffer.h"
 #include "fake_host.h"
 #include "lua.hpp"
 #include "messages.h"
@@ -65,8 +66,7 @@ class RuntimeTest : public ::testing::Test {
     // Pops every message of rec's inbox, oldest first.
     static std::vector<std::string> drain(process_rec *rec) {
         std::vector<std::string> out;
-        const char *text;
-        for (int64_t n; (n = pop_process_message(rec, &text)) >= 0;) out.emplace_back(text, n);
+        while (buffer_rec *b = read_process_message(rec, nullptr)) out.emplace_back(to_cstr(b));
         return out;
     }
 };
