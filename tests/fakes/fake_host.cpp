@@ -3,6 +3,7 @@
 // subsystem library gets the real one.
 #include "fake_host.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "address_space.h"
@@ -33,6 +34,7 @@ struct recordings {
     int socket_updates = 0;
     int kill_all_audio = 0;
     std::vector<std::string> initialisers;
+    bool echo = false;
 };
 
 recordings &rec() {
@@ -114,11 +116,14 @@ int t_pid(lua_State *L) {
 
 /* ---- a stand-in for the interpreter's budget, until it has its own ---- */
 
+// Before each instruction: yield when the budget is spent, else charge it.
 void budget_hook(lua_State *L, lua_Debug *ar) {
     (void)ar;
-    spend_cpu(2);
-    if ((cpu_cycles | cpu_superyielding) > cpu_cycles_max && lua_isyieldable(L))
+    if ((cpu_cycles | cpu_superyielding) > cpu_cycles_max && lua_isyieldable(L)) {
         lua_yield(L, 0);
+        return;
+    }
+    spend_cpu(2);
 }
 
 void *probe_alloc(void *ud, void *ptr, size_t osize, size_t nsize, int fail_hard,
@@ -155,7 +160,10 @@ bool probe_interpreter() {
 
 extern "C" {
 
-FAKE_WEAK void codo_debug(const char *text) { rec().log.emplace_back(text ? text : ""); }
+FAKE_WEAK void codo_debug(const char *text) {
+    rec().log.emplace_back(text ? text : "");
+    if (rec().echo) std::fputs(text ? text : "", stderr);
+}
 
 FAKE_WEAK int64_t os_get_time(void) { return rec().time; }
 
@@ -233,6 +241,7 @@ std::string log_text() {
     return all;
 }
 
+void echo_log(bool on) { rec().echo = on; }
 void set_time(int64_t ms) { rec().time = ms; }
 void set_boot_time(uint32_t ms) { rec().boot_time = ms; }
 int audio_lock_level() { return rec().lock_level; }

@@ -28,6 +28,9 @@ void reset();
 const std::vector<std::string> &log();
 std::string log_text();
 
+// Also writes every log text to standard error (for death tests).
+void echo_log(bool on);
+
 // Clocks.
 void set_time(int64_t ms);        // what os_get_time returns
 void set_boot_time(uint32_t ms);  // what boot_get_time returns

@@ -63,6 +63,15 @@ class RuntimeTest : public ::testing::Test {
         EXPECT_EQ(fake_host::audio_lock_level(), 0) << "audio lock held after the frame";
     }
 
+    // Registers a test-only global in rec's state (rec current meanwhile, as
+    // the allocator requires).
+    static void define(process_rec *rec, const char *name, lua_CFunction f) {
+        remembered_process prev = remember_current_process();
+        cproc = rec;
+        lua_register(rec->lua_state, name, f);
+        restore_current_process(prev);
+    }
+
     // Pops every message of rec's inbox, oldest first.
     static std::vector<std::string> drain(process_rec *rec) {
         std::vector<std::string> out;
