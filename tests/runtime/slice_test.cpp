@@ -298,6 +298,25 @@ TEST_F(Slices, AFinalAllocationFailureMarksTheProcessAndEndsItsSlice) {
     cpu_superyielding = 0;
 }
 
+TEST_F(Slices, TheHardCeilingRefusesGrowthOnlyInsideTheProcessesOwnSlice) {
+    process_rec *p = spawn("", "p");
+    cproc = p;
+    // A figure of exactly the ceiling.
+    p->memory_baseline = p->own_page_bytes + p->lua_bytes + MEMORY_FIXED_CHARGE -
+                         static_cast<uint64_t>(MEMORY_HARD_CEILING);
+    ASSERT_EQ(memory_figure(p), MEMORY_HARD_CEILING);
+    void *outside = l_alloc(nullptr, nullptr, 0, 64, 1, 64);
+    EXPECT_NE(outside, nullptr) << "host work outside the slice is never refused";
+    l_alloc(nullptr, outside, 64, 0, 0, 0);
+    p->resume_depth = 1;  // as while its slice runs
+    EXPECT_EQ(l_alloc(nullptr, nullptr, 0, 64, 0, 64), nullptr);
+    EXPECT_EQ(p->out_of_memory, 0u);
+    EXPECT_EQ(l_alloc(nullptr, nullptr, 0, 64, 1, 64), nullptr);
+    EXPECT_EQ(p->out_of_memory, 1u);
+    p->resume_depth = 0;
+    cpu_superyielding = 0;
+}
+
 TEST_F(Slices, AFigureOfExactly32MBRunsOnAndOneByteMoreStopsTheProcess) {
     spawn("while true do t_flip() end", "root");
     process_rec *wm_like = spawn("", "two");
