@@ -16,8 +16,9 @@ inline constexpr int32_t READ_BUFFER_CAPACITY = 4096; // initial room of rpm_buf
 // Receives popped messages when the caller gives no buffer; kept for the run.
 buffer_rec *rpm_buffer = nullptr;
 
-// Moves the unread bytes to the front once the read offset has passed half
-// the length, so draining a long inbox stays linear.
+// Before an append: moves the unread bytes to the front once the read offset
+// has passed half the length, so the inbox neither grows without bound nor
+// makes draining quadratic (each byte moves at most once per halving).
 void compact(process_rec *rec) {
     buffer_rec *box = rec->message_queue;
     int32_t read = rec->message_read;
@@ -30,14 +31,20 @@ void compact(process_rec *rec) {
 }
 
 // Appends n bytes of 'text' and a NUL to rec's inbox, within the cap.
-int32_t append(process_rec *rec, const uint8_t *text, int64_t n) {
+// 'nul_follows' says text[n] is already the NUL.
+int32_t append(process_rec *rec, const uint8_t *text, int64_t n, bool nul_follows) {
     if (!rec || !rec->message_queue || !text) return 0;
     if (inbox_unread_bytes(rec) > INBOX_CAP) return 0;
     compact(rec);
     buffer_rec *box = rec->message_queue;
-    box->cursor = box->length;
-    if (n > 0 && bwrite(text, 1, n, box) != n) return 0;
-    if (!bwrite_uint8(0, box)) return 0;
+    int32_t before = box->length;
+    box->cursor = before;
+    if (nul_follows) {
+        if (bwrite(text, 1, n + 1, box) != n + 1) return 0;
+    } else if ((n > 0 && bwrite(text, 1, n, box) != n) || !bwrite_uint8(0, box)) {
+        box->length = box->cursor = before;  // nothing half-written stays
+        return 0;
+    }
     return static_cast<int32_t>(n + 1);
 }
 
@@ -65,20 +72,19 @@ int32_t send_process_message(process_rec *rec, buffer_rec *buf) {
     if (!buf) return 0;
     const void *nul = std::memchr(buf->data, 0, static_cast<size_t>(buf->length));
     int64_t n = nul ? static_cast<const uint8_t *>(nul) - buf->data : buf->length;
-    return append(rec, buf->data, n);
+    return append(rec, buf->data, n, false);
 }
 
 int32_t send_process_message_string(process_rec *rec, const char *text) {
     if (!text) return 0;
     return append(rec, reinterpret_cast<const uint8_t *>(text),
-                  static_cast<int64_t>(std::strlen(text)));
+                  static_cast<int64_t>(std::strlen(text)), true);
 }
 
 /* ---- messages out (inbox -> buffer) ---- */
 
 buffer_rec *read_process_message(process_rec *rec, buffer_rec *out) {
     if (!rec || !rec->message_queue) return nullptr;
-    compact(rec);
     buffer_rec *box = rec->message_queue;
     if (rec->message_read >= box->length) return nullptr;
     if (!out) {
@@ -91,9 +97,17 @@ buffer_rec *read_process_message(process_rec *rec, buffer_rec *out) {
     int32_t left = box->length - rec->message_read;
     const void *nul = std::memchr(start, 0, static_cast<size_t>(left));
     int32_t n = nul ? static_cast<int32_t>(static_cast<const uint8_t *>(nul) - start) : left;
-    bwrite(start, 1, n, out);
-    bwrite_uint8(0, out);
+    if (nul) {
+        bwrite(start, 1, n + 1, out);
+    } else {
+        bwrite(start, 1, n, out);
+        bwrite_uint8(0, out);
+    }
     rec->message_read += nul ? n + 1 : n;
+    if (rec->message_read >= box->length) {  // all read: start over, nothing to move
+        rec->message_read = 0;
+        box->length = box->cursor = 0;
+    }
     return out;
 }
 

@@ -13,7 +13,8 @@ struct buffer_rec;
 
 /* An inbox is a byte buffer holding NUL-terminated texts; the unread ones
    run from the record's message_read to the buffer's length. The space
-   before message_read is reclaimed once it passes half the length.
+   before message_read is reclaimed by the next append once it passes half
+   the length, and at once when everything has been read.
    An inbox takes a message while it holds at most this many unread bytes. */
 inline constexpr int64_t INBOX_CAP = 0x1000000;
 inline constexpr int INBOX_INITIAL_CAPACITY = 16384;

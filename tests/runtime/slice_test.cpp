@@ -15,11 +15,6 @@ int t_budget(lua_State *L) {
     return 1;
 }
 
-int t_cycles(lua_State *L) {
-    lua_pushinteger(L, cpu_cycles);
-    return 1;
-}
-
 int t_set_cycles(lua_State *L) {
     cpu_cycles = static_cast<int32_t>(lua_tointeger(L, 1));
     return 0;
