@@ -1,6 +1,7 @@
-// Platform services the runtime calls, ahead of the platform layer proper.
-// The socket, mouse-lock and host-call hooks are empty until the sockets and
-// the window and input layers exist; the log has no file yet.
+// Platform services the runtime calls, ahead of the platform layer proper:
+// each definition here goes when the layer that owns it arrives. The socket,
+// mouse-lock and host-call hooks are empty until the sockets and the window
+// and input layers exist; the audio lock has no device to guard yet.
 #include <chrono>
 
 #include "host.h"
@@ -8,8 +9,6 @@
 namespace {
 int audio_lock_level = 0;  // nesting level of os_lock_audio
 }
-
-extern "C" void codo_debug(const char *text) { (void)text; }
 
 extern "C" int64_t os_get_time(void) {
     using clock = std::chrono::steady_clock;
