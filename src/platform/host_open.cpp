@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app_state.h"
 #include "host.h"
 #include "host_paths.h"
 
@@ -62,6 +63,7 @@ extern "C" int open_host_file(const char *path) {
         return -1;
     }
     openers.push_back(pid);
+    if (config.fullscreen) os_minimise_window();
     return 0;
 }
 

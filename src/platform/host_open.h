@@ -30,10 +30,15 @@ char *create_osx_launch_html_string(const char *url, char *out, size_t size);
 ** Opens 'path' with HOST_OPEN_PROGRAM as its one argument: an address
 ** beginning with "http:" or "https:" percent-encoded as above, anything
 ** else unchanged. The child is reaped by reap_host_openers. A spawn that
-** fails logs "** could not open %s\n". Returns 0 when the child started,
+** fails logs "** could not open %s\n". In full-screen mode the window
+** is then minimised. Returns 0 when the child started,
 ** else -1.
 */
 int open_host_file(const char *path);
+
+/* Minimises the host window (open_host_file calls it in full-screen mode,
+   so that what was opened can be seen). */
+void os_minimise_window(void);
 
 /* Reaps every opener child that has ended, without waiting. Called at the
    end of each frame. Returns the number still running. */

@@ -9,7 +9,10 @@
 #include <cstring>
 #include <string>
 
+#include "app_state.h"
+#include "buffer.h"
 #include "host.h"
+#include "sysrom_blocks.h"
 
 char codo_argv0[HOST_PATH_SIZE];
 
@@ -113,6 +116,20 @@ extern "C" int codo_build_appdata_path(const char *name, char *out, const char *
     codo_mkdir(exp.c_str());
     codo_mkdir(sub.c_str());
     return 0;
+}
+
+extern "C" char *codo_prefix_with_appdata_path(const char *name, char *out) {
+    // Block 0's payload is NUL-terminated: its buffer has room beyond the length.
+    const char *export_name = dat_files > 0 && dat_file[0]->length > 0
+                                  ? reinterpret_cast<const char *>(dat_file[0]->data)
+                                  : nullptr;
+    codo_build_appdata_path(name, out, config.home_path, export_name, 1);
+    return out;
+}
+
+extern "C" char *codo_prefix_with_desktop_path(const char *name, char *out) {
+    codo_build_desktop_path(name, out, config.desktop_path);
+    return out;
 }
 
 extern "C" int codo_build_desktop_path(const char *name, char *out, const char *desktop_path) {

@@ -1,12 +1,12 @@
 // The log file behind codo_debug.
 #include "log_file.h"
 
-#include <chrono>
 #include <cstdio>
 #include <mutex>
 
 #include "host.h"
 #include "host_paths.h"
+#include "process.h"
 
 char codo_debug_string[CODO_DEBUG_STRING_SIZE];
 
@@ -17,13 +17,7 @@ FILE *codo_debug_file = nullptr;  // the open log, null until the first line
 int64_t (*log_clock)(void) = nullptr;
 int64_t (*log_pid)(void) = nullptr;
 
-int64_t default_clock() {
-    using clock = std::chrono::steady_clock;
-    static const clock::time_point start = clock::now();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - start).count();
-}
-
-int64_t default_pid() { return 0; }
+int64_t default_pid() { return cproc ? cproc->id : 0; }
 
 // Opens log.txt in the default folder's "shared" export folder; caller holds the mutex.
 void open_log() {
@@ -41,7 +35,7 @@ extern "C" void codo_debug(const char *text) {
     if (!text) text = "";
     if (*text == '>') text++;
     if (*text == '<') text++;
-    const long long ms = log_clock ? log_clock() : default_clock();
+    const long long ms = log_clock ? log_clock() : os_get_time();
     const long long pid = log_pid ? log_pid() : default_pid();
     fprintf(codo_debug_file, "[%06lld %03lld] %s", ms, pid, text);
     fflush(codo_debug_file);

@@ -1,9 +1,12 @@
 // quillmar_config.txt: the default content and the mount-line grammar.
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app_state.h"
 #include "config_file.h"
+#include "sysrom_blocks.h"
 #include "platform_fixture.h"
 
 namespace {
@@ -80,6 +83,82 @@ TEST_F(ConfigFile, DefaultContentMountsTheDriveFolderAtTheRoot) {
     char small[8];
     EXPECT_EQ(config_default_text("/data/", small, sizeof small), -1);
     EXPECT_STREQ(small, "");
+}
+
+class ProcessConfig : public TempHome {
+protected:
+    void SetUp() override {
+        TempHome::SetUp();
+        memset(&config, 0, sizeof config);
+        free_dat_files();
+        mounts.clear();
+    }
+    void TearDown() override {
+        free_dat_files();
+        memset(&config, 0, sizeof config);
+        TempHome::TearDown();
+    }
+    std::string appdata() const { return home + "/.local/share/quillmar/exp/shared/"; }
+};
+
+TEST_F(ProcessConfig, AMissingFileIsWrittenWithTheDefaultBytesAndItsRootMountAppliesAtOnce) {
+    EXPECT_EQ(process_config_with(record_mount), 1);
+    const std::string path = appdata() + CONFIG_FILE_NAME;
+    EXPECT_EQ(read_file(path), "# quillmar config\n\nmount / " + appdata() + "drive\n");
+    EXPECT_TRUE(is_dir(appdata() + "drive"));
+    EXPECT_EQ(mounts, (std::vector<Mount>{{"/", appdata() + "drive"}}));
+    EXPECT_NE(log_text().find("writing default config to " + path + "\n"), std::string::npos);
+}
+
+TEST_F(ProcessConfig, AnExistingFileIsReadAsItIs) {
+    fs::create_directories(appdata());
+    const std::string text = "mount /a /x\nmount /b /y \n";
+    write_file(appdata() + CONFIG_FILE_NAME, text);
+    EXPECT_EQ(process_config_with(record_mount), 2);
+    EXPECT_EQ(mounts, (std::vector<Mount>{{"/a", "/x"}, {"/b", "/y "}}));
+    EXPECT_EQ(read_file(appdata() + CONFIG_FILE_NAME), text);
+    EXPECT_TRUE(is_dir(appdata() + "drive")) << "the drive folder is made every time";
+    EXPECT_EQ(log_text().find("writing default config"), std::string::npos);
+}
+
+TEST_F(ProcessConfig, AFileOfManyKilobytesIsReadWhole) {
+    fs::create_directories(appdata());
+    std::string text;
+    for (int i = 0; i < 500; i++) text += "mount /m" + std::to_string(i) + " /host/" + std::to_string(i) + "\n";
+    write_file(appdata() + CONFIG_FILE_NAME, text);
+    EXPECT_EQ(process_config_with(record_mount), 500);
+    EXPECT_EQ(mounts.back(), (Mount{"/m499", "/host/499"}));
+}
+
+TEST_F(ProcessConfig, TheFileFollowsTheHomeOptionAndTheExportName) {
+    const std::string folder = root + "/opt";
+    fs::create_directories(folder);
+    strcpy(config.home_path, folder.c_str());
+    process_config_with(record_mount);
+    EXPECT_EQ(mounts, (std::vector<Mount>{{"/", folder + "/drive"}}));
+    EXPECT_TRUE(fs::exists(folder + "/" CONFIG_FILE_NAME));
+
+    memset(&config, 0, sizeof config);
+    const std::string dat = root + "/sysrom.dat";
+    write_file(dat, std::string("\0\0\0\3abc\0\0\0\0", 11));
+    ASSERT_EQ(load_dat_files(dat.c_str()), 2);
+    mounts.clear();
+    process_config_with(record_mount);
+    const std::string abc = home + "/.local/share/quillmar/exp/abc/";
+    EXPECT_EQ(mounts, (std::vector<Mount>{{"/", abc + "drive"}}));
+    EXPECT_TRUE(fs::exists(abc + CONFIG_FILE_NAME));
+}
+
+TEST_F(ProcessConfig, AFileThatCannotBeWrittenEndsTheProgramWithStatusOne) {
+    write_file(root + "/plain", "x");
+    strcpy(config.home_path, (root + "/plain/sub").c_str());
+    const std::string expected = "ERROR: could not write to " + root + "/plain/sub/" CONFIG_FILE_NAME;
+    EXPECT_EXIT(
+        {
+            dup2(2, 1);  // standard output, where the message goes, into the checked stream
+            process_config_with(record_mount);
+        },
+        ::testing::ExitedWithCode(1), expected);
 }
 
 }  // namespace

@@ -5,9 +5,17 @@
 #include <string>
 #include <thread>
 
+#include "app_state.h"
 #include "host_open.h"
 #include "host_paths.h"
 #include "platform_fixture.h"
+
+namespace {
+int minimised = 0;
+}
+
+// The window, counted; defining it here keeps the empty version out.
+extern "C" void os_minimise_window(void) { minimised++; }
 
 namespace {
 
@@ -93,6 +101,16 @@ TEST_F(HostOpen, AWebAddressArrivesEncoded) {
     ASSERT_EQ(open_host_file("https://example.org/a b\"c"), 0);
     wait_for_openers();
     EXPECT_EQ(recorded(), args({"https://example.org/a%20b%22c"}));
+}
+
+TEST_F(HostOpen, TheWindowIsMinimisedOnlyInFullScreenMode) {
+    minimised = 0;
+    config.fullscreen = 1;
+    ASSERT_EQ(open_host_file("/a"), 0);
+    config.fullscreen = 0;
+    ASSERT_EQ(open_host_file("/b"), 0);
+    wait_for_openers();
+    EXPECT_EQ(minimised, 1);
 }
 
 TEST_F(HostOpen, AMissingOpenerIsLogged) {

@@ -2,9 +2,11 @@
 #include <cstring>
 #include <string>
 
+#include "app_state.h"
 #include "host.h"
 #include "host_paths.h"
 #include "platform_fixture.h"
+#include "sysrom_blocks.h"
 
 namespace {
 
@@ -199,6 +201,46 @@ TEST_F(HostPaths, TrimDropsSpacesControlCharactersAndHighBytesAtBothEnds) {
     char text[] = "a\\b\\c";
     codo_fix_backslashes(text);
     EXPECT_STREQ(text, "a/b/c");
+}
+
+}  // namespace
+
+namespace {
+
+using namespace platform_test;
+
+class AppdataFromSettings : public TempHome {
+protected:
+    void SetUp() override {
+        TempHome::SetUp();
+        memset(&config, 0, sizeof config);
+        free_dat_files();
+    }
+    void TearDown() override {
+        free_dat_files();
+        memset(&config, 0, sizeof config);
+        TempHome::TearDown();
+    }
+};
+
+TEST_F(AppdataFromSettings, TheHomeOptionAndBlockZeroChooseTheFolder) {
+    char out[HOST_PATH_SIZE];
+    EXPECT_EQ(std::string(codo_prefix_with_appdata_path("x", out)), home + "/.local/share/quillmar/exp/shared/x");
+    const std::string dat = root + "/sysrom.dat";
+    write_file(dat, std::string("\0\0\0\3abc", 7));
+    ASSERT_EQ(load_dat_files(dat.c_str()), 1);
+    EXPECT_EQ(std::string(codo_prefix_with_appdata_path("x", out)), home + "/.local/share/quillmar/exp/abc/x");
+    strcpy(config.home_path, "D:\\q");
+    EXPECT_STREQ(codo_prefix_with_appdata_path("x", out), "D:/q/x");
+    strcpy(config.desktop_path, (root + "/desk").c_str());
+    EXPECT_EQ(std::string(codo_prefix_with_desktop_path("y", out)), root + "/desk/y");
+}
+
+TEST_F(AppdataFromSettings, TheLogStaysInTheDefaultFolderWhateverTheHomeOptionSays) {
+    strcpy(config.home_path, (root + "/elsewhere").c_str());
+    codo_debug("where\n");
+    EXPECT_NE(log_text().find("where"), std::string::npos);
+    EXPECT_FALSE(fs::exists(root + "/elsewhere/log.txt"));
 }
 
 }  // namespace
