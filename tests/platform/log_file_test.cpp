@@ -3,7 +3,11 @@
 #include <thread>
 #include <vector>
 
+#include <cstdlib>
+#include <regex>
+
 #include "host.h"
+#include "process.h"
 #include "platform_fixture.h"
 
 namespace {
@@ -75,6 +79,21 @@ TEST_F(LogFile, ALogThatCannotOpenIsSilentAndTheNextLineTriesAgain) {
     codo_debug("kept\n");
     codo_debug_flush();
     EXPECT_EQ(read_file(blocker + "/quillmar/exp/shared/log.txt"), "[000005 000] kept\n");
+}
+
+TEST_F(LogFile, ByDefaultTheLineCarriesTheHostClockAndTheRunningProcess) {
+    codo_debug_set_clock(nullptr);
+    codo_debug_set_pid_source(nullptr);
+    codo_debug("none\n");
+    auto *rec = static_cast<process_rec *>(calloc(1, sizeof(process_rec)));
+    ASSERT_NE(rec, nullptr);
+    rec->id = 12;
+    cproc = rec;
+    codo_debug("twelve\n");
+    cproc = nullptr;
+    free(rec);
+    const std::string log = log_text();
+    EXPECT_TRUE(std::regex_match(log, std::regex("\\[\\d{6,} 000\\] none\n\\[\\d{6,} 012\\] twelve\n"))) << log;
 }
 
 TEST_F(LogFile, LinesFromSeveralThreadsStayWhole) {
