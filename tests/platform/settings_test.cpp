@@ -13,8 +13,17 @@ namespace {
 
 int video_configs = 0;
 std::vector<int32_t> volumes, swaps;
+std::vector<int> history_events;
 
 }  // namespace
+
+// The history store's events, counted.
+int anywhen_event(int kind, const char *path, const char *host_path) {
+    EXPECT_EQ(path, nullptr);
+    EXPECT_EQ(host_path, nullptr);
+    history_events.push_back(kind);
+    return 0;
+}
 
 // The window and the mixer, counted. Defining them here keeps the empty
 // versions of the platform library out of this test.
@@ -39,6 +48,7 @@ protected:
         video_configs = 0;
         volumes.clear();
         swaps.clear();
+        history_events.clear();
     }
 };
 
@@ -87,11 +97,15 @@ TEST_F(Settings, UnknownKeysChangeNothing) {
     EXPECT_EQ(memcmp(&before, &config, sizeof config), 0);
 }
 
-TEST_F(Settings, TurningTheHistoryOnReportsOnlyTheChangeFromOff) {
-    EXPECT_EQ(settings_store("anywhen", 1), 1);
-    EXPECT_EQ(settings_store("anywhen", 1), 0) << "on, on: one event";
-    EXPECT_EQ(settings_store("anywhen", 0), 0);
-    EXPECT_EQ(settings_store("anywhen", 3), 1) << "off, on: another";
+TEST_F(Settings, TurningTheHistoryOnRaisesTheOpenDayEventOnlyFromOff) {
+    quillmar_apply_setting("anywhen", 1);
+    quillmar_apply_setting("anywhen", 1);
+    EXPECT_EQ(history_events, std::vector<int>{4}) << "on, on: one event";
+    quillmar_apply_setting("anywhen", 0);
+    quillmar_apply_setting("anywhen", 1);
+    EXPECT_EQ(history_events, (std::vector<int>{4, 4})) << "off, on: another";
+    quillmar_apply_setting("volume", 1);
+    EXPECT_EQ(history_events.size(), 2u);
 }
 
 TEST_F(Settings, TheWindowIsConfiguredOnlyWhenAHashedSettingChanges) {
