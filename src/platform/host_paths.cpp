@@ -3,14 +3,13 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "app_state.h"
-#include "buffer.h"
+#include "buffer.h"  // the block buffers' fields
 #include "host.h"
 #include "sysrom_blocks.h"
 

@@ -14,8 +14,8 @@ namespace {
 
 std::mutex log_mutex;             // guards everything below; workers may log
 FILE *codo_debug_file = nullptr;  // the open log, null until the first line
-int64_t (*log_clock)(void) = nullptr;
-int64_t (*log_pid)(void) = nullptr;
+int64_t (*log_clock)(void) = nullptr;  // ms of each line; null: os_get_time
+int64_t (*log_pid)(void) = nullptr;    // id of each line; null: the running process
 
 int64_t default_pid() { return cproc ? cproc->id : 0; }
 
