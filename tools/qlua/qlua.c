@@ -1,8 +1,9 @@
 /*
 ** qlua: runs one dialect script in a fresh state with the dialect's library
-** set, print, a text-only load and the cycle accounting active. The budget of
-** one frame is refilled at every budget yield, so the yields are exercised.
-** Exit status 0, or 1 with the error on standard error.
+** set, print, a text-only load and the cycle accounting active. The script
+** runs in its own thread, resumed with the budget of one frame refilled at
+** every budget yield, so the yields are exercised.
+** Usage: qlua FILE [ARGS]; exit status 0, or 1 with the error on stderr.
 */
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,6 +14,10 @@
 #include "lualib.h"
 #include "vm_hooks.h"
 
+static const char *progname = "qlua";
+
+/* Plain realloc/free: qlua sets no memory limit, so fail_hard and the
+** nominal size do not matter here. */
 static void *qlua_alloc(void *ud, void *ptr, size_t osize, size_t nsize, int fail_hard,
                         size_t account_size) {
     (void)ud; (void)osize; (void)fail_hard; (void)account_size;
@@ -23,105 +28,157 @@ static void *qlua_alloc(void *ud, void *ptr, size_t osize, size_t nsize, int fai
     return realloc(ptr, nsize);
 }
 
+/* An error outside any protected call: log it and leave with status 1. */
 static int qlua_panic(lua_State *L) {
-    const char *msg = lua_tostring(L, -1);
-    fprintf(stderr, "qlua: unprotected error: %s\n", msg ? msg : "(error object is not a string)");
+    const char *msg = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : NULL;
+    fprintf(stderr, "%s: PANIC: unprotected error in call to Lua API (%s)\n", progname,
+            msg ? msg : "error object is not a string");
+    fflush(stderr);
     exit(1);
+    return 0; /* not reached */
 }
 
-/* load(chunk [, chunkname [, mode [, env]]]): text chunks only. */
+/*
+** Reader for load(f): calls the function at index 1 for each piece and keeps
+** the piece in 'slot' so that it is not collected while being parsed.
+*/
+enum { READER_SLOT = 5 };
+
+static const char *qlua_reader(lua_State *L, void *ud, size_t *size) {
+    (void)ud;
+    luaL_checkstack(L, 2, "too many nested functions");
+    lua_pushvalue(L, 1);
+    lua_call(L, 0, 1);
+    if (lua_isnil(L, -1)) {
+        lua_pop(L, 1);
+        *size = 0;
+        return NULL;
+    }
+    if (!lua_isstring(L, -1)) luaL_error(L, "reader function must return a string");
+    lua_replace(L, READER_SLOT);
+    return lua_tolstring(L, READER_SLOT, size);
+}
+
+/*
+** load(chunk [, chunkname [, mode [, env]]]): chunk is a string or a reader
+** function. Text chunks only, whatever 'mode' says: binary chunks are never
+** loaded. Returns the function, or nil and the message.
+*/
 static int qlua_load(lua_State *L) {
     size_t len;
-    const char *s = luaL_checklstring(L, 1, &len);
-    const char *name = luaL_optstring(L, 2, s);
+    const char *s = lua_tolstring(L, 1, &len);
     int env = !lua_isnone(L, 4) ? 4 : 0;
-    if (luaL_loadbufferx(L, s, len, name, "t") == LUA_OK) {
-        if (env != 0) {
-            lua_pushvalue(L, env);
-            if (!lua_setupvalue(L, -2, 1)) lua_pop(L, 1);
-        }
-        return 1;
+    int status;
+    luaL_optstring(L, 3, "t"); /* checked, then ignored */
+    if (s != NULL) {
+        const char *name = luaL_optstring(L, 2, s);
+        status = luaL_loadbufferx(L, s, len, name, "t");
+    } else {
+        const char *name = luaL_optstring(L, 2, "=(load)");
+        luaL_checktype(L, 1, LUA_TFUNCTION);
+        lua_settop(L, READER_SLOT);
+        status = lua_load(L, qlua_reader, NULL, name, "t");
     }
-    lua_pushnil(L);
-    lua_insert(L, -2);
-    return 2;
+    if (status != LUA_OK) {
+        luaL_pushfail(L);
+        lua_insert(L, -2);
+        return 2;
+    }
+    if (env != 0) {
+        lua_pushvalue(L, env);
+        if (!lua_setupvalue(L, -2, 1)) lua_pop(L, 1);
+    }
+    return 1;
 }
 
-static char *read_file(const char *path, size_t *len) {
-    FILE *f = fopen(path, "rb");
-    if (!f) return NULL;
-    size_t cap = 4096, n = 0;
-    char *buf = malloc(cap);
-    size_t got;
-    while (buf && (got = fread(buf + n, 1, cap - n, f)) > 0) {
-        n += got;
-        if (n == cap) {
-            char *bigger = realloc(buf, cap *= 2);
-            if (!bigger) { free(buf); buf = NULL; }
-            else buf = bigger;
-        }
+/*
+** Pushes the text of the error object at the top of 'L' and returns it; the
+** object stays below the text. A __tostring metamethod gives the text of a
+** non-string object.
+*/
+static const char *error_text(lua_State *L) {
+    int t = lua_type(L, -1);
+    if (t == LUA_TSTRING || t == LUA_TNUMBER) {
+        lua_pushvalue(L, -1);
+        return lua_tostring(L, -1);
     }
-    fclose(f);
-    *len = n;
-    return buf;
+    if (luaL_callmeta(L, -1, "__tostring")) {
+        if (lua_type(L, -1) == LUA_TSTRING) return lua_tostring(L, -1);
+        lua_pop(L, 1);
+    }
+    return lua_pushfstring(L, "(error object is a %s value)", luaL_typename(L, -1));
 }
 
-int main(int argc, char **argv) {
-    if (argc < 2) {
-        fprintf(stderr, "usage: qlua FILE [ARGS]\n");
-        return 1;
-    }
-    size_t len = 0;
-    char *src = read_file(argv[1], &len);
-    if (!src) {
-        fprintf(stderr, "qlua: cannot read %s\n", argv[1]);
-        return 1;
-    }
-    lua_State *L = lua_newstate(qlua_alloc, NULL);
-    if (!L) {
-        free(src);
-        fprintf(stderr, "qlua: cannot create a state\n");
-        return 1;
-    }
-    lua_atpanic(L, qlua_panic);
-    luaL_openlibs(L);
-    lua_pushcfunction(L, qlua_load);
-    lua_setglobal(L, "load");
-
-    lua_createtable(L, argc, 0);
+/* Sets the global 'arg': arg[0] is the script, arg[1..] its arguments. */
+static void set_arg_table(lua_State *L, int argc, char **argv) {
+    lua_createtable(L, argc - 2, 1);
     for (int i = 1; i < argc; i++) {
         lua_pushstring(L, argv[i]);
         lua_rawseti(L, -2, i - 1);
     }
     lua_setglobal(L, "arg");
+}
 
-    char chunkname[512];
-    snprintf(chunkname, sizeof chunkname, "@%s", argv[1]);
-    int status = luaL_loadbufferx(L, src, len, chunkname, "t");
-    free(src);
-    if (status != LUA_OK) {
-        fprintf(stderr, "qlua: %s\n", lua_tostring(L, -1));
-        lua_close(L);
-        return 1;
-    }
-    for (int i = 2; i < argc; i++) lua_pushstring(L, argv[i]);
-    int nargs = argc - 2;
+/* Budget of one slice: a whole frame, nothing spent. */
+static void refill_budget(void) {
+    cpu_cycles = 0;
+    cpu_cycles_max = VM_FRAME_CYCLES;
+    cpu_superyielding = 0;
+}
+
+/*
+** Runs the chunk on top of 'co' with 'nargs' arguments above it, resuming
+** after every yield until it ends. Returns LUA_OK, or the error status with
+** the error object on top of 'co'.
+*/
+static int run_to_end(lua_State *co, int nargs) {
+    int status;
     do {
         int nres = 0;
-        cpu_cycles = 0;
-        cpu_cycles_max = VM_FRAME_CYCLES;
-        cpu_superyielding = 0;
-        status = lua_resume(L, NULL, nargs, &nres);
+        refill_budget();
+        status = lua_resume(co, NULL, nargs, &nres);
         nargs = 0;
-        if (status == LUA_YIELD) lua_pop(L, nres);
+        if (status == LUA_YIELD) lua_pop(co, nres);
     } while (status == LUA_YIELD);
-    if (status != LUA_OK) {
-        const char *msg = lua_tostring(L, -1);
-        luaL_traceback(L, L, msg ? msg : "(error object is not a string)", 0);
-        fprintf(stderr, "qlua: %s\n", lua_tostring(L, -1));
-        lua_close(L);
+    return status;
+}
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        fprintf(stderr, "usage: %s FILE [ARGS]\n", progname);
         return 1;
     }
+    lua_State *L = lua_newstate(qlua_alloc, NULL);
+    if (L == NULL) {
+        fprintf(stderr, "%s: cannot create a state: not enough memory\n", progname);
+        return 1;
+    }
+    lua_atpanic(L, qlua_panic);
+    refill_budget();
+    luaL_openlibs(L);
+    lua_pushcfunction(L, qlua_load);
+    lua_setglobal(L, "load");
+    set_arg_table(L, argc, argv);
+
+    /* the script's thread stays on the main stack, which anchors it */
+    lua_State *co = lua_newthread(L);
+    int status = luaL_loadfilex(co, argv[1], "t");
+    if (status != LUA_OK) {
+        lua_xmove(co, L, 1);
+        fprintf(stderr, "%s: %s\n", progname, error_text(L));
+    } else {
+        for (int i = 2; i < argc; i++) lua_pushstring(co, argv[i]);
+        status = run_to_end(co, argc - 2);
+        if (status != LUA_OK) {
+            /* the dead thread keeps its frames for the traceback; its error
+               object moves to the main thread, which can still call functions */
+            lua_xmove(co, L, 1);
+            luaL_traceback(L, co, error_text(L), 0);
+            fprintf(stderr, "%s: %s\n", progname, lua_tostring(L, -1));
+        }
+    }
+    fflush(stdout);
+    refill_budget(); /* finalizers run in lua_close */
     lua_close(L);
-    return 0;
+    return status == LUA_OK ? 0 : 1;
 }

@@ -1,0 +1,148 @@
+// CPU charges of table.insert, table.remove, table.pack and table.unpack:
+// made after the work, in proportion to the elements moved or copied, and
+// not made at all when the function raises.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "lua_harness.h"
+
+namespace {
+
+struct ChargeCase {
+    const char *setup;    // Lua run first (globals for the call)
+    const char *call;     // "return f, args..." giving the function and its arguments
+    int32_t cycles;       // cycles the call charges
+    const char *check;    // Lua printing the state afterwards, or nullptr
+    const char *printed;  // what `check` prints
+};
+
+struct Measured {
+    int32_t cycles = -1;  // cycles charged by the call itself
+    std::string error;    // the call's error message, "" when it returned
+};
+
+// A length of -5, from C so that taking it runs no instruction.
+int length_minus_five(lua_State *L) {
+    lua_pushinteger(L, -5);
+    return 1;
+}
+
+// Runs `setup`, evaluates `call` into a function and its arguments, then calls
+// that function directly from C: no instruction runs inside the measured span,
+// so the difference of cpu_cycles is the function's own charge. The global
+// `length_minus_five` is a C function usable as __len.
+Measured measure(LuaHarness &h, const char *setup, const char *call) {
+    Measured m;
+    lua_State *L = h.L();
+    lua_pushcfunction(L, length_minus_five);
+    lua_setglobal(L, "length_minus_five");
+    RunResult r = h.run(setup);
+    if (r.status != LUA_OK) {
+        m.error = "setup: " + r.error;
+        return m;
+    }
+    std::string err = h.compile(call);
+    if (!err.empty() || lua_pcall(L, 0, LUA_MULTRET, 0) != LUA_OK) {
+        m.error = "call expression: " + (err.empty() ? std::string(lua_tostring(L, -1)) : err);
+        lua_settop(L, 0);
+        return m;
+    }
+    int nargs = lua_gettop(L) - 1;
+    cpu_cycles = 1000;
+    int status = lua_pcall(L, nargs, 0, 0);
+    m.cycles = cpu_cycles - 1000;
+    if (status != LUA_OK) m.error = lua_tostring(L, -1);
+    lua_settop(L, 0);
+    return m;
+}
+
+const char *kFill1000 = "t = {} for i = 1, 1000 do t[i] = i end";
+const char *kFill10 = "t = {} for i = 1, 10 do t[i] = i * 10 end";
+
+const ChargeCase kCharges[] = {
+    // insert: the number of elements moved up; appending is free
+    {kFill1000, "return table.insert, t, 1, 0", 1000, "print(rawlen(t), t[1], t[2], t[1001])",
+     "1001\t0\t1\t1000\n"},
+    {kFill1000, "return table.insert, t, 'x'", 0, "print(rawlen(t), t[1001])", "1001\tx\n"},
+    {kFill10, "return table.insert, t, 4, 'x'", 7, "print(t[3], t[4], t[5], t[11])",
+     "30\tx\t40\t100\n"},
+    {kFill10, "return table.insert, t, 11, 'x'", 1, nullptr, nullptr},  // 0 moved counts as 1
+    {"t = {}", "return table.insert, t, 1, 'x'", 1, nullptr, nullptr},
+    // remove: the number of elements moved down
+    {kFill1000, "return table.remove, t, 1", 999, "print(rawlen(t), t[1], t[999])", "999\t2\t1000\n"},
+    {kFill1000, "return table.remove, t", 1, "print(rawlen(t), t[999])", "999\t999\n"},
+    {kFill10, "return table.remove, t, 8", 2, "print(t[8], t[9], t[10])", "90\t100\tnil\n"},
+    {"t = {}", "return table.remove, t", 1, nullptr, nullptr},
+    // pos = #t + 1 moves nothing; the count -1 is clamped to 0, which costs 1
+    {kFill10, "return table.remove, t, 11", 1, "print(rawlen(t))", "10\n"},
+    // pack: 2 per value
+    {"", "return table.pack, 'a', 'b', 'c'", 6, nullptr, nullptr},
+    {"", "return table.pack, nil, nil", 4, nullptr, nullptr},
+    {"", "return table.pack", 1, nullptr, nullptr},
+    // unpack: 2 per value returned, nothing for an empty range
+    {kFill10, "return table.unpack, t", 20, nullptr, nullptr},
+    {kFill10, "return table.unpack, t, 3, 5", 6, nullptr, nullptr},
+    {kFill10, "return table.unpack, t, -1, 1", 6, nullptr, nullptr},
+    {kFill10, "return table.unpack, t, 5, 3", 0, nullptr, nullptr},
+    {"t = {}", "return table.unpack, t", 0, nullptr, nullptr},
+    // a length below zero from __len makes a negative count, clamped to 0
+    {"t = setmetatable({}, {__len = length_minus_five})", "return table.insert, t, 1, 'x'",
+     1, nullptr, nullptr},
+    // the other table functions charge nothing
+    {kFill10, "return table.concat, t, ','", 0, nullptr, nullptr},
+    {kFill10, "return table.move, t, 1, 10, 2", 0, nullptr, nullptr},
+};
+
+struct RaiseCase {
+    const char *setup;
+    const char *call;
+    const char *message;  // the error the call raises (called from C, so the
+                          // argument errors name the function by its global path)
+};
+
+const RaiseCase kRaises[] = {
+    {kFill10, "return table.insert, t, 0, 'x'", "bad argument #2 to 'table.insert' (position out of bounds)"},
+    {kFill10, "return table.insert, t, 12, 'x'",
+     "bad argument #2 to 'table.insert' (position out of bounds)"},
+    {kFill10, "return table.insert, t, 1, 2, 3", "wrong number of arguments to 'insert'"},
+    {kFill10, "return table.insert, t", "wrong number of arguments to 'insert'"},
+    {kFill10, "return table.remove, t, 12", "bad argument #1 to 'table.remove' (position out of bounds)"},
+    {kFill10, "return table.remove, t, 0", "bad argument #1 to 'table.remove' (position out of bounds)"},
+    {kFill10, "return table.unpack, t, 1, 100000000", "too many results to unpack"},
+    {kFill10, "return table.unpack, t, math.mininteger, math.maxinteger",
+     "too many results to unpack"},
+    // more values than the stack limit leaves room for
+    {kFill10, "return table.unpack, t, 1, 200000", "too many results to unpack"},
+};
+
+}  // namespace
+
+TEST(TableCharges, EachFunctionChargesItsWorkAfterDoingIt) {
+    for (const ChargeCase &c : kCharges) {
+        LuaHarness h;
+        Measured m = measure(h, c.setup, c.call);
+        EXPECT_EQ(m.error, "") << c.call;
+        EXPECT_EQ(m.cycles, c.cycles) << c.call;
+        if (c.check) {
+            RunResult r = h.run(c.check);
+            EXPECT_EQ(r.output, c.printed) << c.call;
+        }
+    }
+}
+
+TEST(TableCharges, FunctionsThatRaiseChargeNothing) {
+    for (const RaiseCase &c : kRaises) {
+        LuaHarness h;
+        Measured m = measure(h, c.setup, c.call);
+        EXPECT_EQ(m.error, c.message) << c.call;
+        EXPECT_EQ(m.cycles, 0) << c.call;
+    }
+}
+
+TEST(TableCharges, PackRecordsTheCountInFieldN) {
+    LuaHarness h;
+    RunResult r = h.run("local p = table.pack(1, nil, 3, nil) print(p.n, p[1], p[3], p[4])");
+    ASSERT_EQ(r.status, LUA_OK) << r.error;
+    EXPECT_EQ(r.output, "4\t1\t3\tnil\n");
+}
