@@ -74,8 +74,8 @@ const ChargeCase kCharges[] = {
     {kFill1000, "return table.remove, t", 1, "print(rawlen(t), t[999])", "999\t999\n"},
     {kFill10, "return table.remove, t, 8", 2, "print(t[8], t[9], t[10])", "90\t100\tnil\n"},
     {"t = {}", "return table.remove, t", 1, nullptr, nullptr},
-    // pos = #t + 1 moves nothing; the count -1 is clamped to 0, which costs 1
-    {kFill10, "return table.remove, t, 11", 1, "print(rawlen(t))", "10\n"},
+    // pos = #t + 1 moves nothing and costs nothing
+    {kFill10, "return table.remove, t, 11", 0, "print(rawlen(t))", "10\n"},
     // pack: 2 per value
     {"", "return table.pack, 'a', 'b', 'c'", 6, nullptr, nullptr},
     {"", "return table.pack, nil, nil", 4, nullptr, nullptr},
@@ -86,9 +86,9 @@ const ChargeCase kCharges[] = {
     {kFill10, "return table.unpack, t, -1, 1", 6, nullptr, nullptr},
     {kFill10, "return table.unpack, t, 5, 3", 0, nullptr, nullptr},
     {"t = {}", "return table.unpack, t", 0, nullptr, nullptr},
-    // a length below zero from __len makes a negative count, clamped to 0
+    // a length below zero from __len makes a negative count, which charges nothing
     {"t = setmetatable({}, {__len = length_minus_five})", "return table.insert, t, 1, 'x'",
-     1, nullptr, nullptr},
+     0, nullptr, nullptr},
     // the other table functions charge nothing
     {kFill10, "return table.concat, t, ','", 0, nullptr, nullptr},
     {kFill10, "return table.move, t, 1, 10, 2", 0, nullptr, nullptr},
