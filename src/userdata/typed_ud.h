@@ -110,6 +110,13 @@ int32_t get_userdata_len2(const typed_ud_rec *a, const typed_ud_rec *b, int32_t 
                           int32_t count, int32_t off_b);
 
 /*
+** Copies 'n' f64 values from 'src' into scratch slot 'slot' (0 or 1), shared
+** by the whole program, charges n / 256 cycles and returns the copy, valid
+** until the next copy into the same slot. Null when the scratch cannot hold it.
+*/
+double *copy_dat(int slot, const double *src, int32_t n);
+
+/*
 ** The typed array at stack index 'idx', or null when that value is not one: a
 ** full userdata whose block holds the header, a known element type and the
 ** rounded element area the header describes. Light userdata and foreign

@@ -6,7 +6,7 @@
 
 #include "ud_elem.h"
 #include "ud_methods.h"
-#include "ud_standin.h"
+#include "intp.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "typed_ud.h"
-#include "ud_standin.h"
+#include "buffer.h"
 #include "vm_hooks.h"
 
 static_assert(std::endian::native == std::endian::little, "typed arrays are little-endian");

@@ -222,3 +222,31 @@ TEST_F(Creation, OperationLengthIsTheSmallestThatFitsBothArrays) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ScratchCopies, HoldTheirValuesPerSlotAndAreChargedPer256) {
+    std::vector<double> a(1000), b(3);
+    for (size_t i = 0; i < a.size(); i++) a[i] = double(i) * 0.5;
+    b = {-1, 2, -3};
+    struct Case { int slot; const std::vector<double> *src; int32_t cycles; } cases[] = {
+        {0, &a, 3}, {1, &b, 1}, {0, &b, 1}, {1, &a, 3},
+    };
+    for (const auto &c : cases) {
+        cpu_cycles = 0;
+        const double *copy = copy_dat(c.slot, c.src->data(), int32_t(c.src->size()));
+        ASSERT_NE(copy, nullptr);
+        EXPECT_NE(copy, c.src->data());
+        EXPECT_EQ(std::memcmp(copy, c.src->data(), c.src->size() * 8), 0) << c.slot;
+        EXPECT_EQ(cpu_cycles, c.cycles);
+    }
+    // The other slot keeps its copy.
+    const double *zero = copy_dat(0, b.data(), 3);
+    const double *one = copy_dat(1, a.data(), 1000);
+    EXPECT_EQ(zero[2], -3);
+    EXPECT_EQ(one[999], 499.5);
+    EXPECT_EQ(copy_dat(2, b.data(), 3), nullptr);
+    cpu_cycles = 0;
+}
+
+}  // namespace
