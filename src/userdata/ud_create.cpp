@@ -48,7 +48,13 @@ typed_ud_rec *push_block(lua_State *L, size_t area, int code, int dims, uint32_t
                          uint32_t height, uint32_t depth) {
     void *block = lua_newuserdatauv(L, TYPED_UD_HEADER + area, 0);
     std::memset(block, 0, TYPED_UD_HEADER + area);
-    if (lua_getglobal(L, "USERDATA") == LUA_TTABLE) {
+    // A raw read: creation never runs Lua code (the pod reader creates arrays
+    // in the middle of its work).
+    lua_rawgeti(L, LUA_REGISTRYINDEX, LUA_RIDX_GLOBALS);
+    lua_pushliteral(L, "USERDATA");
+    bool t = lua_rawget(L, -2) == LUA_TTABLE;
+    lua_remove(L, -2);
+    if (t) {
         lua_setmetatable(L, -2);
     } else {
         lua_pop(L, 1);

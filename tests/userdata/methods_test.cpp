@@ -86,6 +86,11 @@ TEST_F(MethodTable, ArraysMadeWithoutATableHaveNoMetatable) {
         EXPECT_NE(eval("A[0]").find("attempt to index a userdata value"), std::string::npos) << value;
         EXPECT_EQ(eval("SAVED.width(A)"), "4") << value;
     }
+    // The global is read raw: a metatable on the globals is never consulted.
+    exec("SAVED = USERDATA USERDATA = nil "
+         "setmetatable(_G, {__index = function(t, k) if k == 'USERDATA' then return SAVED end end}) "
+         "A = t_create('u8', 1, 4) setmetatable(_G, nil) USERDATA = SAVED");
+    EXPECT_EQ(eval("getmetatable(A)"), "nil");
     // Replacing the table later leaves arrays made before with the old one.
     exec("OLD = USERDATA B = t_create('u8', 1, 4) USERDATA = {}");
     EXPECT_EQ(eval("getmetatable(B) == OLD, getmetatable(t_create('u8', 1, 4)) == USERDATA"),
