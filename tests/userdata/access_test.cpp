@@ -11,14 +11,14 @@ using Access = UdTest;
 TEST_F(Access, LengthAndShapeQueriesReportTheHeader) {
     exec("A = t_create('u8', 2, 16, 16) B = t_create('f64', 1, 5) C = t_create('i16', 2, 3, 2)");
     struct Case { const char *expr; const char *want; } cases[] = {
-        {"USERDATA.__len(A)", "256"},
+        {"#A", "256"},
         {"USERDATA.__len(B)", "5"},
         {"A:width(), A:height()", "16\t16"},
         {"B:width(), B:height()", "5\tnil"},
         {"A:attribs()", "16\t16\tu8\t2"},
         {"B:attribs()", "5\t1\tf64\t1"},
         {"C:attribs()", "3\t2\ti16\t2"},
-        {"math.type(USERDATA.__len(C)), math.type(C:width())", "integer\tinteger"},
+        {"math.type(#C), math.type(C:width())", "integer\tinteger"},
     };
     for (const auto &c : cases) EXPECT_EQ(eval(c.expr), c.want) << c.expr;
 }

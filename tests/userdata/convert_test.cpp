@@ -14,7 +14,7 @@ const char *exact_dump = R"(
 function exact(a)
   if a == nil then return "nil" end
   local t = {}
-  for i = 0, USERDATA.__len(a) - 1 do
+  for i = 0, #a - 1 do
     local v = a[i]
     if v ~= v then t[i + 1] = "nan"
     elseif math.type(v) == "float" then t[i + 1] = string.format("%.17g", v)
@@ -104,7 +104,7 @@ TEST_F(Convert, ResultsThatCannotBeMadeGiveNothing) {
     EXPECT_EQ(eval("(select(3, BIG:convert('u8'):attribs()))"), "u8");
     // mutate can round an array down to no elements.
     exec("E = vec('u8', 5) E:mutate('i16')");
-    EXPECT_EQ(eval("USERDATA.__len(E), select('#', E:convert('u8', true)), select('#', E:convert('i32'))"),
+    EXPECT_EQ(eval("#E, select('#', E:convert('u8', true)), select('#', E:convert('i32'))"),
               "0\t0\t0");
 }
 
@@ -203,9 +203,9 @@ TEST_F(Mutate, RetypesAndReshapesOverTheSameBytes) {
 
 TEST_F(Mutate, ElementBytesAreReinterpretedNotConverted) {
     exec("A = t_create('u8', 2, 4, 4, 1, '0102030405060708090a0b0c0d0e0f10') A:mutate('i32')");
-    EXPECT_EQ(eval("A[0] == 0x04030201, A[3] == 0x100f0e0d, USERDATA.__len(A)"), "true\ttrue\t4");
+    EXPECT_EQ(eval("A[0] == 0x04030201, A[3] == 0x100f0e0d, #A"), "true\ttrue\t4");
     exec("A:mutate('i64', 1)");
-    EXPECT_EQ(eval("A[0] == 0x0807060504030201, USERDATA.__len(A)"), "true\t1");
+    EXPECT_EQ(eval("A[0] == 0x0807060504030201, #A"), "true\t1");
 }
 
 TEST_F(Mutate, ShrunkArraysCannotGrowAgain) {
@@ -215,7 +215,7 @@ TEST_F(Mutate, ShrunkArraysCannotGrowAgain) {
     EXPECT_EQ(eval("A:attribs()"), "2\t2\tu8\t2");
     // The block keeps its size, and a copy holds only what the header covers.
     exec("B = A:convert('u8')");
-    EXPECT_EQ(eval("USERDATA.__len(B)"), "4");
+    EXPECT_EQ(eval("#B"), "4");
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ const char *prelude = R"(
 function dump(a)
   if a == nil then return "nil" end
   local t = {}
-  for i = 0, USERDATA.__len(a) - 1 do t[i + 1] = tostring(a[i]) end
+  for i = 0, #a - 1 do t[i + 1] = tostring(a[i]) end
   local w, h, ty, d = a:attribs()
   return w .. "x" .. h .. " " .. ty .. " " .. d .. ": " .. table.concat(t, " ")
 end
