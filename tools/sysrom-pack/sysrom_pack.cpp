@@ -88,7 +88,8 @@ std::string read_file(const fs::path &file, uintmax_t size) {
 
 void add_entry(tree &t, cart_entry e, const fs::path &file) {
     if (t.entries.size() == KIV_ROM_MAX_ENTRIES) fail(file, "more than 16384 entries");
-    t.block_bytes += e.name.size() + 1 + e.is_folder + (e.is_folder ? 0 : 5 + e.data.size());
+    const size_t size_bytes = e.data.size() <= KIV_ROM_SHORT_SIZE_MAX ? 1 : 5;
+    t.block_bytes += e.name.size() + e.is_folder + 1 + (e.is_folder ? 0 : size_bytes + e.data.size());
     if (t.block_bytes > KIV_ROM_MAX_BLOCK) fail(file, "more than 64 MiB of data");
     t.entries.push_back(std::move(e));
 }
