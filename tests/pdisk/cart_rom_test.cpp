@@ -127,7 +127,7 @@ TEST(CartRom, TheWriterRefusesWhatNoReaderCouldReadBack) {
 
 TEST(CartRom, BlocksOfMoreThan16384EntriesYieldTheFirst16384) {
     std::string block;
-    for (size_t i = 0; i <= KIV_ROM_MAX_ENTRIES; i++) block += "f" + std::to_string(i) + std::string("\0\x01x", 3);
+    for (size_t i = 0; i <= KIV_ROM_MAX_ENTRIES; i++) block.append("f").append(std::to_string(i)).append("\0\x01x", 3);
     const cart_read_result r = decode(rom_of_block(block));
     ASSERT_EQ(r.entries.size(), KIV_ROM_MAX_ENTRIES);
     EXPECT_EQ(r.entries.back().name, "f16383");

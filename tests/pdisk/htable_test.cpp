@@ -35,7 +35,7 @@ std::vector<uint32_t> probe_path(const std::string &key, uint32_t buckets) {
 // A key other than 'not' whose first bucket is 'bucket'.
 std::string key_homed_at(uint32_t bucket, uint32_t buckets, const std::string &not_this = "") {
     for (int n = 0;; n++) {
-        std::string k = "f" + std::to_string(n);
+        const std::string k = std::string("f").append(std::to_string(n));
         if (k != not_this && home(k, buckets) == bucket) return k;
     }
 }
