@@ -55,8 +55,10 @@ bool plain_bytes(std::string_view data) {
     return true;
 }
 
+// True when 'name' survives an entry line: a legal name of bytes 33-127
+// that does not read as the end line.
 bool name_writeable(std::string_view name) {
-    if (!cart_name_ok(name)) return false;
+    if (!cart_name_ok(name) || name.substr(0, 5) == "[eoc]") return false;
     for (unsigned char c : name) {
         if (c < 33 || c > 127) return false;
     }
@@ -218,7 +220,7 @@ void read_v1(line_reader &lines, const char *folder, cart_read_result &r) {
         const std::string rest(space == std::string_view::npos ? "" : line.substr(space + 1));
         int number = 0, attribs = 0;
         sscanf(rest.c_str(), "%d:%d", &number, &attribs);
-        if (!cart_name_ok(name)) {
+        if (!name_writeable(name)) {
             r.read_whole = false;
             continue;
         }

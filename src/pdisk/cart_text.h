@@ -42,8 +42,8 @@ bool is_writeable_as_ascii(std::string_view name, std::string_view data);
 // files go to "hex$" lines with 'use_hex', else to "b64$" lines. Returns
 // false and leaves 'out' as it was when a reader could not read the
 // cartridge back: more than KIV_TEXT_MAX_ENTRIES entries, more than
-// KIV_TEXT_MAX_DATA file bytes, or a name that fails cart_name_ok or holds a
-// byte below 33 or above 127.
+// KIV_TEXT_MAX_DATA file bytes, or a name that fails cart_name_ok, holds a
+// byte below 33 or above 127, or begins "[eoc]".
 bool encode_kiv_text(const std::vector<cart_entry> &entries, bool use_hex, std::string &out);
 
 // Reads the cartridge text in the 'len' bytes at 'data'. 'folder' names the

@@ -126,6 +126,7 @@ TEST(CartText, TheWriterRefusesWhatNoReaderCouldReadBack) {
         {"a space in a name", {file("a b.lua", "x")}},
         {"a byte above 127 in a name", {file("caf\xC3\xA9.lua", "x")}},
         {"an empty name", {folder("")}},
+        {"a name read as the end line", {file("[eoc]x", "")}},
         {"data over 64 MiB", {file("a", std::string(KIV_TEXT_MAX_DATA / 2, 'a')), file("b", std::string(KIV_TEXT_MAX_DATA / 2 + 1, 'b'))}},
         {"more than 16384 entries", std::vector<cart_entry>(KIV_TEXT_MAX_ENTRIES + 1, folder("f"))},
     };
@@ -196,6 +197,11 @@ TEST(CartText, TheVersionOneReaderTakesFoldersAndHexBetweenBrackets) {
     cart_read_result r = decode(text);
     EXPECT_TRUE(r.read_whole);
     EXPECT_EQ(r.entries, (std::vector<cart_entry>{folder("gfx"), file("main.lua", "hello"), file("gfx/odd.bin", "\xAB")}));
+
+    // A control byte in a name skips the line, like ".." does.
+    r = decode("b\nversion 1\n\rbad.lua 1:0 [0x41]\na/../b 1:0 [0x41]\n[eoc] 1:0 [0x41]\n");
+    EXPECT_FALSE(r.read_whole);
+    EXPECT_TRUE(r.entries.empty());
 
     r = decode("b\nversion 1\nbroken.lua 3:0 no brackets\nok.lua 1:0 [0x41]\n");
     EXPECT_FALSE(r.read_whole);
