@@ -3,8 +3,9 @@
 */
 #include "cart_text.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "base64.h"
