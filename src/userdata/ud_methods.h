@@ -30,6 +30,11 @@ int lua54_ud_height(lua_State *L);
 int lua54_ud_attribs(lua_State *L);
 
 
+// Copies between the array and the running process's address space; both
+// return the array (nothing for f64 arrays).
+int lua54_ud_peek(lua_State *L);
+int lua54_ud_poke(lua_State *L);
+
 // Retyping: a converted copy (or indices and palette), and the in-place reshape.
 int lua54_ud_convert(lua_State *L);
 int lua54_ud_mutate(lua_State *L);

@@ -31,7 +31,8 @@ const char *const expected_order[USERDATA_METHOD_COUNT] = {
 
 // The entries built with the typed-array core.
 const char *const core_entries[] = {
-    "convert", "__len", "__tostring", "__index", "__newindex", "width", "height", "attribs", "mutate",
+    "convert", "__len", "__tostring", "__index", "__newindex",
+    "peek", "poke", "width", "height", "attribs", "mutate",
 };
 
 TEST_F(MethodTable, EntriesStandInTheirFixedOrderAndRegisterWhenBuilt) {
