@@ -115,4 +115,18 @@ TEST_F(Memory, F64ArraysAreRefused) {
     EXPECT_EQ(bytes(0x10000, 2), "85 0");
 }
 
+TEST_F(Memory, EveryNewProcessGetsItsOwnMethodTable) {
+    process_rec *other = create_process_from_code("", "q", "/t/q.lua", "");
+    ASSERT_NE(other, nullptr);
+    const void *tables[2];
+    lua_State *states[2] = {proc_->lua_state, other->lua_state};
+    for (int i = 0; i < 2; i++) {
+        ASSERT_EQ(lua_getglobal(states[i], "USERDATA"), LUA_TTABLE);
+        tables[i] = lua_topointer(states[i], -1);
+        EXPECT_EQ(lua_getfield(states[i], -1, "peek"), LUA_TFUNCTION);
+        lua_pop(states[i], 2);
+    }
+    EXPECT_NE(tables[0], tables[1]);
+}
+
 }  // namespace
