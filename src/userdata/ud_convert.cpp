@@ -20,10 +20,10 @@ const char *type_name_arg(lua_State *L, int idx) {
     return lua_tostring(L, idx);
 }
 
-// An f64 value as an integer bit pattern: floored, then through the
-// saturating conversion (NaN 0, beyond the range the nearest bound), so the
-// caller keeps the low bits as the integer rows do.
-int64_t floor_to_i64(double v) { return saturate_double_to_i64(std::floor(v)); }
+// An f64 value as an integer bit pattern: floored, with NaN, infinities and
+// values beyond the 64-bit range giving INT64_MIN, so the caller keeps the
+// low bits as the integer rows do.
+int64_t floor_to_i64(double v) { return floor_double_to_i64_or_min(v); }
 
 // CPU charge of converting 'count' elements between types 'from' and 'to'.
 int32_t convert_charge(int from, int to, uint64_t count) {
@@ -68,7 +68,7 @@ int convert_to_palette(lua_State *L, const typed_ud_rec *rec) {
     const uint8_t *s = ud_elements(const_cast<typed_ud_rec *>(rec));
     uint8_t *out = ud_elements(idx);
     for (uint64_t i = 0; i < count; i++) {
-        int64_t v = code == UTYPE_F64 ? saturate_double_to_i64(ud_read_f64(s, i))
+        int64_t v = code == UTYPE_F64 ? floor_to_i64(std::trunc(ud_read_f64(s, i)))
                                       : ud_read_int(s, code, i);
         int k = 0;
         while (k < used && slot[k] != v) k++;
