@@ -1,0 +1,43 @@
+/*
+** The cartridge codecs the mount code uses, one per cartridge kind (1 text,
+** 2 ROM, 3 image), and the glue between cartridge entries and RAM files.
+*/
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "buffer.h"
+#include "cart_entry.h"
+
+/* Reads a whole cartridge file. */
+using cart_decode_fn = cart_read_result (*)(const uint8_t *bytes, size_t len);
+
+/* Encodes entries as a cartridge file into *out; false when this form
+   cannot hold them (its reader could not read them back whole). */
+using cart_encode_fn = bool (*)(const std::vector<cart_entry> &entries, std::string *out);
+
+struct cart_codec {
+    cart_decode_fn decode;  /* null: files of this kind cannot be read */
+    cart_encode_fn encode;  /* null: files of this kind cannot be written */
+};
+
+/* The codec of cartridge 'kind' (1-3); an empty one for other kinds. */
+const cart_codec &pdisk_cart_codec(int kind);
+
+/* Replaces the codec of 'kind' (tests; start-up keeps the built-in ones). */
+void pdisk_set_cart_codec(int kind, cart_codec codec);
+
+/* The RAM files and folders under the RAM folder 'origin' as entries, in
+   slot-table order, names relative to it. */
+std::vector<cart_entry> pdisk_collect_entries(const std::string &origin);
+
+/*
+** Writes 'entries' as RAM files and folders under the virtual folder
+** 'folder' (each at folder + "/" + name), without mounting cartridges or
+** marking mounts dirty. Returns false when any entry could not be written
+** (a bad name, a path that is not in RAM, a clash with a file or folder, a
+** full table); the others are still written.
+*/
+bool pdisk_populate(const std::string &folder, const std::vector<cart_entry> &entries);
