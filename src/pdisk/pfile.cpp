@@ -247,7 +247,10 @@ int pdisk_free_ram_within(std::string_view folder) {
 }
 
 void pdisk_after_op() {
-    if (!pdisk_check_index_each_op) return;
+    if (pdisk_check_index_each_op) pdisk_verify_index();
+}
+
+void pdisk_verify_index() {
     int free_count = 0, counts[3] = {0, 0, 0};
     size_t ram = 0;
     for (int i = 0; i < PFILE_SLOTS; i++) {

@@ -107,6 +107,10 @@ int host_directory_exists(const char *host_path);
    full scan of the table after every operation (aborts on a mismatch). */
 extern bool pdisk_check_index_each_op;
 
+/* Checks the origin index and the free-slot set against a full scan of
+   the table; aborts on a mismatch. */
+void pdisk_verify_index();
+
 /* Frees everything (all slots, all mounts) and forgets pfile_init, as at a
    fresh start of the program. */
 void pdisk_shutdown();

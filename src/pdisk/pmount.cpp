@@ -187,11 +187,19 @@ void pdisk_clear_mounts() {
 }
 
 int pdisk_mount_at(std::string_view point) {
-    return first_wanted(g_by_point, point, [](int) { return true; });
+    const auto any = [](int) { return true; };
+    const int i = first_wanted(g_by_point, point, any);
+    if (point != "/") return i;
+    const int root = first_wanted(g_by_point, "", any);  // the root mount is stored as ""
+    return i < 0 || (root >= 0 && root < i) ? root : i;
 }
 
 int pdisk_mount_at_kind(std::string_view point, uint32_t kind) {
-    return first_wanted(g_by_point, point, [kind](int i) { return pmount[i].kind == kind; });
+    const auto of_kind = [kind](int i) { return pmount[i].kind == kind; };
+    const int i = first_wanted(g_by_point, point, of_kind);
+    if (point != "/") return i;
+    const int root = first_wanted(g_by_point, "", of_kind);
+    return i < 0 || (root >= 0 && root < i) ? root : i;
 }
 
 /* ---- resolution ---- */
