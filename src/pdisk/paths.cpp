@@ -26,10 +26,22 @@ size_t protocol_head_end(std::string_view s) {
     const size_t scan = s.size() < PROTOCOL_SCAN ? s.size() : PROTOCOL_SCAN;
     for (size_t i = 0; i < scan; i++) {
         if (s[i] != ':') continue;
-        if (i + 2 < s.size() + 0 && s[i + 1] == '/' && s[i + 2] == '/') return i + 3;
+        if (i + 2 < s.size() && s[i + 1] == '/' && s[i + 2] == '/') return i + 3;
         return 0;
     }
     return 0;
+}
+
+/* Every byte free of control codes, and legal before the first '#'. */
+bool legal_characters(std::string_view s) {
+    bool after_hash = false;
+    for (const char ch : s) {
+        const int c = static_cast<unsigned char>(ch);
+        if (is_path_control_byte(c)) return false;
+        if (c == '#') after_hash = true;
+        if (!after_hash && !is_path_char(c)) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -107,20 +119,16 @@ bool pdisk_normalise(std::string_view s, std::string *out) {
         joined.append(s);
         if (joined[0] != '/') return false;  // a working folder that is not absolute
     }
-    bool after_hash = false;
-    for (const char ch : joined) {
-        const int c = static_cast<unsigned char>(ch);
-        if (is_path_control_byte(c)) return false;
-        if (c == '#') after_hash = true;
-        if (!after_hash && !is_path_char(c)) return false;
-    }
+    if (!legal_characters(joined)) return false;
     if (joined.size() >= 2 && joined.back() == '/') joined.pop_back();
     if (joined == "/") {
         *out = "/";
         return true;
     }
     *out = pdisk_collapse(joined, false, false);
-    return true;
+    // A ".." can fold away the segment holding the '#' that let the
+    // characters after it pass; the result must pass the test on its own.
+    return legal_characters(*out);
 }
 
 buffer_rec *normalise_quillmar_path(const char *s) {

@@ -58,6 +58,10 @@ TEST_F(PathTest, NormalisingGivesTheCanonicalFormOrRefusesTheIllegal) {
         // Used to keep the ".." inside a protocol head copied unchanged,
         // which resolved above the root mount's host folder.
         {"no protocol head is recognised", "/../../#://x", "/", "/#:/x"},
+        // The '#' that let the space pass used to be folded away, leaving a
+        // canonical path that normalised again was illegal.
+        {"a # folded away by .. takes its exemption along", "/#/../a b", "/", "<illegal>"},
+        {"the same through the working folder", "../a'b", "/#", "<illegal>"},
         {"a newline is illegal", "/a\nb", "/", "<illegal>"},
         {"a control byte after # is illegal", "/a#\x01", "/", "<illegal>"},
         {"DEL after # is illegal", "/a#\x7f", "/", "<illegal>"},
