@@ -11,12 +11,13 @@
 #include "buffer.h"
 #include "cart_entry.h"
 
-/* Reads a whole cartridge file. */
-using cart_decode_fn = cart_read_result (*)(const uint8_t *bytes, size_t len);
+/* Reads a whole cartridge file; 'folder' names it in log lines only. */
+using cart_decode_fn = cart_read_result (*)(const uint8_t *bytes, size_t len, const char *folder);
 
-/* Encodes entries as a cartridge file into *out; false when this form
-   cannot hold them (its reader could not read them back whole). */
-using cart_encode_fn = bool (*)(const std::vector<cart_entry> &entries, std::string *out);
+/* Appends the cartridge file holding 'entries' to 'out'; false (and 'out'
+   as it was) when this form cannot hold them, that is when its reader could
+   not read them back whole. */
+using cart_encode_fn = bool (*)(const std::vector<cart_entry> &entries, std::string &out);
 
 struct cart_codec {
     cart_decode_fn decode;  /* null: files of this kind cannot be read */

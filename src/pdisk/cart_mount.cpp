@@ -181,7 +181,7 @@ pmount_rec *mount_kiv_path(const char *path) {
             }
             load_ok = 0;
         } else {
-            const cart_read_result read = codec.decode(f->data->data, static_cast<size_t>(f->data->length));
+            const cart_read_result read = codec.decode(f->data->data, static_cast<size_t>(f->data->length), name.c_str());
             const bool all = pdisk_populate(name, read.entries);
             load_ok = read.read_whole && all ? 1 : 0;
         }

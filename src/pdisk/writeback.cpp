@@ -24,7 +24,7 @@ bool write_back(pmount_rec *m, int kind) {
     std::string bytes;
     {
         const std::vector<cart_entry> entries = pdisk_collect_entries(std::string(bview(m->origin)));
-        if (!codec.encode(entries, &bytes)) return false;
+        if (!codec.encode(entries, bytes)) return false;
     }
     const std::string point(bview(m->mount_point));
     pfile_rec *f = pfopen(point.c_str(), "wf");

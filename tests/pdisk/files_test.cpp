@@ -21,7 +21,7 @@ std::string cart(const std::string &name, const std::string &data) {
 std::string entries_of(const std::optional<std::string> &bytes) {
     if (!bytes) return "<missing>";
     const cart_read_result r =
-        pdisk_cart_codec(1).decode(reinterpret_cast<const uint8_t *>(bytes->data()), bytes->size());
+        pdisk_cart_codec(1).decode(reinterpret_cast<const uint8_t *>(bytes->data()), bytes->size(), "");
     std::string out;
     for (const cart_entry &e : r.entries)
         out += (out.empty() ? "" : " ") + e.name + (e.is_folder ? "/" : "=" + e.data);

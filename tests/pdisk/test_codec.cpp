@@ -23,7 +23,7 @@ std::string encode(const std::vector<cart_entry> &entries) {
 
 namespace {
 
-cart_read_result decode(const uint8_t *bytes, size_t len) {
+cart_read_result decode(const uint8_t *bytes, size_t len, const char *) {
     cart_read_result r;
     const std::string in(reinterpret_cast<const char *>(bytes), len);
     if (in.compare(0, 4, "TC1\n") != 0) {
@@ -53,10 +53,10 @@ cart_read_result decode(const uint8_t *bytes, size_t len) {
     return r;
 }
 
-bool encode_fn(const std::vector<cart_entry> &entries, std::string *out) {
+bool encode_fn(const std::vector<cart_entry> &entries, std::string &out) {
     encodes++;
     if (refuse) return false;
-    *out = encode(entries);
+    out += encode(entries);
     return true;
 }
 
