@@ -42,3 +42,11 @@ std::vector<cart_entry> pdisk_collect_entries(const std::string &origin);
 ** full table); the others are still written.
 */
 bool pdisk_populate(const std::string &folder, const std::vector<cart_entry> &entries);
+
+/*
+** Fills RAM files from the ROM cartridge in 'buffer' (from its cursor to its
+** end), each entry written at folder + "/" + its name; afterwards the cursor
+** stands at the end. A null buffer does nothing. Returns 1 when every entry
+** was read and written, else 0.
+*/
+int populate_ram_folder_from_kiv_rom_buffer(const char *folder, buffer_rec *buffer);

@@ -146,6 +146,21 @@ bool pdisk_populate(const std::string &folder, const std::vector<cart_entry> &en
     return all;
 }
 
+int populate_ram_folder_from_kiv_rom_buffer(const char *folder, buffer_rec *buffer) {
+    if (!buffer) return 0;
+    const cart_codec &codec = pdisk_cart_codec(2);
+    const std::string name = folder ? folder : "";
+    int whole = 0;
+    if (codec.decode && buffer->cursor >= 0 && buffer->cursor <= buffer->length) {
+        const cart_read_result read =
+            codec.decode(buffer->data + buffer->cursor, static_cast<size_t>(buffer->length - buffer->cursor),
+                         name.c_str());
+        whole = pdisk_populate(name, read.entries) && read.read_whole ? 1 : 0;
+    }
+    buffer->cursor = buffer->length;
+    return whole;
+}
+
 /* ---- cartridge mounts ---- */
 
 pmount_rec *mount_kiv_path(const char *path) {

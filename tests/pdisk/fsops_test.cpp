@@ -110,3 +110,19 @@ TEST_F(FsOpsTest, MakingACartridgeMountsItAndWritesItSoon) {
     EXPECT_EQ(pmkdir("/n.kiv.rom"), 0) << "an existing mount is found again";
     EXPECT_EQ(pmounts, 4);
 }
+
+TEST_F(FsOpsTest, ACartridgeBufferFillsARamFolderWithoutMarkingAnythingDirty) {
+    const std::string bytes = test_codec::encode({{"sub", "", true}, {"sub/f", "1", false}, {"../up", "x", false}});
+    buffer_rec *b = create_buffer_2(static_cast<int32_t>(bytes.size()), 'b');
+    bwrite(bytes.data(), 1, static_cast<int64_t>(bytes.size()), b);
+    b->cursor = 0;
+    ASSERT_EQ(mount_ram_folder("/ram/expcart"), 0);
+    EXPECT_EQ(populate_ram_folder_from_kiv_rom_buffer("/ram/expcart", b), 0) << "the .. entry is skipped";
+    EXPECT_EQ(b->cursor, b->length);
+    EXPECT_EQ(get("/ram/expcart/sub/f"), "1");
+    EXPECT_EQ(pdisk_directory_exists("/ram/expcart/sub", 0), 1);
+    EXPECT_EQ(get("/ram/up"), std::nullopt);
+    for (int i = 0; i < pmounts; i++) EXPECT_EQ(pmount[i].dirty, 0u) << i;
+    EXPECT_EQ(populate_ram_folder_from_kiv_rom_buffer("/ram/expcart", nullptr), 0);
+    destroy_buffer(b);
+}
