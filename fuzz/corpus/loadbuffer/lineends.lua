@@ -1,0 +1,5 @@
+local s = [[
+long
+]] if (true) ? s
+print(1)? 2
+? 3
