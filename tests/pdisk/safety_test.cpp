@@ -220,3 +220,23 @@ TEST_F(SafetyTest, AFolderMadeInsideACartridgeIsSaved) {
     frame(300);
     EXPECT_EQ(entries_of(get_host("c.kiv")), "a=1 sub/");
 }
+
+TEST_F(SafetyTest, AFullTableIsPrunedAtTheFrameEndEvenUnderAnExclusiveProcess) {
+    pdisk_check_index_each_op = false;
+    for (int i = 0; i < 10; i++) {
+        put_host("c" + std::to_string(i) + ".kiv", cart({{"a", "0", false}}));
+        const std::string file = "/c" + std::to_string(i) + ".kiv/a";
+        ASSERT_EQ(get(file), "0");
+        if (i % 2) ASSERT_TRUE(put(file, "edit"));
+    }
+    while (pmounts < PMOUNT_APPEND_LIMIT) ASSERT_EQ(mount_ram_folder(("/f" + std::to_string(pmounts)).c_str()), 0);
+    exclusive = 9;  // the write-back at the limit does not wait
+    pending_prune = 0;
+    frame();
+    EXPECT_EQ(pmounts, PMOUNT_APPEND_LIMIT - 10);
+    EXPECT_EQ(fs.replaced.size(), 5u);
+    EXPECT_EQ(entries_of(get_host("c1.kiv")), "a=edit");
+    EXPECT_EQ(entries_of(get_host("c2.kiv")), "a=0");
+    pdisk_check_index_each_op = true;
+    pdisk_verify_index();
+}
