@@ -6,7 +6,7 @@ ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps test release run bench bench-vm fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime fuzz fuzz-smoke clean
 
 all: release
 
@@ -36,6 +36,9 @@ bench: release
 
 bench-vm: release
 	$(RELEASE_DIR)/bench/bench_vm
+
+bench-runtime: release
+	$(RELEASE_DIR)/bench/bench_runtime
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \

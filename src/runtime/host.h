@@ -1,20 +1,65 @@
 /*
 ** The runtime core's view of the rest of the host: the log, the clocks, the
 ** audio lock, the hooks other subsystems fill in, and the application state.
-** C linkage. Production bodies live in the platform, API, typed-array and
-** audio libraries; the runtime tests link tests/fakes instead.
+** C linkage. Production bodies live in the platform, API, typed-array,
+** graphics and audio libraries; the runtime tests link tests/fakes instead.
 */
 #ifndef QUILLMAR_RUNTIME_HOST_H
 #define QUILLMAR_RUNTIME_HOST_H
 
 #include <stdint.h>
 
+#include "../platform/app_state.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
+struct lua_State;
+
+/* ---- platform services ---- */
+
 /* Appends one line to the log (the text should end in a newline). */
 void codo_debug(const char *text);
+
+/* Milliseconds since the program started. */
+int64_t os_get_time(void);
+
+/* Raise and lower the audio-lock nesting level; the device lock is held while
+   the level is above 0. Every unlock matches an earlier lock. */
+void os_lock_audio(void);
+void os_unlock_audio(void);
+
+/* Boot time in milliseconds: frames since the first reading after a reset,
+   times 16.6. Callers compare it as a signed value. */
+uint32_t boot_get_time(void);
+
+/* ---- hooks called at fixed places of the process lifecycle ---- */
+
+/* Closes every socket owned by process 'id' (called when it is freed). */
+void delete_sockets_by_process(int64_t id);
+
+/* Advances every open socket once (frame end). */
+void update_all_sockets(void);
+
+/* Locks or frees the host mouse pointer (bit value 4 of 'flags') and stores
+   the two sensitivities; called once per frame with process 3's registers. */
+void os_lock_mouse_cursor(int32_t flags, int32_t event_sensitivity, int32_t move_sensitivity);
+
+/* Stops every channel of the audio engine (caller holds no audio lock). */
+void mudo_kill_all_audio(void);
+
+/* The audio bracket: 0 with one audio-lock level held for the caller's
+   audio_op_end, or 1 without it. 'pid' 0 means the current audio focus. */
+int audio_op_start(int64_t pid, int32_t force);
+void audio_op_end(void);
+
+/* ---- the four state initialisers, in the order creation calls them ---- */
+
+void api_add_c_functions(struct lua_State *L);              /* the script API globals */
+void os_add_public_c_functions(struct lua_State *L);        /* host calls: clipboard, opening paths */
+void add_userdata_metatable_functions(struct lua_State *L); /* the typed-array method table */
+void socket_add_public_c_functions(struct lua_State *L);    /* the socket calls */
 
 #ifdef __cplusplus
 }

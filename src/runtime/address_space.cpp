@@ -1,0 +1,272 @@
+// The access rule of the paged address space, single values, bulk copy and
+// fill, page copies between processes, and page mapping.
+#include "address_space.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "vm_hooks.h"
+
+// The single-value fast paths move values with one memcpy.
+static_assert(std::endian::native == std::endian::little, "the address space is little-endian");
+
+namespace {
+
+inline uint32_t page_of(uint32_t a) { return (a >> PAGE_SHIFT) & (NUM_PAGES - 1); }
+inline int32_t offset_of(uint32_t a) { return static_cast<int32_t>(a & (PAGE_BYTES - 1)); }
+
+// The byte at address a of rec by the access rule, making the own page when
+// the byte is not served by page[p] and no own page exists yet.
+inline uint8_t *byte_at(process_rec *rec, uint32_t a) {
+    uint32_t p = page_of(a);
+    int32_t o = offset_of(a);
+    if (o < rec->page_len[p]) return rec->page[p] + o;
+    return own_page(rec, p) + o;
+}
+
+// Bytes from a to the end of its segment: the mapped part when a lies in it,
+// else the end of the page.
+inline uint32_t room(const process_rec *rec, uint32_t a) {
+    uint32_t p = page_of(a);
+    int32_t o = offset_of(a);
+    int32_t end = o < rec->page_len[p] ? rec->page_len[p] : PAGE_BYTES;
+    return static_cast<uint32_t>(end - o);
+}
+
+// The n-byte little-endian value at a (n = 1, 2, 4 or 8), zero-extended.
+inline uint64_t read_value(process_rec *rec, uint32_t a, int n) {
+    uint32_t p = page_of(a);
+    int32_t o = offset_of(a);
+    uint64_t v = 0;
+    if (o + n <= rec->page_len[p]) {  // wholly inside the served segment
+        std::memcpy(&v, rec->page[p] + o, n);
+        return v;
+    }
+    for (int i = 0; i < n; i++) v |= static_cast<uint64_t>(*byte_at(rec, a + i)) << (8 * i);
+    return v;
+}
+
+// Writes the low n bytes of v at a, flagging each touched page.
+inline void write_value(process_rec *rec, uint32_t a, uint64_t v, int n) {
+    uint32_t p = page_of(a);
+    int32_t o = offset_of(a);
+    if (o + n <= rec->page_len[p]) {
+        rec->page_flags[p] = PAGE_WRITTEN;
+        std::memcpy(rec->page[p] + o, &v, n);
+        return;
+    }
+    for (int i = 0; i < n; i++) {
+        uint32_t ai = a + i;
+        uint8_t *b = byte_at(rec, ai);
+        rec->page_flags[page_of(ai)] = PAGE_WRITTEN;
+        *b = static_cast<uint8_t>(v >> (8 * i));
+    }
+}
+
+inline void copy_byte(process_rec *rec, uint32_t dst, uint32_t src) {
+    uint8_t v = *byte_at(rec, src);
+    uint8_t *d = byte_at(rec, dst);
+    rec->page_flags[page_of(dst)] = PAGE_WRITTEN;
+    *d = v;
+}
+
+// Cost of one bulk chunk.
+inline uint32_t chunk_cost(uint32_t chunk) { return chunk / 128 + 1; }
+
+}  // namespace
+
+/* ---- pages ---- */
+
+uint8_t *own_page(process_rec *rec, uint32_t p) {
+    uint8_t *pg = rec->page_own[p];
+    if (pg) return pg;
+    pg = static_cast<uint8_t *>(std::calloc(1, PAGE_BYTES));
+    if (!pg) {
+        std::fputs("** fatal: no host memory for a process page **\n", stderr);
+        std::abort();
+    }
+    rec->page_own[p] = pg;
+    rec->own_page_bytes += PAGE_BYTES;
+    if (rec->page_len[p] == 0) {
+        rec->page[p] = pg;
+        rec->page_len[p] = PAGE_BYTES;
+    }
+    return pg;
+}
+
+void free_own_pages(process_rec *rec) {
+    for (int p = 0; p < NUM_PAGES; p++) {
+        uint8_t *pg = rec->page_own[p];
+        if (!pg) continue;
+        if (rec->page[p] == pg) {
+            rec->page[p] = nullptr;
+            rec->page_len[p] = 0;
+        }
+        std::free(pg);
+        rec->page_own[p] = nullptr;
+        rec->own_page_bytes -= PAGE_BYTES;
+    }
+}
+
+/* ---- single values (address space -> host) ---- */
+
+uint8_t peek_proc(process_rec *rec, uint32_t a) {
+    return rec ? static_cast<uint8_t>(read_value(rec, a, 1)) : 0;
+}
+int16_t peek2_proc(process_rec *rec, uint32_t a) {
+    return rec ? static_cast<int16_t>(read_value(rec, a, 2)) : 0;
+}
+int32_t peek4_proc(process_rec *rec, uint32_t a) {
+    return rec ? static_cast<int32_t>(read_value(rec, a, 4)) : 0;
+}
+int64_t peek8_proc(process_rec *rec, uint32_t a) {
+    return rec ? static_cast<int64_t>(read_value(rec, a, 8)) : 0;
+}
+
+uint8_t peek(uint32_t a) { return peek_proc(cproc, a); }
+int16_t peek2(uint32_t a) { return peek2_proc(cproc, a); }
+int32_t peek4(uint32_t a) { return peek4_proc(cproc, a); }
+int64_t peek8(uint32_t a) { return peek8_proc(cproc, a); }
+
+/* ---- single values (host -> address space) ---- */
+
+void poke_proc(process_rec *rec, uint32_t a, int64_t v) {
+    if (rec) write_value(rec, a, static_cast<uint64_t>(v), 1);
+}
+void poke2_proc(process_rec *rec, uint32_t a, int64_t v) {
+    if (rec) write_value(rec, a, static_cast<uint64_t>(v), 2);
+}
+void poke4_proc(process_rec *rec, uint32_t a, int64_t v) {
+    if (rec) write_value(rec, a, static_cast<uint64_t>(v), 4);
+}
+void poke8_proc(process_rec *rec, uint32_t a, int64_t v) {
+    if (rec) write_value(rec, a, static_cast<uint64_t>(v), 8);
+}
+
+void poke(uint32_t a, int64_t v) { poke_proc(cproc, a, v); }
+void poke2(uint32_t a, int64_t v) { poke2_proc(cproc, a, v); }
+void poke4(uint32_t a, int64_t v) { poke4_proc(cproc, a, v); }
+void poke8(uint32_t a, int64_t v) { poke8_proc(cproc, a, v); }
+
+/* ---- bulk ---- */
+
+uint32_t kiv_memcpy(uint32_t dst, uint32_t src, int32_t len) {
+    process_rec *rec = cproc;
+    if (!rec || len < 1) return 0;
+    uint32_t n = std::min(static_cast<uint32_t>(len), ADDRESS_SPACE_BYTES);
+    uint32_t d = dst & ADDRESS_MASK, s = src & ADDRESS_MASK;
+    if (d == s) return 0;
+    // Overlap is judged on the 16 MB circle: dst lies within len bytes after
+    // src, or src within len bytes after dst.
+    if (((d - s) & ADDRESS_MASK) < n) {
+        for (uint32_t i = n; i-- > 0;) copy_byte(rec, d + i, s + i);
+        return n / 8;
+    }
+    if (((s - d) & ADDRESS_MASK) < n) {
+        for (uint32_t i = 0; i < n; i++) copy_byte(rec, d + i, s + i);
+        return n / 8;
+    }
+    uint32_t cost = 0;
+    while (n > 0) {
+        uint32_t chunk = std::min({n, room(rec, s), room(rec, d)});
+        uint8_t *sp = byte_at(rec, s);
+        uint8_t *dp = byte_at(rec, d);
+        rec->page_flags[page_of(d)] = PAGE_WRITTEN;
+        std::memmove(dp, sp, chunk);  // mapped pages may alias
+        cost += chunk_cost(chunk);
+        s = (s + chunk) & ADDRESS_MASK;
+        d = (d + chunk) & ADDRESS_MASK;
+        n -= chunk;
+    }
+    return cost;
+}
+
+uint32_t kiv_memset(uint32_t a, int32_t v, int32_t len) {
+    process_rec *rec = cproc;
+    if (!rec || len < 1) return 0;
+    uint32_t n = std::min(static_cast<uint32_t>(len), ADDRESS_SPACE_BYTES);
+    uint32_t cost = 0;
+    a &= ADDRESS_MASK;
+    while (n > 0) {
+        uint32_t chunk = std::min(n, room(rec, a));
+        uint8_t *p = byte_at(rec, a);
+        rec->page_flags[page_of(a)] = PAGE_WRITTEN;
+        std::memset(p, v & 0xFF, chunk);
+        cost += chunk_cost(chunk);
+        a = (a + chunk) & ADDRESS_MASK;
+        n -= chunk;
+    }
+    return cost;
+}
+
+void write_bytes_proc(process_rec *rec, uint32_t a, const void *src, uint32_t len) {
+    const uint8_t *from = static_cast<const uint8_t *>(src);
+    uint32_t n = std::min(len, ADDRESS_SPACE_BYTES);
+    a &= ADDRESS_MASK;
+    while (n > 0) {
+        uint32_t chunk = std::min(n, room(rec, a));
+        uint8_t *p = byte_at(rec, a);
+        rec->page_flags[page_of(a)] = PAGE_WRITTEN;
+        std::memcpy(p, from, chunk);
+        from += chunk;
+        a = (a + chunk) & ADDRESS_MASK;
+        n -= chunk;
+    }
+}
+
+void kiv_pmemcpy_pages(process_rec *src_rec, process_rec *dst_rec, uint32_t from, uint32_t to) {
+    if (!src_rec || !dst_rec) return;
+    uint32_t first = from >> PAGE_SHIFT;
+    uint32_t end = std::min(to >> PAGE_SHIFT, static_cast<uint32_t>(NUM_PAGES));
+    for (uint32_t p = first; p < end; p++) {
+        if (!src_rec->page[p] && !src_rec->page_own[p]) continue;  // no such page in the source
+        uint8_t *dst = own_page(dst_rec, p);
+        int32_t mapped = std::clamp(src_rec->page_len[p], 0, PAGE_BYTES);
+        if (mapped > 0) std::memcpy(dst, src_rec->page[p], mapped);
+        if (mapped < PAGE_BYTES) {
+            if (src_rec->page_own[p])
+                std::memcpy(dst + mapped, src_rec->page_own[p] + mapped, PAGE_BYTES - mapped);
+            else
+                std::memset(dst + mapped, 0, PAGE_BYTES - mapped);
+        }
+        dst_rec->page[p] = dst;
+        dst_rec->page_len[p] = PAGE_BYTES;
+    }
+}
+
+/* ---- mapping ---- */
+
+void map_page(process_rec *rec, int32_t p, uint8_t *data, int32_t len) {
+    if (!rec || p < 0 || p >= NUM_PAGES || len < 1 || !data) return;
+    rec->page[p] = data;
+    rec->page_len[p] = std::min(len, PAGE_BYTES);
+    rec->mapped_pages[p >> 6] |= uint64_t{1} << (p & 63);
+    rec->page_flags[p] = PAGE_WRITTEN;
+}
+
+void unmap_page(process_rec *rec, int32_t p) {
+    if (!rec || p < 0 || p >= NUM_PAGES) return;
+    rec->page[p] = rec->page_own[p];
+    rec->page_len[p] = 0;
+    rec->mapped_pages[p >> 6] &= ~(uint64_t{1} << (p & 63));
+    rec->page_flags[p] = PAGE_WRITTEN;
+}
+
+/* ---- the peek operators ---- */
+
+namespace {
+uint8_t hook_peek(uint32_t a) { return peek(a); }
+int16_t hook_peek2(uint32_t a) { return peek2(a); }
+int32_t hook_peek4(uint32_t a) { return peek4(a); }
+int64_t hook_peek8(uint32_t a) { return peek8(a); }
+}  // namespace
+
+void install_peek_hooks(void) {
+    vm_peek.peek = hook_peek;
+    vm_peek.peek2 = hook_peek2;
+    vm_peek.peek4 = hook_peek4;
+    vm_peek.peek8 = hook_peek8;
+}
