@@ -30,6 +30,10 @@ const cart_codec &pdisk_cart_codec(int kind);
 /* Replaces the codec of 'kind' (tests; start-up keeps the built-in ones). */
 void pdisk_set_cart_codec(int kind, cart_codec codec);
 
+/* The built-in codecs again: text and ROM cartridges read and written,
+   image cartridges neither. */
+void pdisk_reset_cart_codecs();
+
 /* The RAM files and folders under the RAM folder 'origin' as entries, in
    slot-table order, names relative to it. */
 std::vector<cart_entry> pdisk_collect_entries(const std::string &origin);
@@ -50,3 +54,11 @@ bool pdisk_populate(const std::string &folder, const std::vector<cart_entry> &en
 ** was read and written, else 0.
 */
 int populate_ram_folder_from_kiv_rom_buffer(const char *folder, buffer_rec *buffer);
+
+/*
+** Fills /system from the system ROM in 'buffer' (block 1 of the system data
+** file), from its cursor: only the "kiv" form and only entries whose names
+** begin "system/" are taken, the others logged and skipped. Afterwards the
+** cursor stands at the end. Returns 1 when everything was taken, else 0.
+*/
+int populate_system_rom(buffer_rec *buffer);

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "cart_codecs.h"
+#include "cart_rom.h"
+#include "cart_text.h"
 #include "env.h"
 #include "host_fs.h"
 #include "paths.h"
@@ -19,7 +21,26 @@ inline constexpr const char *CART_FOLDER_ROOT = "/ram/mount";
 /* Letters in a cartridge folder's name. */
 inline constexpr int CART_FOLDER_LETTERS = 8;
 
-cart_codec g_codecs[4];         /* by cartridge kind; [0] unused */
+/* Write-back stores binary files of text cartridges as base64. */
+bool encode_text_cart(const std::vector<cart_entry> &entries, std::string &out) {
+    return encode_kiv_text(entries, false, out);
+}
+
+/* Write-back passes no flags to the ROM writer. */
+bool encode_rom_cart(const std::vector<cart_entry> &entries, std::string &out) {
+    return encode_kiv_rom(entries, 0, out);
+}
+
+/* The built-in codecs; image cartridges have neither reader nor writer. */
+const cart_codec BUILT_IN_CODECS[4] = {
+    {nullptr, nullptr},
+    {decode_kiv_text, encode_text_cart},
+    {decode_kiv_rom, encode_rom_cart},
+    {nullptr, nullptr},
+};
+
+cart_codec g_codecs[4] = {BUILT_IN_CODECS[0], BUILT_IN_CODECS[1], BUILT_IN_CODECS[2],
+                          BUILT_IN_CODECS[3]}; /* by cartridge kind; [0] unused */
 std::string g_last_cart_folder;  /* the folder the last mount_kiv_path made */
 
 /* True when 'name' is a plain relative name: no leading or trailing '/',
@@ -72,6 +93,10 @@ const cart_codec &pdisk_cart_codec(int kind) {
 
 void pdisk_set_cart_codec(int kind, cart_codec codec) {
     if (kind >= 1 && kind <= 3) g_codecs[kind] = codec;
+}
+
+void pdisk_reset_cart_codecs() {
+    for (int k = 0; k < 4; k++) g_codecs[k] = BUILT_IN_CODECS[k];
 }
 
 /* ---- RAM files without dirty marking ---- */
@@ -156,6 +181,18 @@ int populate_ram_folder_from_kiv_rom_buffer(const char *folder, buffer_rec *buff
             codec.decode(buffer->data + buffer->cursor, static_cast<size_t>(buffer->length - buffer->cursor),
                          name.c_str());
         whole = pdisk_populate(name, read.entries) && read.read_whole ? 1 : 0;
+    }
+    buffer->cursor = buffer->length;
+    return whole;
+}
+
+int populate_system_rom(buffer_rec *buffer) {
+    if (!buffer) return 0;
+    int whole = 0;
+    if (buffer->cursor >= 0 && buffer->cursor <= buffer->length) {
+        const cart_read_result read = decode_system_rom(buffer->data + buffer->cursor,
+                                                        static_cast<size_t>(buffer->length - buffer->cursor));
+        whole = pdisk_populate("", read.entries) && read.read_whole ? 1 : 0;
     }
     buffer->cursor = buffer->length;
     return whole;

@@ -46,6 +46,7 @@ void VfsTest::TearDown() {
     pdisk_set_pwd_source(nullptr);
     pdisk_set_exclusive_source(nullptr);
     pdisk_use_host_clocks();
+    pdisk_reset_cart_codecs();
     std::error_code ec;
     std::filesystem::remove_all(root, ec);
 }

@@ -13,6 +13,8 @@
 #include "fault_fs.h"
 #include "pdisk.h"
 
+// The stand-in cartridge codec is installed for kinds 1 and 2 unless a test
+// calls pdisk_reset_cart_codecs().
 class VfsTest : public ::testing::Test {
 public:
     // The settings the stubs hand to the VFS.
