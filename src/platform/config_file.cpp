@@ -7,6 +7,7 @@
 #include "host.h"
 #include "host_exit.h"
 #include "host_paths.h"
+#include "pmount.h"
 
 extern "C" int process_config_with(config_mount_fn mount) {
     char path[HOST_PATH_SIZE], drive[HOST_PATH_SIZE], appdata[HOST_PATH_SIZE];
@@ -43,3 +44,5 @@ extern "C" int process_config_with(config_mount_fn mount) {
     destroy_buffer(whole);
     return mounted;
 }
+
+extern "C" void process_config(void) { process_config_with(mount_host_path); }

@@ -53,6 +53,10 @@ int config_default_text(const char *appdata, char *out, size_t size);
 */
 int process_config_with(config_mount_fn mount);
 
+/* process_config_with the file system's mount_host_path; called at every
+   (re)boot after "/ram" is mounted and before the root process exists. */
+void process_config(void);
+
 #ifdef __cplusplus
 }
 #endif

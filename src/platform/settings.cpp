@@ -3,10 +3,8 @@
 
 #include <cstring>
 
+#include "anywhen_hooks.h"
 #include "app_state.h"
-
-// The history store's event entry (the file system's); kind 4 opens today's log.
-int anywhen_event(int kind, const char *path, const char *host_path);
 
 uint32_t video_hash0 = 0xFFFFFFFFu;
 
@@ -20,8 +18,6 @@ struct SettingKey {
     uint32_t config_rec::*field; // where it is stored
     Store store;                 // how the value is stored
 };
-
-inline constexpr int kAnywhenOpenDay = 4;  // anywhen_event kind: open today's log
 
 inline constexpr SettingKey kSettingKeys[] = {
     {"fullscreen", &config_rec::fullscreen, Store::flag},
@@ -71,7 +67,7 @@ extern "C" int settings_store(const char *key, int32_t value) {
 }
 
 extern "C" void quillmar_apply_setting(const char *key, int32_t value) {
-    if (settings_store(key, value)) anywhen_event(kAnywhenOpenDay, nullptr, nullptr);
+    if (settings_store(key, value)) anywhen_event(ANYWHEN_OPEN_DAY, nullptr, nullptr);
 }
 
 extern "C" void quillmar_apply_settings(void) {

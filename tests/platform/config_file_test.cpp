@@ -6,6 +6,7 @@
 
 #include "app_state.h"
 #include "config_file.h"
+#include "pfile.h"
 #include "sysrom_blocks.h"
 #include "platform_fixture.h"
 
@@ -108,6 +109,18 @@ TEST_F(ProcessConfig, AMissingFileIsWrittenWithTheDefaultBytesAndItsRootMountApp
     EXPECT_TRUE(is_dir(appdata() + "drive"));
     EXPECT_EQ(mounts, (std::vector<Mount>{{"/", appdata() + "drive"}}));
     EXPECT_NE(log_text().find("writing default config to " + path + "\n"), std::string::npos);
+}
+
+TEST_F(ProcessConfig, TheDefaultRootMountServesFilesOnTheSameBoot) {
+    pfile_init();
+    pfile_reset();
+    process_config();
+    pfile_rec *f = pfopen("/hello.txt", "w");
+    ASSERT_NE(f, nullptr);
+    pfwrite("hi", 1, 2, f);
+    EXPECT_EQ(pfclose(f), 0);
+    EXPECT_EQ(read_file(appdata() + "drive/hello.txt"), "hi");
+    pfile_reset();
 }
 
 TEST_F(ProcessConfig, AnExistingFileIsReadAsItIs) {
