@@ -2,19 +2,11 @@
 // each definition here goes when the layer that owns it arrives. The socket,
 // mouse-lock and host-call hooks are empty until the sockets and the window
 // and input layers exist; the audio lock has no device to guard yet.
-#include <chrono>
-
+#include "boot_hooks.h"
 #include "host.h"
 
 namespace {
 int audio_lock_level = 0;  // nesting level of os_lock_audio
-}
-
-extern "C" int64_t os_get_time(void) {
-    using clock = std::chrono::steady_clock;
-    static const clock::time_point start = clock::now();
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - start).count();
-    return static_cast<int64_t>(static_cast<uint32_t>(ms));  // a 32-bit tick count, widened
 }
 
 extern "C" void os_lock_audio(void) { audio_lock_level++; }
@@ -33,3 +25,7 @@ extern "C" void os_lock_mouse_cursor(int32_t flags, int32_t event_sensitivity,
 extern "C" void os_add_public_c_functions(struct lua_State *L) { (void)L; }
 
 extern "C" void socket_add_public_c_functions(struct lua_State *L) { (void)L; }
+
+extern "C" void sockets_init(void) {}
+
+extern "C" void sockets_exit(void) {}
