@@ -1,0 +1,332 @@
+// The program end to end: start-up failures, the boot of our ROM, messages,
+// errors, reboot, exit and pacing, each in its own sandbox.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <optional>
+#include <random>
+#include <regex>
+#include <sstream>
+
+#include "cart_rom.h"
+#include "cart_text.h"
+#include "e2e_driver.h"
+
+namespace {
+
+using namespace e2e;
+
+// Skips the case while the program lacks a script API global it needs.
+#define REQUIRE_GLOBALS(...)                                                                   \
+    do {                                                                                       \
+        const std::string missing_ = missing_of({__VA_ARGS__});                                \
+        if (!missing_.empty()) GTEST_SKIP() << "the script API lacks " << missing_ << " yet"; \
+    } while (0)
+
+// The globals our ROM's kernel and window manager call.
+#define ROM_GLOBALS "_printh", "pid", "flip", "fetch", "_create_process_from_code", \
+                    "_get_process_list", "_run_process_slice", "_read_message", "pod"
+
+// Ends the run with SIGTERM once 'line' has been printed.
+line_hook term_after(const std::string &line) {
+    return [line](const std::string &text, int pid) {
+        if (text == line) kill(pid, SIGTERM);
+    };
+}
+
+bool has_line(const run_result &r, const std::string &line) {
+    for (const out_line &l : r.lines)
+        if (l.text == line) return true;
+    return false;
+}
+
+int count_lines_with(const run_result &r, const std::string &part) {
+    int n = 0;
+    for (const out_line &l : r.lines)
+        if (l.text.find(part) != std::string::npos) n++;
+    return n;
+}
+
+std::string diagnostics(const run_result &r) {
+    return "status " + std::to_string(r.status) + (r.timed_out ? " (timed out)" : "") + "\n--- stdout\n" +
+           r.out + "--- stderr\n" + r.err + "--- log\n" + r.log;
+}
+
+/* ---- start-up failures ---- */
+
+// How a case lays out its program folder before the run.
+enum class layout { none, rom, blocks, home_is_file };
+
+struct startup_case {
+    const char *name;
+    layout how;
+    std::string boot;    // boot.lua for layout::rom ("" keeps ours)
+    std::string stdout_text;   // exact standard output ("" checked by 'prefix')
+    std::string prefix;        // expected start of standard output otherwise
+};
+
+void PrintTo(const startup_case &c, std::ostream *os) { *os << c.name; }
+
+std::string random_bytes(size_t n) {
+    std::mt19937 gen(42);
+    std::string s(n, '\0');
+    for (char &c : s) c = char(gen() & 0xFF);
+    return s;
+}
+
+std::string rom_without_boot_file() {
+    std::string rom;
+    const std::vector<cart_entry> entries = {{"system", "", true}, {"system/idle.lua", "while true do end", false}};
+    if (!encode_kiv_rom(entries, 0, rom)) throw std::runtime_error("encode_kiv_rom");
+    return rom;
+}
+
+class StartupFailure : public ::testing::TestWithParam<startup_case> {};
+
+TEST_P(StartupFailure, EndsWithStatusOneAndItsExactMessage) {
+    const startup_case &c = GetParam();
+    sandbox s;
+    switch (c.how) {
+        case layout::none: break;
+        case layout::rom: s.pack({{"system/boot.lua", c.boot}}); break;
+        case layout::blocks:
+            s.write_blocks({"", c.boot.empty() ? rom_without_boot_file() : c.boot});
+            break;
+        case layout::home_is_file:
+            s.pack();
+            std::filesystem::remove_all(s.home);
+            s.write_file("../home", "not a folder");
+            break;
+    }
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 1) << diagnostics(r);
+    if (!c.stdout_text.empty())
+        EXPECT_EQ(r.out, c.stdout_text) << diagnostics(r);
+    else
+        EXPECT_EQ(r.out.rfind(c.prefix, 0), 0u) << diagnostics(r);
+}
+
+const std::string kBinaryChunk = std::string("\x1bLua\x54\x00\x19\x93\r\n\x1a\n", 12) + "\x04\x08\x08";
+
+INSTANTIATE_TEST_SUITE_P(
+    Boot, StartupFailure,
+    ::testing::Values(
+        startup_case{"NoSysromDat", layout::none, "", "sysrom.dat not found\n", ""},
+        startup_case{"NoBootFile", layout::blocks, "", "could not find /system/boot.lua\n", ""},
+        startup_case{"BootFileSyntaxError", layout::rom, "x = = 1",
+                     "error in /system/boot.lua[string \"x = = 1\"]:1: unexpected symbol near '='\n", ""},
+        startup_case{"BinaryChunkBootFile", layout::rom, kBinaryChunk,
+                     "error in /system/boot.lua" "attempt to load a binary chunk (mode is 't')\n", ""},
+        startup_case{"RandomBytesInBlockOne", layout::blocks, random_bytes(4096),
+                     "could not find /system/boot.lua\n", ""},
+        startup_case{"HomeIsARegularFile", layout::home_is_file, "", "", "ERROR: could not write to "},
+        startup_case{"BootFileThatReturns", layout::rom, "print(\"boot: done\")",
+                     "boot: done\n** root process ended\n", ""}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(StartupLog, AMissingSysromDatIsLoggedToo) {
+    sandbox s;
+    const run_result r = s.run();
+    EXPECT_NE(r.log.find("] sysrom.dat not found\n"), std::string::npos) << diagnostics(r);
+}
+
+TEST(StartupLog, AKernelErrorEndsTheProgramWithTheKernelBanner) {
+    sandbox s;
+    s.pack({{"system/boot.lua", "error(\"kernel fails\")"}});
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 1) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "** RUNTIME ERROR IN KERNEL **")) << diagnostics(r);
+    EXPECT_NE(r.log.find("kernel fails"), std::string::npos);
+}
+
+/* ---- normal boot ---- */
+
+TEST(NormalBoot, KernelThenWindowManagerWithTheStartUpLog) {
+    REQUIRE_GLOBALS(ROM_GLOBALS);
+    sandbox s;
+    s.pack();
+    const run_result r = s.run(term_after("wm: ready 3"));
+    EXPECT_EQ(r.status, 0) << diagnostics(r);
+    ASSERT_GE(r.lines.size(), 2u) << diagnostics(r);
+    EXPECT_EQ(r.lines[0].text, "kernel: boot");
+    EXPECT_EQ(r.lines[1].text, "wm: ready 3");
+
+    for (const char *line : {"] load_quillmar_dat_files: sysrom.dat // from: ", "] booting quillmar ", "] build: ",
+                             "] writing default config to ", "] mount: [/] [", "] creating process 1 [root] [root]\n",
+                             "] anywhen init: ", "] creating process 2 idle /system/idle.lua\n",
+                             "] creating process 3 wm /system/wm.lua\n"})
+        EXPECT_NE(r.log.find(line), std::string::npos) << line << "\n" << r.log;
+    static const std::regex prefixed(R"(\[\d{6} \d{3}\] .*)");
+    std::istringstream log(r.log);
+    for (std::string line; std::getline(log, line);) EXPECT_TRUE(std::regex_match(line, prefixed)) << line;
+
+    EXPECT_EQ(read_file(s.appdata + "quillmar_config.txt"),
+              "# quillmar config\n\nmount / " + s.appdata + "drive\n");
+    EXPECT_TRUE(std::filesystem::is_directory(s.appdata + "drive"));
+}
+
+TEST(NormalBoot, WithThreeBlocksPidFourRunsAndReadsHostData) {
+    REQUIRE_GLOBALS(ROM_GLOBALS, "_signal");
+    sandbox s;
+    s.pack({}, "host_data");
+    s.write_file("data/x.txt", "from the host");
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 0) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "main: pid 4")) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "main: from the host")) << diagnostics(r);
+}
+
+TEST(NormalBoot, WithTwoBlocksThereIsNoExpansionFolder) {
+    REQUIRE_GLOBALS(ROM_GLOBALS, "fstat");
+    sandbox s;
+    s.pack({{"system/idle.lua", "_printh(\"idle: \" .. tostring(fstat(\"/ram/expcart\")))\n"
+                                "while true do flip() end\n"}});
+    const run_result r = s.run(term_after("wm: ready 3"));
+    EXPECT_EQ(r.status, 0) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "idle: nil")) << diagnostics(r);
+}
+
+/* ---- messages ---- */
+
+TEST(Messages, ExchangeWithAnEchoProcessTheWindowManagerAndAChildEnd) {
+    REQUIRE_GLOBALS(ROM_GLOBALS, "send_message", "_kill_process", "_signal");
+    sandbox s;
+    s.pack({}, "messages");
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 0) << diagnostics(r);
+    for (const char *line : {"main: echo is 5", "main: sent from 4 flags 0", "echo: ping from 4 flags 0",
+                             "main: reply ping back from 5 flags 0", "main: child_completed 5"})
+        EXPECT_TRUE(has_line(r, line)) << line << "\n" << diagnostics(r);
+    bool wm_printed = false;
+    for (const out_line &l : r.lines)
+        wm_printed |= l.text.rfind("wm: ", 0) == 0 && l.text.find("note=\"hello wm\"") != std::string::npos &&
+                      l.text.find("_from=4") != std::string::npos;
+    EXPECT_TRUE(wm_printed) << diagnostics(r);
+}
+
+/* ---- errors ---- */
+
+TEST(Errors, AFailingUserProcessIsReportedToTheWindowManagerAndRemoved) {
+    REQUIRE_GLOBALS(ROM_GLOBALS, "_process_state", "_signal");
+    sandbox s;
+    s.pack({}, "runtime_error");
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 0) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "main: bad is 5")) << diagnostics(r);
+    EXPECT_EQ(count_lines_with(r, "event=\"report_error\""), 3) << diagnostics(r);
+    EXPECT_EQ(count_lines_with(r, "content=\"*runtime error\""), 1) << diagnostics(r);
+    EXPECT_GE(count_lines_with(r, "boom"), 1) << diagnostics(r);
+    EXPECT_NE(r.log.find("SYSTEM ERROR: *runtime error\n"), std::string::npos) << r.log;
+    EXPECT_TRUE(has_line(r, "main: bad state -1")) << diagnostics(r);
+}
+
+TEST(Errors, ASyntaxErrorIsReportedAndUsesUpItsId) {
+    REQUIRE_GLOBALS(ROM_GLOBALS, "_signal");
+    sandbox s;
+    s.pack({}, "syntax_error");
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 0) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "main: bad is nil")) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "main: good is 6")) << diagnostics(r);
+    EXPECT_EQ(count_lines_with(r, "content=\"*syntax error\""), 1) << diagnostics(r);
+    EXPECT_NE(r.log.find("SYSTEM ERROR: *syntax error\n"), std::string::npos) << r.log;
+}
+
+TEST(Errors, AnErrorInTheServiceProcessIsNotFatal) {
+    REQUIRE_GLOBALS(ROM_GLOBALS, "_signal");
+    sandbox s;
+    s.pack({{"system/idle.lua", "flip() error(\"idle fails\")\n"}}, "alive");
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 0) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "main: alive")) << diagnostics(r);
+    EXPECT_NE(r.log.find("idle fails"), std::string::npos) << r.log;
+}
+
+TEST(Errors, AWindowManagerErrorEndsTheProgramWhileTheServiceLives) {
+    REQUIRE_GLOBALS(ROM_GLOBALS);
+    sandbox s;
+    s.pack({{"system/wm.lua", "_printh(\"wm: ready \" .. pid()) flip() flip() error(\"wm fails\")\n"}});
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 1) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "wm: ready 3")) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "** RUNTIME ERROR IN WINDOW MANAGER **")) << diagnostics(r);
+}
+
+/* ---- reboot ---- */
+
+TEST(Reboot, RestoresTheRomKeepsTheDriveAndBootsAgain) {
+    REQUIRE_GLOBALS(ROM_GLOBALS, "store", "_signal");
+    sandbox s;
+    s.pack({}, "reboot");
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 0) << diagnostics(r);
+    EXPECT_EQ(count_lines_with(r, "kernel: boot"), 2) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "main: rebooting")) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "main: marker found")) << diagnostics(r);
+    EXPECT_NE(r.log.find("] --- rebooting ---\n"), std::string::npos) << r.log;
+}
+
+/* ---- exit ---- */
+
+TEST(Exit, SigtermEndsWithStatusZeroAndWritesTheDirtyCartridge) {
+    REQUIRE_GLOBALS(ROM_GLOBALS, "store");
+    sandbox s;
+    s.pack({}, "sigterm");
+    std::string cart;
+    ASSERT_TRUE(encode_kiv_text({{"note.txt", "old", false}}, false, cart));
+    s.write_file("../home/.local/share/quillmar/exp/shared/drive/saved.kiv", cart);
+
+    const run_result r = s.run(term_after("main: dirty"));
+    EXPECT_EQ(r.status, 0) << diagnostics(r);
+    const std::string written = read_file(s.appdata + "drive/saved.kiv");
+    const cart_read_result back =
+        decode_kiv_text(reinterpret_cast<const uint8_t *>(written.data()), written.size(), "saved.kiv");
+    bool kept = false;
+    for (const cart_entry &e : back.entries) kept |= e.name == "note.txt" && e.data == "kept";
+    EXPECT_TRUE(kept) << written;
+}
+
+TEST(Exit, AnExclusiveProcessRunsOneHundredEightyFramesAfterItsExitRequest) {
+    REQUIRE_GLOBALS(ROM_GLOBALS, "_signal");
+    sandbox s;
+    s.pack({}, "exclusive_exit");
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 0) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "main: exit requested at 10")) << diagnostics(r);
+    std::string last;
+    for (const out_line &l : r.lines)
+        if (l.text.rfind("main: frame ", 0) == 0) last = l.text;
+    EXPECT_EQ(last, "main: frame 190") << diagnostics(r);
+}
+
+TEST(Exit, AWindowManagerThatKillsTheKernelEndsTheProgram) {
+    REQUIRE_GLOBALS(ROM_GLOBALS, "_kill_process");
+    sandbox s;
+    s.pack({{"system/wm.lua", "_printh(\"wm: ready \" .. pid()) flip() _kill_process(1)\n"
+                              "while true do flip() end\n"}});
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 1) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "** root process ended")) << diagnostics(r);
+    EXPECT_NE(r.log.find("] ** root process ended\n"), std::string::npos) << r.log;
+    EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
+}
+
+/* ---- pacing ---- */
+
+TEST(Pacing, OneHundredTwentyHeadlessFramesTakeAtLeastOnePointEightFiveSeconds) {
+    REQUIRE_GLOBALS(ROM_GLOBALS, "_signal");
+    sandbox s;
+    s.pack({}, "pacing");
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 0) << diagnostics(r);
+    std::optional<std::chrono::steady_clock::time_point> a, b;
+    for (const out_line &l : r.lines) {
+        if (l.text == "main: mark a") a = l.arrived;
+        if (l.text == "main: mark b") b = l.arrived;
+    }
+    ASSERT_TRUE(a && b) << diagnostics(r);
+    EXPECT_GE(std::chrono::duration<double>(*b - *a).count(), 1.85);
+}
+
+}  // namespace

@@ -1,0 +1,79 @@
+// Runs the real program headless in a temporary folder: a symlink to the
+// binary, a sysrom.dat packed for the case, a temporary HOME and
+// XDG_RUNTIME_DIR, the dummy SDL drivers, the sanitizers' exit code 99.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// The sanitizers end a run with this status, unlike the program's 0 and 1.
+inline constexpr int SANITIZER_STATUS = 99;
+
+// How long one run may take before it is killed (slow CI under sanitizers).
+inline constexpr std::chrono::seconds RUN_DEADLINE{90};
+
+// One line of standard output and when it arrived.
+struct out_line {
+    std::string text;                               // without its line break
+    std::chrono::steady_clock::time_point arrived;  // when the driver read it
+};
+
+struct run_result {
+    int status = -1;               // exit status, or 128 + signal when killed by one
+    bool timed_out = false;        // killed at the deadline
+    std::string out;               // standard output, whole
+    std::vector<out_line> lines;   // standard output by line
+    std::string err;               // standard error, whole
+    std::string log;               // log.txt after the run
+};
+
+// Called for each line of standard output with the running child's pid.
+using line_hook = std::function<void(const std::string &line, int pid)>;
+
+class sandbox {
+public:
+    sandbox();
+    ~sandbox();
+    sandbox(const sandbox &) = delete;
+    sandbox &operator=(const sandbox &) = delete;
+
+    // Packs sysrom.dat from rom/ with 'files' added or replaced below
+    // rom/ (names such as "system/wm.lua") and, when 'program' is set,
+    // block 2 from tests/e2e/programs/<program>/.
+    void pack(const std::map<std::string, std::string> &files = {},
+              const std::optional<std::string> &program = std::nullopt);
+
+    // Writes sysrom.dat as the given raw blocks.
+    void write_blocks(const std::vector<std::string> &blocks);
+
+    // Writes a host file below the sandbox's program folder.
+    void write_file(const std::string &relative, const std::string &bytes);
+
+    // Runs the program with -x and waits for it (or the deadline).
+    run_result run(const line_hook &hook = nullptr);
+
+    std::string dir;      // the program folder
+    std::string home;     // HOME of the run
+    std::string appdata;  // the application-data folder the run uses
+
+private:
+    std::string root_;  // everything of the sandbox, removed afterwards
+};
+
+// The script API globals missing from the program (the program is asked
+// once per test binary).
+const std::vector<std::string> &missing_globals();
+
+// The names of 'needed' that missing_globals lists, joined by spaces.
+std::string missing_of(const std::vector<std::string> &needed);
+
+// Reads a whole host file ("" when it does not open).
+std::string read_file(const std::string &path);
+
+}  // namespace e2e
