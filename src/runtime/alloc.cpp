@@ -20,6 +20,28 @@ inline uint64_t read_account(const uint8_t *block) {
     return v;
 }
 
+// Charges an allocation of 'nsize' bytes to the running slice, the low 32
+// bits of nsize / 64 + 4 cycles (4 to 2^26 + 3), saturating as spend_cpu
+// does; inlined because Lua allocates more often than it calls anything else.
+inline void charge_allocation(size_t nsize) {
+    const int32_t n = static_cast<int32_t>(static_cast<uint32_t>(nsize) / 64 + 4);
+    if (cpu_cycles >= VM_CYCLES_CAP - n)
+        cpu_cycles = VM_CYCLES_CAP;
+    else
+        cpu_cycles += n;
+}
+
+// True when growing 'rec' from 'old_account' to 'account_size' bytes would
+// take its memory figure beyond the hard ceiling while its own slice runs.
+// Host work outside slices (creation, the traceback, collections, closing)
+// is never refused.
+inline bool refuse_growth(const process_rec *rec, bool grows, uint64_t old_account,
+                          size_t account_size) {
+    if (!rec || rec->resume_depth == 0 || !grows || account_size <= old_account) return false;
+    int64_t after = memory_figure(rec) + static_cast<int64_t>(account_size - old_account);
+    return after > MEMORY_HARD_CEILING;
+}
+
 }  // namespace
 
 int64_t memory_figure(const process_rec *rec) {
@@ -33,30 +55,25 @@ void *l_alloc(void *ud, void *ptr, size_t osize, size_t nsize, int fail_hard,
     (void)ud;
     process_rec *rec = cproc;
     uint8_t *block = ptr ? static_cast<uint8_t *>(ptr) - HEADER : nullptr;
-    uint64_t old_account = block ? read_account(block) : 0;
 
     if (nsize == 0) {
         if (block) {
-            if (rec) rec->lua_bytes -= old_account;
+            if (rec) rec->lua_bytes -= read_account(block);
             std::free(block);
         }
         return nullptr;
     }
 
-    spend_cpu(static_cast<int32_t>(static_cast<uint32_t>(nsize) / 64 + 4));
+    charge_allocation(nsize);
 
     // A running process may not grow past the hard ceiling; refusing here,
     // before the host allocates, keeps a runaway script from taking the
-    // host's memory. Outside the process's own slice nothing is refused:
-    // creation, tracebacks, collections and closing must not fail.
-    bool refused = false;
-    if (rec && rec->resume_depth > 0 && (!ptr || nsize > osize) && account_size > old_account) {
-        int64_t after = memory_figure(rec) + static_cast<int64_t>(account_size - old_account);
-        refused = after > MEMORY_HARD_CEILING;
-    }
-
+    // host's memory.
+    uint64_t old_account = block ? read_account(block) : 0;
     void *fresh = nullptr;
-    if (!refused && nsize <= SIZE_MAX - HEADER) fresh = std::realloc(block, nsize + HEADER);
+    if (!refuse_growth(rec, !block || nsize > osize, old_account, account_size) &&
+        nsize <= SIZE_MAX - HEADER)
+        fresh = block ? std::realloc(block, nsize + HEADER) : std::malloc(nsize + HEADER);
     if (!fresh) {
         if (fail_hard == 1 && rec) {
             rec->out_of_memory = 1;
