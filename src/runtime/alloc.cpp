@@ -42,6 +42,25 @@ inline bool refuse_growth(const process_rec *rec, bool grows, uint64_t old_accou
     return after > MEMORY_HARD_CEILING;
 }
 
+// What a refused or failed allocation leaves behind: a final failure
+// ('fail_hard' 1) marks the current process and ends its slice. Null.
+[[gnu::cold, gnu::noinline]] void *allocation_failed(int fail_hard) {
+    if (fail_hard == 1 && cproc) {
+        cproc->out_of_memory = 1;
+        cpu_superyielding = VM_SUPERYIELD;  // end the slice at the next instruction
+    }
+    return nullptr;
+}
+
+// Writes the account into the header of the new block 'fresh' and counts
+// its growth from 'old_account' to the current process; Lua's pointer.
+inline void *account(void *fresh, size_t account_size, uint64_t old_account) {
+    uint64_t v = account_size;
+    std::memcpy(fresh, &v, sizeof v);
+    if (process_rec *rec = cproc) rec->lua_bytes += v - old_account;
+    return static_cast<uint8_t *>(fresh) + HEADER;
+}
+
 }  // namespace
 
 int64_t memory_figure(const process_rec *rec) {
@@ -53,36 +72,30 @@ int64_t memory_figure(const process_rec *rec) {
 void *l_alloc(void *ud, void *ptr, size_t osize, size_t nsize, int fail_hard,
               size_t account_size) {
     (void)ud;
-    process_rec *rec = cproc;
-    uint8_t *block = ptr ? static_cast<uint8_t *>(ptr) - HEADER : nullptr;
-
     if (nsize == 0) {
-        if (block) {
-            if (rec) rec->lua_bytes -= read_account(block);
+        if (ptr) {
+            uint8_t *block = static_cast<uint8_t *>(ptr) - HEADER;
+            if (process_rec *rec = cproc) rec->lua_bytes -= read_account(block);
             std::free(block);
         }
         return nullptr;
     }
 
     charge_allocation(nsize);
+    if (nsize > SIZE_MAX - HEADER) return allocation_failed(fail_hard);
 
     // A running process may not grow past the hard ceiling; refusing here,
     // before the host allocates, keeps a runaway script from taking the
-    // host's memory.
-    uint64_t old_account = block ? read_account(block) : 0;
-    void *fresh = nullptr;
-    if (!refuse_growth(rec, !block || nsize > osize, old_account, account_size) &&
-        nsize <= SIZE_MAX - HEADER)
-        fresh = block ? std::realloc(block, nsize + HEADER) : std::malloc(nsize + HEADER);
-    if (!fresh) {
-        if (fail_hard == 1 && rec) {
-            rec->out_of_memory = 1;
-            cpu_superyielding = VM_SUPERYIELD;  // end the slice at the next instruction
-        }
-        return nullptr;  // the old block stays valid
+    // host's memory. The old block stays valid whenever null is returned.
+    if (!ptr) {
+        if (refuse_growth(cproc, true, 0, account_size)) return allocation_failed(fail_hard);
+        void *fresh = std::malloc(nsize + HEADER);
+        return fresh ? account(fresh, account_size, 0) : allocation_failed(fail_hard);
     }
-    uint64_t account = account_size;
-    std::memcpy(fresh, &account, sizeof account);
-    if (rec) rec->lua_bytes += account - old_account;
-    return static_cast<uint8_t *>(fresh) + HEADER;
+    uint8_t *block = static_cast<uint8_t *>(ptr) - HEADER;
+    uint64_t old_account = read_account(block);
+    if (refuse_growth(cproc, nsize > osize, old_account, account_size))
+        return allocation_failed(fail_hard);
+    void *fresh = std::realloc(block, nsize + HEADER);
+    return fresh ? account(fresh, account_size, old_account) : allocation_failed(fail_hard);
 }

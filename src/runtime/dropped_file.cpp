@@ -39,8 +39,8 @@ void process_dropped_file(const char *host_path) {
     // A name the file system would drop while collapsing the path (one
     // segment too long) would store the file as the folder itself.
     std::string canonical;
-    pfile_rec *f = pdisk_normalise(dest, &canonical) && canonical == dest ? pfopen(dest, "wf")
-                                                                           : nullptr;
+    pfile_rec *f = nullptr;
+    if (pdisk_normalise(dest, &canonical) && canonical == dest) f = pfopen(dest, "wf");
     if (!f) {
         destroy_buffer(contents);
         return;

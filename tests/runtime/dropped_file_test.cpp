@@ -21,12 +21,11 @@ const char *kEmptyNotice =
     "currently not supported **\"}";
 
 std::string drop_event(const std::string &path) {
-    return "{event=\"drop_items\",items={{pod_type=\"file_reference\",fullpath=\"" + path +
-           "\"}}}";
+    return "{event=\"drop_items\",items={{pod_type=\"file_reference\",fullpath=\"" + path + "\"}}}";
 }
 
 class DroppedFile : public VfsTest {
-  protected:
+   protected:
     void SetUp() override {
         VfsTest::SetUp();
         app = app_state_rec{};
@@ -87,8 +86,8 @@ TEST_F(DroppedFile, DroppingTheSameNameAgainReplacesTheFileInItsSlot) {
     process_dropped_file(path.c_str());
     EXPECT_EQ(get("/ram/drop/x.bin"), "second");
     EXPECT_EQ(pdisk_count_slots_by_kind(PFILE_FREE), free_after_first);
-    EXPECT_EQ(wm_messages(),
-              (std::vector<std::string>{drop_event("/ram/drop/x.bin"), drop_event("/ram/drop/x.bin")}));
+    EXPECT_EQ(wm_messages(), (std::vector<std::string>{drop_event("/ram/drop/x.bin"),
+                                                       drop_event("/ram/drop/x.bin")}));
 }
 
 TEST_F(DroppedFile, WhatCannotBeStoredTakesNoSlotAndSendsAtMostTheNotice) {
