@@ -6,11 +6,11 @@
 
 #include <stdint.h>
 
-#include "lua.h"
-
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+#include "lua.h"
 
 /* Argument 'index' of L as a signed 64-bit integer: an integer, or a string
    holding one, as it is; any other number or numeric string floored, with

@@ -14,6 +14,13 @@ extern "C" {
 /* Truncates toward zero; NaN gives 0, values beyond the range the nearest bound. */
 int64_t saturate_double_to_i64(double v);
 
+/*
+** floor(v) as a 64-bit integer, with NaN, infinities and values outside the
+** 64-bit range giving INT64_MIN (the reading of host integer arguments and of
+** f64 elements converted to integer types).
+*/
+int64_t floor_double_to_i64_or_min(double v);
+
 /* As saturate_double_to_i64, within the 32-bit range. */
 int32_t saturate_double_to_i32(double v);
 

@@ -1,0 +1,165 @@
+// The method table USERDATA: its fixed entry order, method lookup at call
+// time, arrays made without it, and receivers that are not typed arrays.
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "ud_fixture.h"
+#include "ud_methods.h"
+
+namespace {
+
+using MethodTable = UdTest;
+
+// Every entry of the table, in the order it is set.
+const char *const expected_order[USERDATA_METHOD_COUNT] = {
+    "sort", "convert", "copy", "take", "clear",
+    "__add", "__sub", "__mul", "__div", "__idiv", "__mod", "__pow",
+    "__band", "__bor", "__bxor", "__shl", "__shr",
+    "add", "sub", "mul", "div", "idiv", "mod", "pow",
+    "band", "bor", "bxor", "shl", "shr",
+    "max", "min", "abs", "sgn", "sgn0",
+    "__len", "__tostring", "__index", "__newindex",
+    "set", "get", "blit",
+    "peek", "poke",
+    "width", "height", "attribs",
+    "mutate",
+    "lerp",
+    "magnitude", "distance", "dot", "cross", "matmul", "matmul3d", "matmul2d", "transpose",
+    "row", "column",
+};
+
+// The entries built with the typed-array core.
+const char *const core_entries[] = {
+    "convert", "__len", "__tostring", "__index", "__newindex",
+    "peek", "poke", "width", "height", "attribs", "mutate",
+};
+
+TEST_F(MethodTable, EntriesStandInTheirFixedOrderAndRegisterWhenBuilt) {
+    lua_getglobal(L(), "USERDATA");
+    ASSERT_TRUE(lua_istable(L(), -1));
+    int present = 0;
+    for (int i = 0; i < USERDATA_METHOD_COUNT; i++) {
+        const ud_method &m = userdata_methods[i];
+        EXPECT_STREQ(m.name, expected_order[i]) << "entry " << i + 1;
+        lua_getfield(L(), -1, expected_order[i]);
+        if (m.fn) {
+            EXPECT_EQ(lua_tocfunction(L(), -1), m.fn) << m.name;
+            present++;
+        } else {
+            EXPECT_TRUE(lua_isnil(L(), -1)) << m.name;
+        }
+        lua_pop(L(), 1);
+    }
+    // Nothing beyond the list.
+    int keys = 0;
+    lua_pushnil(L());
+    while (lua_next(L(), -2)) {
+        keys++;
+        lua_pop(L(), 1);
+    }
+    EXPECT_EQ(keys, present);
+    for (const char *name : core_entries) {
+        lua_getfield(L(), -1, name);
+        EXPECT_TRUE(lua_iscfunction(L(), -1)) << name;
+        lua_pop(L(), 1);
+    }
+    lua_pop(L(), 1);
+    EXPECT_EQ(eval("getmetatable(USERDATA)"), "nil");
+}
+
+TEST_F(MethodTable, FunctionsStoredInTheTableBecomeMethodsOfExistingArrays) {
+    exec("A = vec('u8', 1, 2, 3)");
+    EXPECT_EQ(eval("A.twice"), "nil");
+    exec("function USERDATA.twice(self) return self:width() * 2 end");
+    EXPECT_EQ(eval("A:twice(), A.twice == USERDATA.twice"), "6\ttrue");
+    exec("USERDATA.width = nil");
+    EXPECT_EQ(eval("A.width"), "nil");
+    EXPECT_NE(eval("A:nosuch()").find("attempt to call a nil value (method 'nosuch')"),
+              std::string::npos);
+}
+
+TEST_F(MethodTable, ArraysMadeWithoutATableHaveNoMetatable) {
+    for (const char *value : {"nil", "5", "'USERDATA'"}) {
+        exec(std::string("SAVED = USERDATA USERDATA = ") + value +
+             " A = t_create('u8', 1, 4) USERDATA = SAVED");
+        EXPECT_EQ(eval("getmetatable(A)"), "nil") << value;
+        EXPECT_NE(eval("A[0]").find("attempt to index a userdata value"), std::string::npos) << value;
+        EXPECT_EQ(eval("SAVED.width(A)"), "4") << value;
+    }
+    // The global is read raw: a metatable on the globals is never consulted.
+    exec("SAVED = USERDATA USERDATA = nil "
+         "setmetatable(_G, {__index = function(t, k) if k == 'USERDATA' then return SAVED end end}) "
+         "A = t_create('u8', 1, 4) setmetatable(_G, nil) USERDATA = SAVED");
+    EXPECT_EQ(eval("getmetatable(A)"), "nil");
+    // Replacing the table later leaves arrays made before with the old one.
+    exec("OLD = USERDATA B = t_create('u8', 1, 4) USERDATA = {}");
+    EXPECT_EQ(eval("getmetatable(B) == OLD, getmetatable(t_create('u8', 1, 4)) == USERDATA"),
+              "true\ttrue");
+}
+
+// Full userdata blocks that are not typed arrays, set as globals F1.. by the test.
+struct Foreign { const char *name; size_t size; uint8_t type; uint32_t w, h, d; };
+
+const Foreign foreign_blocks[] = {
+    {"F_SMALL", 8, 3, 0, 0, 0},          // shorter than a header
+    {"F_HEADER_ONLY", 16, 3, 100, 1, 1}, // claims 100 bytes it does not hold
+    {"F_SHORT", 24, 22, 2, 1, 1},        // two f64 need 16 bytes
+    {"F_UNKNOWN_TYPE", 24, 7, 1, 1, 1},  // no such element type
+    {"F_WRAP", 24, 3, 65536, 65536, 1},  // the product wraps in 32 bits
+    {"F_HUGE", 24, 14, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF},
+};
+
+TEST_F(MethodTable, EveryEntryIgnoresReceiversThatAreNotArrays) {
+    for (const Foreign &f : foreign_blocks) {
+        auto *p = static_cast<uint8_t *>(lua_newuserdatauv(L(), f.size, 0));
+        std::memset(p, 0xAB, f.size);
+        if (f.size >= 16) {
+            typed_ud_rec h{f.type, 1, {0, 0}, f.w, f.h, f.d};
+            std::memcpy(p, &h, sizeof h);
+        }
+        lua_setglobal(L(), f.name);
+    }
+    // The light userdata of debug.upvalueid points into the interpreter's own
+    // memory: writing through it used to corrupt the upvalue.
+    exec(R"(
+      local secret = 1234
+      function SECRET() return secret end
+      RECEIVERS = {debug.upvalueid(SECRET, 1), false, 0, 'x', {}, print,
+                   coroutine.create(print), F_SMALL, F_HEADER_ONLY, F_SHORT,
+                   F_UNKNOWN_TYPE, F_WRAP, F_HUGE}
+      ARGSETS = {{}, {0, 5}, {'x', 5}, {1, 2, 3}, {'i16', 4, 4}, {'u8', true},
+                 {0x10000, 0, 4}, {'f64'}}
+    )");
+    std::string bad = eval(R"((function()
+      local bad, k = {}, 0
+      for name, f in pairs(USERDATA) do
+        for r = 1, 13 do
+          for _, args in ipairs(ARGSETS) do
+            local n = select('#', f(RECEIVERS[r], table.unpack(args)))
+            if n ~= 0 then k = k + 1 bad[k] = name .. '#' .. r end
+          end
+        end
+        local n = select('#', f())
+        if n ~= 0 then k = k + 1 bad[k] = name .. '()' end
+      end
+      return table.concat(bad, ' ')
+    end)())");
+    EXPECT_EQ(bad, "");
+    EXPECT_EQ(eval("SECRET()"), "1234");
+    for (const Foreign &f : foreign_blocks) {
+        lua_getglobal(L(), f.name);
+        auto *p = static_cast<const uint8_t *>(lua_touserdata(L(), -1));
+        for (size_t i = f.size >= 16 ? 16 : 0; i < f.size; i++) EXPECT_EQ(p[i], 0xAB) << f.name;
+        if (f.size >= 16) {
+            typed_ud_rec h;
+            std::memcpy(&h, p, sizeof h);
+            EXPECT_EQ(h.type, f.type) << f.name;
+            EXPECT_EQ(h.width, f.w) << f.name;
+            EXPECT_EQ(h.height, f.h) << f.name;
+        }
+        lua_pop(L(), 1);
+    }
+}
+
+}  // namespace
