@@ -6,7 +6,7 @@ ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps test release run bench bench-vm bench-runtime fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-boot fuzz fuzz-smoke clean
 
 all: release
 
@@ -39,6 +39,11 @@ bench-vm: release
 
 bench-runtime: release
 	$(RELEASE_DIR)/bench/bench_runtime
+
+# Exec to the first frame, and the frame loop's own cost; the last two lines
+# are the ratios.
+bench-boot: release
+	$(RELEASE_DIR)/bench/bench_boot
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
