@@ -9,6 +9,7 @@
 
 #include "cart_codecs.h"
 #include "env.h"
+#include "host.h"
 #include "paths.h"
 #include "pdisk_internal.h"
 
@@ -106,7 +107,7 @@ void prune_mounts() {
         pdisk_log("** fatal: too many mounts (%d); could not prune.\n", pmounts);
         std::printf("** fatal: too many mounts (%d); could not prune.\n", pmounts);
         print_mounts();
-        std::exit(0);
+        host_exit(0);
     }
 }
 

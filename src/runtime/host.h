@@ -25,6 +25,10 @@ void codo_debug(const char *text);
 /* Milliseconds since the program started. */
 int64_t os_get_time(void);
 
+/* The one way out of the program: flushes standard output and the log,
+   runs the shutdown work, then ends the program with 'status'. */
+__attribute__((noreturn)) void host_exit(int status);
+
 /* Raise and lower the audio-lock nesting level; the device lock is held while
    the level is above 0. Every unlock matches an earlier lock. */
 void os_lock_audio(void);

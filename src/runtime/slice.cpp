@@ -58,7 +58,7 @@ const char *error_text(lua_State *L) {
     std::fflush(stdout);
     runtime_log("%s\n", banner);
     runtime_log("%s\n", msg);
-    std::exit(1);
+    host_exit(1);
 }
 
 // A resume ended with an error: three events to process 3, the log lines,

@@ -4,6 +4,7 @@
 #include "fake_host.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "address_space.h"
 #include "buffer.h"
@@ -125,6 +126,11 @@ FAKE_WEAK void codo_debug(const char *text) {
 }
 
 FAKE_WEAK int64_t os_get_time(void) { return rec().time; }
+
+FAKE_WEAK void host_exit(int status) {
+    std::fflush(stdout);
+    std::exit(status);
+}
 
 FAKE_WEAK uint32_t boot_get_time(void) { return rec().boot_time; }
 
