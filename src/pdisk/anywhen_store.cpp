@@ -44,7 +44,8 @@ struct anywhen_state {
     htable_rec *tbl = nullptr;        /* path -> hash of its last ':' or '$' line */
     std::string current_log_path;     /* host path of the log tbl belongs to */
     buffer_rec *blob_buffer = nullptr;  /* the file being recorded (tag 'a') */
-    buffer_rec *base_buffer = nullptr;  /* the base blob of a delta (tag 'a') */
+    buffer_rec *base_buffer = nullptr;  /* the last base blob read or written (tag 'a') */
+    std::string base_hash;            /* the hash base_buffer's bytes were checked to have; empty: none */
     int64_t log_size = -1;            /* bytes in current_log_path, -1 unknown */
     bool log_ends_nl = true;          /* its last byte is "\n" (or it is empty) */
 };
@@ -182,12 +183,29 @@ void load_log(const std::string &log) {
     destroy_buffer(b);
 }
 
+/* The base blob 'base' of today's blob folder, from the last one read or
+   written while its file is still there; null when it is missing or its
+   bytes do not hash to its name. */
+const buffer_rec *base_blob(const places &pl, const std::string &base) {
+    if (!g.base_hash.empty() && g.base_hash == base && g.base_buffer) {
+        host_stat st{};
+        const std::string path = pl.blobs + "/" + base;
+        if (pdisk_host_fs()->stat(path.c_str(), &st) == 0 && st.is_reg && st.size == g.base_buffer->length)
+            return g.base_buffer;
+    }
+    g.base_hash.clear();
+    buffer_rec *b = scratch(&g.base_buffer);
+    if (!b || !read_blob(pl.blobs, base, b)) return nullptr;
+    g.base_hash = base;
+    return b;
+}
+
 /* Records the file in 'cur' as a delta from the base blob 'base' when the
    delta is small enough. True when nothing more is to be done (recorded, or
    the append failed); false when the file is to be stored whole. */
 bool store_delta(const places &pl, const std::string &base, std::string_view path, const buffer_rec *cur) {
-    buffer_rec *b = scratch(&g.base_buffer);
-    if (!b || !read_blob(pl.blobs, base, b)) return false;
+    const buffer_rec *b = base_blob(pl, base);
+    if (!b) return false;
     buffer_rec *delta = generate_diff(b->data, b->length, cur->data, cur->length);
     if (!delta) return false;
     const int64_t n = delta->length;
@@ -232,6 +250,11 @@ void store_file_checkpoint(const places &pl, const std::string &host_path, std::
         branch ? anywhen_hash_line(':', hash, path) : add_timestamp({}) + anywhen_hash_line('$', hash, path);
     if (append_log(pl.log, text) && g.tbl)
         htable_insert(g.tbl, key.c_str(), hash.data(), static_cast<uint32_t>(hash.size()));
+    if (!branch) {
+        // The next save of this file makes its delta from these bytes.
+        std::swap(g.blob_buffer, g.base_buffer);
+        g.base_hash = hash;
+    }
 }
 
 /*

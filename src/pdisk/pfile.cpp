@@ -188,11 +188,11 @@ int pdisk_take_slot() {
     return i;
 }
 
-void pdisk_make_ram_slot(int i, std::string_view origin, uint32_t attribs) {
+void pdisk_make_ram_slot(int i, std::string_view origin, uint32_t attribs, int32_t capacity) {
     pfile_rec &f = pfile[i];
     f.kind = PFILE_RAM;
     f.origin = buffer_of(origin, 'p');
-    f.data = create_buffer_2(0, 'd');
+    f.data = create_buffer_2(capacity, 'd');
     f.attribs = attribs;
     g_kind_count[PFILE_RAM]++;
     g_origin_index.emplace(std::string(origin), i);
