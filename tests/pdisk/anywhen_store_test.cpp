@@ -254,7 +254,10 @@ TEST_F(AnywhenTest, ABlobWriteFailingAtByte100LeavesNoBlobAndNoLine) {
 TEST_F(AnywhenTest, AMissingOrDamagedBaseBlobMakesTheNextSaveWhole) {
     const std::string v1 = lines_text(100), v2 = lines_text(100, "+"), v3 = lines_text(100, "++");
     save_at("2025-03-10 10:00:00", "/f.txt", v1);
-    std::ofstream(root + "/anywhen/2025-03/pod/" + hash_of(v1)) << lines_text(100, "x");  // same size, other bytes
+    restart();  // the base is read from its file again
+    std::string other = v1;
+    other[10] ^= 1;  // same size, other bytes
+    std::ofstream(root + "/anywhen/2025-03/pod/" + hash_of(v1)) << other;
     save_at("2025-03-10 11:00:00", "/f.txt", v2);
     fsys::remove(root + "/anywhen/2025-03/pod/" + hash_of(v2));
     save_at("2025-03-10 12:00:00", "/f.txt", v3);
