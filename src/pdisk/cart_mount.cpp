@@ -169,7 +169,8 @@ bool pdisk_populate(const std::string &folder, const std::vector<cart_entry> &en
     bool all = true;
     std::string virt, norm;
     std::string folder_norm;
-    const bool folder_canonical = folder.empty() || (pdisk_normalise(folder, &folder_norm) && folder_norm == folder);
+    const bool folder_canonical =
+        folder.empty() || (folder != "/" && pdisk_normalise(folder, &folder_norm) && folder_norm == folder);
     for (const cart_entry &e : entries) {
         virt = folder;
         virt += '/';
