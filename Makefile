@@ -6,7 +6,7 @@ ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-boot fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-boot fuzz fuzz-smoke clean
 
 all: release
 
@@ -44,6 +44,9 @@ bench-runtime: release
 # are the ratios.
 bench-boot: release
 	$(RELEASE_DIR)/bench/bench_boot
+
+bench-vfs: release
+	$(RELEASE_DIR)/bench/bench_vfs
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \

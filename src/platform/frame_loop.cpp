@@ -5,7 +5,7 @@
 
 #include "boot_hooks.h"
 #include "frame_clock.h"
-#include "history_session.h"
+#include "anywhen.h"
 #include "host.h"
 #include "host_exit.h"
 #include "host_open.h"

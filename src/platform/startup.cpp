@@ -8,7 +8,7 @@
 #include "boot_hooks.h"
 #include "command_line.h"
 #include "config_file.h"
-#include "history_session.h"
+#include "anywhen.h"
 #include "host.h"
 #include "host_exit.h"
 #include "host_paths.h"
