@@ -24,5 +24,8 @@ send_message(3, {note = "hello wm"})
 _kill_process(echo)
 local done = next_message()
 _printh("main: " .. tostring(done.event) .. " " .. tostring(done.proc_id))
+-- The window manager runs before this process in each frame: give it a
+-- frame to print its message before the exit.
+for i = 1, 3 do flip() end
 _signal(33)
 while true do flip() end
