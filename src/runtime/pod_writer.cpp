@@ -30,6 +30,10 @@ inline constexpr int64_t kMaxText = int64_t{256} << 20;
 // First capacity of the scratch text the wrappers work on.
 inline constexpr int32_t kScratchCapacity = 256;
 
+// Keyed values per table held on the Lua stack while the keys are sorted,
+// so they need no second lookup; later ones are looked up by key.
+inline constexpr int kStackValues = 64;
+
 // LZ4 high-compression level of whole-text records.
 inline constexpr int kLz4Level = 1;
 
@@ -48,6 +52,7 @@ struct key_rec {
     size_t len;      // string key length
     lua_Integer i;   // integer key
     lua_Number f;    // float key
+    int slot;        // stack slot holding the value, or 0: look it up
     key_kind kind;   // which of the three fields holds the key
 };
 
@@ -338,36 +343,51 @@ void push_key(writer *w, const key_rec &k) {
 // Collects the keys of the table at 'idx' that are not items 1..n onto the
 // key stack. Two keys sharing a type without an order raise the language's
 // comparison error; keys of such types are otherwise left out.
+// The first kStackValues of their values stay on the stack, in the order
+// met, each recorded in its key's slot.
 void collect_keys(writer *w, int idx, lua_Unsigned n) {
     lua_State *L = w->L;
     const char *unordered[LUA_NUMTYPES] = {};  // type name of the first such key
+    int kept = 0;
     lua_pushnil(L);
     while (lua_next(L, idx)) {
         const int t = lua_type(L, -2);
+        key_rec k{nullptr, 0, 0, 0, 0, key_kind::string};
+        bool keyed = true;
         if (t == LUA_TNUMBER) {
             if (lua_isinteger(L, -2)) {
-                const lua_Integer i = lua_tointeger(L, -2);
-                if (!(i >= 1 && static_cast<lua_Unsigned>(i) <= n))
-                    push_key(w, key_rec{nullptr, 0, i, 0, key_kind::integer});
+                k.i = lua_tointeger(L, -2);
+                k.kind = key_kind::integer;
+                keyed = !(k.i >= 1 && static_cast<lua_Unsigned>(k.i) <= n);
             } else {
-                push_key(w, key_rec{nullptr, 0, 0, lua_tonumber(L, -2), key_kind::real});
+                k.f = lua_tonumber(L, -2);
+                k.kind = key_kind::real;
             }
         } else if (t == LUA_TSTRING) {
-            size_t len;
-            const char *s = lua_tolstring(L, -2, &len);
-            push_key(w, key_rec{s, len, 0, 0, key_kind::string});
-        } else if (t >= 0 && t < LUA_NUMTYPES) {
-            const char *name = type_name_of(L, -2);
-            if (const char *first = unordered[t]) {
-                if (strcmp(first, name) == 0) {
-                    lua_pushfstring(L, "attempt to compare two %s values", name);
-                } else {
-                    lua_pushfstring(L, "attempt to compare %s with %s", first, name);
+            k.s = lua_tolstring(L, -2, &k.len);
+        } else {
+            keyed = false;
+            if (t >= 0 && t < LUA_NUMTYPES) {
+                const char *name = type_name_of(L, -2);
+                if (const char *first = unordered[t]) {
+                    if (strcmp(first, name) == 0) {
+                        lua_pushfstring(L, "attempt to compare two %s values", name);
+                    } else {
+                        lua_pushfstring(L, "attempt to compare %s with %s", first, name);
+                    }
+                    lua_error(L);
                 }
-                lua_error(L);
+                unordered[t] = name;
             }
-            unordered[t] = name;
         }
+        if (keyed && kept < kStackValues && lua_checkstack(L, 2)) {
+            lua_insert(L, -2);  // the value stays below the key lua_next takes
+            k.slot = lua_gettop(L) - 1;
+            kept++;
+            push_key(w, k);
+            continue;
+        }
+        if (keyed) push_key(w, k);
         lua_pop(L, 1);
     }
 }
@@ -410,6 +430,7 @@ void put_table(writer *w, int idx, int flags) {
     put_char(w, '{');
     const lua_Unsigned n = lua_rawlen(L, idx);
     const size_t base = w->nkeys;
+    const int values = lua_gettop(L);
     collect_keys(w, idx, n);
     const size_t top = w->nkeys;
     std::sort(w->keys + base, w->keys + top, compare_stack_item);
@@ -420,6 +441,10 @@ void put_table(writer *w, int idx, int flags) {
         keyed = true;
         put_key(w, key);
         put_char(w, '=');
+        if (key.slot) {
+            stringify_object_recursive(w, key.slot, inner);
+            continue;
+        }
         switch (key.kind) {
         case key_kind::string: lua_pushlstring(L, key.s, key.len); break;
         case key_kind::integer: lua_pushinteger(L, key.i); break;
@@ -430,6 +455,7 @@ void put_table(writer *w, int idx, int flags) {
         lua_pop(L, 1);
     }
     w->nkeys = base;
+    lua_settop(L, values);
     for (lua_Unsigned i = 1; i <= n; i++) {
         if (keyed || i > 1) put_char(w, ',');
         lua_rawgeti(L, idx, static_cast<lua_Integer>(i));

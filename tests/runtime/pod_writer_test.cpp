@@ -88,6 +88,19 @@ TEST_F(PodWriter, ValuesTablesAndKeysAreWrittenAsTheirExactTexts) {
     for (const auto &c : cases) EXPECT_EQ(write(c.expr, c.flags), c.text) << c.expr << " flags " << c.flags;
 }
 
+TEST_F(PodWriter, TablesWithManyKeysAreWrittenInKeyOrder) {
+    // More keyed entries than the writer holds on the stack while sorting.
+    exec("MANY = {} for i = 150, 1, -1 do MANY[string.format('k%03d', i)] = i; MANY[-i] = {i} end");
+    std::string expected = "{";
+    for (int i = 1; i <= 150; i++) {
+        char key[8];
+        snprintf(key, sizeof key, "k%03d", i);
+        expected += std::string(i > 1 ? "," : "") + key + "=" + std::to_string(i);
+    }
+    for (int i = 150; i >= 1; i--) expected += ",[-" + std::to_string(i) + "]={" + std::to_string(i) + "}";
+    EXPECT_EQ(write("MANY"), expected + "}");
+}
+
 TEST_F(PodWriter, Flag2GivesOneLz4RecordOfTheWholeText) {
     const std::string plain = write("{1,2,3,'abcabcabcabcabcabcabc'}");
     const std::string rec = write("{1,2,3,'abcabcabcabcabcabcabc'}", 2);
