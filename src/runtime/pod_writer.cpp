@@ -6,6 +6,7 @@
 #include <lz4hc.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -126,14 +127,57 @@ inline uint8_t *reserve(writer *w, int64_t n) {
 
 inline void advance(writer *w, int64_t n) { buffer_advance(w->out, n); }
 
-// Appends the pod-escaped bytes (at the end, which is the cursor here);
-// raises when the text passes kMaxText.
+// The pod escape of every byte, taken once from bwrite_escaped_string, so
+// its rules stay in one place while strings are escaped in one pass.
+struct escape_table {
+    uint8_t len[256];      // characters a byte becomes: 1, 2 or 4
+    uint8_t text[256][4];  // those characters
+};
+
+const escape_table &pod_escapes() {
+    static const escape_table table = [] {
+        escape_table t{};
+        buffer_rec *b = create_buffer_2(8, 'o');
+        for (int c = 0; c < 256; c++) {
+            const auto byte = static_cast<uint8_t>(c);
+            bclear(b);
+            const int64_t n = bwrite_escaped_string(&byte, b, 1);
+            assert(n >= 1 && n <= 4);
+            t.len[c] = static_cast<uint8_t>(n);
+            memcpy(t.text[c], b->data, static_cast<size_t>(n));
+        }
+        destroy_buffer(b);
+        return t;
+    }();
+    return table;
+}
+
+// Appends the pod-escaped bytes; raises when the text passes kMaxText.
 void put_escaped(writer *w, const char *s, size_t len) {
-    if (len == 0) return;
-    if (int64_t{w->out->cursor} + static_cast<int64_t>(len) - w->start > kMaxText)
-        raise(w->L, POD_SIZE_MESSAGE);
-    if (bwrite_escaped_string(s, w->out, static_cast<int64_t>(len)) == 0) raise_memory(w->L);
-    if (int64_t{w->out->cursor} - w->start > kMaxText) raise(w->L, POD_SIZE_MESSAGE);
+    const escape_table &t = pod_escapes();
+    const auto *in = reinterpret_cast<const uint8_t *>(s);
+    auto size = static_cast<int64_t>(4 * len);  // the most it can take
+    if (int64_t{w->out->cursor} + size - w->start > kMaxText) {
+        size = 0;
+        for (size_t i = 0; i < len; i++) size += t.len[in[i]];
+    }
+    uint8_t *const first = reserve(w, size);
+    uint8_t *p = first;
+    for (size_t i = 0; i < len; i++) {
+        const uint8_t c = in[i];
+        switch (t.len[c]) {
+        case 1: *p++ = c; break;
+        case 2:
+            memcpy(p, t.text[c], 2);
+            p += 2;
+            break;
+        default:
+            memcpy(p, t.text[c], 4);
+            p += 4;
+            break;
+        }
+    }
+    advance(w, p - first);
 }
 
 inline void put(writer *w, const void *bytes, size_t n) {
