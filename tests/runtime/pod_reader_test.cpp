@@ -158,6 +158,20 @@ TEST_F(PodReader, MetadataLengthCountsTheHeaderAndOneLineFeed) {
         EXPECT_EQ(find_metadata_length(c.text.c_str(), int64_t(c.text.size())), c.length) << c.text;
 }
 
+TEST_F(PodReader, QuotedStringsReadUpToTheStringLimit) {
+    // Longer than the old 16 MiB scratch: the writer's own text reads back.
+    exec(R"(LONG = string.rep('a"\200', 6 << 20))");
+    ASSERT_EQ(read(write("LONG")), 1);
+    EXPECT_EQ(eval("V1 == LONG"), "true");
+    exec("LONG = nil V1 = nil");
+    const std::string plain(0x1FFFFFF, 'x');
+    EXPECT_EQ(read("\"" + plain + "\""), 1);
+    EXPECT_EQ(read("\"" + plain + "x\""), 0);
+    EXPECT_EQ(read("\"\\n" + plain + "\""), 0);  // the escape makes it one byte too long
+    EXPECT_EQ(read("\"\\n" + plain.substr(1) + "\""), 1);
+    exec("V1 = nil");
+}
+
 TEST_F(PodReader, TextsWithoutTheirNulOrWithBadArgumentsAreRefused) {
     const char text[] = {'1', '2', '3'};
     EXPECT_EQ(destringify_object(L(), text, 2), 0);  // text[2] is not NUL
