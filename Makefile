@@ -6,7 +6,7 @@ ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-pod fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod fuzz fuzz-smoke clean
 
 all: release
 
@@ -39,6 +39,9 @@ bench-vm: release
 
 bench-runtime: release
 	$(RELEASE_DIR)/bench/bench_runtime
+
+bench-vfs: release
+	$(RELEASE_DIR)/bench/bench_vfs
 
 bench-pod: release
 	$(RELEASE_DIR)/bench/bench_pod

@@ -48,17 +48,6 @@ int32_t append(process_rec *rec, const uint8_t *text, int64_t n, bool nul_follow
     return static_cast<int32_t>(n + 1);
 }
 
-// An event text: head, the escaped content, tail; sent to process 3.
-void send_event(const char *head, const char *content, const char *tail) {
-    buffer_rec *b = create_buffer_2(EVENT_CAPACITY, 'r');
-    if (!b) return;
-    bappend_str(b, head);
-    bappend_str_escaped(b, content);
-    bappend_str(b, tail);
-    send_process_message(get_process(WM_PID), b);
-    destroy_buffer(b);
-}
-
 }  // namespace
 
 int64_t inbox_unread_bytes(const process_rec *rec) {
@@ -112,6 +101,16 @@ buffer_rec *read_process_message(process_rec *rec, buffer_rec *out) {
 }
 
 /* ---- events ---- */
+
+void send_event(const char *head, const char *content, const char *tail) {
+    buffer_rec *b = create_buffer_2(EVENT_CAPACITY, 'r');
+    if (!b) return;
+    bappend_str(b, head);
+    bappend_str_escaped(b, content);
+    bappend_str(b, tail);
+    send_process_message(get_process(WM_PID), b);
+    destroy_buffer(b);
+}
 
 int report_error(const char *text) {
     const char *content = text ? text : "unknown error";

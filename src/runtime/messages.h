@@ -36,6 +36,10 @@ int32_t send_process_message_string(process_rec *rec, const char *text);
    is empty or missing. */
 buffer_rec *read_process_message(process_rec *rec, buffer_rec *out);
 
+/* Sends the event text head, the decimal-escaped 'content', tail to process 3
+   when it is live and its inbox within the cap; otherwise drops it. */
+void send_event(const char *head, const char *content, const char *tail);
+
 /* Sends a report_error event for the current process to process 3 and logs
    "SYSTEM ERROR: <text>"; a null text reports "unknown error". Returns 0. */
 int report_error(const char *text);

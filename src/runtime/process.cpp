@@ -22,6 +22,10 @@ process_rec *cproc = nullptr;
 
 namespace {
 
+// The id of each slot's record beside 'process', so that a lookup by id
+// scans one small array instead of touching every record.
+int64_t slot_id[MAX_PROCESSES];
+
 // The null sprite: a 16-byte typed-array header and 16 x 16 u8 elements.
 inline constexpr int NULL_SPRITE_SIDE = 16;
 alignas(8) uint8_t null_sprite[16 + NULL_SPRITE_SIDE * NULL_SPRITE_SIDE];
@@ -41,8 +45,9 @@ void put_u32(uint8_t *p, uint32_t v) {
 void remove_from_table(process_rec *rec) {
     int32_t slot = process_slot(rec);
     if (slot < 0) return;
-    std::memmove(&process[slot], &process[slot + 1],
-                 sizeof(process[0]) * static_cast<size_t>(num_processes - slot - 1));
+    const auto later = static_cast<size_t>(num_processes - slot - 1);
+    std::memmove(&process[slot], &process[slot + 1], sizeof(process[0]) * later);
+    std::memmove(&slot_id[slot], &slot_id[slot + 1], sizeof(slot_id[0]) * later);
     num_processes--;
     process[num_processes] = nullptr;
 }
@@ -112,7 +117,7 @@ bool process_is_live(const process_rec *rec, int64_t id) {
 
 process_rec *get_process(int64_t id) {
     for (int32_t i = 0; i < num_processes; i++)
-        if (process[i]->id == id) return process[i];
+        if (slot_id[i] == id && process[i]->id == id) return process[i];
     return nullptr;
 }
 
@@ -210,6 +215,7 @@ process_rec *create_process_from_code(const char *code, const char *name, const 
         std::fputs("** fatal: no host memory for a process record **\n", stderr);
         std::abort();
     }
+    slot_id[num_processes] = id;
     process[num_processes++] = rec;  // live while it is set up
     if (init_process(rec, id, code, name, prog, argument) != 0) {
         remove_from_table(rec);

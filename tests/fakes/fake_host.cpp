@@ -4,7 +4,6 @@
 #include "fake_host.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "address_space.h"
 #include "buffer.h"
@@ -114,46 +113,6 @@ int t_pid(lua_State *L) {
     return 1;
 }
 
-/* ---- a stand-in for the interpreter's budget, until it has its own ---- */
-
-// Before each instruction: yield when the budget is spent, else charge it.
-void budget_hook(lua_State *L, lua_Debug *ar) {
-    (void)ar;
-    if ((cpu_cycles | cpu_superyielding) > cpu_cycles_max && lua_isyieldable(L)) {
-        lua_yield(L, 0);
-        return;
-    }
-    spend_cpu(2);
-}
-
-void *probe_alloc(void *ud, void *ptr, size_t osize, size_t nsize, int fail_hard,
-                  size_t account_size) {
-    (void)ud; (void)osize; (void)fail_hard; (void)account_size;
-    if (nsize == 0) {
-        free(ptr);
-        return nullptr;
-    }
-    return realloc(ptr, nsize);
-}
-
-bool probe_interpreter() {
-    lua_State *L = lua_newstate(probe_alloc, nullptr);
-    if (!L) return false;
-    int32_t c = cpu_cycles, m = cpu_cycles_max, s = cpu_superyielding;
-    cpu_cycles = 0;
-    cpu_cycles_max = INT32_MAX;
-    cpu_superyielding = 0;
-    bool counted = false;
-    if (luaL_loadstring(L, "local x = 0 for i = 1, 10 do x = x + i end") == LUA_OK &&
-        lua_pcall(L, 0, 0, 0) == LUA_OK)
-        counted = cpu_cycles > 0;
-    cpu_cycles = c;
-    cpu_cycles_max = m;
-    cpu_superyielding = s;
-    lua_close(L);
-    return counted;
-}
-
 }  // namespace
 
 /* ---- host.h ---- */
@@ -207,7 +166,6 @@ FAKE_WEAK void api_add_c_functions(struct lua_State *L) {
     lua_pushglobaltable(L);
     luaL_setfuncs(L, globals, 0);
     lua_pop(L, 1);
-    if (!fake_host::interpreter_counts_cycles()) lua_sethook(L, budget_hook, LUA_MASKCOUNT, 1);
 }
 
 FAKE_WEAK void os_add_public_c_functions(struct lua_State *L) {
@@ -253,10 +211,5 @@ const std::vector<int64_t> &deleted_socket_owners() { return rec().socket_owners
 int socket_updates() { return rec().socket_updates; }
 int kill_all_audio_calls() { return rec().kill_all_audio; }
 const std::vector<std::string> &initialisers() { return rec().initialisers; }
-
-bool interpreter_counts_cycles() {
-    static const bool counts = probe_interpreter();
-    return counts;
-}
 
 }  // namespace fake_host

@@ -54,8 +54,4 @@ int kill_all_audio_calls();                           // mudo_kill_all_audio cal
 // The state initialisers in call order: "api", "os", "userdata", "socket".
 const std::vector<std::string> &initialisers();
 
-// True when the interpreter charges cycles and yields on its own. Until it
-// does, processes get a count hook that stands in for it.
-bool interpreter_counts_cycles();
-
 }  // namespace fake_host

@@ -1,0 +1,157 @@
+// The process, message, load, signal and print calls with random arguments,
+// inside real processes: a generated kernel (pid 1) makes each call under
+// pcall beside two idle system processes and runs frames. No call may crash
+// or trip a sanitizer, and only send_message and load may raise (besides
+// running out of memory or CPU, which any call may).
+//
+// Input: a sequence of calls, each a byte choosing the function, a byte
+// whose low two bits give the argument count, then one byte per argument
+// choosing it from the palette below.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "api_registry.h"
+#include "fake_host.h"
+#include "lua.hpp"
+#include "process.h"
+#include "slice.h"
+#include "vm_hooks.h"
+
+namespace {
+
+// The calls under test; each must be registered.
+const char *const kCalls[] = {
+    "pid",           "_send_message",     "send_message",
+    "_read_message", "_flip",             "flip",
+    "_yielded_to_escape_slice",           "_create_process_from_code",
+    "_run_process_slice",                 "_kill_process",
+    "_close_process_host_resources",      "_halt",
+    "load",          "_process_state",    "_get_process_display_size",
+    "_get_process_list",                  "_signal",
+    "_printh",
+};
+
+// Argument values, as Lua expressions evaluated at the call.
+const char *const kPalette[] = {
+    "nil", "true", "false", "0", "1", "2", "3", "4", "5", "-1", "99999", "0.5", "1.5", "0/0",
+    "1/0", "-1/0", "2^63", "-2^63", "math.maxinteger", "math.mininteger", "2^31", "pid()",
+    "''", "'abc'", "'3.5'", "'0x10'", "'2'", "'\\0x'", "string.rep('y', 300)", "'\\27Lua'",
+    "{}", "{a = 1, b = 'x', [3] = true}", "{1, 2, 3}", "{t = {}, f = print}",
+    "setmetatable({}, {__newindex = function() error('ni') end})",
+    "setmetatable({}, {__newindex = function() flip() end})",
+    "setmetatable({}, {__newindex = function(t, k, v) _kill_process(2, 0) rawset(t, k, v) end})",
+    "function() end", "print", "coroutine.running()", "coroutine.create(function() end)",
+    "(function() local n = 0 return function() n = n + 1 if n < 3 then return 'x = 1 ' end end end)()",
+    "'while true do flip() end'", "'return'", "'error(\"boom\")'", "'x = = 1'",
+    "'send_message(1, {hi = 1}) while true do flip() end'", "'_kill_process(1, 0)'",
+    "'_run_process_slice(1, 1) flip()'", "'while true do end'", "'_halt()'",
+    "'_kill_process(pid(), 1) flip()'", "'local m = _read_message() flip()'",
+    "'/system/x.lua'", "'/apps/x.lua'", "'box'", "33", "34", "40", "41",
+};
+
+inline constexpr size_t MAX_CALLS = 48;         /* calls per input */
+inline constexpr int MAX_CREATIONS = 6;         /* process creations per input */
+inline constexpr int MAX_FRAMES = 12;           /* frames run per input */
+inline constexpr int32_t MAX_LIVE = 48;         /* frames stop beyond this many processes */
+
+std::string bad;  // the first call that raised where it may not
+
+int t_bad(lua_State *L) {
+    if (bad.empty()) bad = lua_tostring(L, 1) ? lua_tostring(L, 1) : "?";
+    return 0;
+}
+
+const char *kPrelude = R"lua(
+local allowed = {send_message = true, _send_message = true, load = true}
+local function try(name, ...)
+  local ok, e = pcall(_G[name], ...)
+  if ok or allowed[name] then return end
+  e = type(e) == "string" and e or "(not a string)"
+  if e:find("not enough memory", 1, true) or e:find("cpu budget exceeded", 1, true) then return end
+  t_bad(name .. ": " .. e)
+end
+)lua";
+
+std::string generate(const uint8_t *data, size_t size) {
+    std::string code = kPrelude;
+    size_t i = 0, calls = 0;
+    int creations = 0;
+    while (i + 2 <= size && calls < MAX_CALLS) {
+        const char *name = kCalls[data[i] % std::size(kCalls)];
+        const int argc = data[i + 1] & 3;
+        i += 2;
+        if (std::strcmp(name, "_create_process_from_code") == 0 && ++creations > MAX_CREATIONS)
+            continue;
+        code += "try(\"";
+        code += name;
+        code += "\"";
+        for (int a = 0; a < argc && i < size; a++, i++) {
+            code += ", ";
+            code += kPalette[data[i] % std::size(kPalette)];
+        }
+        code += ")\n";
+        calls++;
+    }
+    code += "while true do flip() end\n";
+    return code;
+}
+
+void run_frame(process_rec *root) {
+    prepare_processes_for_frame();
+    run_process_slice(root, 1.0);
+    update_processes_after_frame();
+    app.frame_count++;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
+    (void)argc;
+    (void)argv;
+    if (!std::freopen("/dev/null", "w", stdout)) std::abort();  // _printh output
+    for (const char *name : kCalls) {
+        bool found = false;
+        for (const api_entry &e : api_table) found |= std::strcmp(e.name, name) == 0 && e.fn;
+        if (!found) {
+            std::fprintf(stderr, "%s is not registered\n", name);
+            std::abort();
+        }
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    fake_host::reset();
+    processes_init();
+    app = app_state_rec{};
+    app.audio_focus = -2;
+    app.audio_synced_pid = -3;
+    config = config_rec{};
+    config.headless = 1;
+    total_frame_cycles = 0;
+    total_frame_cycles_since_wm_flip = 0;
+    cpu_cycles = cpu_cycles_max = cpu_superyielding = 0;
+    bad.clear();
+
+    const std::string code = generate(data, size);
+    process_rec *root = create_process_from_code(code.c_str(), "kernel", "/system/boot.lua", "");
+    if (!root) {
+        std::fprintf(stderr, "the generated kernel did not load:\n%s\n", code.c_str());
+        std::abort();
+    }
+    lua_register(root->lua_state, "t_bad", t_bad);
+    create_process_from_code("while true do flip() end", "idle", "/system/idle.lua", "");
+    create_process_from_code("while true do flip() end", "wm", "/system/wm.lua", "");
+
+    for (int f = 0; f < MAX_FRAMES && get_process(ROOT_PID) && num_processes <= MAX_LIVE; f++)
+        run_frame(get_process(ROOT_PID));
+
+    processes_init();
+    if (!bad.empty()) {
+        std::fprintf(stderr, "a call raised where it may not: %s\n", bad.c_str());
+        std::abort();
+    }
+    return 0;
+}

@@ -1,0 +1,33 @@
+/*
+** The native functions of the script API built so far, each a Lua C
+** function: it reads its arguments from the stack, pushes its results and
+** returns their count. They act for the current process (cproc).
+*/
+#ifndef QUILLMAR_API_FUNCTIONS_H
+#define QUILLMAR_API_FUNCTIONS_H
+
+struct lua_State;
+
+/* ---- processes and messages (api_process.cpp) ---- */
+int lua54_pid(lua_State *L);
+int lua54_send_message(lua_State *L);
+int lua54__read_message(lua_State *L);
+int lua54_flip(lua_State *L);
+int lua54_yielded_to_escape_slice(lua_State *L);
+int lua54__create_process_from_code(lua_State *L);
+int lua54__run_process_slice(lua_State *L);
+int lua54__kill_process(lua_State *L);
+int lua54__close_process_host_resources(lua_State *L);
+int lua54__halt(lua_State *L);
+int lua54__process_state(lua_State *L);
+int lua54__get_process_display_size(lua_State *L);
+int lua54__get_process_list(lua_State *L);
+
+/* ---- load (api_load.cpp) ---- */
+int luaB_load0(lua_State *L);
+
+/* ---- host requests and debug output ---- */
+int lua54__signal(lua_State *L);  /* api_signal.cpp */
+int lua54__printh(lua_State *L);  /* api_printh.cpp */
+
+#endif

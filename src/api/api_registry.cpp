@@ -1,0 +1,192 @@
+// The registration table and api_add_c_functions.
+#include "api_registry.h"
+
+#include <cstddef>
+
+#include "api_functions.h"
+#include "host.h"
+
+// In registration order. A later registration of the same name would replace
+// an earlier one; no name appears twice. Entries whose function is not built
+// yet hold null and are skipped.
+const api_entry api_table[] = {
+    /* ---- tables ---- */
+    {"deli", "lua54_deli", nullptr},  /* 1 */
+    {"add", "lua54_add", nullptr},  /* 2 */
+    {"del", "lua54_del", nullptr},  /* 3 */
+    {"count", "lua54_count", nullptr},  /* 4 */
+    /* ---- system state ---- */
+    {"time", "lua54_time", nullptr},  /* 5 */
+    {"t", "lua54_time", nullptr},  /* 6 */
+    {"stat", "lua54_stat", nullptr},  /* 7 */
+    {"date", "lua54_date", nullptr},  /* 8 */
+    /* ---- drawing, sprites, map and print ---- */
+    {"cls", "lua54_cls", nullptr},  /* 9 */
+    {"fillp", "lua54_fillp", nullptr},  /* 10 */
+    {"pset", "lua54_pset", nullptr},  /* 11 */
+    {"pget", "lua54_pget", nullptr},  /* 12 */
+    {"fset", "lua54_fset", nullptr},  /* 13 */
+    {"fget", "lua54_fget", nullptr},  /* 14 */
+    {"mset", "lua54_mset", nullptr},  /* 15 */
+    {"mget", "lua54_mget", nullptr},  /* 16 */
+    {"camera", "lua54_camera", nullptr},  /* 17 */
+    {"clip", "lua54_clip", nullptr},  /* 18 */
+    {"rectfill", "lua54_rectfill", nullptr},  /* 19 */
+    {"rect", "lua54_rect", nullptr},  /* 20 */
+    {"ovalfill", "lua54_ovalfill", nullptr},  /* 21 */
+    {"circfill", "lua54_circfill", nullptr},  /* 22 */
+    {"oval", "lua54_oval", nullptr},  /* 23 */
+    {"circ", "lua54_circ", nullptr},  /* 24 */
+    {"rrect", "lua54_rrect", nullptr},  /* 25 */
+    {"rrectfill", "lua54_rrectfill", nullptr},  /* 26 */
+    {"line", "lua54_line", nullptr},  /* 27 */
+    {"tline3d", "lua54_tline3d", nullptr},  /* 28 */
+    {"sspr", "lua54_sspr", nullptr},  /* 29 */
+    {"spr", "lua54_spr", nullptr},  /* 30 */
+    {"_draw_map", "lua54_draw_map", nullptr},  /* 31 */
+    {"blit", "lua54_blit", nullptr},  /* 32 */
+    {"_print_zenscii", "lua54__print_zenscii", nullptr},  /* 33 */
+    {"_printh", "lua54__printh", lua54__printh},  /* 34 */
+    {"cursor", "lua54_cursor", nullptr},  /* 35 */
+    {"color", "lua54_color", nullptr},  /* 36 */
+    {"pal", "lua54_pal", nullptr},  /* 37 */
+    {"palt", "lua54_palt", nullptr},  /* 38 */
+    /* ---- audio ---- */
+    {"note", "lua54_play_note", nullptr},  /* 39 */
+    {"sfx", "lua54_play_track", nullptr},  /* 40 */
+    {"music", "lua54_play_music", nullptr},  /* 41 */
+    /* ---- pod, files and fetches ---- */
+    {"pod", "lua54_stringify", nullptr},  /* 42 */
+    {"_pod", "lua54_stringify", nullptr},  /* 43 */
+    {"unpod", "lua54_destringify", nullptr},  /* 44 */
+    {"create_delta", "lua54_create_diff", nullptr},  /* 45 */
+    {"apply_delta", "lua54_apply_diff", nullptr},  /* 46 */
+    {"fetch", "lua54_fetch_local", nullptr},  /* 47 */
+    {"store", "lua54_store_local", nullptr},  /* 48 */
+    {"_fetch_local", "lua54_fetch_local", nullptr},  /* 49 */
+    {"_store_local", "lua54_store_local", nullptr},  /* 50 */
+    {"_cache_store", "lua54_cache_store", nullptr},  /* 51 */
+    {"_cache_fetch", "lua54_cache_fetch", nullptr},  /* 52 */
+    {"_fetch_anywhen", "lua54_fetch_anywhen", nullptr},  /* 53 */
+    {"_fetch_remote", "lua54_fetch_remote", nullptr},  /* 54 */
+    {"_fetch_remote_result", "lua54_fetch_remote_result", nullptr},  /* 55 */
+    {"_fetch_metadata_from_file", "lua54_fetch_metadata", nullptr},  /* 56 */
+    {"_store_metadata_str_to_file", "lua54_store_metadata_str", nullptr},  /* 57 */
+    {"_ls", "lua54_list_files", nullptr},  /* 58 */
+    {"_mkdir", "lua54_mkdir", nullptr},  /* 59 */
+    {"_fstat", "lua54_fstat", nullptr},  /* 60 */
+    {"_fullpath", "lua54_resolve_filename", nullptr},  /* 61 */
+    {"ls", "lua54_list_files", nullptr},  /* 62 */
+    {"mkdir", "lua54_mkdir", nullptr},  /* 63 */
+    {"fstat", "lua54_fstat", nullptr},  /* 64 */
+    {"fullpath", "lua54_resolve_filename", nullptr},  /* 65 */
+    {"cp", "lua54__fcopy", nullptr},  /* 66 */
+    {"_fcopy", "lua54__fcopy", nullptr},  /* 67 */
+    {"_fdelete", "lua54__fdelete", nullptr},  /* 68 */
+    /* ---- processes and messages ---- */
+    {"pid", "lua54_pid", lua54_pid},  /* 69 */
+    {"_send_message", "lua54_send_message", lua54_send_message},  /* 70 */
+    {"send_message", "lua54_send_message", lua54_send_message},  /* 71 */
+    {"_read_message", "lua54__read_message", lua54__read_message},  /* 72 */
+    /* ---- strings ---- */
+    {"chr", "lua54_chr", nullptr},  /* 73 */
+    {"ord", "lua54_ord", nullptr},  /* 74 */
+    {"tokenoid", "lua54_tokenoid", nullptr},  /* 75 */
+    /* ---- math ---- */
+    {"rnd", "lua54_rnd", nullptr},  /* 76 */
+    {"srand", "lua54_srand", nullptr},  /* 77 */
+    {"abs", "lua54_abs", nullptr},  /* 78 */
+    {"sgn", "lua54_sgn", nullptr},  /* 79 */
+    {"max", "lua54_max", nullptr},  /* 80 */
+    {"min", "lua54_min", nullptr},  /* 81 */
+    {"mid", "lua54_mid", nullptr},  /* 82 */
+    {"sqrt", "lua54_sqrt", nullptr},  /* 83 */
+    {"cos", "lua54_cos", nullptr},  /* 84 */
+    {"sin", "lua54_sin", nullptr},  /* 85 */
+    {"atan2", "lua54_atan2", nullptr},  /* 86 */
+    {"flr", "lua54_flr", nullptr},  /* 87 */
+    {"ceil", "lua54_ceil", nullptr},  /* 88 */
+    /* ---- typed arrays and sprite cells ---- */
+    {"userdata", "lua54_userdata", nullptr},  /* 89 */
+    {"vec", "lua54_vec", nullptr},  /* 90 */
+    {"get", "lua54_get", nullptr},  /* 91 */
+    {"set", "lua54_set", nullptr},  /* 92 */
+    /* ---- frames ---- */
+    {"_flip", "lua54_flip", lua54_flip},  /* 93 */
+    {"flip", "lua54_flip", lua54_flip},  /* 94 */
+    /* ---- strings ---- */
+    {"split", "lua54_split", nullptr},  /* 95 */
+    /* ---- userland clipboard ---- */
+    {"_get_userland_clipboard_text", "lua54_get_userland_clipboard_text", nullptr},  /* 96 */
+    {"_set_userland_clipboard_text", "lua54_set_userland_clipboard_text", nullptr},  /* 97 */
+    /* ---- process control ---- */
+    {"_yielded_to_escape_slice", "lua54_yielded_to_escape_slice", lua54_yielded_to_escape_slice},  /* 98 */
+    {"_create_process_from_code", "lua54__create_process_from_code", lua54__create_process_from_code},  /* 99 */
+    {"_run_process_slice", "lua54__run_process_slice", lua54__run_process_slice},  /* 100 */
+    {"_kill_process", "lua54__kill_process", lua54__kill_process},  /* 101 */
+    {"_close_process_host_resources", "lua54__close_process_host_resources", lua54__close_process_host_resources},  /* 102 */
+    {"_halt", "lua54__halt", lua54__halt},  /* 103 */
+    /* ---- mounts ---- */
+    {"_mount", "lua54_mount", nullptr},  /* 104 */
+    {"mount", "lua54_mount", nullptr},  /* 105 */
+    /* ---- draw target ---- */
+    {"_set_draw_target", "lua54__set_draw_target", nullptr},  /* 106 */
+    /* ---- working folder and paths ---- */
+    {"_pwd", "lua54_get_process_pwd", nullptr},  /* 107 */
+    {"_cd", "lua54_set_process_pwd", nullptr},  /* 108 */
+    {"pwd", "lua54_get_process_pwd", nullptr},  /* 109 */
+    {"cd", "lua54_set_process_pwd", nullptr},  /* 110 */
+    {"_normalise_userland_path", "lua54_normalise_userland_path", nullptr},  /* 111 */
+    {"norm", "lua54_normalise_userland_path_debug", nullptr},  /* 112 */
+    {"_is_well_formed_bbs_path", "lua54_is_well_formed_bbs_path", nullptr},  /* 113 */
+    /* ---- load ---- */
+    {"load", "luaB_load0", luaB_load0},  /* 114 */
+    /* ---- process video ---- */
+    {"_blit_process_video", "lua54__blit_process_video", nullptr},  /* 115 */
+    /* ---- process state ---- */
+    {"_process_state", "lua54__process_state", lua54__process_state},  /* 116 */
+    {"_get_process_display_size", "lua54__get_process_display_size", lua54__get_process_display_size},  /* 117 */
+    {"_get_process_list", "lua54__get_process_list", lua54__get_process_list},  /* 118 */
+    /* ---- settings and signals ---- */
+    {"_apply_system_settings", "lua54__apply_system_settings", nullptr},  /* 119 */
+    {"_signal", "lua54__signal", lua54__signal},  /* 120 */
+    {"_warp_mouse", "lua54__warp_mouse", nullptr},  /* 121 */
+    /* ---- sprite slots and memory mapping ---- */
+    {"_set_spr", "lua54__set_spr", nullptr},  /* 122 */
+    {"_map_ram", "lua54__map_ram", nullptr},  /* 123 */
+    {"_unmap_ram", "lua54__unmap_ram_by_userdata", nullptr},  /* 124 */
+    /* ---- buttons ---- */
+    {"_update_buttons", "lua54__update_buttons", nullptr},  /* 125 */
+    /* ---- host window ---- */
+    {"_set_host_window_icon", "lua54__set_host_window_icon", nullptr},  /* 126 */
+    {"_set_host_window_title", "lua54__set_host_window_title", nullptr},  /* 127 */
+    /* ---- strings ---- */
+    {"_md5", "lua54__md5", nullptr},  /* 128 */
+    {"_strindex", "lua54__strindex", nullptr},  /* 129 */
+    /* ---- buttons ---- */
+    {"btn", "lua54_btn", nullptr},  /* 130 */
+    {"btnp", "lua54_btnp", nullptr},  /* 131 */
+    /* ---- memory ---- */
+    {"peek", "lua54_peek", nullptr},  /* 132 */
+    {"poke", "lua54_poke", nullptr},  /* 133 */
+    {"peek2", "lua54_peek2", nullptr},  /* 134 */
+    {"poke2", "lua54_poke2", nullptr},  /* 135 */
+    {"peek4", "lua54_peek4", nullptr},  /* 136 */
+    {"poke4", "lua54_poke4", nullptr},  /* 137 */
+    {"peek8", "lua54_peek8", nullptr},  /* 138 */
+    {"poke8", "lua54_poke8", nullptr},  /* 139 */
+    {"_ppeek", "lua54__ppeek", nullptr},  /* 140 */
+    {"_ppeek4", "lua54__ppeek4", nullptr},  /* 141 */
+    {"memcpy", "lua54_memcpy", nullptr},  /* 142 */
+    {"memset", "lua54_memset", nullptr},  /* 143 */
+};
+
+static_assert(sizeof api_table / sizeof api_table[0] == API_NUM_NAMES, "143 names");
+
+extern "C" void api_add_c_functions(lua_State *L) {
+    for (const api_entry &e : api_table) {
+        if (!e.fn) continue;
+        lua_pushcclosure(L, e.fn, 0);
+        lua_setglobal(L, e.name);
+    }
+}

@@ -1,0 +1,346 @@
+/*
+** The mount table: appending and removing mounts, the indexes by mount
+** point and by origin, resolution of virtual paths and automounting.
+*/
+#include "pmount.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+
+#include "env.h"
+#include "host.h"
+#include "paths.h"
+#include "pdisk_internal.h"
+#include "writeback.h"
+
+pmount_rec pmount[PMOUNT_SLOTS];
+int32_t pmounts = 0;
+uint8_t block_automounting = 0;
+
+namespace {
+
+struct text_hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>()(s); }
+};
+
+/* Text -> the mounts holding it, in table order. */
+using mount_index = std::unordered_map<std::string, std::vector<int>, text_hash, std::equal_to<>>;
+
+mount_index g_by_point;   /* mount point -> records */
+mount_index g_by_origin;  /* origin -> records */
+
+bool g_uncovered_logged = false;  /* the no-mount message goes to the log once per run */
+std::string g_description;       /* text returned by get_mount_description */
+
+void index_add(int i) {
+    g_by_point[std::string(bview(pmount[i].mount_point))].push_back(i);
+    g_by_origin[std::string(bview(pmount[i].origin))].push_back(i);
+}
+
+void rebuild_index() {
+    g_by_point.clear();
+    g_by_origin.clear();
+    for (int i = 0; i < pmounts; i++) index_add(i);
+}
+
+/* The first record in 'list' that 'want' accepts, or -1. */
+template <class Want>
+int first_wanted(const mount_index &index, std::string_view key, Want want) {
+    const auto it = index.find(key);
+    if (it == index.end()) return -1;
+    for (const int i : it->second)
+        if (want(i)) return i;
+    return -1;
+}
+
+/*
+** The record that covers the canonical 'path' most deeply through 'index'
+** (mount points or origins) among those 'want' accepts: the first in table
+** order at the greatest depth. With 'skip_exact' a key equal to the whole
+** path is passed over. Only canonical keys can cover a canonical path, so
+** looking up each leading part of the path finds every candidate.
+*/
+template <class Want>
+int deepest(const mount_index &index, std::string_view path, bool skip_exact, Want want) {
+    if (path != "/") {
+        size_t e = path.size();
+        while (e > 0) {
+            if (!(skip_exact && e == path.size())) {
+                const int i = first_wanted(index, path.substr(0, e), want);
+                if (i >= 0) return i;
+            }
+            e = path.rfind('/', e - 1);
+            if (e == std::string_view::npos || e == 0) break;
+        }
+    }
+    const int a = first_wanted(index, "", want);
+    const int b = (skip_exact && path == "/") ? -1 : first_wanted(index, "/", want);
+    if (a < 0) return b;
+    if (b < 0) return a;
+    return a < b ? a : b;
+}
+
+/* True when a segment of 'rest' is "." or "..". */
+bool has_dot_segment(std::string_view rest) {
+    size_t i = 0;
+    while (i <= rest.size()) {
+        size_t e = rest.find('/', i);
+        if (e == std::string_view::npos) e = rest.size();
+        const std::string_view seg = rest.substr(i, e - i);
+        if (seg == "." || seg == "..") return true;
+        i = e + 1;
+    }
+    return false;
+}
+
+std::string cut_trailing_slash(const char *s) {
+    std::string t = s ? s : "";
+    if (!t.empty() && t.back() == '/') t.pop_back();
+    return t;
+}
+
+}  // namespace
+
+buffer_rec *buffer_of(std::string_view s, int32_t tag) {
+    buffer_rec *b = create_buffer_2(static_cast<int32_t>(s.size()), tag);
+    if (b && !s.empty()) bwrite(s.data(), 1, static_cast<int64_t>(s.size()), b);
+    if (b) b->cursor = 0;
+    return b;
+}
+
+void buffer_set(buffer_rec *b, std::string_view s) {
+    bclear(b);
+    if (!s.empty()) bwrite(s.data(), 1, static_cast<int64_t>(s.size()), b);
+    b->cursor = 0;
+}
+
+void pdisk_log(const char *format, ...) {
+    char line[16384];
+    va_list ap;
+    va_start(ap, format);
+    std::vsnprintf(line, sizeof line, format, ap);
+    va_end(ap);
+    codo_debug(line);
+}
+
+/* ---- the table ---- */
+
+bool pdisk_mount_room() {
+    if (pmounts < PMOUNT_APPEND_LIMIT) return true;
+    pdisk_log("** too many mounts (%d)\n", pmounts);
+    pending_prune = 1;
+    return false;
+}
+
+pmount_rec *pdisk_append_mount(uint32_t kind, std::string_view point, std::string_view origin, uint32_t is_ram,
+                               uint32_t made_by) {
+    if (!pdisk_mount_room()) return nullptr;
+    pmount_rec &m = pmount[pmounts];
+    m = pmount_rec{};
+    m.kind = kind;
+    m.mount_point = buffer_of(point, 'M');
+    m.origin = buffer_of(origin, 'M');
+    m.is_ram = is_ram;
+    m.made_by = made_by;
+    m.load_ok = 1;
+    index_add(pmounts);
+    pmounts++;
+    return &m;
+}
+
+void pdisk_remove_mount(int i) {
+    if (i < 0 || i >= pmounts) return;
+    destroy_buffer(pmount[i].mount_point);
+    destroy_buffer(pmount[i].origin);
+    for (int j = i; j + 1 < pmounts; j++) pmount[j] = pmount[j + 1];
+    pmounts--;
+    pmount[pmounts] = pmount_rec{};
+    rebuild_index();
+}
+
+void pdisk_remove_mounts(const std::vector<bool> &drop) {
+    int kept = 0;
+    for (int i = 0; i < pmounts; i++) {
+        if (static_cast<size_t>(i) < drop.size() && drop[static_cast<size_t>(i)]) {
+            destroy_buffer(pmount[i].mount_point);
+            destroy_buffer(pmount[i].origin);
+            continue;
+        }
+        pmount[kept++] = pmount[i];
+    }
+    for (int i = kept; i < pmounts; i++) pmount[i] = pmount_rec{};
+    pmounts = kept;
+    rebuild_index();
+}
+
+void pdisk_clear_mounts() {
+    for (int i = 0; i < pmounts; i++) {
+        destroy_buffer(pmount[i].mount_point);
+        destroy_buffer(pmount[i].origin);
+        pmount[i] = pmount_rec{};
+    }
+    pmounts = 0;
+    rebuild_index();
+}
+
+int pdisk_mount_at(std::string_view point) {
+    const auto any = [](int) { return true; };
+    const int i = first_wanted(g_by_point, point, any);
+    if (point != "/") return i;
+    const int root = first_wanted(g_by_point, "", any);  // the root mount is stored as ""
+    return i < 0 || (root >= 0 && root < i) ? root : i;
+}
+
+int pdisk_mount_at_kind(std::string_view point, uint32_t kind) {
+    const auto of_kind = [kind](int i) { return pmount[i].kind == kind; };
+    const int i = first_wanted(g_by_point, point, of_kind);
+    if (point != "/") return i;
+    const int root = first_wanted(g_by_point, "", of_kind);
+    return i < 0 || (root >= 0 && root < i) ? root : i;
+}
+
+/* ---- resolution ---- */
+
+int pdisk_find_mount(std::string_view norm, bool skip_exact) {
+    return deepest(g_by_point, norm, skip_exact, [](int) { return true; });
+}
+
+bool pdisk_resolve(const std::string &norm, bool skip_exact, pdisk_resolved *r) {
+    if (!block_automounting && norm.find(".kiv") != std::string::npos) automount_p_path(norm.c_str());
+    const int i = pdisk_find_mount(norm, skip_exact);
+    if (i < 0) {
+        if (!g_uncovered_logged) {
+            g_uncovered_logged = true;
+            pdisk_log("** fatal: could not resolve file to origin: %s (no matching mount found; / not mounted?)\n",
+                      norm.c_str());
+        }
+        return false;
+    }
+    const std::string_view point = bview(pmount[i].mount_point);
+    std::string_view rest = point == "/" ? std::string_view(norm) : std::string_view(norm).substr(point.size());
+    if (rest == "/") rest = std::string_view();
+    if (has_dot_segment(rest.empty() ? rest : rest.substr(1))) return false;
+    const std::string_view origin = bview(pmount[i].origin);
+    r->origin.assign(origin);
+    if (!origin.empty() && origin.back() == '/' && !rest.empty() && rest[0] == '/')
+        r->origin.append(rest.substr(1));
+    else
+        r->origin.append(rest);
+    r->kind = static_cast<int>(pmount[i].kind);
+    r->mount = i;
+    return true;
+}
+
+void pdisk_reset_resolve_log() { g_uncovered_logged = false; }
+
+buffer_rec *resolve_to_origin(const char *path, int *kind, int skip_exact) {
+    std::string norm;
+    pdisk_resolved r;
+    if (!path || !pdisk_normalise(path, &norm) || !pdisk_resolve(norm, skip_exact != 0, &r))
+        return create_buffer_2(0, '!');
+    if (kind) *kind = r.kind;
+    return buffer_of(r.origin, '!');
+}
+
+void automount_p_path(const char *path) {
+    if (!path || block_automounting) return;
+    const std::string norm = path;
+    if (norm.size() < 2) return;
+    automount_block hold;
+    auto ends = [&](size_t e, std::string_view tail) {
+        return e >= tail.size() && std::string_view(norm).substr(e - tail.size(), tail.size()) == tail;
+    };
+    for (size_t e = 1; e <= norm.size(); e++) {
+        if (e < norm.size() && norm[e] != '/') continue;
+        const bool cart = (e >= 5 && ends(e, ".kiv")) || (e >= 9 && (ends(e, ".kiv.png") || ends(e, ".kiv.rom")));
+        if (!cart) continue;
+        const std::string prefix = norm.substr(0, e);
+        if (pdisk_directory_exists(prefix.c_str(), 1)) continue;
+        pfile_rec *f = pfopen(prefix.c_str(), "r");
+        if (!f) continue;
+        pfclose(f);
+        mount_kiv_path(prefix.c_str());
+    }
+}
+
+/* ---- making and removing mounts ---- */
+
+int mount_host_path(const char *mount_point, const char *host_folder) {
+    const std::string point = cut_trailing_slash(mount_point);
+    const std::string origin = cut_trailing_slash(host_folder);
+    return pdisk_append_mount(1, point, origin, 0, MOUNT_BY_HOST) ? 0 : 1;
+}
+
+int mount_ram_folder(const char *path) {
+    std::string norm;
+    if (!path || !pdisk_normalise(path, &norm)) return 1;
+    return pdisk_append_mount(2, norm, norm, 1, MOUNT_BY_RAM_FOLDER) ? 0 : 1;
+}
+
+pmount_rec *mount_p_path(const char *mount_point, const char *target) {
+    std::string norm, target_norm;
+    if (!mount_point || !pdisk_normalise(mount_point, &norm)) return nullptr;
+    // An unresolvable target would leave an empty host origin, which reaches
+    // the host's root folder: refused.
+    pdisk_resolved r;
+    if (!target || !pdisk_normalise(target, &target_norm) || !pdisk_resolve(target_norm, false, &r)) return nullptr;
+    return pdisk_append_mount(static_cast<uint32_t>(r.kind), norm, r.origin, 0, MOUNT_BY_ALIAS);
+}
+
+int delete_mount_point(const char *path) {
+    std::string norm;
+    if (!path || !pdisk_normalise(path, &norm)) return 0;
+    const int i = pdisk_mount_at(norm);
+    if (i < 0) return 0;
+    if (pmount[i].dirty) flush_dirty_mount(&pmount[i], 0);
+    if (pmount[i].made_by == MOUNT_BY_CART) pdisk_free_ram_within(bview(pmount[i].origin));
+    pdisk_remove_mount(i);
+    pdisk_after_op();
+    return 1;
+}
+
+const char *get_mount_description(const char *path) {
+    g_description.clear();
+    std::string norm;
+    if (!path || !pdisk_normalise(path, &norm)) return nullptr;
+    const int i = pdisk_mount_at(norm);
+    if (i < 0) return nullptr;
+    if (pmount[i].kind == 1) g_description = "host:";
+    g_description.append(bview(pmount[i].origin));
+    return g_description.c_str();
+}
+
+void print_mounts() {
+    for (int i = 0; i < pmounts; i++) {
+        std::printf("mount %d kind: %d isr:%d mount_point: %-10s origin: %-20s\n", i, pmount[i].kind,
+                    pmount[i].is_ram, to_cstr(pmount[i].mount_point), to_cstr(pmount[i].origin));
+    }
+}
+
+/* ---- dirty marking ---- */
+
+void pdisk_mark_dirty(std::string_view origin) {
+    int i = deepest(g_by_origin, origin, false,
+                    [](int j) { return pmount[j].kind == 2 && pmount[j].made_by == MOUNT_BY_CART; });
+    if (i < 0) i = deepest(g_by_origin, origin, false, [](int j) { return pmount[j].kind == 2; });
+    if (i < 0) return;
+    pmount[i].dirty = 1;
+    if (pmount[i].flush_t == 0) pmount[i].flush_t = pdisk_now_ms() + FLUSH_DELAY_MS;
+}
+
+bool pdisk_alias_inside(std::string_view origin) {
+    for (int i = 0; i < pmounts; i++)
+        if (pmount[i].made_by == MOUNT_BY_ALIAS && pmount[i].kind == 2 &&
+            pdisk_path_within(bview(pmount[i].origin), origin))
+            return true;
+    return false;
+}
+
+bool pdisk_cart_inside(std::string_view origin) {
+    for (int i = 0; i < pmounts; i++)
+        if (pmount[i].made_by == MOUNT_BY_CART && pdisk_path_within(bview(pmount[i].origin), origin)) return true;
+    return false;
+}

@@ -1,0 +1,173 @@
+// The registration table: its names and order, aliases, what a process
+// receives, and `load`.
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "api_fixture.h"
+#include "api_functions.h"
+
+namespace {
+
+// Every global name of the script API, in registration order.
+const char *const kNames[] = {
+    "deli", "add", "del", "count", "time", "t", "stat", "date", "cls", "fillp", "pset", "pget",
+    "fset", "fget", "mset", "mget", "camera", "clip", "rectfill", "rect", "ovalfill", "circfill",
+    "oval", "circ", "rrect", "rrectfill", "line", "tline3d", "sspr", "spr", "_draw_map", "blit",
+    "_print_zenscii", "_printh", "cursor", "color", "pal", "palt", "note", "sfx", "music", "pod",
+    "_pod", "unpod", "create_delta", "apply_delta", "fetch", "store", "_fetch_local",
+    "_store_local", "_cache_store", "_cache_fetch", "_fetch_anywhen", "_fetch_remote",
+    "_fetch_remote_result", "_fetch_metadata_from_file", "_store_metadata_str_to_file", "_ls",
+    "_mkdir", "_fstat", "_fullpath", "ls", "mkdir", "fstat", "fullpath", "cp", "_fcopy",
+    "_fdelete", "pid", "_send_message", "send_message", "_read_message", "chr", "ord", "tokenoid",
+    "rnd", "srand", "abs", "sgn", "max", "min", "mid", "sqrt", "cos", "sin", "atan2", "flr",
+    "ceil", "userdata", "vec", "get", "set", "_flip", "flip", "split",
+    "_get_userland_clipboard_text", "_set_userland_clipboard_text", "_yielded_to_escape_slice",
+    "_create_process_from_code", "_run_process_slice", "_kill_process",
+    "_close_process_host_resources", "_halt", "_mount", "mount", "_set_draw_target", "_pwd",
+    "_cd", "pwd", "cd", "_normalise_userland_path", "norm", "_is_well_formed_bbs_path", "load",
+    "_blit_process_video", "_process_state", "_get_process_display_size", "_get_process_list",
+    "_apply_system_settings", "_signal", "_warp_mouse", "_set_spr", "_map_ram", "_unmap_ram",
+    "_update_buttons", "_set_host_window_icon", "_set_host_window_title", "_md5", "_strindex",
+    "btn", "btnp", "peek", "poke", "peek2", "poke2", "peek4", "poke4", "peek8", "poke8",
+    "_ppeek", "_ppeek4", "memcpy", "memset"};
+
+// The names that share one native function.
+const std::pair<const char *, const char *> kAliases[] = {
+    {"time", "t"},           {"pod", "_pod"},         {"fetch", "_fetch_local"},
+    {"store", "_store_local"}, {"ls", "_ls"},         {"mkdir", "_mkdir"},
+    {"fstat", "_fstat"},     {"fullpath", "_fullpath"}, {"cp", "_fcopy"},
+    {"send_message", "_send_message"}, {"flip", "_flip"}, {"mount", "_mount"},
+    {"pwd", "_pwd"},         {"cd", "_cd"}};
+
+const api_entry *entry(const char *name) {
+    for (const api_entry &e : api_table)
+        if (std::strcmp(e.name, name) == 0) return &e;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(Registration, TheTableHoldsThe143NamesInOrder) {
+    ASSERT_EQ(std::size(kNames), size_t{API_NUM_NAMES});
+    for (int i = 0; i < API_NUM_NAMES; i++)
+        EXPECT_STREQ(api_table[i].name, kNames[i]) << "position " << i + 1;
+    EXPECT_STREQ(api_table[33].name, "_printh");
+    EXPECT_STREQ(api_table[119].name, "_signal");
+}
+
+TEST(Registration, NoNameTwiceAnd129NativesBehindThem) {
+    std::set<std::string> names, natives;
+    for (const api_entry &e : api_table) {
+        EXPECT_TRUE(names.insert(e.name).second) << e.name << " twice";
+        natives.insert(e.native);
+    }
+    EXPECT_EQ(natives.size(), size_t{API_NUM_NATIVES});
+}
+
+TEST(Registration, AliasesShareTheirNativeFunctionAndNormDoesNot) {
+    for (auto [a, b] : kAliases) {
+        ASSERT_TRUE(entry(a) && entry(b)) << a << " " << b;
+        EXPECT_STREQ(entry(a)->native, entry(b)->native) << a << " " << b;
+    }
+    // Every pair of entries naming the same native holds the same function.
+    std::map<std::string, lua_CFunction> by_native;
+    for (const api_entry &e : api_table) {
+        auto [it, fresh] = by_native.emplace(e.native, e.fn);
+        if (!fresh) {
+            EXPECT_EQ(it->second, e.fn) << e.name;
+        }
+    }
+    EXPECT_STRNE(entry("norm")->native, entry("_normalise_userland_path")->native);
+    EXPECT_STREQ(entry("load")->native, "luaB_load0");
+    EXPECT_STREQ(entry("_unmap_ram")->native, "lua54__unmap_ram_by_userdata");
+    EXPECT_STREQ(entry("_draw_map")->native, "lua54_draw_map");
+    EXPECT_STREQ(entry("cls")->native, "lua54_cls");
+    EXPECT_STREQ(entry("_halt")->native, "lua54__halt");
+}
+
+using Globals = ApiTest;
+
+TEST_F(Globals, AProcessGetsEveryBuiltEntryAsAPlainCFunctionAndNothingForTheRest) {
+    process_rec *p = spawn("");
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(std::count(fake_host::initialisers().begin(), fake_host::initialisers().end(), "api"),
+              0)
+        << "the fake host's registration ran instead of the real one";
+    lua_State *L = p->lua_state;
+    remembered_process prev = remember_current_process();
+    cproc = p;
+    int built = 0;
+    for (const api_entry &e : api_table) {
+        int type = lua_getglobal(L, e.name);
+        if (e.fn) {
+            built++;
+            EXPECT_EQ(lua_tocfunction(L, -1), e.fn) << e.name;
+            EXPECT_EQ(lua_getupvalue(L, -1, 1), nullptr) << e.name << " has an upvalue";
+        } else {
+            EXPECT_EQ(type, LUA_TNIL) << e.name;
+        }
+        lua_pop(L, 1);
+    }
+    restore_current_process(prev);
+    EXPECT_GE(built, 16);
+}
+
+TEST_F(Globals, AliasPairsAreRawEqualInAProcessAndNormIsNot) {
+    std::string code;
+    for (auto [a, b] : kAliases) code += "out('" + std::string(a) + "', rawequal(" + a + ", " + b + ")) ";
+    code += "out(norm == nil or not rawequal(norm, _normalise_userland_path)) "
+            "out(type(flip), type(send_message))";
+    process_rec *p = start(code);
+    ASSERT_NE(p, nullptr);
+    run_process_slice(p, 1.0);
+    Lines want;
+    for (auto [a, b] : kAliases) want.push_back("2:" + std::string(a) + ",true");
+    want.push_back("1:true");
+    want.push_back("2:function,function");
+    EXPECT_EQ(output(), want);
+}
+
+TEST_F(Globals, LoadIsTheHostsLoadInANewProcessAndStaysSoWhenTheLibrariesAreOpenedAgain) {
+    process_rec *p = spawn("");
+    lua_State *L = p->lua_state;
+    remembered_process prev = remember_current_process();
+    cproc = p;
+    lua_getglobal(L, "load");
+    EXPECT_EQ(lua_tocfunction(L, -1), luaB_load0);
+    lua_pop(L, 1);
+    luaL_openlibs(L);  // as start-up does a second time for the root process
+    lua_getglobal(L, "load");
+    EXPECT_EQ(lua_tocfunction(L, -1), luaB_load0);
+    lua_pop(L, 1);
+    restore_current_process(prev);
+}
+
+TEST_F(Globals, LoadCompilesTextFromAStringOrAReaderAndRefusesPrecompiledChunks) {
+    process_rec *p = start(R"(
+        out(load("return 1 + 2")())
+        local parts, i = {"return ", "4 ", "* 2"}, 0
+        out(load(function() i = i + 1 return parts[i] end)())
+        out(load("return x", "=env", "t", {x = 5})())
+        out(load("\27Lua\84\0"))
+        out(load("x = = 1", "=c"))
+        out(load(function() return {} end))
+        out(load(function() error("stop") end))
+        out(pcall(load, {}))
+        out(pcall(load, "return 1", "=m", {}))
+    )");
+    ASSERT_NE(p, nullptr);
+    run_process_slice(p, 1.0);
+    EXPECT_EQ(output(), (Lines{
+                            "1:3",
+                            "1:8",
+                            "1:5",
+                            "2:nil,attempt to load a binary chunk (mode is 'bt')",
+                            "2:nil,c:1: unexpected symbol near '='",
+                            "2:nil,p:8: reader function must return a string",
+                            "2:nil,p:9: stop",
+                            "2:false,bad argument #1 to 'load' (function expected, got table)",
+                            "2:false,bad argument #3 to 'load' (string expected, got table)",
+                        }));
+}
