@@ -38,6 +38,9 @@ inline constexpr uint64_t kLz4MaxRatio = 255;
 // held at once by one read.
 inline constexpr uint64_t kMaxDecoded = uint64_t{256} << 20;
 
+// Largest size a table is made with before its entries are read.
+inline constexpr int kMaxSizeHint = 64;
+
 // Cycles per value read.
 inline constexpr int64_t kValueCycles = 1;
 
@@ -59,6 +62,10 @@ struct reader {
     size_t scratch_cap;        // its size
     char *nested[kMaxDepth + 1];  // nested texts alive (malloc), innermost last
     int nnested;               // entries of 'nested' in use
+    // Items and keyed entries of the last table read at each depth: its
+    // next sibling is made that size, as texts tend to repeat a shape.
+    uint8_t hint_items[kMaxDepth + 1];
+    uint8_t hint_keys[kMaxDepth + 1];
 };
 
 /*
@@ -409,9 +416,11 @@ const char *get_userdata(reader *r, const char *p) {
 const char *get_table(reader *r, const char *p) {
     lua_State *L = r->L;
     if (!enter(r)) return nullptr;
-    lua_newtable(L);
+    const int depth = r->depth;
+    lua_createtable(L, r->hint_items[depth], r->hint_keys[depth]);
     const int t = lua_gettop(L);
     lua_Integer item = 1;
+    int keys = 0;
     char sep = '{';
     for (;;) {
         if (*p == sep) p++;
@@ -448,6 +457,7 @@ const char *get_table(reader *r, const char *p) {
                 lua_pop(L, 2);
             } else {
                 lua_rawset(L, t);
+                keys++;
             }
         } else if (*p == ',' || *p == ']' || *p == '}') {
             lua_pop(L, 1);  // a key without a value
@@ -455,6 +465,8 @@ const char *get_table(reader *r, const char *p) {
             goto fail;
         }
     }
+    r->hint_items[depth] = static_cast<uint8_t>(std::min<lua_Integer>(item - 1, kMaxSizeHint));
+    r->hint_keys[depth] = static_cast<uint8_t>(std::min(keys, kMaxSizeHint));
     leave(r);
     return p;
 fail:
