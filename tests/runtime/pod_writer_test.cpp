@@ -2,6 +2,9 @@
 // errors it raises.
 #include <lz4.h>
 
+#include <cmath>
+#include <cstring>
+
 #include "pod_fixture.h"
 
 namespace {
@@ -86,6 +89,29 @@ TEST_F(PodWriter, ValuesTablesAndKeysAreWrittenAsTheirExactTexts) {
         {"{{u8(7,7,7,7)}}", 1, std::string("{{pxu\0\x03\x20\x04\x04\x37}}", 13)},
     };
     for (const auto &c : cases) EXPECT_EQ(write(c.expr, c.flags), c.text) << c.expr << " flags " << c.flags;
+}
+
+TEST_F(PodWriter, FloatsAreWrittenAsPrintfWrites14SignificantDigits) {
+    buffer_rec *out = create_buffer_2(0, 't');
+    uint64_t x = 0x9E3779B97F4A7C15;
+    for (int i = 0; i < 200000; i++) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        double v;
+        if (i % 2) {
+            memcpy(&v, &x, 8);  // any bit pattern
+        } else {
+            v = double(int64_t(x >> 20)) / double(1 << (x & 31));  // values with few digits
+        }
+        if (std::isnan(v)) continue;
+        lua_pushnumber(L(), v);
+        bclear(out);
+        stringify_object(L(), -1, out, 0, 0);
+        lua_pop(L(), 1);
+        char expected[64];
+        snprintf(expected, sizeof expected, "%.14g", v);
+        ASSERT_EQ(std::string(reinterpret_cast<char *>(out->data), size_t(out->length)), expected) << i;
+    }
+    destroy_buffer(out);
 }
 
 TEST_F(PodWriter, TablesWithManyKeysAreWrittenInKeyOrder) {
