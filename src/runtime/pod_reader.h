@@ -43,8 +43,8 @@ int destringify_object_metadata(lua_State *L, const char *text, int64_t length);
 /*
 ** Length of the metadata header at the start of the 'length' bytes at
 ** 'text': up to and including the first "]]" after "--[[pod" and one line
-** feed directly after it (the whole text when no "]]" follows). 0 when the
-** text does not begin with "--[[pod".
+** feed directly after it; without a "]]", up to the first NUL or the end.
+** 0 when the text does not begin with "--[[pod".
 */
 int64_t find_metadata_length(const char *text, int64_t length);
 
