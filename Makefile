@@ -6,7 +6,7 @@ ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-boot fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot fuzz fuzz-smoke clean
 
 all: release
 
@@ -47,6 +47,9 @@ bench-boot: release
 
 bench-vfs: release
 	$(RELEASE_DIR)/bench/bench_vfs
+
+bench-pod: release
+	$(RELEASE_DIR)/bench/bench_pod
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
