@@ -3,8 +3,9 @@
 // STAND-IN: until the runtime's pod writer and reader exist, this file
 // carries a minimal pod of its own: scalars (strings, numbers, booleans) and
 // flat tables of them under string or integer keys. Anything else is left
-// out when written and refused when read. Replace the two stand_in_* calls
-// with the runtime's stringify_object and destringify_object.
+// out when written and refused when read; flags are ignored. Replace the
+// stand_in_* calls with the runtime's stringify_object, destringify_object,
+// destringify_object_metadata and find_metadata_length.
 #include "pod_bridge.h"
 
 #include <cctype>
@@ -265,7 +266,8 @@ int stand_in_read(lua_State *L, const char *text, size_t len) {
 
 }  // namespace
 
-int api_pod_write(lua_State *L, int index, buffer_rec *b) {
+int api_pod_write(lua_State *L, int index, buffer_rec *b, int flags) {
+    (void)flags;
     index = lua_absindex(L, index);
     lua_pushcfunction(L, stand_in_write);
     lua_pushlightuserdata(L, b);
@@ -274,5 +276,32 @@ int api_pod_write(lua_State *L, int index, buffer_rec *b) {
 }
 
 int api_pod_read(lua_State *L, const char *text, size_t len) {
-    return stand_in_read(L, text, len);
+    const int64_t header = api_pod_metadata_length(text, static_cast<int64_t>(len));
+    return stand_in_read(L, text + header, len - static_cast<size_t>(header));
+}
+
+int api_pod_read_metadata(lua_State *L, const char *text, size_t len) {
+    const int64_t header = api_pod_metadata_length(text, static_cast<int64_t>(len));
+    const char *end = header >= 9 ? static_cast<const char *>(std::memchr(text + 7, ']', header - 7)) : nullptr;
+    if (end && end[1] == ']') {
+        lua_pushlstring(L, "{", 1);
+        lua_pushlstring(L, text + 7, static_cast<size_t>(end - (text + 7)));
+        lua_pushlstring(L, "}", 1);
+        lua_concat(L, 3);
+        size_t n = 0;
+        const char *body = lua_tolstring(L, -1, &n);
+        const int ok = stand_in_read(L, body, n);
+        lua_remove(L, ok ? -2 : -1);
+        if (ok) return 1;
+    }
+    lua_newtable(L);
+    return 1;
+}
+
+int64_t api_pod_metadata_length(const char *text, int64_t len) {
+    if (!text || len < 7 || std::memcmp(text, "--[[pod", 7) != 0) return 0;
+    for (int64_t i = 7; i + 1 < len; i++) {
+        if (text[i] == ']' && text[i + 1] == ']') return i + 2 < len && text[i + 2] == '\n' ? i + 3 : i + 2;
+    }
+    return len;
 }
