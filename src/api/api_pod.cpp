@@ -3,7 +3,6 @@
 //
 // Every buffer made here is released before an error is raised again: the
 // pod writer and the pushes run protected.
-#include <algorithm>
 #include <cstdint>
 
 #include "api_args.h"
