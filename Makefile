@@ -6,7 +6,7 @@ ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps test release run bench bench-vm bench-runtime fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs fuzz fuzz-smoke clean
 
 all: release
 
@@ -39,6 +39,9 @@ bench-vm: release
 
 bench-runtime: release
 	$(RELEASE_DIR)/bench/bench_runtime
+
+bench-vfs: release
+	$(RELEASE_DIR)/bench/bench_vfs
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \

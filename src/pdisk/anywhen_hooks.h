@@ -1,5 +1,6 @@
 /*
-** Where the file system tells the anywhen history about host changes.
+** Where the file system tells the anywhen history about host changes: the
+** kinds of event and the one call that records them (anywhen_store.cpp).
 */
 #pragma once
 

@@ -2,6 +2,7 @@
 ** Cartridge mounts: mounting a cartridge file into a fresh RAM folder, the
 ** codec table, and the moves between cartridge entries and RAM files.
 */
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -54,6 +55,20 @@ bool plain_name(std::string_view name) {
         const std::string_view seg = name.substr(i, e - i);
         if (seg.empty() || seg == "." || seg == "..") return false;
         i = e + 1;
+    }
+    return true;
+}
+
+/* True when the plain relative 'name' needs no normalising after a
+   canonical folder: legal characters only, every segment short enough. */
+bool legal_segments(std::string_view name) {
+    size_t seg = 0;
+    for (const char c : name) {
+        if (c == '/') {
+            seg = 0;
+            continue;
+        }
+        if (!is_path_char(static_cast<unsigned char>(c)) || ++seg > PATH_SEGMENT_MAX) return false;
     }
     return true;
 }
@@ -111,7 +126,8 @@ bool pdisk_ram_write_file(std::string_view origin, std::string_view p_path, std:
             pdisk_too_many_files("");
             return false;
         }
-        pdisk_make_ram_slot(s, origin, 0);
+        // A new file's buffer is made at its size: growth would double it.
+        pdisk_make_ram_slot(s, origin, 0, static_cast<int32_t>(std::min<size_t>(data.size(), BUFFER_MAX_LENGTH)));
         pfile[s].p_path = buffer_of(p_path, 'p');
     }
     buffer_rec *b = pfile[s].data;
@@ -152,19 +168,24 @@ bool pdisk_populate(const std::string &folder, const std::vector<cart_entry> &en
     automount_block hold;
     bool all = true;
     std::string virt, norm;
+    std::string folder_norm;
+    const bool folder_canonical =
+        folder.empty() || (folder != "/" && pdisk_normalise(folder, &folder_norm) && folder_norm == folder);
     for (const cart_entry &e : entries) {
         virt = folder;
         virt += '/';
         virt += e.name;
         pdisk_resolved r;
-        if (!plain_name(e.name) || !pdisk_normalise(virt, &norm) || norm != virt ||
-            !pdisk_resolve(norm, false, &r) || r.kind != 2) {
+        bool canonical = plain_name(e.name);
+        if (canonical && !(folder_canonical && legal_segments(e.name)))
+            canonical = pdisk_normalise(virt, &norm) && norm == virt;
+        if (!canonical || !pdisk_resolve(virt, false, &r) || r.kind != 2) {
             pdisk_log("** skipped cartridge entry %s\n", virt.c_str());
             all = false;
             continue;
         }
         const bool ok = e.is_folder ? pdisk_ram_make_folder(r.origin) <= 1
-                                    : pdisk_ram_write_file(r.origin, norm, e.data);
+                                    : pdisk_ram_write_file(r.origin, virt, e.data);
         if (!ok) all = false;
     }
     pdisk_after_op();

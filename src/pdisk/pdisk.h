@@ -3,7 +3,7 @@
 */
 #pragma once
 
-#include "anywhen_hooks.h"
+#include "anywhen.h"
 #include "cart_codecs.h"
 #include "cart_entry.h"
 #include "env.h"

@@ -105,8 +105,8 @@ int pdisk_ram_slot(std::string_view origin);
 int pdisk_take_slot();
 
 /* Makes the taken slot 'i' a RAM slot with 'origin' (entered in the index),
-   an empty data buffer and 'attribs'. */
-void pdisk_make_ram_slot(int i, std::string_view origin, uint32_t attribs);
+   an empty data buffer with room for 'capacity' bytes, and 'attribs'. */
+void pdisk_make_ram_slot(int i, std::string_view origin, uint32_t attribs, int32_t capacity = 0);
 
 /* Frees slot 'i': buffers released, index updated, record zeroed. */
 void pdisk_release_slot(int i);

@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "anywhen_hooks.h"
+#include "anywhen.h"
 #include "env.h"
 #include "host_fs.h"
 #include "paths.h"
@@ -141,7 +141,7 @@ int write_host(pfile_rec &f) {
     const int64_t len = f.data->length;
     const uint8_t *bytes = f.data->data;
     int result = 0;
-    anywhen_event(4, nullptr, nullptr);  // the day's log first holds the state before this change
+    anywhen_event(ANYWHEN_OPEN_DAY, nullptr, nullptr);  // the day's log first holds the state before this change
     if (f.mode[0] == 'w') {
         const char *temp = to_cstr(f.host_temp);
         if (fs->write_temp(temp, bytes, len) != 0 || fs->replace(temp, to_cstr(f.host_target)) != 0) {
@@ -156,7 +156,7 @@ int write_host(pfile_rec &f) {
     if (result) {
         pdisk_log("** could not write %s\n", to_cstr(f.p_path));
     } else {
-        anywhen_event(0, to_cstr(f.p_path), to_cstr(f.origin));
+        anywhen_event(ANYWHEN_CHECKPOINT, to_cstr(f.p_path), to_cstr(f.origin));
         pending_sync = 1;
     }
     return result;
@@ -188,11 +188,11 @@ int pdisk_take_slot() {
     return i;
 }
 
-void pdisk_make_ram_slot(int i, std::string_view origin, uint32_t attribs) {
+void pdisk_make_ram_slot(int i, std::string_view origin, uint32_t attribs, int32_t capacity) {
     pfile_rec &f = pfile[i];
     f.kind = PFILE_RAM;
     f.origin = buffer_of(origin, 'p');
-    f.data = create_buffer_2(0, 'd');
+    f.data = create_buffer_2(capacity, 'd');
     f.attribs = attribs;
     g_kind_count[PFILE_RAM]++;
     g_origin_index.emplace(std::string(origin), i);
@@ -303,6 +303,7 @@ void pdisk_shutdown() {
     total_pdisk_calls = 0;
     pdisk_reset_resolve_log();
     pdisk_reset_writeback_state();
+    anywhen_close();
     g_inited = false;
 }
 

@@ -111,6 +111,6 @@ extern bool pdisk_check_index_each_op;
    the table; aborts on a mismatch. */
 void pdisk_verify_index();
 
-/* Frees everything (all slots, all mounts) and forgets pfile_init, as at a
-   fresh start of the program. */
+/* Frees everything (all slots, all mounts, the history's table) and forgets
+   pfile_init, as at a fresh start of the program. */
 void pdisk_shutdown();

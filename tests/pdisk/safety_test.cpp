@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "fake_host.h"
+#include "host.h"
 #include "test_codec.h"
 #include "vfs_fixture.h"
 
@@ -29,6 +32,30 @@ int count_of(const std::string &text, const std::string &what) {
     return n;
 }
 
+// Records history while it lives.
+struct history_on {
+    history_on() { config.anywhen = 1; }
+    ~history_on() { config.anywhen = 0; }
+};
+
+// Today's day log of the history.
+std::string history_log() {
+    std::ifstream in(anywhen_today_log_path(), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Checkpoint lines ('$' and '+') in a day log.
+int checkpoints_in(const std::string &log) {
+    int n = 0;
+    for (size_t at = 0; at < log.size(); at = log.find('\n', at) + 1) {
+        n += log[at] == '$' || log[at] == '+';
+        if (log.find('\n', at) == std::string::npos) break;
+    }
+    return n;
+}
+
 bool temp_files_left(const std::string &dir) {
     for (const auto &e : std::filesystem::directory_iterator(dir))
         if (e.path().filename().string().find(".tmp.") != std::string::npos) return true;
@@ -40,12 +67,15 @@ bool temp_files_left(const std::string &dir) {
 using SafetyTest = VfsTest;
 
 TEST_F(SafetyTest, AHostWriteCutShortLeavesTheOriginalAndReportsFailure) {
+    history_on history;
     put_host("f.txt", "original");
     fs.cut_writes_after = 10;
     EXPECT_FALSE(put("/f.txt", "a much longer replacement"));
     EXPECT_EQ(get_host("f.txt"), "original");
     EXPECT_FALSE(temp_files_left(drive));
     EXPECT_EQ(pending_sync, 0) << "nothing recorded for a failed write";
+    EXPECT_EQ(checkpoints_in(history_log()), 0) << "no checkpoint of a failed write";
+    EXPECT_NE(history_log().find(" /f.txt\n"), std::string::npos) << "the day's branch holds the original";
     EXPECT_NE(fake_host::log_text().find("** could not write /f.txt"), std::string::npos);
     EXPECT_EQ(pdisk_count_slots_by_kind(1), 0);
 }
@@ -67,10 +97,13 @@ TEST_F(SafetyTest, FailuresAtEachStepOfAHostWriteLeaveTheOriginal) {
 }
 
 TEST_F(SafetyTest, ACrashBeforeTheRenameLeavesTheOriginalForTheNextRun) {
+    history_on history;
     put_host("f.txt", "original");
-    fs.crash_nth[static_cast<int>(host_op::replace)] = 1;
+    anywhen_event(ANYWHEN_OPEN_DAY, nullptr, nullptr);  // the branch's own renames come first
+    fs.crash_nth[static_cast<int>(host_op::replace)] = fs.calls_of(host_op::replace) + 1;
     EXPECT_THROW(put("/f.txt", "replacement"), fault_fs::crash);
     restart();
+    EXPECT_EQ(checkpoints_in(history_log()), 0) << "no checkpoint of the lost write";
     EXPECT_EQ(get_host("f.txt"), "original");
     EXPECT_EQ(get("/f.txt"), "original");
     EXPECT_EQ(listing("/"), "ram/ system/ f.txt") << "the stray temporary file stays hidden";
