@@ -1,12 +1,18 @@
-// Reading calls: a file's value, and a file's metadata header.
+// Reading calls: a file's value, an earlier version's value, and a file's
+// metadata header.
 //
 // A file slot is closed before any value is decoded: its bytes are copied
 // (or pushed protected) first, so a memory error never leaves it open and
 // no Lua code run meanwhile (a finalizer) can change the bytes being read.
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
 
 #include "api_args.h"
 #include "api_functions.h"
+#include "anywhen.h"
 #include "api_protected.h"
 #include "buffer.h"
 #include "fetched_value.h"
@@ -18,6 +24,10 @@
 namespace {
 
 inline constexpr int32_t HEADER_COPY_TAG = 'h';  /* buffer group of copied metadata headers */
+
+/* Room for an extension the fetched-text rules name ("txt", "png", ...);
+   a longer one is cut, and a cut one names no rule. */
+inline constexpr size_t RULE_EXT_ROOM = 8;
 
 int metadata_body(lua_State *L) {
     auto *header = static_cast<buffer_rec *>(lua_touserdata(L, 1));
@@ -43,6 +53,22 @@ int lua54_fetch_local(lua_State *L) {
     buffer_rec *bytes = create_buffer_from_buffer(f->data);
     pfclose(f);
     return unpod_from_fetched_buffer(L, bytes, get_ext(path));
+}
+
+int lua54_fetch_anywhen(lua_State *L) {
+    size_t len = 0;
+    const char *text = api_path(L, 1, &len);
+    if (!text) return 0;
+    buffer_rec *b = anywhen_fetch(text);
+    if (!b) return 0;
+    // The extension is the path's, before the '@' and its time.
+    char ext[RULE_EXT_ROOM];
+    {
+        const char *at = static_cast<const char *>(std::memchr(text, '@', len));
+        const std::string e = pdisk_ext(std::string_view(text, at ? static_cast<size_t>(at - text) : len));
+        std::snprintf(ext, sizeof ext, "%s", e.c_str());
+    }
+    return unpod_from_fetched_buffer(L, b, ext);
 }
 
 int lua54_fetch_metadata(lua_State *L) {

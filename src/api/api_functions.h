@@ -29,9 +29,10 @@ int lua54_destringify(lua_State *L);
 int lua54_create_diff(lua_State *L);
 int lua54_apply_diff(lua_State *L);
 
-/* ---- reading and writing files (api_fetch.cpp, api_store.cpp) ---- */
+/* ---- reading and writing files and earlier versions (api_fetch.cpp, api_store.cpp) ---- */
 int lua54_fetch_local(lua_State *L);
 int lua54_store_local(lua_State *L);
+int lua54_fetch_anywhen(lua_State *L);
 int lua54_fetch_metadata(lua_State *L);
 int lua54_store_metadata_str(lua_State *L);
 

@@ -214,3 +214,27 @@ TEST_F(FetchStore, MetadataIsFetchedFromTheHeaderAndAFileWithoutOneLeavesNoSlotO
     EXPECT_EQ(output(), (Lines{"2:t,3", "2:0,0"}));
     EXPECT_EQ(pdisk_count_slots_by_kind(PFILE_HOST), 0);
 }
+
+/* ---- earlier versions ---- */
+
+TEST_F(FetchStore, AnEarlierVersionIsDecodedByTheExtensionOfItsPath) {
+    config.anywhen = 1;
+    pdisk_set_utc_s(1700000000);  // 2023-11-14 22:13:20 UTC
+    std::vector<uint8_t> rgba;
+    for (int i : {9, 3}) put_colour(&rgba, i);
+    put_host("pic.bin", png_of(rgba, 2, 1));
+    run(R"(
+        store("v.pod", {n = 1})
+        store("t.txt", "a\r\nb", '--[[pod_format="raw",metadata_format="none"]]')
+        cp("pic.bin", "p.png")
+    )");
+    pdisk_set_utc_s(1700000100);
+    run(R"(store("v.pod", {n = 2}) store("p.png", "gone"))");
+    run(R"(
+        out(_fetch_anywhen("/v.pod@2023-11-14 22:14:00").n, _fetch_anywhen("/v.pod@2023-11-14 22:15:00").n)
+        out(_fetch_anywhen("/t.txt@2023-11-14 22:15:00") == "a\nb", t_ud(_fetch_anywhen("/p.png@2023-11-14 22:14:00")))
+        out(select('#', _fetch_anywhen("/v.pod@2023-11-14 22:00:00")), select('#', _fetch_anywhen("/v.pod")),
+            select('#', _fetch_anywhen("/none.pod@2023-11-14 22:15:00")), select('#', _fetch_anywhen()))
+    )");
+    EXPECT_EQ(output(), (Lines{"2:1,2", "2:true,u8 2x1:0903", "4:0,0,0,0"}));
+}

@@ -55,12 +55,13 @@ class FileApiTest : public ApiTest {
         ApiTest::TearDown();
         pdisk_shutdown();
         pdisk_set_pwd_source(nullptr);
+        pdisk_use_host_clocks();
         std::error_code ec;
         std::filesystem::remove_all(root, ec);
     }
 
-    // Runs 'code' (with out()) to its end in a new process; 'argument' makes
-    // it sandboxed. Returns the cycles its slice used.
+    // Runs 'code' (with out()) in a new process for one slice of a fresh
+    // frame; 'argument' makes it sandboxed. Returns the cycles it used.
     uint32_t run(const std::string &code, const std::string &argument = "") {
         process_rec *p = create_process_from_code(with_prelude(code).c_str(), "p", "/t/p.lua",
                                                   argument.c_str());
@@ -69,6 +70,7 @@ class FileApiTest : public ApiTest {
         define(p, "t_ud", t_ud);
         define(p, "t_new_ud", t_new_ud);
         for (int i = 0; i < 64; i++) poke4_proc(p, 0x5000 + 4 * i, palette_colour(i));
+        prepare_processes_for_frame();  // a whole frame's budget for each run
         return run_process_slice(p, 1.0);
     }
 
