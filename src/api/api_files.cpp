@@ -92,14 +92,14 @@ int lua54_fstat(lua_State *L) {
     }
     // A mounted cartridge's own file is measured, not the folder it mounts.
     const int64_t size = pfile_size(p, cart ? 1 : 0);
-    const char *description = get_mount_description(p);
     // The description lives in the file system until its next call: pushed
-    // first, while nothing else can run.
+    // first, while nothing else can run, and after the path is released.
+    const char *description = get_mount_description(p);
+    destroy_buffer(norm);
     if (description)
         lua_pushstring(L, description);
     else
         lua_pushnil(L);
-    destroy_buffer(norm);
     lua_pushstring(L, kind);
     lua_pushinteger(L, size);
     lua_rotate(L, -3, -1);  // kind, size, description

@@ -71,6 +71,18 @@ TEST_F(FileCalls, FstatGivesKindSizeAndTheMountDescription) {
     EXPECT_EQ(lines[3], "3:0,0,0");
 }
 
+TEST_F(FileCalls, AMountedCartridgeIsAFolderWhoseSizeIsItsFileWrittenBackFirst) {
+    run(R"(
+        out(select('#', mkdir("/c.kiv")))
+        store("/c.kiv/a.txt", string.rep("a", 100), '--[[pod_format="raw",metadata_format="none"]]')
+        local kind, size = fstat("/c.kiv")
+        local bytes = fetch("/c.kiv")
+        out(kind, size > 100, size == #bytes, type(bytes))
+    )");
+    EXPECT_EQ(output(), (Lines{"1:0", "4:folder,true,true,string"}));
+    EXPECT_GT(get_host("c.kiv").value_or("").size(), 100u);
+}
+
 TEST_F(FileCalls, FullpathLeavesHistoryPathsAloneAndRefusesIllegalOnes) {
     run(R"(
         out(fullpath("anywhen://x"), _fullpath("anywhen://a/../b"), fullpath("/a//b/./c/.."))
