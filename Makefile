@@ -6,7 +6,7 @@ ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod fuzz fuzz-smoke clean
 
 all: release
 
@@ -42,6 +42,9 @@ bench-runtime: release
 
 bench-vfs: release
 	$(RELEASE_DIR)/bench/bench_vfs
+
+bench-pod: release
+	$(RELEASE_DIR)/bench/bench_pod
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,0 +1,637 @@
+// Pod writer: values, tables with sorted keys, typed-array literals and
+// records, and the LZ4 and base64 wrappers around a whole text.
+#include "pod_writer.h"
+
+#include <lz4.h>
+#include <lz4hc.h>
+
+#include <algorithm>
+#include <cassert>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "base64.h"
+#include "buffer_grow.h"
+#include "pxu_lua.h"
+#include "typed_ud.h"
+#include "vm_hooks.h"
+
+namespace {
+
+// Deepest nesting of tables inside one another; a table that holds itself
+// reaches it at once instead of recursing without end.
+inline constexpr int kMaxTableDepth = 200;
+
+// Longest text one call may produce: a table repeating one large subtable
+// would otherwise fill memory.
+inline constexpr int64_t kMaxText = int64_t{256} << 20;
+
+// First capacity of the scratch text the wrappers work on.
+inline constexpr int32_t kScratchCapacity = 256;
+
+// Keyed values per table held on the Lua stack while the keys are sorted,
+// so they need no second lookup; later ones are looked up by key.
+inline constexpr int kStackValues = 64;
+
+// LZ4 high-compression level of whole-text records.
+inline constexpr int kLz4Level = 1;
+
+// Cycles per value written.
+inline constexpr int64_t kValueCycles = 2;
+
+inline constexpr char kHexDigits[] = "0123456789abcdef";
+
+enum class key_kind : uint8_t { string, integer, real };
+
+// One collected table key. String bytes belong to the table, which holds
+// them for the whole write (nothing runs that could change it, and the
+// collector is stopped).
+struct key_rec {
+    const char *s;   // string key bytes, or null
+    size_t len;      // string key length
+    lua_Integer i;   // integer key
+    lua_Number f;    // float key
+    int slot;        // stack slot holding the value, or 0: look it up
+    key_kind kind;   // which of the three fields holds the key
+};
+
+/*
+** State of one call. Plain data only: the Lua side may raise through the
+** writer at any call, so the caller owns 'keys' and frees it afterwards.
+** The collected keys of all open tables form one stack; each table keeps
+** its own range by index, as nested tables may move the array.
+*/
+struct writer {
+    lua_State *L;
+    buffer_rec *out;      // where the text goes: the caller's buffer or scratch
+    int64_t start;        // out's cursor when the text began
+    int64_t cycles;       // charges gathered, spent once at the end
+    int flags;            // flags of the top value
+    int tables;           // tables open
+    key_rec *keys;        // collected keys (malloc), 'nkeys' used of 'capkeys'
+    size_t nkeys;
+    size_t capkeys;
+};
+
+/*
+** {======================================================
+** Failures (raised inside the protected call)
+** =======================================================
+*/
+
+[[noreturn]] void raise(lua_State *L, const char *message) {
+    lua_pushstring(L, message);
+    lua_error(L);
+    __builtin_unreachable();
+}
+
+[[noreturn]] void raise_memory(lua_State *L) { raise(L, "not enough memory"); }
+
+// The type name Lua's comparison error gives a value: the metatable's
+// string __name of a table or full userdata, else the basic type's name.
+const char *type_name_of(lua_State *L, int idx) {
+    const int t = lua_type(L, idx);
+    if ((t == LUA_TTABLE || t == LUA_TUSERDATA) && lua_getmetatable(L, idx)) {
+        lua_pushliteral(L, "__name");
+        const bool named = lua_rawget(L, -2) == LUA_TSTRING;
+        const char *name = named ? lua_tostring(L, -1) : nullptr;
+        lua_pop(L, 2);  // the metatable keeps the name alive
+        if (name) return name;
+    }
+    return lua_typename(L, t);
+}
+
+/* }====================================================== */
+
+/*
+** {======================================================
+** Output (C -> text)
+** =======================================================
+*/
+
+// Charges n cycles the way spend_cpu counts them: at least 1.
+inline void charge(writer *w, int64_t n) { w->cycles += n < 1 ? 1 : n; }
+
+// Room for n more bytes at the cursor; raises when the text would pass
+// kMaxText or the buffer cannot grow.
+inline uint8_t *reserve(writer *w, int64_t n) {
+    buffer_rec *b = w->out;
+    if (int64_t{b->cursor} + n - w->start > kMaxText) raise(w->L, POD_SIZE_MESSAGE);
+    if (b->capacity < static_cast<uint64_t>(b->cursor) + static_cast<uint64_t>(n) + 1 &&
+        !buffer_room_at_cursor(b, n))
+        raise_memory(w->L);
+    return b->data + b->cursor;
+}
+
+inline void advance(writer *w, int64_t n) { buffer_advance(w->out, n); }
+
+// The pod escape of every byte, taken once from bwrite_escaped_string, so
+// its rules stay in one place while strings are escaped in one pass.
+struct escape_table {
+    uint8_t len[256];      // characters a byte becomes: 1, 2 or 4
+    uint8_t text[256][4];  // those characters
+};
+
+const escape_table &pod_escapes() {
+    static const escape_table table = [] {
+        escape_table t{};
+        buffer_rec *b = create_buffer_2(8, 'o');
+        for (int c = 0; c < 256; c++) {
+            const auto byte = static_cast<uint8_t>(c);
+            bclear(b);
+            const int64_t n = bwrite_escaped_string(&byte, b, 1);
+            assert(n >= 1 && n <= 4);
+            t.len[c] = static_cast<uint8_t>(n);
+            memcpy(t.text[c], b->data, static_cast<size_t>(n));
+        }
+        destroy_buffer(b);
+        return t;
+    }();
+    return table;
+}
+
+// Appends the pod-escaped bytes; raises when the text passes kMaxText.
+void put_escaped(writer *w, const char *s, size_t len) {
+    const escape_table &t = pod_escapes();
+    const auto *in = reinterpret_cast<const uint8_t *>(s);
+    auto size = static_cast<int64_t>(4 * len);  // the most it can take
+    if (int64_t{w->out->cursor} + size - w->start > kMaxText) {
+        size = 0;
+        for (size_t i = 0; i < len; i++) size += t.len[in[i]];
+    }
+    uint8_t *const first = reserve(w, size);
+    uint8_t *p = first;
+    for (size_t i = 0; i < len; i++) {
+        const uint8_t c = in[i];
+        switch (t.len[c]) {
+        case 1: *p++ = c; break;
+        case 2:
+            memcpy(p, t.text[c], 2);
+            p += 2;
+            break;
+        default:
+            memcpy(p, t.text[c], 4);
+            p += 4;
+            break;
+        }
+    }
+    advance(w, p - first);
+}
+
+inline void put(writer *w, const void *bytes, size_t n) {
+    memcpy(reserve(w, static_cast<int64_t>(n)), bytes, n);
+    advance(w, static_cast<int64_t>(n));
+}
+
+inline void put_char(writer *w, char c) {
+    *reserve(w, 1) = static_cast<uint8_t>(c);
+    advance(w, 1);
+}
+
+inline void put_str(writer *w, const char *s) { put(w, s, strlen(s)); }
+
+// Decimal digits of v into 'buf' (at least 21 bytes); returns the count.
+int format_integer(char *buf, lua_Integer v) {
+    char tmp[24];
+    int n = 0;
+    uint64_t u = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    do {
+        tmp[n++] = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u);
+    int k = 0;
+    if (v < 0) buf[k++] = '-';
+    while (n) buf[k++] = tmp[--n];
+    return k;
+}
+
+// The language's text of a float, "%.14g" (to_chars formats exactly as
+// printf does, without its cost); every NaN is nan. Returns the length.
+int format_float(char *buf, size_t size, lua_Number v) {
+    if (std::isnan(v)) {
+        memcpy(buf, "nan", 3);
+        return 3;
+    }
+    const std::to_chars_result r = std::to_chars(buf, buf + size, v, std::chars_format::general, 14);
+    assert(r.ec == std::errc());
+    return static_cast<int>(r.ptr - buf);
+}
+
+void put_number(writer *w, int idx) {
+    char buf[48];
+    int n;
+    if (lua_isinteger(w->L, idx)) {
+        n = format_integer(buf, lua_tointeger(w->L, idx));
+    } else {
+        // The language's text of an integral float ends in ".0", which pod
+        // drops; "%.14g" never writes it.
+        n = format_float(buf, sizeof buf, lua_tonumber(w->L, idx));
+    }
+    put(w, buf, static_cast<size_t>(n));
+}
+
+void put_string(writer *w, int idx, int flags) {
+    size_t len;
+    const char *s = lua_tolstring(w->L, idx, &len);
+    if (flags & POD_STR) {
+        uint8_t *p = reserve(w, 8 + static_cast<int64_t>(len));
+        memcpy(p, "str", 4);
+        const uint32_t n = static_cast<uint32_t>(len);
+        for (int k = 0; k < 4; k++) p[4 + k] = static_cast<uint8_t>(n >> (8 * k));
+        memcpy(p + 8, s, len);
+        advance(w, 8 + static_cast<int64_t>(len));
+        charge(w, static_cast<int64_t>(len) / 4);
+        return;
+    }
+    const int64_t before = w->out->cursor;
+    put_char(w, '"');
+    put_escaped(w, s, len);
+    put_char(w, '"');
+    charge(w, (w->out->cursor - before) / 4);
+}
+
+/* }====================================================== */
+
+/*
+** {======================================================
+** Typed arrays
+** =======================================================
+*/
+
+// Hex digits of each element, most significant first (two's complement).
+void put_hex_elements(writer *w, const typed_ud_rec *rec, uint64_t count) {
+    const int size = static_cast<int>(utype_size(ud_type(rec)));
+    const int64_t digits = 2 * size;
+    uint8_t *p = reserve(w, static_cast<int64_t>(count) * digits);
+    const uint8_t *e = ud_elements(const_cast<typed_ud_rec *>(rec));
+    for (uint64_t i = 0; i < count; i++, e += size) {
+        for (int b = size - 1; b >= 0; b--) {
+            *p++ = static_cast<uint8_t>(kHexDigits[e[b] >> 4]);
+            *p++ = static_cast<uint8_t>(kHexDigits[e[b] & 15]);
+        }
+    }
+    advance(w, static_cast<int64_t>(count) * digits);
+}
+
+void put_f64_elements(writer *w, const typed_ud_rec *rec, uint64_t count) {
+    const uint8_t *e = ud_elements(const_cast<typed_ud_rec *>(rec));
+    for (uint64_t i = 0; i < count; i++) {
+        double v;
+        memcpy(&v, e + 8 * i, 8);
+        char buf[48];
+        int n = 0;
+        if (i > 0) buf[n++] = ',';
+        n += format_float(buf + n, sizeof buf - 1, v);
+        put(w, buf, static_cast<size_t>(n));
+    }
+}
+
+// userdata("T",w,"E"), with h when there are several rows and d when there
+// are several layers.
+void put_literal(writer *w, const typed_ud_rec *rec, uint64_t count) {
+    put_str(w, "userdata(\"");
+    put_str(w, get_utype_string(ud_type(rec)));
+    put_char(w, '"');
+    const bool layers = rec->depth > 1;
+    const bool rows = layers || rec->dims >= 2 || rec->height > 1;
+    const uint32_t sizes[3] = {rec->width, rec->height, rec->depth};
+    const int n = layers ? 3 : rows ? 2 : 1;
+    for (int k = 0; k < n; k++) {
+        char buf[24];
+        buf[0] = ',';
+        put(w, buf, static_cast<size_t>(1 + format_integer(buf + 1, sizes[k])));
+    }
+    put_str(w, ",\"");
+    if (ud_type(rec) == UTYPE_F64) {
+        put_f64_elements(w, rec, count);
+    } else {
+        put_hex_elements(w, rec, count);
+    }
+    put_str(w, "\")");
+}
+
+void put_typed_array(writer *w, int idx, int flags) {
+    const typed_ud_rec *rec = to_typed_ud(w->L, idx);
+    if (!rec) {
+        put_str(w, "nil");
+        return;
+    }
+    const uint64_t count = ud_count(rec);
+    charge(w, static_cast<int64_t>(count * (8 * utype_size(ud_type(rec))) / 32));
+    if ((flags & POD_PXU) && ud_type(rec) == UTYPE_U8) {
+        // A record is at most its sizes plus two bytes per element.
+        reserve(w, 32 + 2 * static_cast<int64_t>(count));
+        if (write_binary_pxu(rec, w->out, (flags & POD_PXU_RAW) ? 0 : PXU_POD_BITS) == 0)
+            raise_memory(w->L);
+        return;
+    }
+    put_literal(w, rec, count);
+}
+
+/* }====================================================== */
+
+/*
+** {======================================================
+** Tables
+** =======================================================
+*/
+
+// True when the key may stand bare: ASCII letters, digits and '_', not
+// starting with a digit, over the key's whole length.
+bool is_alphanum_key(const char *s, size_t len) {
+    if (len == 0) return false;
+    for (size_t i = 0; i < len; i++) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+        const bool digit = c >= '0' && c <= '9';
+        if (!letter && !(digit && i > 0)) return false;
+    }
+    return true;
+}
+
+// -1, 0 or 1 as integer i is below, equal to or above float f (not NaN),
+// exactly.
+int compare_int_float(lua_Integer i, lua_Number f) {
+    if (f >= 9223372036854775808.0) return -1;
+    if (f < -9223372036854775808.0) return 1;
+    const lua_Number fl = std::floor(f);
+    const auto fi = static_cast<lua_Integer>(fl);
+    if (i != fi) return i < fi ? -1 : 1;
+    return f > fl ? -1 : 0;
+}
+
+// Key order: strings first, bytewise; then numbers, numerically.
+bool compare_stack_item(const key_rec &a, const key_rec &b) {
+    const bool as = a.kind == key_kind::string, bs = b.kind == key_kind::string;
+    if (as != bs) return as;
+    if (as) {
+        const int c = memcmp(a.s, b.s, std::min(a.len, b.len));
+        return c != 0 ? c < 0 : a.len < b.len;
+    }
+    if (a.kind == key_kind::integer && b.kind == key_kind::integer) return a.i < b.i;
+    if (a.kind == key_kind::real && b.kind == key_kind::real) return a.f < b.f;
+    if (a.kind == key_kind::integer) return compare_int_float(a.i, b.f) < 0;
+    return compare_int_float(b.i, a.f) > 0;
+}
+
+void push_key(writer *w, const key_rec &k) {
+    if (w->nkeys == w->capkeys) {
+        const size_t cap = w->capkeys ? 2 * w->capkeys : 64;
+        auto *grown = static_cast<key_rec *>(realloc(w->keys, cap * sizeof(key_rec)));
+        if (!grown) raise_memory(w->L);
+        w->keys = grown;
+        w->capkeys = cap;
+    }
+    w->keys[w->nkeys++] = k;
+}
+
+// Collects the keys of the table at 'idx' that are not items 1..n onto the
+// key stack. Two keys sharing a type without an order raise the language's
+// comparison error; keys of such types are otherwise left out.
+// The first kStackValues of their values stay on the stack, in the order
+// met, each recorded in its key's slot.
+void collect_keys(writer *w, int idx, lua_Unsigned n) {
+    lua_State *L = w->L;
+    const char *unordered[LUA_NUMTYPES] = {};  // type name of the first such key
+    int kept = 0;
+    lua_pushnil(L);
+    while (lua_next(L, idx)) {
+        const int t = lua_type(L, -2);
+        key_rec k{nullptr, 0, 0, 0, 0, key_kind::string};
+        bool keyed = true;
+        if (t == LUA_TNUMBER) {
+            if (lua_isinteger(L, -2)) {
+                k.i = lua_tointeger(L, -2);
+                k.kind = key_kind::integer;
+                keyed = !(k.i >= 1 && static_cast<lua_Unsigned>(k.i) <= n);
+            } else {
+                k.f = lua_tonumber(L, -2);
+                k.kind = key_kind::real;
+            }
+        } else if (t == LUA_TSTRING) {
+            k.s = lua_tolstring(L, -2, &k.len);
+        } else {
+            keyed = false;
+            if (t >= 0 && t < LUA_NUMTYPES) {
+                const char *name = type_name_of(L, -2);
+                if (const char *first = unordered[t]) {
+                    if (strcmp(first, name) == 0) {
+                        lua_pushfstring(L, "attempt to compare two %s values", name);
+                    } else {
+                        lua_pushfstring(L, "attempt to compare %s with %s", first, name);
+                    }
+                    lua_error(L);
+                }
+                unordered[t] = name;
+            }
+        }
+        if (keyed && kept < kStackValues && lua_checkstack(L, 2)) {
+            lua_insert(L, -2);  // the value stays below the key lua_next takes
+            k.slot = lua_gettop(L) - 1;
+            kept++;
+            push_key(w, k);
+            continue;
+        }
+        if (keyed) push_key(w, k);
+        lua_pop(L, 1);
+    }
+}
+
+void put_key(writer *w, const key_rec &k) {
+    char buf[48];
+    switch (k.kind) {
+    case key_kind::string:
+        if (is_alphanum_key(k.s, k.len)) {
+            put(w, k.s, k.len);
+        } else {
+            put(w, "[\"", 2);
+            put_escaped(w, k.s, k.len);
+            put(w, "\"]", 2);
+        }
+        break;
+    case key_kind::integer:
+        buf[0] = '[';
+        put(w, buf, static_cast<size_t>(1 + format_integer(buf + 1, k.i)));
+        put_char(w, ']');
+        break;
+    case key_kind::real:
+        // Bracketed even when the text is a word (inf), so it reads back as
+        // the number.
+        buf[0] = '[';
+        put(w, buf, static_cast<size_t>(1 + format_float(buf + 1, sizeof buf - 1, k.f)));
+        put_char(w, ']');
+        break;
+    }
+}
+
+void stringify_object_recursive(writer *w, int idx, int flags);
+
+void put_table(writer *w, int idx, int flags) {
+    lua_State *L = w->L;
+    if (w->tables >= kMaxTableDepth) raise(L, POD_DEPTH_MESSAGE);
+    if (!lua_checkstack(L, 4)) raise(L, "stack overflow");
+    w->tables++;
+    const int inner = flags | POD_NESTED;
+    put_char(w, '{');
+    const lua_Unsigned n = lua_rawlen(L, idx);
+    const size_t base = w->nkeys;
+    const int values = lua_gettop(L);
+    collect_keys(w, idx, n);
+    const size_t top = w->nkeys;
+    std::sort(w->keys + base, w->keys + top, compare_stack_item);
+    bool keyed = false;
+    for (size_t k = base; k < top; k++) {
+        const key_rec key = w->keys[k];  // nested tables may move the array
+        if (keyed) put_char(w, ',');
+        keyed = true;
+        put_key(w, key);
+        put_char(w, '=');
+        if (key.slot) {
+            stringify_object_recursive(w, key.slot, inner);
+            continue;
+        }
+        switch (key.kind) {
+        case key_kind::string: lua_pushlstring(L, key.s, key.len); break;
+        case key_kind::integer: lua_pushinteger(L, key.i); break;
+        case key_kind::real: lua_pushnumber(L, key.f); break;
+        }
+        lua_rawget(L, idx);
+        stringify_object_recursive(w, lua_gettop(L), inner);
+        lua_pop(L, 1);
+    }
+    w->nkeys = base;
+    lua_settop(L, values);
+    for (lua_Unsigned i = 1; i <= n; i++) {
+        if (keyed || i > 1) put_char(w, ',');
+        lua_rawgeti(L, idx, static_cast<lua_Integer>(i));
+        stringify_object_recursive(w, lua_gettop(L), inner);
+        lua_pop(L, 1);
+    }
+    put_char(w, '}');
+    w->tables--;
+}
+
+/* }====================================================== */
+
+void stringify_object_recursive(writer *w, int idx, int flags) {
+    charge(w, kValueCycles);
+    switch (lua_type(w->L, idx)) {
+    case LUA_TSTRING: put_string(w, idx, flags); break;
+    case LUA_TNUMBER: put_number(w, idx); break;
+    case LUA_TBOOLEAN: put_str(w, lua_toboolean(w->L, idx) ? "true" : "false"); break;
+    case LUA_TTABLE: put_table(w, idx, flags); break;
+    case LUA_TUSERDATA: put_typed_array(w, idx, flags); break;
+    default: put_str(w, "nil"); break;  // nil, functions, threads, light userdata
+    }
+}
+
+// The protected body: writer at 1, value at 2.
+int write_protected(lua_State *L) {
+    auto *w = static_cast<writer *>(lua_touserdata(L, 1));
+    stringify_object_recursive(w, 2, w->flags);
+    return 0;
+}
+
+void spend(int64_t cycles) {
+    if (cycles > 0) spend_cpu(static_cast<int32_t>(std::min<int64_t>(cycles, INT32_MAX)));
+}
+
+/*
+** {======================================================
+** Whole-text wrappers (plain C++; no Lua calls)
+** =======================================================
+*/
+
+// Replaces the text in 'scratch' by its LZ4 record. False when memory fails.
+bool compress_text(buffer_rec *scratch, int64_t *cycles) {
+    const int raw = scratch->length;
+    const int bound = LZ4_compressBound(raw);
+    auto *block = static_cast<char *>(malloc(static_cast<size_t>(bound) + 1));
+    if (!block) return false;
+    const int k = LZ4_compress_HC(reinterpret_cast<const char *>(scratch->data), block, raw, bound, kLz4Level);
+    *cycles += std::max(raw / 8, 1);
+    bclear(scratch);
+    bool ok = k > 0 || raw == 0;
+    ok = ok && bwrite("lz4", 1, 4, scratch) == 4 && bwrite_uint32(static_cast<uint32_t>(k), scratch) == 4 &&
+         bwrite_uint32(static_cast<uint32_t>(raw), scratch) == 4 && (k == 0 || bwrite(block, 1, k, scratch) == k);
+    free(block);
+    return ok;
+}
+
+// Appends unpod("b64:<base64 of scratch>") to out at its cursor.
+bool wrap_base64(const buffer_rec *scratch, buffer_rec *out, int64_t *cycles) {
+    const int64_t n = scratch->length;
+    const int64_t encoded_max = 4 * ((n + 2) / 3);
+    auto *text = static_cast<char *>(malloc(static_cast<size_t>(encoded_max) + 4));
+    if (!text) return false;
+    base64_encodestate st;
+    base64_init_encodestate(&st);
+    int64_t len = base64_encode_block(scratch->data, n, text, &st);
+    len += base64_encode_blockend(text + len, &st);
+    *cycles += std::max<int64_t>(len / 8, 1);
+    static constexpr char kOpen[] = "unpod(\"b64:";
+    const bool ok = bwrite(kOpen, 1, sizeof kOpen - 1, out) == int64_t{sizeof kOpen - 1} &&
+                    (len == 0 || bwrite(text, 1, len, out) == len) && bwrite("\")", 1, 2, out) == 2;
+    free(text);
+    return ok;
+}
+
+/* }====================================================== */
+
+}  // namespace
+
+int stringify_object(lua_State *L, int index, buffer_rec *out, int depth, int flags) {
+    (void)depth;  // handed on by the Part's callers; it has no effect
+    index = lua_absindex(L, index);
+    if (!lua_checkstack(L, 3)) raise(L, "stack overflow");
+    const int32_t out_cursor = out->cursor, out_length = out->length;
+    // The wrappers work on a scratch text, as does a write into the middle
+    // of out (the escaping appends at the end).
+    const bool scratch_text = (flags & (POD_LZ4 | POD_B64)) || out->cursor != out->length;
+
+    int status;
+    {
+        writer w{L, out, 0, 0, flags, 0, nullptr, 0, 0};
+        buffer_rec *scratch = nullptr;
+        if (scratch_text) {
+            scratch = create_buffer_2(kScratchCapacity, 'o');
+            if (!scratch) raise_memory(L);
+            w.out = scratch;
+        }
+        w.start = w.out->cursor;
+        // Nothing may collect the key strings the writer holds by pointer.
+        const bool collecting = lua_gc(L, LUA_GCISRUNNING) == 1;
+        if (collecting) lua_gc(L, LUA_GCSTOP);
+        lua_pushcfunction(L, write_protected);
+        lua_pushlightuserdata(L, &w);
+        lua_pushvalue(L, index);
+        status = lua_pcall(L, 2, 0, 0);
+        if (collecting) lua_gc(L, LUA_GCRESTART);
+        free(w.keys);
+
+        if (status == LUA_OK && scratch) {
+            bool ok = true;
+            if (flags & POD_LZ4) ok = compress_text(scratch, &w.cycles);
+            if (ok && (flags & POD_B64)) {
+                ok = wrap_base64(scratch, out, &w.cycles);
+            } else if (ok) {
+                ok = scratch->length == 0 || bwrite(scratch->data, 1, scratch->length, out) == scratch->length;
+            }
+            if (!ok) {
+                status = LUA_ERRMEM;
+                lua_pushliteral(L, "not enough memory");
+            }
+        }
+        destroy_buffer(scratch);
+        spend(w.cycles);
+    }
+    if (status != LUA_OK) {
+        out->cursor = out_cursor;
+        out->length = out_length;
+        lua_error(L);
+    }
+    return 0;
+}
