@@ -21,6 +21,7 @@ int api_pcall(lua_State *L, lua_CFunction body, void *ctx, int value_index) {
     // None of these pushes allocates: a light C function, a light userdata
     // and a copy of a stack value, within the stack space every C call has.
     if (value_index != 0) value_index = lua_absindex(L, value_index);
+    if (value_index > lua_gettop(L)) value_index = 0;  // an absent value is passed as nil
     lua_pushcfunction(L, body);
     lua_pushlightuserdata(L, ctx);
     if (value_index != 0)

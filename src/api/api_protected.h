@@ -14,7 +14,8 @@
 
 /*
 ** Calls 'body' protected with two arguments: the light userdata 'ctx' and a
-** copy of the value at 'value_index' (nil when 'value_index' is 0). Returns
+** copy of the value at 'value_index' (nil when 'value_index' is 0 or names
+** no value on the stack). Returns
 ** LUA_OK with every result of 'body' pushed, or the error status with the
 ** error object pushed.
 */

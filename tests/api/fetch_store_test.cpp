@@ -116,15 +116,48 @@ TEST_F(FetchStore, StoreOfAValueWritesAPodHeaderThenThePodTextAndFetchReadsItBac
         store("v.pod", {a = 1, b = "x"})
         local v = fetch("v.pod")
         out(v.a, v.b)
-        store("m.dat", {c = 3}, '--[[pod author="me"]]\n')
+        store("m.dat", {c = 3}, '--[[pod,author="me"]]\n')
         out(fetch("m.dat").c, _fetch_metadata_from_file("m.dat").author)
         store("n.pod", 42)
-        out(fetch("n.pod"))
+        out((fetch("n.pod")))
     )");
     EXPECT_EQ(output(), (Lines{"2:1,x", "2:3,me", "1:42"}));
     ASSERT_TRUE(get_host("v.pod"));
     EXPECT_EQ(get_host("v.pod")->rfind("--[[pod]]\n", 0), 0u) << *get_host("v.pod");
-    EXPECT_EQ(get_host("m.dat")->rfind("--[[pod author=\"me\"]]\n", 0), 0u) << *get_host("m.dat");
+    EXPECT_EQ(get_host("m.dat")->rfind("--[[pod,author=\"me\"]]\n", 0), 0u) << *get_host("m.dat");
+}
+
+TEST_F(FetchStore, TypedArraysInAStoredValueComeBackWhole) {
+    run(R"(
+        local img = t_new_ud(3, 4, 2, "\0\1\2\3\4\5\6\7")
+        local wide = t_new_ud(13, 2, 1, "\1\0\0\0\255\255\255\127")
+        store("a.pod", {img = img, wide = wide})
+        local back = fetch("a.pod")
+        out(t_ud(back.img), t_ud(back.wide))
+    )");
+    EXPECT_EQ(output(), (Lines{"2:u8 4x2:0001020304050607,i32 2x1:01000000ffffff7f"}));
+}
+
+TEST_F(FetchStore, AValueWhoseKeysCannotBeOrderedRaisesAndLeavesTheFileAlone) {
+    put_host("k.pod", "old");
+    const int32_t buffers = get_total_num_buffers();
+    run(R"(out(pcall(store, "k.pod", {[true] = 1, [false] = 2})))");
+    EXPECT_EQ(output(), (Lines{"2:false,attempt to compare two boolean values"}));
+    EXPECT_EQ(get_host("k.pod"), "old");
+    EXPECT_EQ(get_total_num_buffers(), buffers);
+}
+
+TEST_F(FetchStore, TextWithAnObjectDataHeadDecodesAsPodWhateverItsExtension) {
+    put_host("o.dat", "-- quillmar object data\n{a=5}");
+    put_host("p.dat", "--[[pod,k=1]]\n{a=6}");
+    run(R"(
+        local text = "-- quillmar object data\n{a=5}"
+        out(pod(fetch("o.dat")) == pod(unpod(text)), select('#', fetch("o.dat")) == select('#', unpod(text)),
+            type((fetch("o.dat"))) ~= "string")
+        local v, m = fetch("p.dat")
+        out(v.a, m.k)
+    )");
+    EXPECT_EQ(output(), (Lines{"3:true,true,true", "2:6,1"}));
 }
 
 TEST_F(FetchStore, ACartridgeImageMustBeAPngOfAtLeast512Bytes) {
@@ -203,7 +236,7 @@ TEST_F(FetchStore, StoringAMetadataHeaderReplacesTheOldOneAndKeepsTheRest) {
 }
 
 TEST_F(FetchStore, MetadataIsFetchedFromTheHeaderAndAFileWithoutOneLeavesNoSlotOpen) {
-    put_host("with.txt", "--[[pod title=\"t\",n=3]]\nbody");
+    put_host("with.txt", "--[[pod,title=\"t\",n=3]]\nbody");
     put_host("without.txt", "body");
     run(R"(
         local m = _fetch_metadata_from_file("with.txt")

@@ -20,9 +20,9 @@ TEST_F(PodCalls, PodWithAPrefixIsThePrefixThenThePlainTextAndUnpodReadsItBack) {
         out(pod(v, 0, "pre:") == "pre:" .. text, _pod(v, 0, 7) == "7" .. text)
         local back = unpod(text)
         out(back.a, back.b, back.c)
-        out(pod(12), pod("s"), unpod("12"), unpod('"s"'))
+        out(pod(12), pod("s"), unpod("12"), unpod('"s"'), pod(), pod(nil, 0, "p:"))
     )"));
-    EXPECT_EQ(output(), (Lines{"2:true,true", "3:1,x\"y,true", "4:12,\"s\",12,s"}));
+    EXPECT_EQ(output(), (Lines{"2:true,true", "3:1,x\"y,true", "6:12,\"s\",12,s,nil,p:nil"}));
 }
 
 TEST_F(PodCalls, UnpodOfTextThatDoesNotParseOrOfNoTextGivesNothing) {
@@ -55,4 +55,27 @@ TEST_F(PodCalls, ApplyingADeltaIsChargedAQuarterOfTheResultsLength) {
     const uint32_t applied = run(start(make + " local b = apply_delta('', d)"));
     EXPECT_GE(applied - base, 100000u);
     EXPECT_LT(applied - base, 110000u);
+}
+
+TEST_F(PodCalls, NestedTablesAndHeadedTextsRoundTrip) {
+    run(start(R"(
+        local v = {a = {b = {1, 2.5, {c = "x\n\0y"}}}, [5] = true, s = "]]"}
+        local back = unpod(pod(v))
+        out(back.a.b[1], back.a.b[2], back.a.b[3].c == "x\n\0y", back[5], back.s)
+        local w, meta = unpod('--[[pod,x=1,name="n"]]\n{a=2}')
+        out(w.a, meta.x, meta.name)
+        out(unpod(pod(v, 7)).a.b[2], unpod(pod(v, 2)).s)
+    )"));
+    EXPECT_EQ(output(), (Lines{"5:1,2.5,true,true,]]", "3:2,1,n", "2:2.5,]]"}));
+}
+
+TEST_F(PodCalls, UnorderedKeysRaiseTheWritersErrorAndLeaveNoBufferBehind) {
+    const int32_t buffers = get_total_num_buffers();
+    run(start(R"(
+        out(pcall(pod, {[true] = 1, [false] = 2}))
+        out(pcall(_pod, {[{}] = 1, [{}] = 2}, 0, "prefix"))
+    )"));
+    EXPECT_EQ(output(), (Lines{"2:false,attempt to compare two boolean values",
+                               "2:false,attempt to compare two table values"}));
+    EXPECT_EQ(get_total_num_buffers(), buffers);
 }
