@@ -48,6 +48,7 @@ const char *const kCalls[] = {
     "_pwd",          "_cd",               "pwd",
     "cd",            "_normalise_userland_path",
     "norm",          "_is_well_formed_bbs_path",
+    "_fetch_anywhen",
 };
 
 // Argument values, as Lua expressions evaluated at the call.
