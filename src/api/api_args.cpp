@@ -1,6 +1,8 @@
 // The truncated-number, integer-conversion and string readings of arguments.
 #include "api_args.h"
 
+#include <cstring>
+
 #include "lua.hpp"
 #include "saturate.h"
 
@@ -23,4 +25,12 @@ const char *api_string(lua_State *L, int index, size_t *len) {
         return nullptr;
     }
     return lua_tolstring(L, index, len);
+}
+
+const char *api_path(lua_State *L, int index, size_t *len) {
+    size_t n = 0;
+    const char *s = api_string(L, index, &n);
+    if (s && std::memchr(s, 0, n)) s = nullptr;
+    if (len) *len = s ? n : 0;
+    return s;
 }

@@ -29,4 +29,8 @@ int64_t api_integer(lua_State *L, int index);
    nor a number. '*len', when given, receives the length. */
 const char *api_string(lua_State *L, int index, size_t *len);
 
+/* The path reading: api_string, refusing (null) a text that holds a NUL,
+   which a path taken as a C text would silently lose. */
+const char *api_path(lua_State *L, int index, size_t *len);
+
 #endif

@@ -23,6 +23,37 @@ int lua54__process_state(lua_State *L);
 int lua54__get_process_display_size(lua_State *L);
 int lua54__get_process_list(lua_State *L);
 
+/* ---- pod and deltas (api_pod.cpp) ---- */
+int lua54_stringify(lua_State *L);
+int lua54_destringify(lua_State *L);
+int lua54_create_diff(lua_State *L);
+int lua54_apply_diff(lua_State *L);
+
+/* ---- reading and writing files and earlier versions (api_fetch.cpp, api_store.cpp) ---- */
+int lua54_fetch_local(lua_State *L);
+int lua54_store_local(lua_State *L);
+int lua54_fetch_anywhen(lua_State *L);
+int lua54_fetch_metadata(lua_State *L);
+int lua54_store_metadata_str(lua_State *L);
+
+/* ---- the download cache (api_cache.cpp) ---- */
+int lua54_cache_store(lua_State *L);
+int lua54_cache_fetch(lua_State *L);
+
+/* ---- the file system and paths (api_files.cpp) ---- */
+int lua54_list_files(lua_State *L);
+int lua54_mkdir(lua_State *L);
+int lua54_fstat(lua_State *L);
+int lua54_resolve_filename(lua_State *L);
+int lua54__fcopy(lua_State *L);
+int lua54__fdelete(lua_State *L);
+int lua54_mount(lua_State *L);
+int lua54_get_process_pwd(lua_State *L);
+int lua54_set_process_pwd(lua_State *L);
+int lua54_normalise_userland_path(lua_State *L);
+int lua54_normalise_userland_path_debug(lua_State *L);
+int lua54_is_well_formed_bbs_path(lua_State *L);
+
 /* ---- load (api_load.cpp) ---- */
 int luaB_load0(lua_State *L);
 

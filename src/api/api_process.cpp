@@ -137,7 +137,7 @@ int lua54_send_message(lua_State *L) {
 
     buffer_rec *b = create_buffer_2(MESSAGE_INITIAL_CAPACITY, MESSAGE_BUFFER_TAG);
     if (!b) return 0;
-    if (api_pod_write(L, 2, b) != LUA_OK) {
+    if (api_pod_write(L, 2, b, 0) != LUA_OK) {
         destroy_buffer(b);
         return lua_error(L);
     }

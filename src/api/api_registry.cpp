@@ -56,33 +56,33 @@ const api_entry api_table[] = {
     {"sfx", "lua54_play_track", nullptr},  /* 40 */
     {"music", "lua54_play_music", nullptr},  /* 41 */
     /* ---- pod, files and fetches ---- */
-    {"pod", "lua54_stringify", nullptr},  /* 42 */
-    {"_pod", "lua54_stringify", nullptr},  /* 43 */
-    {"unpod", "lua54_destringify", nullptr},  /* 44 */
-    {"create_delta", "lua54_create_diff", nullptr},  /* 45 */
-    {"apply_delta", "lua54_apply_diff", nullptr},  /* 46 */
-    {"fetch", "lua54_fetch_local", nullptr},  /* 47 */
-    {"store", "lua54_store_local", nullptr},  /* 48 */
-    {"_fetch_local", "lua54_fetch_local", nullptr},  /* 49 */
-    {"_store_local", "lua54_store_local", nullptr},  /* 50 */
-    {"_cache_store", "lua54_cache_store", nullptr},  /* 51 */
-    {"_cache_fetch", "lua54_cache_fetch", nullptr},  /* 52 */
-    {"_fetch_anywhen", "lua54_fetch_anywhen", nullptr},  /* 53 */
+    {"pod", "lua54_stringify", lua54_stringify},  /* 42 */
+    {"_pod", "lua54_stringify", lua54_stringify},  /* 43 */
+    {"unpod", "lua54_destringify", lua54_destringify},  /* 44 */
+    {"create_delta", "lua54_create_diff", lua54_create_diff},  /* 45 */
+    {"apply_delta", "lua54_apply_diff", lua54_apply_diff},  /* 46 */
+    {"fetch", "lua54_fetch_local", lua54_fetch_local},  /* 47 */
+    {"store", "lua54_store_local", lua54_store_local},  /* 48 */
+    {"_fetch_local", "lua54_fetch_local", lua54_fetch_local},  /* 49 */
+    {"_store_local", "lua54_store_local", lua54_store_local},  /* 50 */
+    {"_cache_store", "lua54_cache_store", lua54_cache_store},  /* 51 */
+    {"_cache_fetch", "lua54_cache_fetch", lua54_cache_fetch},  /* 52 */
+    {"_fetch_anywhen", "lua54_fetch_anywhen", lua54_fetch_anywhen},  /* 53 */
     {"_fetch_remote", "lua54_fetch_remote", nullptr},  /* 54 */
     {"_fetch_remote_result", "lua54_fetch_remote_result", nullptr},  /* 55 */
-    {"_fetch_metadata_from_file", "lua54_fetch_metadata", nullptr},  /* 56 */
-    {"_store_metadata_str_to_file", "lua54_store_metadata_str", nullptr},  /* 57 */
-    {"_ls", "lua54_list_files", nullptr},  /* 58 */
-    {"_mkdir", "lua54_mkdir", nullptr},  /* 59 */
-    {"_fstat", "lua54_fstat", nullptr},  /* 60 */
-    {"_fullpath", "lua54_resolve_filename", nullptr},  /* 61 */
-    {"ls", "lua54_list_files", nullptr},  /* 62 */
-    {"mkdir", "lua54_mkdir", nullptr},  /* 63 */
-    {"fstat", "lua54_fstat", nullptr},  /* 64 */
-    {"fullpath", "lua54_resolve_filename", nullptr},  /* 65 */
-    {"cp", "lua54__fcopy", nullptr},  /* 66 */
-    {"_fcopy", "lua54__fcopy", nullptr},  /* 67 */
-    {"_fdelete", "lua54__fdelete", nullptr},  /* 68 */
+    {"_fetch_metadata_from_file", "lua54_fetch_metadata", lua54_fetch_metadata},  /* 56 */
+    {"_store_metadata_str_to_file", "lua54_store_metadata_str", lua54_store_metadata_str},  /* 57 */
+    {"_ls", "lua54_list_files", lua54_list_files},  /* 58 */
+    {"_mkdir", "lua54_mkdir", lua54_mkdir},  /* 59 */
+    {"_fstat", "lua54_fstat", lua54_fstat},  /* 60 */
+    {"_fullpath", "lua54_resolve_filename", lua54_resolve_filename},  /* 61 */
+    {"ls", "lua54_list_files", lua54_list_files},  /* 62 */
+    {"mkdir", "lua54_mkdir", lua54_mkdir},  /* 63 */
+    {"fstat", "lua54_fstat", lua54_fstat},  /* 64 */
+    {"fullpath", "lua54_resolve_filename", lua54_resolve_filename},  /* 65 */
+    {"cp", "lua54__fcopy", lua54__fcopy},  /* 66 */
+    {"_fcopy", "lua54__fcopy", lua54__fcopy},  /* 67 */
+    {"_fdelete", "lua54__fdelete", lua54__fdelete},  /* 68 */
     /* ---- processes and messages ---- */
     {"pid", "lua54_pid", lua54_pid},  /* 69 */
     {"_send_message", "lua54_send_message", lua54_send_message},  /* 70 */
@@ -127,18 +127,18 @@ const api_entry api_table[] = {
     {"_close_process_host_resources", "lua54__close_process_host_resources", lua54__close_process_host_resources},  /* 102 */
     {"_halt", "lua54__halt", lua54__halt},  /* 103 */
     /* ---- mounts ---- */
-    {"_mount", "lua54_mount", nullptr},  /* 104 */
-    {"mount", "lua54_mount", nullptr},  /* 105 */
+    {"_mount", "lua54_mount", lua54_mount},  /* 104 */
+    {"mount", "lua54_mount", lua54_mount},  /* 105 */
     /* ---- draw target ---- */
     {"_set_draw_target", "lua54__set_draw_target", nullptr},  /* 106 */
     /* ---- working folder and paths ---- */
-    {"_pwd", "lua54_get_process_pwd", nullptr},  /* 107 */
-    {"_cd", "lua54_set_process_pwd", nullptr},  /* 108 */
-    {"pwd", "lua54_get_process_pwd", nullptr},  /* 109 */
-    {"cd", "lua54_set_process_pwd", nullptr},  /* 110 */
-    {"_normalise_userland_path", "lua54_normalise_userland_path", nullptr},  /* 111 */
-    {"norm", "lua54_normalise_userland_path_debug", nullptr},  /* 112 */
-    {"_is_well_formed_bbs_path", "lua54_is_well_formed_bbs_path", nullptr},  /* 113 */
+    {"_pwd", "lua54_get_process_pwd", lua54_get_process_pwd},  /* 107 */
+    {"_cd", "lua54_set_process_pwd", lua54_set_process_pwd},  /* 108 */
+    {"pwd", "lua54_get_process_pwd", lua54_get_process_pwd},  /* 109 */
+    {"cd", "lua54_set_process_pwd", lua54_set_process_pwd},  /* 110 */
+    {"_normalise_userland_path", "lua54_normalise_userland_path", lua54_normalise_userland_path},  /* 111 */
+    {"norm", "lua54_normalise_userland_path_debug", lua54_normalise_userland_path_debug},  /* 112 */
+    {"_is_well_formed_bbs_path", "lua54_is_well_formed_bbs_path", lua54_is_well_formed_bbs_path},  /* 113 */
     /* ---- load ---- */
     {"load", "luaB_load0", luaB_load0},  /* 114 */
     /* ---- process video ---- */
