@@ -17,17 +17,6 @@ namespace {
 
 using namespace e2e;
 
-// Skips the case while the program lacks a script API global it needs.
-#define REQUIRE_GLOBALS(...)                                                                   \
-    do {                                                                                       \
-        const std::string missing_ = missing_of({__VA_ARGS__});                                \
-        if (!missing_.empty()) GTEST_SKIP() << "the script API lacks " << missing_ << " yet"; \
-    } while (0)
-
-// The globals our ROM's kernel and window manager call.
-#define ROM_GLOBALS "_printh", "pid", "flip", "fetch", "_create_process_from_code", \
-                    "_get_process_list", "_run_process_slice", "_read_message", "pod"
-
 // Ends the run with SIGTERM once 'line' has been printed.
 line_hook term_after(const std::string &line) {
     return [line](const std::string &text, int pid) {
@@ -143,7 +132,6 @@ TEST(StartupLog, AKernelErrorEndsTheProgramWithTheKernelBanner) {
 /* ---- normal boot ---- */
 
 TEST(NormalBoot, KernelThenWindowManagerWithTheStartUpLog) {
-    REQUIRE_GLOBALS(ROM_GLOBALS);
     sandbox s;
     s.pack();
     const run_result r = s.run(term_after("wm: ready 3"));
@@ -167,7 +155,6 @@ TEST(NormalBoot, KernelThenWindowManagerWithTheStartUpLog) {
 }
 
 TEST(NormalBoot, WithThreeBlocksPidFourRunsAndReadsHostData) {
-    REQUIRE_GLOBALS(ROM_GLOBALS, "_signal");
     sandbox s;
     s.pack({}, "host_data");
     s.write_file("data/x.txt", "from the host");
@@ -178,7 +165,6 @@ TEST(NormalBoot, WithThreeBlocksPidFourRunsAndReadsHostData) {
 }
 
 TEST(NormalBoot, WithTwoBlocksThereIsNoExpansionFolder) {
-    REQUIRE_GLOBALS(ROM_GLOBALS, "fstat");
     sandbox s;
     s.pack({{"system/idle.lua", "_printh(\"idle: expcart \" .. tostring(fstat(\"/ram/expcart\") ~= nil))\n"
                                 "while true do flip() end\n"}});
@@ -190,7 +176,6 @@ TEST(NormalBoot, WithTwoBlocksThereIsNoExpansionFolder) {
 /* ---- messages ---- */
 
 TEST(Messages, ExchangeWithAnEchoProcessTheWindowManagerAndAChildEnd) {
-    REQUIRE_GLOBALS(ROM_GLOBALS, "send_message", "_kill_process", "_signal");
     sandbox s;
     s.pack({}, "messages");
     const run_result r = s.run();
@@ -208,7 +193,6 @@ TEST(Messages, ExchangeWithAnEchoProcessTheWindowManagerAndAChildEnd) {
 /* ---- errors ---- */
 
 TEST(Errors, AFailingUserProcessIsReportedToTheWindowManagerAndRemoved) {
-    REQUIRE_GLOBALS(ROM_GLOBALS, "_process_state", "_signal");
     sandbox s;
     s.pack({}, "runtime_error");
     const run_result r = s.run();
@@ -222,7 +206,6 @@ TEST(Errors, AFailingUserProcessIsReportedToTheWindowManagerAndRemoved) {
 }
 
 TEST(Errors, ASyntaxErrorIsReportedAndUsesUpItsId) {
-    REQUIRE_GLOBALS(ROM_GLOBALS, "_signal");
     sandbox s;
     s.pack({}, "syntax_error");
     const run_result r = s.run();
@@ -234,7 +217,6 @@ TEST(Errors, ASyntaxErrorIsReportedAndUsesUpItsId) {
 }
 
 TEST(Errors, AnErrorInTheServiceProcessIsNotFatal) {
-    REQUIRE_GLOBALS(ROM_GLOBALS, "_signal");
     sandbox s;
     s.pack({{"system/idle.lua", "flip() error(\"idle fails\")\n"}}, "alive");
     const run_result r = s.run();
@@ -244,7 +226,6 @@ TEST(Errors, AnErrorInTheServiceProcessIsNotFatal) {
 }
 
 TEST(Errors, AWindowManagerErrorEndsTheProgramWhileTheServiceLives) {
-    REQUIRE_GLOBALS(ROM_GLOBALS);
     sandbox s;
     s.pack({{"system/wm.lua", "_printh(\"wm: ready \" .. pid()) flip() flip() error(\"wm fails\")\n"}});
     const run_result r = s.run();
@@ -256,7 +237,6 @@ TEST(Errors, AWindowManagerErrorEndsTheProgramWhileTheServiceLives) {
 /* ---- reboot ---- */
 
 TEST(Reboot, RestoresTheRomKeepsTheDriveAndBootsAgain) {
-    REQUIRE_GLOBALS(ROM_GLOBALS, "store", "_signal");
     sandbox s;
     s.pack({}, "reboot");
     const run_result r = s.run();
@@ -270,7 +250,6 @@ TEST(Reboot, RestoresTheRomKeepsTheDriveAndBootsAgain) {
 /* ---- exit ---- */
 
 TEST(Exit, SigtermEndsWithStatusZeroAndWritesTheDirtyCartridge) {
-    REQUIRE_GLOBALS(ROM_GLOBALS, "store");
     sandbox s;
     s.pack({}, "sigterm");
     std::string cart;
@@ -289,7 +268,6 @@ TEST(Exit, SigtermEndsWithStatusZeroAndWritesTheDirtyCartridge) {
 }
 
 TEST(Exit, AnExclusiveProcessRunsOneHundredEightyFramesAfterItsExitRequest) {
-    REQUIRE_GLOBALS(ROM_GLOBALS, "_signal");
     sandbox s;
     s.pack({}, "exclusive_exit");
     const run_result r = s.run();
@@ -302,7 +280,6 @@ TEST(Exit, AnExclusiveProcessRunsOneHundredEightyFramesAfterItsExitRequest) {
 }
 
 TEST(Exit, AWindowManagerThatKillsTheKernelEndsTheProgram) {
-    REQUIRE_GLOBALS(ROM_GLOBALS, "_kill_process");
     sandbox s;
     s.pack({{"system/wm.lua", "_printh(\"wm: ready \" .. pid()) flip() _kill_process(1)\n"
                               "while true do flip() end\n"}});
@@ -316,7 +293,6 @@ TEST(Exit, AWindowManagerThatKillsTheKernelEndsTheProgram) {
 /* ---- pacing ---- */
 
 TEST(Pacing, OneHundredTwentyHeadlessFramesTakeAtLeastOnePointEightFiveSeconds) {
-    REQUIRE_GLOBALS(ROM_GLOBALS, "_signal");
     sandbox s;
     s.pack({}, "pacing");
     const run_result r = s.run();

@@ -205,32 +205,4 @@ run_result sandbox::run(const line_hook &hook) {
     return r;
 }
 
-const std::vector<std::string> &missing_globals() {
-    static const std::vector<std::string> missing = [] {
-        static const char *const kNames[] = {"_printh", "pid", "flip", "send_message", "_read_message",
-                                             "_create_process_from_code", "_run_process_slice",
-                                             "_kill_process", "_process_state", "_get_process_list",
-                                             "_signal", "pod", "fetch", "store", "fstat"};
-        std::string probe = "for _, n in ipairs({";
-        for (const char *n : kNames) probe += std::string("\"") + n + "\",";
-        probe += "}) do if _G[n] == nil then print(\"missing \" .. n) end end\n";
-        sandbox s;
-        s.pack({{"system/boot.lua", probe}});
-        const run_result r = s.run();
-        std::vector<std::string> names;
-        for (const out_line &l : r.lines)
-            if (l.text.rfind("missing ", 0) == 0) names.push_back(l.text.substr(8));
-        return names;
-    }();
-    return missing;
-}
-
-std::string missing_of(const std::vector<std::string> &needed) {
-    std::string out;
-    for (const std::string &n : needed)
-        for (const std::string &m : missing_globals())
-            if (n == m) out += (out.empty() ? "" : " ") + n;
-    return out;
-}
-
 }  // namespace e2e

@@ -66,13 +66,6 @@ private:
     std::string root_;  // everything of the sandbox, removed afterwards
 };
 
-// The script API globals missing from the program (the program is asked
-// once per test binary).
-const std::vector<std::string> &missing_globals();
-
-// The names of 'needed' that missing_globals lists, joined by spaces.
-std::string missing_of(const std::vector<std::string> &needed);
-
 // Reads a whole host file ("" when it does not open).
 std::string read_file(const std::string &path);
 
