@@ -6,7 +6,7 @@
 #ifndef QUILLMAR_API_FUNCTIONS_H
 #define QUILLMAR_API_FUNCTIONS_H
 
-struct lua_State;
+#include "text_load.h"
 
 /* ---- processes and messages (api_process.cpp) ---- */
 int lua54_pid(lua_State *L);
@@ -53,9 +53,6 @@ int lua54_set_process_pwd(lua_State *L);
 int lua54_normalise_userland_path(lua_State *L);
 int lua54_normalise_userland_path_debug(lua_State *L);
 int lua54_is_well_formed_bbs_path(lua_State *L);
-
-/* ---- load (api_load.cpp) ---- */
-int luaB_load0(lua_State *L);
 
 /* ---- host requests and debug output ---- */
 int lua54__signal(lua_State *L);  /* api_signal.cpp */

@@ -126,7 +126,7 @@ TEST(Qlua, GivesTheLibrarySetAndATextOnlyLoad) {
               "nil\tnil\tnil\tnil\tnil\tnil\tnil\tnil\n"
               "Lua 5.4\t16\n"
               "3\n"
-              "nil\tattempt to load a binary chunk (mode is 't')\n"
+              "nil\tattempt to load a binary chunk (mode is 'bt')\n"
               "20\n"
               "7\n"
               "nil\tnamed:1: unexpected symbol near '+'\n");

@@ -12,6 +12,7 @@
 #include "lauxlib.h"
 #include "lua.h"
 #include "lualib.h"
+#include "text_load.h"
 #include "vm_hooks.h"
 
 static const char *progname = "qlua";
@@ -36,59 +37,6 @@ static int qlua_panic(lua_State *L) {
     fflush(stderr);
     exit(1);
     return 0; /* not reached */
-}
-
-/*
-** Reader for load(f): calls the function at index 1 for each piece and keeps
-** the piece in 'slot' so that it is not collected while being parsed.
-*/
-enum { READER_SLOT = 5 };
-
-static const char *qlua_reader(lua_State *L, void *ud, size_t *size) {
-    (void)ud;
-    luaL_checkstack(L, 2, "too many nested functions");
-    lua_pushvalue(L, 1);
-    lua_call(L, 0, 1);
-    if (lua_isnil(L, -1)) {
-        lua_pop(L, 1);
-        *size = 0;
-        return NULL;
-    }
-    if (!lua_isstring(L, -1)) luaL_error(L, "reader function must return a string");
-    lua_replace(L, READER_SLOT);
-    return lua_tolstring(L, READER_SLOT, size);
-}
-
-/*
-** load(chunk [, chunkname [, mode [, env]]]): chunk is a string or a reader
-** function. Text chunks only, whatever 'mode' says: binary chunks are never
-** loaded. Returns the function, or nil and the message.
-*/
-static int qlua_load(lua_State *L) {
-    size_t len;
-    const char *s = lua_tolstring(L, 1, &len);
-    int env = !lua_isnone(L, 4) ? 4 : 0;
-    int status;
-    luaL_optstring(L, 3, "t"); /* checked, then ignored */
-    if (s != NULL) {
-        const char *name = luaL_optstring(L, 2, s);
-        status = luaL_loadbufferx(L, s, len, name, "t");
-    } else {
-        const char *name = luaL_optstring(L, 2, "=(load)");
-        luaL_checktype(L, 1, LUA_TFUNCTION);
-        lua_settop(L, READER_SLOT);
-        status = lua_load(L, qlua_reader, NULL, name, "t");
-    }
-    if (status != LUA_OK) {
-        luaL_pushfail(L);
-        lua_insert(L, -2);
-        return 2;
-    }
-    if (env != 0) {
-        lua_pushvalue(L, env);
-        if (!lua_setupvalue(L, -2, 1)) lua_pop(L, 1);
-    }
-    return 1;
 }
 
 /*
@@ -156,7 +104,7 @@ int main(int argc, char **argv) {
     lua_atpanic(L, qlua_panic);
     refill_budget();
     luaL_openlibs(L);
-    lua_pushcfunction(L, qlua_load);
+    lua_pushcfunction(L, luaB_load0);
     lua_setglobal(L, "load");
     set_arg_table(L, argc, argv);
 
