@@ -4,7 +4,7 @@
 add_library(pod_fixture STATIC ${CMAKE_CURRENT_SOURCE_DIR}/pod_fixture.cpp)
 target_link_libraries(pod_fixture PUBLIC quillmar_pod ud_fixture)
 set_property(TARGET pod_fixture PROPERTY LINK_LIBRARY_OVERRIDE_quillmar_userdata WHOLE_ARCHIVE)
-foreach(src ${runtime_tests})
+foreach(src ${folder_tests})
   get_filename_component(name ${src} NAME_WE)
   if(name MATCHES "^pod_")
     target_link_libraries(runtime_${name} PRIVATE pod_fixture)
