@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "address_space.h"
-#include "process_rng.h"
+#include "rng.h"
 
 static_assert(std::endian::native == std::endian::little, "wt0 is stored in host order");
 
@@ -20,10 +20,12 @@ inline constexpr int WT0_SAMPLES = NOISE_SAMPLES + WAVES * WAVE_SAMPLES;  // 278
 inline constexpr uint64_t NOISE_SEED = 0x12345678;
 // Used as written: the waves are defined with this value, not with pi.
 inline constexpr double WAVE_PI = 3.141562;
+inline constexpr int PAGE_SAMPLES = PAGE_BYTES / 2;
 static_assert(WT0_SAMPLES * 2 == static_cast<int>(WAVETABLES_BYTES), "wt0 fills the region");
+static_assert(NOISE_SAMPLES % PAGE_SAMPLES == 0 && PAGE_SAMPLES % WAVE_SAMPLES == 0,
+              "a page holds noise only or whole waves");
 
-int16_t wt0[WT0_SAMPLES];  // built once per run
-bool generated_wt0 = false;
+bool seeded_root = false;  // the first process 1 of the run has its generator state
 
 // The default instrument's two node records, 0x40000-0x4003F.
 constexpr uint8_t inst0_nodes[64] = {
@@ -37,9 +39,8 @@ constexpr uint8_t inst0_nodes[64] = {
 // waves; address word 0xF780, log2 length 13, one table (the noise).
 constexpr uint8_t wavetable_descriptors[8] = {0x00, 0xF8, 0x0A, 0xFF, 0x80, 0xF7, 0x0D, 0x01};
 
-// Waves 0-63: sine blending into a triangle.
-int16_t sine_to_triangle(int k, int i) {
-    double s = std::sin(i * WAVE_PI / 512);
+// Waves 0-63: sine blending into a triangle; 's' is sin(i * WAVE_PI / 512).
+int16_t sine_to_triangle(int k, int i, double s) {
     int t = (i + 768) & 1023;
     int tri = (t < 512 ? t : 1024 - t) - 256;
     auto v = static_cast<int32_t>((s * -32767.0) * (64 - k) + (tri * 127.99) * k);
@@ -70,24 +71,41 @@ int16_t pulse(int k, int i) {
     return x <= 0.5 + k / 128.0 ? -32767 : 32767;
 }
 
-void build_wt0(process_rec *owner) {
-    // The noise comes from the owner's (process 1's) generator, which keeps
-    // the state this leaves.
-    xoshiro256ss_srand(NOISE_SEED);
-    for (int n = 0; n < NOISE_SAMPLES; n++)
-        wt0[n] = static_cast<int16_t>(xoshiro256ss_rand() & 0xFFFF);
-    (void)owner;
-    for (int w = 0; w < WAVES; w++) {
-        int k = w % 64;
-        int16_t *wave = wt0 + NOISE_SAMPLES + w * WAVE_SAMPLES;
-        for (int i = 0; i < WAVE_SAMPLES; i++) {
-            switch (w / 64) {
-                case 0: wave[i] = sine_to_triangle(k, i); break;
-                case 1: wave[i] = skewed_triangle(k, i); break;
-                case 2: wave[i] = stepped_saw(k, i); break;
-                default: wave[i] = pulse(k, i); break;
-            }
+// The samples of wave w; 'sine' holds sin(i * WAVE_PI / 512) for each i.
+void build_wave(int w, const double *sine, int16_t *out) {
+    int k = w % 64;
+    switch (w / 64) {
+        case 0:
+            for (int i = 0; i < WAVE_SAMPLES; i++) out[i] = sine_to_triangle(k, i, sine[i]);
+            break;
+        case 1:
+            for (int i = 0; i < WAVE_SAMPLES; i++) out[i] = skewed_triangle(k, i);
+            break;
+        case 2:
+            for (int i = 0; i < WAVE_SAMPLES; i++) out[i] = stepped_saw(k, i);
+            break;
+        default:
+            for (int i = 0; i < WAVE_SAMPLES; i++) out[i] = pulse(k, i);
+            break;
+    }
+}
+
+// Writes wt0 into rec's space a page at a time, so that no copy of the
+// whole table is kept; the noise comes from 'noise'.
+void write_wt0(process_rec *rec, rng_state_rec *noise) {
+    double sine[WAVE_SAMPLES];  // shared by the 64 blends
+    for (int i = 0; i < WAVE_SAMPLES; i++) sine[i] = std::sin(i * WAVE_PI / 512);
+    int16_t page[PAGE_SAMPLES];
+    uint32_t a = WAVETABLES_ADDR;
+    for (int n = 0; n < WT0_SAMPLES; n += PAGE_SAMPLES, a += PAGE_BYTES) {
+        if (n < NOISE_SAMPLES) {
+            for (int16_t &v : page) v = static_cast<int16_t>(xoshiro256ss(noise) & 0xFFFF);
+        } else {
+            for (int j = 0; j < PAGE_SAMPLES; j += WAVE_SAMPLES)
+                build_wave((n + j - NOISE_SAMPLES) / WAVE_SAMPLES, sine, page + j);
         }
+        // The samples in host order are the little-endian bytes poke2 would store.
+        write_bytes_proc(rec, a, page, PAGE_BYTES);
     }
 }
 
@@ -100,15 +118,15 @@ void generate_default_wavetable(process_rec *rec) {
                           WAVETABLES_ADDR + WAVETABLES_BYTES);
         return;
     }
-    remembered_process prev = remember_current_process();
-    cproc = rec;
-    if (!generated_wt0) {
-        build_wt0(rec);
-        generated_wt0 = true;
+    rng_state_rec noise;
+    xoshiro256ss_seed(&noise, NOISE_SEED);
+    write_wt0(rec, &noise);
+    // The first process 1 of the run drew the noise from its own generator
+    // and keeps the state that leaves.
+    if (!seeded_root) {
+        rec->rng_state = noise;
+        seeded_root = true;
     }
-    // The samples in host order are the little-endian bytes poke2 would store.
-    write_bytes_proc(rec, WAVETABLES_ADDR, wt0, WAVETABLES_BYTES);
-    restore_current_process(prev);
 }
 
 void generate_default_audio_data(process_rec *rec) {

@@ -7,9 +7,10 @@
 
 #include "process.h"
 
-/* Process 1 gets the wavetables written (built once per run, seeding its
-   generator the first time); later processes copy them page-wise from the
-   live process 1, or keep a zero region when there is none. */
+/* Process 1 gets the wavetables written (the first process 1 of a run is
+   left with its generator seeded and stepped past the noise); later
+   processes copy them page-wise from the live process 1, or keep a zero
+   region when there is none. */
 void generate_default_wavetable(process_rec *rec);
 
 /* Writes the default instrument's two nodes and the two wavetable
