@@ -131,7 +131,6 @@ int32_t get_process_count(void) { return num_processes; }
 
 int init_process(process_rec *rec, int64_t id, const char *code, const char *name,
                  const char *prog, const char *argument) {
-    std::memset(rec, 0, sizeof *rec);
     rec->id = id;
     copy_text(rec->name, sizeof rec->name, name);
     copy_text(rec->prog, sizeof rec->prog, prog);
@@ -257,6 +256,7 @@ void restart_process(process_rec *rec) {
     bool was_current = cproc == rec;
     free_process(rec);
     if (was_current) cproc = rec;  // the record is rebuilt in place
+    std::memset(rec, 0, sizeof *rec);
     init_process(rec, id, source, name, prog, argument);
     std::free(source);
     poke_proc(rec, PROCESS_FLAGS_ADDR, 1);
