@@ -39,6 +39,9 @@ std::map<std::string, int, std::less<>> g_origin_index;
 uint64_t g_free_bits[FREE_WORDS];
 int32_t g_kind_count[3];  /* slots of each kind; [0] is the free count */
 bool g_inited = false;
+/* One past the highest slot taken since the table was last emptied; the
+   slots from here on have never been written since and are all zero. */
+int g_used_end = 0;
 
 bool is_free(int i) { return (g_free_bits[i >> 6] >> (i & 63)) & 1; }
 
@@ -62,7 +65,8 @@ int free_at_or_after(int from) {
 }
 
 void reset_tables() {
-    for (int i = 0; i < PFILE_SLOTS; i++) pfile[i] = pfile_rec{};
+    for (int i = 0; i < g_used_end; i++) pfile[i] = pfile_rec{};
+    g_used_end = 0;
     g_origin_index.clear();
     for (auto &w : g_free_bits) w = ~uint64_t(0);
     g_kind_count[0] = PFILE_SLOTS;
@@ -184,6 +188,7 @@ int pdisk_take_slot() {
     next_pfile_index = i;
     set_free(i, false);
     g_kind_count[0]--;
+    g_used_end = std::max(g_used_end, i + 1);
     pfile[i] = pfile_rec{};
     return i;
 }
@@ -287,7 +292,7 @@ void pfile_init() {
 
 void pfile_reset() {
     pfile_init();
-    for (int i = 0; i < PFILE_SLOTS; i++)
+    for (int i = 0; i < g_used_end; i++)
         if (pfile[i].kind == PFILE_RAM) pdisk_release_slot(i);
     pdisk_clear_mounts();
     pdisk_after_op();
