@@ -37,6 +37,11 @@ int deliver(const std::string &path, char *out, bool log) {
     return 0;
 }
 
+bool is_directory(const char *path) {
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 void ensure_slash(std::string &s) {
     if (s.empty() || s.back() != '/') s += '/';
 }
@@ -111,6 +116,7 @@ extern "C" int codo_build_appdata_path(const char *name, char *out, const char *
     const std::string exp = app + "exp/";
     const std::string sub = exp + (export_name && export_name[0] ? export_name : "shared") + "/";
     if (deliver(sub + tail, out, log) != 0) return -1;
+    if (is_directory(sub.c_str())) return 0;  // and so are the folders above it
     if (!app.empty()) codo_mkdir_parents(app.c_str());
     codo_mkdir(exp.c_str());
     codo_mkdir(sub.c_str());
@@ -150,6 +156,7 @@ extern "C" int codo_mkdir(const char *path) { return mkdir(path, 0755); }
 
 extern "C" int codo_mkdir_parents(const char *path) {
     if (!path || !path[0]) return -1;
+    if (is_directory(path)) return 0;  // nothing to make
     std::string p = path;
     for (size_t i = 1; i < p.size(); i++) {
         if (p[i] != '/') continue;
@@ -158,8 +165,7 @@ extern "C" int codo_mkdir_parents(const char *path) {
         p[i] = '/';
     }
     mkdir(p.c_str(), 0755);
-    struct stat st;
-    return stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? 0 : -1;
+    return is_directory(path) ? 0 : -1;
 }
 
 extern "C" void codo_fix_backslashes(char *text) {
