@@ -37,11 +37,11 @@ inline uint64_t read_account(const uint8_t *block) {
 // least 16 * j - 8 usable bytes, the malloc chunks of 16 * j bytes; a block
 // waits with its first word linking the next one. The host is one thread.
 inline constexpr size_t CACHE_CLASSES = 33;   // chunks up to 512 bytes
-inline constexpr uint32_t CACHE_DEPTH = 64;   // blocks kept per class at most
+inline constexpr size_t CACHE_CLASS_BYTES = 0x10000;  // chunk bytes kept per class at most
 
 struct block_cache {
     void *head[CACHE_CLASSES];
-    uint32_t count[CACHE_CLASSES];
+    size_t count[CACHE_CLASSES];
 };
 block_cache cache;
 
@@ -73,7 +73,7 @@ inline void *take_block(size_t bytes) {
 inline void drop_block(void *block) {
     size_t usable = malloc_usable_size(block);
     size_t j = (usable + 8) >> 4;
-    if (j < CACHE_CLASSES && cache.count[j] < CACHE_DEPTH) {
+    if (j < CACHE_CLASSES && cache.count[j] * 16 * j < CACHE_CLASS_BYTES) {
         void *next = cache.head[j];
         std::memcpy(block, &next, sizeof next);
         cache.head[j] = block;
