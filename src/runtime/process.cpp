@@ -1,6 +1,7 @@
 // The process table: creation, restart, kill, lookup and the current process.
 #include "process.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,22 @@ namespace {
 // The id of each slot's record beside 'process', so that a lookup by id
 // scans one small array instead of touching every record.
 int64_t slot_id[MAX_PROCESSES];
+// True while slot_id is strictly ascending, which it is whenever each record
+// was added after every live record with a smaller id: lookups by id then
+// halve the table instead of scanning it.
+bool ids_ascending = true;
+
+// The slot holding id 'id' by slot_id, or -1. Only when ids_ascending: the
+// id then lies at most id - slot_id[0] slots in, exactly there while no
+// record before it has gone.
+int32_t search_slot_id(int64_t id) {
+    if (num_processes == 0 || id < slot_id[0]) return -1;
+    int32_t last = static_cast<int32_t>(std::min<int64_t>(id - slot_id[0], num_processes - 1));
+    if (slot_id[last] <= id) return slot_id[last] == id ? last : -1;
+    const int64_t *begin = slot_id, *end = slot_id + last;
+    const int64_t *at = std::lower_bound(begin, end, id);
+    return at != end && *at == id ? static_cast<int32_t>(at - begin) : -1;
+}
 
 // The null sprite: a 16-byte typed-array header and 16 x 16 u8 elements.
 inline constexpr int NULL_SPRITE_SIDE = 16;
@@ -112,10 +129,18 @@ int32_t process_slot(const process_rec *rec) {
 }
 
 bool process_is_live(const process_rec *rec, int64_t id) {
+    if (rec && ids_ascending) {
+        int32_t i = search_slot_id(id);
+        if (i >= 0 && process[i] == rec) return rec->id == id;
+    }
     return process_slot(rec) >= 0 && rec->id == id;
 }
 
 process_rec *get_process(int64_t id) {
+    if (ids_ascending) {
+        int32_t i = search_slot_id(id);
+        return i >= 0 && process[i]->id == id ? process[i] : nullptr;
+    }
     for (int32_t i = 0; i < num_processes; i++)
         if (slot_id[i] == id && process[i]->id == id) return process[i];
     return nullptr;
@@ -214,6 +239,7 @@ process_rec *create_process_from_code(const char *code, const char *name, const 
         std::fputs("** fatal: no host memory for a process record **\n", stderr);
         std::abort();
     }
+    ids_ascending = num_processes == 0 || (ids_ascending && slot_id[num_processes - 1] < id);
     slot_id[num_processes] = id;
     process[num_processes++] = rec;  // live while it is set up
     if (init_process(rec, id, code, name, prog, argument) != 0) {

@@ -49,29 +49,38 @@ inline constexpr int32_t PENDING_RESTART = 2;
 ** page[p] points into a typed array.
 */
 struct process_rec {
+    /* What every slice and every frame touches comes first, together. */
     int64_t id;                       /* process id, never reused within one run */
+    int32_t state;                    /* PROC_RUNNING, PROC_ENDED or PROC_STOPPED */
+    int32_t cycle_debt;               /* overspent cycles charged to later slices; >= 0 */
+    lua_State *lua_state;             /* the process's own state; null when loading failed */
+    uint32_t slices_run;              /* slices granted */
+    uint32_t resume_depth;            /* active resumes of lua_state: on the running chain */
+    int32_t pending_action;           /* PENDING_*: what the record's own slice must do */
+    uint32_t closing;                 /* free_process is closing the Lua state */
+    uint64_t out_of_memory;           /* set when an allocation finally failed */
+    uint64_t lua_bytes;               /* sum of the account sizes of live Lua blocks */
+    uint64_t memory_baseline;         /* Lua bytes not counted against the limit */
+    uint64_t own_page_bytes;          /* 4096 per own page allocated */
+    uint32_t cycles_this_frame;       /* cycles used in the current frame */
+    uint32_t cycles_since_flip;       /* cycles used since the last shown frame */
+    uint32_t cycles_last_frame;       /* cycles used in the previous frame */
+    uint32_t cycles_last_flip;        /* cycles of the last completed flip period */
+    uint32_t flipped;                 /* showed a frame in this frame; cleared at frame start */
+    uint32_t frames_since_flip;       /* frames since the last flip */
+    uint32_t fps;                     /* 60 / (frames_since_flip + 1) at the last flip */
+    uint64_t clock;                   /* process time in 1/60 s ticks */
+
     int64_t parent_id;                /* current process at creation or restart; 0 none */
     char name[64];                    /* at most 63 characters kept */
     char prog[256];                   /* program path, at most 255 characters kept */
     char argument[64];                /* optional argument text, at most 63 characters */
     int32_t has_argument;             /* 1 when argument is not empty */
     int32_t is_system;                /* 1 when prog begins with "/system/" */
-    int32_t state;                    /* PROC_RUNNING, PROC_ENDED or PROC_STOPPED */
-    lua_State *lua_state;             /* the process's own state; null when loading failed */
     char *source;                     /* private copy of the source text (16 spare bytes) */
     char pwd[257];                    /* working folder, "/" at creation */
-    uint64_t clock;                   /* process time in 1/60 s ticks */
     double priority;                  /* 1.0 at creation */
     uint32_t high_priority;           /* set and cleared by the script API */
-    uint32_t cycles_this_frame;       /* cycles used in the current frame */
-    uint32_t cycles_last_frame;       /* cycles used in the previous frame */
-    uint32_t cycles_since_flip;       /* cycles used since the last shown frame */
-    uint32_t cycles_last_flip;        /* cycles of the last completed flip period */
-    uint32_t flipped;                 /* showed a frame in this frame; cleared at frame start */
-    uint32_t frames_since_flip;       /* frames since the last flip */
-    uint32_t fps;                     /* 60 / (frames_since_flip + 1) at the last flip */
-    int32_t cycle_debt;               /* overspent cycles charged to later slices; >= 0 */
-    uint32_t slices_run;              /* slices granted */
     typed_ud_rec *draw_target;        /* bitmap drawing goes to; null = no drawing */
     int32_t clip_x0, clip_x1, clip_y0, clip_y1; /* clip rectangle, x1 and y1 exclusive */
     uint64_t clip_source;             /* the eight clip register bytes it came from */
@@ -96,15 +105,8 @@ struct process_rec {
     buffer_rec *message_queue;        /* the inbox: NUL-terminated texts, oldest first */
     int32_t message_read;             /* inbox offset of the oldest unread message */
     rng_state_rec rng_state;          /* xoshiro256** state */
-    uint64_t lua_bytes;               /* sum of the account sizes of live Lua blocks */
-    uint64_t memory_baseline;         /* Lua bytes not counted against the limit */
-    uint64_t own_page_bytes;          /* 4096 per own page allocated */
-    uint64_t out_of_memory;           /* set when an allocation finally failed */
     uint32_t load_depth;              /* nesting counter of the scripting core's load */
     uint32_t stat_scratch;            /* the memory statistic's second argument */
-    uint32_t resume_depth;            /* active resumes of lua_state: on the running chain */
-    int32_t pending_action;           /* PENDING_*: what the record's own slice must do */
-    uint32_t closing;                 /* free_process is closing the Lua state */
 };
 
 /* ---- the table ---- */

@@ -149,8 +149,10 @@ uint32_t run_process_slice(process_rec *rec, double fraction) {
             kill_process(rec);
     } else {
         bool stop = rec->out_of_memory != 0;
+        bool collected = false;
         if (!stop && memory_figure(rec) > MEMORY_LIMIT) {
             lua_gc(rec->lua_state, LUA_GCCOLLECT);
+            collected = true;
             if (memory_figure(rec) > MEMORY_LIMIT) rec->out_of_memory = 1;
             stop = rec->out_of_memory != 0;
         }
@@ -163,6 +165,11 @@ uint32_t run_process_slice(process_rec *rec, double fraction) {
             kill_process_by_id(rec->id);
         } else if (status != LUA_YIELD) {
             handle_runtime_error(rec, status);
+        } else if (!collected) {
+            // A plain yield ran nothing that could remove a record since
+            // caller_rec was found.
+            cproc = caller_rec;
+            return used;
         }
     }
 
@@ -178,7 +185,7 @@ void prepare_processes_for_frame(void) {
         p->cycles_last_frame = p->cycles_this_frame;
         p->cycles_this_frame = 0;
         if (p->flipped) {
-            p->fps = 60 / (p->frames_since_flip + 1);
+            p->fps = p->frames_since_flip == 0 ? 60 : 60 / (p->frames_since_flip + 1);
             p->flipped = 0;
             p->frames_since_flip = 0;
             p->cycles_last_flip = p->cycles_since_flip;
