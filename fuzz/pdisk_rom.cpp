@@ -16,14 +16,6 @@ void fail(const char *what) {
     abort();
 }
 
-bool same(const std::vector<cart_entry> &a, const std::vector<cart_entry> &b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); i++) {
-        if (a[i].name != b[i].name || a[i].data != b[i].data || a[i].is_folder != b[i].is_folder) return false;
-    }
-    return true;
-}
-
 void check_entries(const cart_read_result &r, bool system) {
     if (r.entries.size() > KIV_ROM_MAX_ENTRIES) fail("too many entries");
     for (const cart_entry &e : r.entries) {
@@ -42,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string rom;
     if (!encode_kiv_rom(r.entries, 0, rom)) fail("what was read does not write back");
     const cart_read_result again = decode_kiv_rom(reinterpret_cast<const uint8_t *>(rom.data()), rom.size(), "again");
-    if (!again.read_whole || !same(again.entries, r.entries)) fail("the written cartridge reads back differently");
+    if (!again.read_whole || again.entries != r.entries) fail("the written cartridge reads back differently");
 
     check_entries(decode_system_rom(data, size), true);
     return 0;

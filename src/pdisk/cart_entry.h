@@ -21,6 +21,8 @@ struct cart_entry {
     std::string name;  /* path relative to the cartridge folder, see above */
     std::string data;  /* file contents; empty for a folder */
     bool is_folder;    /* true: a folder entry, data unused */
+
+    bool operator==(const cart_entry &) const = default;
 };
 
 /*

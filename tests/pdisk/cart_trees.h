@@ -9,10 +9,6 @@
 
 #include "cart_entry.h"
 
-inline bool operator==(const cart_entry &a, const cart_entry &b) {
-    return a.name == b.name && a.data == b.data && a.is_folder == b.is_folder;
-}
-
 inline std::ostream &operator<<(std::ostream &os, const cart_entry &e) {
     return os << (e.is_folder ? "folder " : "file ") << e.name << " (" << e.data.size() << " bytes)";
 }
