@@ -16,7 +16,7 @@
 #include "delta.h"
 #include "env.h"
 #include "fake_host.h"
-#include "host_fs.h"
+#include "no_host_fs.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ void fail(const char *what) {
 }
 
 // A host held in memory: files and folders that exist, nothing writable.
-class memory_host final : public host_fs {
+class memory_host final : public no_host_fs {
 public:
     std::map<std::string, std::string> files;
     std::set<std::string> folders;
@@ -52,15 +52,6 @@ public:
         bwrite(it->second.data(), 1, n, out);
         return 0;
     }
-    int create_temp(const char *, std::string *) override { return -1; }
-    int write_temp(const char *, const uint8_t *, int64_t) override { return -1; }
-    int replace(const char *, const char *) override { return -1; }
-    int append(const char *, const uint8_t *, int64_t) override { return -1; }
-    int remove(const char *) override { return -1; }
-    int rmdir(const char *) override { return -1; }
-    int mkdir(const char *, uint32_t) override { return -1; }
-    int list(const char *, std::vector<std::string> *) override { return -1; }
-    int realpath(const char *, std::string *) override { return -1; }
 };
 
 memory_host g_host;

@@ -6,28 +6,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "no_host_fs.h"
 #include "pdisk.h"
 
 namespace {
 
-// A host that has nothing: every call fails, so nothing automounts.
-class no_host final : public host_fs {
-public:
-    int stat(const char *, host_stat *) override { return -1; }
-    int lstat(const char *, host_stat *) override { return -1; }
-    int read_file(const char *, int64_t, buffer_rec *) override { return -1; }
-    int create_temp(const char *, std::string *) override { return -1; }
-    int write_temp(const char *, const uint8_t *, int64_t) override { return -1; }
-    int replace(const char *, const char *) override { return -1; }
-    int append(const char *, const uint8_t *, int64_t) override { return -1; }
-    int remove(const char *) override { return -1; }
-    int rmdir(const char *) override { return -1; }
-    int mkdir(const char *, uint32_t) override { return -1; }
-    int list(const char *, std::vector<std::string> *) override { return -1; }
-    int realpath(const char *, std::string *) override { return -1; }
-};
-
-no_host g_host;
+// A host that has nothing, so nothing automounts.
+no_host_fs g_host;
 std::string g_pwd = "/";
 
 const char *fuzz_pwd() { return g_pwd.c_str(); }
