@@ -185,7 +185,7 @@ void prepare_processes_for_frame(void) {
         p->cycles_last_frame = p->cycles_this_frame;
         p->cycles_this_frame = 0;
         if (p->flipped) {
-            p->fps = p->frames_since_flip == 0 ? 60 : 60 / (p->frames_since_flip + 1);
+            p->fps = 60 / (p->frames_since_flip + 1);
             p->flipped = 0;
             p->frames_since_flip = 0;
             p->cycles_last_flip = p->cycles_since_flip;
