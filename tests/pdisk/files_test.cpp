@@ -13,19 +13,10 @@
 
 namespace {
 
+using test_codec::entries_of;
+
 std::string cart(const std::string &name, const std::string &data) {
     return test_codec::encode({cart_entry{name, data, false}});
-}
-
-// The entries of a test-format cartridge as "name=data" joined by ' '.
-std::string entries_of(const std::optional<std::string> &bytes) {
-    if (!bytes) return "<missing>";
-    const cart_read_result r =
-        pdisk_cart_codec(1).decode(reinterpret_cast<const uint8_t *>(bytes->data()), bytes->size(), "");
-    std::string out;
-    for (const cart_entry &e : r.entries)
-        out += (out.empty() ? "" : " ") + e.name + (e.is_folder ? "/" : "=" + e.data);
-    return r.read_whole ? out : out + " <not whole>";
 }
 
 int writes_to(const fault_fs &fs, const std::string &target) {

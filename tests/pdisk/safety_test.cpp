@@ -14,17 +14,9 @@
 
 namespace {
 
-std::string cart(const std::vector<cart_entry> &entries) { return test_codec::encode(entries); }
+using test_codec::entries_of;
 
-std::string entries_of(const std::optional<std::string> &bytes) {
-    if (!bytes) return "<missing>";
-    const cart_read_result r =
-        pdisk_cart_codec(1).decode(reinterpret_cast<const uint8_t *>(bytes->data()), bytes->size(), "");
-    std::string out;
-    for (const cart_entry &e : r.entries)
-        out += (out.empty() ? "" : " ") + e.name + (e.is_folder ? "/" : "=" + e.data);
-    return r.read_whole ? out : out + " <not whole>";
-}
+std::string cart(const std::vector<cart_entry> &entries) { return test_codec::encode(entries); }
 
 int count_of(const std::string &text, const std::string &what) {
     int n = 0;

@@ -21,6 +21,16 @@ std::string encode(const std::vector<cart_entry> &entries) {
     return out;
 }
 
+std::string entries_of(const std::optional<std::string> &bytes) {
+    if (!bytes) return "<missing>";
+    const cart_read_result r =
+        pdisk_cart_codec(1).decode(reinterpret_cast<const uint8_t *>(bytes->data()), bytes->size(), "");
+    std::string out;
+    for (const cart_entry &e : r.entries)
+        out += (out.empty() ? "" : " ") + e.name + (e.is_folder ? "/" : "=" + e.data);
+    return r.read_whole ? out : out + " <not whole>";
+}
+
 namespace {
 
 cart_read_result decode(const uint8_t *bytes, size_t len, const char *) {

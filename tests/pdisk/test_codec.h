@@ -4,6 +4,7 @@
 // false. The writer can be told to refuse.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,10 @@ namespace test_codec {
 
 // Encodes entries in the test format.
 std::string encode(const std::vector<cart_entry> &entries);
+
+// The entries of a test-format cartridge as "name=data" joined by ' ', with
+// " <not whole>" when the reader stopped early; "<missing>" for no bytes.
+std::string entries_of(const std::optional<std::string> &bytes);
 
 // Installs the test codec for kinds 1 and 2 and clears 'refuse'.
 void install();
