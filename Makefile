@@ -27,9 +27,9 @@ test: deps $(ASAN_DIR)/build.ninja
 release: deps $(RELEASE_DIR)/build.ninja
 	cmake --build $(RELEASE_DIR) -j $(NPROC)
 
-# Headless until the window exists; Ctrl-C ends the program with status 0.
+# In a window; closing it or Ctrl-C ends the program with status 0.
 run: release
-	$(RELEASE_DIR)/quillmar -x
+	$(RELEASE_DIR)/quillmar
 
 bench: release
 	@for b in $(RELEASE_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done

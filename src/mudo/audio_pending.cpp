@@ -3,6 +3,8 @@
 #include "../platform/boot_hooks.h"
 #include "host.h"
 
+#include <cstring>
+
 extern "C" void mudo_kill_all_audio(void) {}
 
 extern "C" int audio_op_start(int64_t pid, int32_t force) {
@@ -14,3 +16,8 @@ extern "C" void audio_op_end(void) {}
 
 // Nothing to initialise until the mixer exists.
 extern "C" void mudo_init(void) {}
+
+// Silence until the mixer exists.
+extern "C" void mudo_mix(int16_t *out, int32_t frames) {
+    if (out && frames > 0) memset(out, 0, size_t(frames) * 4);
+}

@@ -32,6 +32,10 @@ uint32_t *generate_video_out(int32_t *width, int32_t *height);
 /* Initialises the mixer; only the first call of a run does anything. */
 void mudo_init(void);
 
+/* Renders 'frames' (at most 8192) interleaved signed 16-bit stereo sample
+   frames at 44100 Hz into 'out'; called on SDL's audio thread. */
+void mudo_mix(int16_t *out, int32_t frames);
+
 /* ---- window ---- */
 
 /* Presents a frame of 'width' pixels per row in the window. */

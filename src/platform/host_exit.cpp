@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "audio_device.h"
 #include "log_file.h"
 
 extern "C" void host_exit(int status) {
@@ -13,6 +14,6 @@ extern "C" void host_exit(int status) {
     exit(status);
 }
 
-// Nothing to close yet: the audio device and the HTTP workers add their
-// shutdown here.
-extern "C" void host_shutdown(void) {}
+// The audio device is closed so that no callback runs while exit tears the
+// program down; the HTTP workers add their stop here.
+extern "C" void host_shutdown(void) { audio_device_close(); }
