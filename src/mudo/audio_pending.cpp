@@ -1,6 +1,7 @@
 // The audio engine's entry points the runtime calls, ahead of the engine:
 // nothing plays, so there is nothing to stop and no bracket to grant.
-#include "../platform/boot_hooks.h"
+#include "mudo_init.h"
+#include "mudo_mix.h"
 #include "host.h"
 
 #include <cstring>

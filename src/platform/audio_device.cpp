@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "app_state.h"
-#include "boot_hooks.h"
+#include "mudo_mix.h"
 #include "buffer.h"
 #include "host.h"
 
