@@ -96,6 +96,7 @@ TEST_F(OpenHostPath, OnlyHostFilesAndHttpsAddressesOpen) {
     run("_open_host_path('/h/f.txt\\0z')");
     EXPECT_EQ(opened(), "");
     run("_open_host_path('/h/f.txt')");
+    EXPECT_EQ(opened(), root + "/hostdir/f.txt\n");
     run("_open_host_path('https://a b\"')");
     EXPECT_EQ(opened(), root + "/hostdir/f.txt\nhttps://a%20b%22\n");
 }
