@@ -40,8 +40,7 @@ extern "C" void sdl2_mixer_callback(void *userdata, Uint8 *stream, int length) {
     }
 }
 
-void audio_init_failed(void) {
-    const char *error = sdl.GetError();
+void audio_init_failed(const char *error) {
     printf("** audio init failed");
     printf(" %s\n", error);
     char line[600];
@@ -60,7 +59,7 @@ int audio_device_open(void) {
     want.userdata = nullptr;
     audio_device = sdl.OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
     if (audio_device == 0) {
-        audio_init_failed();
+        audio_init_failed(sdl.GetError());
         return 0;
     }
     sdl.PauseAudioDevice(audio_device, 0);

@@ -30,8 +30,8 @@ extern "C" void sdl2_mixer_callback(void *userdata, Uint8 *stream, int length);
    1 when the device plays. */
 int audio_device_open(void);
 
-/* Prints "** audio init failed" and SDL's text, and logs them. */
-void audio_init_failed(void);
+/* Prints "** audio init failed" and SDL's text 'error', and logs them. */
+void audio_init_failed(const char *error);
 
 /* Releases every audio-lock level still held, then closes the device. */
 void audio_device_close(void);

@@ -25,9 +25,13 @@ extern "C" void os_system_init(void) {
     sdl.SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     snprintf(sdl_window_title, sizeof sdl_window_title, "%s", "Quillmar");
     bool audio_ok = true;
+    char audio_error[512] = "";  // SDL's text, before later calls replace it
     for (Uint32 s : kSubsystems) {
         if (sdl.InitSubSystem(s) == 0) continue;
-        if (s == SDL_INIT_AUDIO) audio_ok = false;
+        if (s == SDL_INIT_AUDIO) {
+            audio_ok = false;
+            snprintf(audio_error, sizeof audio_error, "%s", sdl.GetError());
+        }
         char line[600];
         snprintf(line, sizeof line, "** SDL_Init failed: %s\n", sdl.GetError());
         codo_debug(line);
@@ -36,5 +40,5 @@ extern "C" void os_system_init(void) {
     if (config.sdl_render_driver == 1) sdl.SetHint(SDL_HINT_RENDER_DRIVER, "opengl");
     event_pump_reset();
     if (audio_ok) audio_device_open();
-    else audio_init_failed();
+    else audio_init_failed(audio_error);
 }
