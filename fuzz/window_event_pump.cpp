@@ -13,6 +13,7 @@
 #include "app_state.h"
 #include "buffer.h"
 #include "frame_clock.h"
+#include "host_services.h"
 #include "lua.hpp"
 #include "messages.h"
 #include "pod_reader.h"
