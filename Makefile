@@ -6,7 +6,7 @@ ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-window fuzz fuzz-smoke clean
 
 all: release
 
@@ -47,6 +47,11 @@ bench-boot: release
 
 bench-vfs: release
 	$(RELEASE_DIR)/bench/bench_vfs
+
+# Presenting frames in the window against SDL's own upload; the last line is
+# the worst goal margin.
+bench-window: release
+	$(RELEASE_DIR)/bench/bench_window
 
 bench-pod: release
 	$(RELEASE_DIR)/bench/bench_pod

@@ -9,6 +9,9 @@
 // Input: a sequence of calls, each a byte choosing the function, a byte
 // whose low two bits give the argument count, then one byte per argument
 // choosing it from the palette below.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +19,7 @@
 
 #include "api_registry.h"
 #include "env.h"
+#include "host_open.h"
 #include "fake_host.h"
 #include "lua.hpp"
 #include "pfile.h"
@@ -49,7 +53,12 @@ const char *const kCalls[] = {
     "cd",            "_normalise_userland_path",
     "norm",          "_is_well_formed_bbs_path",
     "_fetch_anywhen",
+    "_req_host_clipboard_text",           "_get_host_clipboard_text",
+    "_set_host_clipboard_text",           "_open_host_path",
 };
+
+// The host calls, registered after the API's table (checked as globals).
+bool is_host_call(const char *name) { return std::strstr(name, "_host_") != nullptr; }
 
 // Argument values, as Lua expressions evaluated at the call.
 const char *const kPalette[] = {
@@ -156,8 +165,19 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
     home = std::string(appdata) + "/";
     pdisk_set_pwd_source(process_pwd);
     pdisk_set_appdata_folder(home);
+    // A stub opener for _open_host_path, first on PATH.
+    const std::string bin = home + "bin";
+    if (mkdir(bin.c_str(), 0755) != 0) std::abort();
+    FILE *stub = std::fopen((bin + "/xdg-open").c_str(), "w");
+    if (!stub) std::abort();
+    std::fputs("#!/bin/sh\nexit 0\n", stub);
+    std::fclose(stub);
+    chmod((bin + "/xdg-open").c_str(), 0755);
+    const char *path = getenv("PATH");
+    setenv("PATH", (bin + ":" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
     for (const char *name : kCalls) {
         bool found = false;
+        found = is_host_call(name);
         for (const api_entry &e : api_table) found |= std::strcmp(e.name, name) == 0 && e.fn;
         if (!found) {
             std::fprintf(stderr, "%s is not registered\n", name);
@@ -194,6 +214,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     for (int f = 0; f < MAX_FRAMES && get_process(ROOT_PID) && num_processes <= MAX_LIVE; f++)
         run_frame(get_process(ROOT_PID));
+    while (reap_host_openers() > 0) usleep(1000);
 
     processes_init();
     pdisk_shutdown();

@@ -105,3 +105,5 @@ extern "C" void blit_to_sdl_window_hardware(const uint32_t *frame, int32_t width
     sdl.RenderCopy(sdl_renderer, sdl_texture, nullptr, &rect);
     sdl.RenderPresent(sdl_renderer);
 }
+
+extern "C" void blit_to_sdl_window(const uint32_t *frame, int32_t width) { blit_to_sdl_window_hardware(frame, width); }

@@ -21,4 +21,7 @@ void resample_720p(const uint32_t *frame, int32_t width, uint32_t *out);
 /* Presents a frame; 'width' must be 480 (any other value drops it). */
 extern "C" void blit_to_sdl_window_hardware(const uint32_t *frame, int32_t width);
 
+/* The same as blit_to_sdl_window_hardware. */
+extern "C" void blit_to_sdl_window(const uint32_t *frame, int32_t width);
+
 #endif
