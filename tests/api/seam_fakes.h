@@ -144,6 +144,33 @@ class SeamTest : public ApiTest {
         return output();
     }
 
+    // Evaluates the Lua expression list 'expr' in rec's state from C, rec
+    // current meanwhile, and returns tostring of each value joined by commas,
+    // or "error: " and the message when it raised. A text that is no
+    // expression list runs as statements and gives "".
+    static std::string eval(process_rec *rec, const std::string &expr) {
+        remembered_process prev = remember_current_process();
+        cproc = rec;
+        lua_State *L = rec->lua_state;
+        const int base = lua_gettop(L);
+        const std::string code = "local t = table.pack(" + expr +
+                                 ") local s = {} for i = 1, t.n do s[i] = tostring(t[i]) end "
+                                 "return table.concat(s, ',')";
+        std::string result;
+        int status = luaL_loadstring(L, code.c_str());
+        if (status != LUA_OK) {
+            lua_pop(L, 1);
+            status = luaL_loadstring(L, (expr + " return ''").c_str());
+        }
+        if (status != LUA_OK || lua_pcall(L, 0, 1, 0) != LUA_OK)
+            result = std::string("error: ") + (lua_tostring(L, -1) ? lua_tostring(L, -1) : "?");
+        else
+            result = lua_tostring(L, -1);
+        lua_settop(L, base);
+        restore_current_process(prev);
+        return result;
+    }
+
     // The allocator behind the state during charge_of, without its charge
     // for each block: only the calls' own charges are measured.
     static inline lua_Alloc charged_alloc = nullptr;
