@@ -175,8 +175,10 @@ int lua54_userdata(lua_State *L) {
     const int dims = size_args < 2 ? 1 : 2;
     const int64_t w = kiv_intp(L, 2, -1);
     const int64_t h = dims == 2 ? kiv_intp(L, 3, -1) : 1;
-    // Sizes outside 32 bits are refused, never wrapped (2^32 + 4 is not 4).
-    if (w < 0 || w > UINT32_MAX || h < 0 || h > UINT32_MAX) return 0;
+    // Sizes beyond 32 bits are refused, never wrapped (2^32 + 4 is not 4).
+    // Negative sizes (the default -1 among them) pass as the huge unsigned
+    // values the creation refuses, except for texts that carry their size.
+    if (w < INT32_MIN || w > UINT32_MAX || h < INT32_MIN || h > UINT32_MAX) return 0;
     return create_userdata(L, type, dims, static_cast<uint32_t>(w), static_cast<uint32_t>(h), 1,
                            data) ? 1 : 0;
 }
