@@ -42,9 +42,8 @@ bool is_whitespace_char(int c) { return c == ' ' || c == '\t'; }
 bool is_number_char(int c, size_t n) {
     if (is_digit(c)) return true;
     if (c == '.') return n >= 1;
-    if (c == 'b' || c == 'x') return n == 1;
-    if (c >= 'a' && c <= 'f') return n >= 2;
-    return false;
+    if (c == 'b' || c == 'x') return n == 1 || (c == 'b' && n >= 2);
+    return c >= 'a' && c <= 'f' && n >= 2;
 }
 
 /* The level of the opening long bracket at s[at] ('[', 0-60 '=', '['), or

@@ -147,7 +147,7 @@ class SeamTest : public ApiTest {
     // Evaluates the Lua expression list 'expr' in rec's state from C, rec
     // current meanwhile, and returns tostring of each value joined by commas,
     // or "error: " and the message when it raised. A text that is no
-    // expression list runs as statements and gives "".
+    // expression list runs as a function body, its results taken alike.
     static std::string eval(process_rec *rec, const std::string &expr) {
         remembered_process prev = remember_current_process();
         cproc = rec;
@@ -160,12 +160,18 @@ class SeamTest : public ApiTest {
         int status = luaL_loadstring(L, code.c_str());
         if (status != LUA_OK) {
             lua_pop(L, 1);
-            status = luaL_loadstring(L, (expr + " return ''").c_str());
+            const std::string body = "local t = table.pack((function() " + expr +
+                                     " end)()) local s = {} for i = 1, t.n do s[i] = tostring(t[i]) "
+                                     "end return table.concat(s, ',')";
+            status = luaL_loadstring(L, body.c_str());
         }
         if (status != LUA_OK || lua_pcall(L, 0, 1, 0) != LUA_OK)
             result = std::string("error: ") + (lua_tostring(L, -1) ? lua_tostring(L, -1) : "?");
-        else
-            result = lua_tostring(L, -1);
+        else {
+            size_t len = 0;
+            const char *text = lua_tolstring(L, -1, &len);
+            result.assign(text, len);
+        }
         lua_settop(L, base);
         restore_current_process(prev);
         return result;
