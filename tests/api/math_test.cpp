@@ -78,6 +78,7 @@ TEST_F(MathCalls, ValuesAndTypesOfTheNumericCalls) {
 }
 
 TEST_F(MathCalls, EachProcessDrawsFromItsOwnSeedableGenerator) {
+    skip_to_pid(4);  // the first process 1 keeps the generator its wavetable noise left
     process_rec *a = spawn("");
     process_rec *b = spawn("");
     EXPECT_EQ(eval(a, "rnd(), rnd(10)"), "0.0,0.0");  // never seeded

@@ -153,6 +153,8 @@ class SeamTest : public ApiTest {
         cproc = rec;
         lua_State *L = rec->lua_state;
         const int base = lua_gettop(L);
+        cpu_cycles = 0;  // a fresh budget: no instruction may meet a spent one
+        cpu_cycles_max = 0x10000000;
         const std::string code = "local t = table.pack(" + expr +
                                  ") local s = {} for i = 1, t.n do s[i] = tostring(t[i]) end "
                                  "return table.concat(s, ',')";
@@ -173,6 +175,38 @@ class SeamTest : public ApiTest {
             result.assign(text, len);
         }
         lua_settop(L, base);
+        restore_current_process(prev);
+        return result;
+    }
+
+    // Calls global 'name' from C with the values of the Lua expression list
+    // 'args' and returns its results as eval does; no instruction runs after
+    // the call, so a call that charges the whole budget can be read.
+    static std::string results_of(process_rec *rec, const std::string &name, const std::string &args) {
+        remembered_process prev = remember_current_process();
+        cproc = rec;
+        lua_State *L = rec->lua_state;
+        const int base = lua_gettop(L);
+        cpu_cycles = 0;
+        cpu_cycles_max = 0x10000000;
+        lua_getglobal(L, name.c_str());
+        luaL_loadstring(L, ("return " + args).c_str());
+        lua_call(L, 0, LUA_MULTRET);
+        std::string result;
+        if (lua_pcall(L, lua_gettop(L) - base - 1, LUA_MULTRET, 0) != LUA_OK) {
+            result = std::string("error: ") + lua_tostring(L, -1);
+        } else {
+            cpu_cycles = 0;
+            for (int i = base + 1; i <= lua_gettop(L); i++) {
+                if (i > base + 1) result += ",";
+                size_t len = 0;
+                const char *text = luaL_tolstring(L, i, &len);
+                result.append(text, len);
+                lua_pop(L, 1);
+            }
+        }
+        lua_settop(L, base);
+        cpu_cycles = 0;
         restore_current_process(prev);
         return result;
     }
@@ -199,6 +233,8 @@ class SeamTest : public ApiTest {
         charged_alloc = lua_getallocf(L, &ud);
         lua_setallocf(L, uncharged_alloc, ud);
         const int base = lua_gettop(L);
+        cpu_cycles = 0;
+        cpu_cycles_max = 0x10000000;
         lua_getglobal(L, name.c_str());
         luaL_loadstring(L, ("return " + args).c_str());
         lua_call(L, 0, LUA_MULTRET);
