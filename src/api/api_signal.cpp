@@ -37,7 +37,6 @@ inline constexpr uint32_t SIGNAL_MOUNT_DESKTOP = 65;  /* mounts the host desktop
 inline constexpr const char *DESKTOP_FOLDER = "quillmar_desktop";
 inline constexpr const char *DESKTOP_MOUNT = "/desktop/host";
 inline constexpr const char *DESKTOP_FAILED = "could not mount desktop";
-inline constexpr size_t HOST_PATH_BYTES = 1024;
 
 /*
 ** Mounts the folder "quillmar_desktop" of the host desktop at /desktop/host,
@@ -48,7 +47,7 @@ inline constexpr size_t HOST_PATH_BYTES = 1024;
 */
 void mount_desktop() {
     if (get_mount_description(DESKTOP_MOUNT)) return;
-    char folder[HOST_PATH_BYTES] = {0};
+    char folder[HOST_PATH_SIZE] = {0};
     codo_prefix_with_desktop_path(DESKTOP_FOLDER, folder);
     if (folder[0] != '/') {
         notify(DESKTOP_FAILED);

@@ -71,12 +71,9 @@ void quillmar_apply_setting(const char *key, int32_t value);
 /* Applies the stored video and sound settings to the host. */
 void quillmar_apply_settings(void);
 
-/* The desktop folder, then '/' and 'name', in 'out' (1024 bytes); only
-   'name' when no desktop folder is known. Returns 'out'. */
+/* The desktop folder, then '/' and 'name', in 'out' (HOST_PATH_SIZE bytes,
+   host.h); only 'name' when no desktop folder is known. Returns 'out'. */
 char *codo_prefix_with_desktop_path(const char *name, char *out);
-
-/* Creates one host folder; the result is not needed. */
-int codo_mkdir(const char *path);
 
 /* ---- the build ---- */
 
