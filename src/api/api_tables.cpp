@@ -5,6 +5,7 @@
 #include "api_functions.h"
 #include "intp.h"
 #include "lua.hpp"
+#include "table_scan.h"
 #include "vm_hooks.h"
 
 namespace {
@@ -130,26 +131,24 @@ int lua54_del(lua_State *L) {
         return 0;
     }
     const lua_Integer limit = scan_limit(L, n);
-    lua_Integer found = 0;
-    for (lua_Integer k = 1; k <= limit; k++) {
-        lua_rawgeti(L, 1, k);
-        const bool equal = lua_compare(L, -1, 2, LUA_OPEQ);
-        lua_pop(L, 1);
-        if (equal) {
-            found = k;
-            break;
+    lua_Integer found = table_scan_find(L, 1, limit);
+    if (found < 0) {  // a value whose equality may call __eq
+        found = 0;
+        for (lua_Integer k = 1; k <= limit; k++) {
+            lua_rawgeti(L, 1, k);
+            const bool equal = lua_compare(L, -1, 2, LUA_OPEQ);
+            lua_pop(L, 1);
+            if (equal) {
+                found = k;
+                break;
+            }
         }
     }
     charge(n);
     if (!found) return 0;
     lua_rawgeti(L, 1, found);
     // Elements above the limit are nil: moving them changes nothing.
-    for (lua_Integer k = found; k < limit && k < n; k++) {
-        lua_rawgeti(L, 1, k + 1);
-        lua_rawseti(L, 1, k);
-    }
-    lua_pushnil(L);
-    lua_rawseti(L, 1, n);
+    table_remove_raw(L, 1, found, limit < n ? limit : n, n);
     return 1;
 }
 
@@ -164,11 +163,14 @@ int lua54_count(lua_State *L) {
     }
     lua_settop(L, 2);
     const lua_Integer limit = scan_limit(L, n);
-    lua_Integer count = 0;
-    for (lua_Integer k = 1; k <= limit; k++) {
-        lua_rawgeti(L, 1, k);
-        if (lua_compare(L, -1, 2, LUA_OPEQ)) count++;
-        lua_pop(L, 1);
+    lua_Integer count = table_scan_count(L, 1, limit);
+    if (count < 0) {  // a value whose equality may call __eq
+        count = 0;
+        for (lua_Integer k = 1; k <= limit; k++) {
+            lua_rawgeti(L, 1, k);
+            if (lua_compare(L, -1, 2, LUA_OPEQ)) count++;
+            lua_pop(L, 1);
+        }
     }
     // The nils above the limit, counted without reading them.
     if (lua_isnil(L, 2) && limit < n) count += n - limit;

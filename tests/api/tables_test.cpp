@@ -129,3 +129,48 @@ TEST_F(TableCalls, MoveLoopsWithALyingLengthStopAtTheWatchdog) {
         restore_current_process(prev);
     }
 }
+
+// count and del read raw elements through a fast scan: over random tables
+// with holes, hash parts and mixed value kinds they must agree with the
+// plain loop of Lua comparisons.
+TEST_F(TableCalls, FastScansAgreeWithPlainLuaLoops) {
+    process_rec *q = start(R"(
+        local ok, e = pcall(function()
+        math.randomseed(11)
+        local values = {1, 1.0, 2, "1", "a", true, false, 0.5, -0.0, 0}
+        local bad = 0
+        for round = 1, 300 do
+          local n = math.random(0, 40)
+          local t = {}
+          for k = 1, n do
+            if math.random(5) > 1 then t[k] = values[math.random(#values)] end
+          end
+          if math.random(2) == 1 then t.x = 1 t[n + 3] = 2 end  -- hash part and a key past n
+          local v = values[math.random(#values)]
+          if math.random(6) == 1 then v = nil end
+          local want = 0
+          for k = 1, #t do if rawequal(t[k], v) or t[k] == v then want = want + 1 end end
+          if count(t, v) ~= (#t < 1 and 0 or want) then bad = bad + 1 end
+          local copy, len = {}, #t
+          for k = 1, len do copy[k] = t[k] end
+          local first
+          for k = 1, len do if copy[k] == v then first = k break end end
+          local r = del(t, v)
+          if first then
+            if r ~= copy[first] and not (r ~= r) then bad = bad + 1 end
+            for k = first, len - 1 do copy[k] = copy[k + 1] end
+            copy[len] = nil
+          end
+          for k = 1, len do if not rawequal(t[k], copy[k]) then bad = bad + 1 break end end
+        end
+        out("mismatches", bad)
+        end)
+        if not ok then out(e) end
+    )");
+    ASSERT_NE(q, nullptr);
+    for (int i = 0; i < 40 && process_slot(q) >= 0; i++) {
+        prepare_processes_for_frame();
+        run_process_slice(q, 1.0);
+    }
+    EXPECT_EQ(output(), (Lines{"2:mismatches,0"})) << fake_host::log_text();
+}
