@@ -54,6 +54,22 @@ int32_t bulk_length(lua_State *L) {
     return len > MAX_BULK_LENGTH ? MAX_BULK_LENGTH : len;
 }
 
+/* The bytes from address a to the end of its segment in rec's space, by the
+   access rule (the mapped part when a lies in it, else the own page, made
+   zeroed on first touch); '*room' receives their count. Runs of bytes go
+   through this one segment at a time, with the same pages made and flagged
+   as byte-by-byte access would make and flag. */
+uint8_t *segment_at(process_rec *rec, uint32_t a, uint32_t *room) {
+    const uint32_t p = (a >> PAGE_SHIFT) & (NUM_PAGES - 1);
+    const auto o = static_cast<int32_t>(a & (PAGE_BYTES - 1));
+    if (o < rec->page_len[p]) {
+        *room = static_cast<uint32_t>(rec->page_len[p] - o);
+        return rec->page[p] + o;
+    }
+    *room = static_cast<uint32_t>(PAGE_BYTES - o);
+    return own_page(rec, p) + o;
+}
+
 void charge_cost(uint32_t cost) {
     spend_cpu(cost > INT32_MAX ? INT32_MAX : static_cast<int32_t>(cost));
 }
@@ -67,7 +83,16 @@ int lua54_peek(lua_State *L) {
     const uint32_t n = read_count(L);
     if (!n) return 0;
     charge_values(n, false);
-    return push_reads(L, addr, n, 1, [](uint32_t a) { return static_cast<lua_Integer>(peek(a)); });
+    process_rec *rec = cproc;
+    if (!rec) return push_reads(L, addr, n, 1, [](uint32_t) { return lua_Integer{0}; });
+    for (uint32_t k = 0; k < n;) {
+        uint32_t room = 0;
+        const uint8_t *bytes = segment_at(rec, addr + k, &room);
+        const uint32_t run = room < n - k ? room : n - k;
+        for (uint32_t j = 0; j < run; j++) lua_pushinteger(L, bytes[j]);
+        k += run;
+    }
+    return static_cast<int>(n);
 }
 
 int lua54_peek2(lua_State *L) {
@@ -99,8 +124,18 @@ int lua54_peek8(lua_State *L) {
 int lua54_poke(lua_State *L) {
     const auto addr = static_cast<uint32_t>(api_truncated(L, 1, 0));
     const uint32_t n = write_count(L);
-    for (uint32_t k = 0; k < n; k++) poke(addr + k, kiv_intp(L, static_cast<int>(k) + 2, 0));
-    if (n) charge_values(n, true);
+    process_rec *rec = cproc;
+    if (!n || !rec) return 0;
+    for (uint32_t k = 0; k < n;) {
+        uint32_t room = 0;
+        uint8_t *bytes = segment_at(rec, addr + k, &room);
+        rec->page_flags[((addr + k) >> PAGE_SHIFT) & (NUM_PAGES - 1)] = PAGE_WRITTEN;
+        const uint32_t run = room < n - k ? room : n - k;
+        for (uint32_t j = 0; j < run; j++)
+            bytes[j] = static_cast<uint8_t>(kiv_intp(L, static_cast<int>(k + j) + 2, 0));
+        k += run;
+    }
+    charge_values(n, true);
     return 0;
 }
 

@@ -78,13 +78,21 @@ int lua54_ord(lua_State *L) {
     if (n < 1 || n > MAX_ORD_VALUES) return 0;
     spend_cpu(static_cast<int32_t>(n));
     if (!lua_checkstack(L, static_cast<int>(n))) return 0;
-    for (int64_t k = 0; k < n; k++) {
-        int64_t pos = 0;
-        if (!__builtin_add_overflow(i, k, &pos) && pos >= 1 && static_cast<uint64_t>(pos) <= len)
-            lua_pushinteger(L, static_cast<unsigned char>(s[pos - 1]));
-        else
-            lua_pushnil(L);
+    // Positions i .. i + n - 1: nils before the string, its bytes, nils after.
+    // i may lie anywhere in 64 bits; the differences are taken in 128.
+    const __int128 first = i, last = static_cast<__int128>(i) + n - 1;
+    const __int128 lo = first < 1 ? 1 : first;
+    const __int128 hi = last > static_cast<__int128>(len) ? static_cast<__int128>(len) : last;
+    const int64_t before = static_cast<int64_t>(lo - first < n ? lo - first : n);
+    for (int64_t k = 0; k < before; k++) lua_pushnil(L);
+    int64_t pushed = before;
+    if (lo <= hi) {
+        const auto *bytes = reinterpret_cast<const unsigned char *>(s);
+        for (auto pos = static_cast<int64_t>(lo); pos <= static_cast<int64_t>(hi); pos++)
+            lua_pushinteger(L, bytes[pos - 1]);
+        pushed += static_cast<int64_t>(hi - lo + 1);
     }
+    for (; pushed < n; pushed++) lua_pushnil(L);
     return static_cast<int>(n);
 }
 
@@ -125,10 +133,23 @@ int lua54_split(lua_State *L) {
         return 1;
     }
 
+    size_t start = 0;
+    if (seplen == 1) {  // one separator byte: memchr finds each
+        const char c = sep[0];
+        while (const void *hit = std::memchr(s + start, c, len - start)) {
+            const size_t at = static_cast<size_t>(static_cast<const char *>(hit) - s);
+            push_field(L, s + start, at - start, convert);
+            lua_rawseti(L, t, ++k);
+            start = at + 1;
+        }
+        push_field(L, s + start, len - start, convert);
+        lua_rawseti(L, t, ++k);
+        return 1;
+    }
+
     // A set of single-byte separators: a table of 256 flags.
     bool is_sep[256] = {};
     for (size_t j = 0; j < seplen; j++) is_sep[static_cast<unsigned char>(sep[j])] = true;
-    size_t start = 0;
     for (size_t at = 0; at < len; at++) {
         if (!is_sep[static_cast<unsigned char>(s[at])]) continue;
         push_field(L, s + start, at - start, convert);

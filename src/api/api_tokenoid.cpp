@@ -51,7 +51,8 @@ bool is_number_char(int c, size_t n) {
 int64_t opening_level(const unsigned char *s, size_t at, size_t end, size_t *after) {
     if (at >= end || s[at] != '[') return -1;
     size_t j = at + 1;
-    while (j < end && s[j] == '=') j++;
+    while (j < end && s[j] == '=') j++;  // a NUL is no '=' and no '['
+
     const size_t level = j - at - 1;
     if (j >= end || s[j] != '[' || level > TOKENOID_MAX_LEVEL) return -1;
     *after = j + 1;
@@ -59,11 +60,13 @@ int64_t opening_level(const unsigned char *s, size_t at, size_t end, size_t *aft
 }
 
 /* Looks for the closing bracket of 'level' (']', level '=', ']') from 'at'
-   up to 'end'. Returns the offset past it, or 'end' with '*found' false. */
+   up to 'end' or a NUL. Returns the offset past it, or with '*found' false
+   the offset of the NUL or 'end'. */
 size_t find_multiline_end(const unsigned char *s, size_t at, size_t end, int64_t level, bool *found) {
     size_t p = at;
     while (p < end) {
         if (s[p] != ']') {
+            if (s[p] == '\0') break;  // the text ends here
             p++;
             continue;
         }
@@ -76,7 +79,7 @@ size_t find_multiline_end(const unsigned char *s, size_t at, size_t end, int64_t
         p = j;  // the '=' run holds no ']'
     }
     *found = false;
-    return end;
+    return p;
 }
 
 /* The start position: (pos - 1) truncated toward zero; pos defaults to 1. */
@@ -101,16 +104,15 @@ int lua54_tokenoid(lua_State *L) {
     const int64_t state = kiv_intp(L, 3, 0);
     const auto *s = reinterpret_cast<const unsigned char *>(text);
     const size_t start = static_cast<size_t>(i);
-    // The text ends at its first NUL from the start on.
-    const void *nul = std::memchr(s + start, 0, len - start);
-    const size_t limit = nul ? static_cast<size_t>(static_cast<const unsigned char *>(nul) - s) : len;
-
+    // The text ends at its first NUL from the start on: every run below
+    // stops at a NUL or at the length, without looking further.
+    const size_t limit = len;
     size_t end = start + 1;
     int64_t category = CAT_OTHER;
     int64_t open_state = 0;  // returned when not 0
     const bool resuming = (state & TOKENOID_OPEN_MASK) != 0;
 
-    if (limit == start) {
+    if (s[start] == '\0') {
         // A NUL at the start is a token of its own; an open construct stays open.
         if (resuming) {
             category = state >> 8;
@@ -127,7 +129,7 @@ int lua54_tokenoid(lua_State *L) {
         int64_t level = -1;
         if (is_whitespace_char(static_cast<int>(c))) {
             category = CAT_BLANKS;
-            while (end < limit && is_whitespace_char(s[end])) end++;
+            while (end < limit && is_whitespace_char(s[end])) end++;  // a NUL is none of these
         } else if (c == '[' && (level = opening_level(s, start, limit, &after)) >= 0) {
             category = CAT_STRING;
             bool found = false;
@@ -141,11 +143,12 @@ int lua54_tokenoid(lua_State *L) {
             while (end < limit && is_number_char(s[end], end - start)) end++;
         } else if (c == '"') {
             category = CAT_STRING;
-            while (end < limit && s[end] != '"') {
-                if (s[end] == '\\' && end + 1 < limit && (s[end + 1] == '\\' || s[end + 1] == '"')) end += 2;
+            while (end < limit && s[end] != '"' && s[end] != '\0') {
+                if (s[end] == '\\' && end + 1 < limit && (s[end + 1] == '\\' || s[end + 1] == '"'))
+                    end += 2;
                 else end++;
             }
-            if (end < limit) end++;  // the closing quote
+            if (end < limit && s[end] == '"') end++;  // the closing quote
         } else if (c == '-' && start + 1 < limit && s[start + 1] == '-') {
             category = CAT_COMMENT;
             if ((level = opening_level(s, start + 2, limit, &after)) >= 0) {
@@ -154,7 +157,7 @@ int lua54_tokenoid(lua_State *L) {
                 if (!found) open_state = TOKENOID_LONG_COMMENT + level;
             } else {
                 end = start + 2;
-                while (end < limit && s[end] != '\n') end++;
+                while (end < limit && s[end] != '\n' && s[end] != '\0') end++;
             }
         }
     }

@@ -153,8 +153,8 @@ TEST_F(MemoryCalls, ARandomSequenceAgreesWithALuaTableModel) {
         end
         local bad = 0
         for i = 1, 1000 do
-          local op = math.random(6)
-          local a = (math.random(0, 300) + (math.random(2) == 1 and 0 or 0xFFFF00)) & 0xFFFFFF
+          local op = math.random(8)
+          local a = (math.random(0, 300) + ({0, 0xFE0, 0xFFFF00})[math.random(3)]) & 0xFFFFFF
           local w = ({1, 2, 4, 8})[math.random(4)]
           if op == 1 then
             local v = math.random(-100000, 100000)
@@ -172,6 +172,17 @@ TEST_F(MemoryCalls, ARandomSequenceAgreesWithALuaTableModel) {
             for k = 0, n - 1 do copy[k] = get(s + k) end
             memcpy(a, s, n)
             for k = 0, n - 1 do put(a + k, copy[k]) end
+          elseif op == 4 then  -- a run of bytes, perhaps across pages
+            local vals = {}
+            for k = 1, math.random(1, 60) do vals[k] = math.random(-300, 300) end
+            poke(a, table.unpack(vals))
+            for k = 1, #vals do put(a + k - 1, vals[k]) end
+          elseif op == 5 then
+            local n = math.random(1, 60)
+            local got = {peek(a, n)}
+            for k = 1, n do
+              if got[k] ~= get(a + k - 1) then bad = bad + 1 if bad < 4 then out(i, a, k, got[k]) end break end
+            end
           else
             local got
             if w == 1 then got = peek(a) elseif w == 2 then got = peek2(a) elseif w == 4 then got = peek4(a) else got = peek8(a) end
@@ -209,4 +220,21 @@ TEST_F(MemoryCalls, UserdataCountsItsSizeArgumentsAroundTheDataText) {
         {"vec(1, '2', {})", "1d 3x1 f64: 1.0 2.0 0.0"},
     };
     for (const Case &c : cases) EXPECT_EQ(shape_of(p, c.call), c.want) << c.call;
+}
+
+TEST_F(MemoryCalls, RunsSplitAtTheEndOfAMappedSegment) {
+    process_rec *p = spawn("");
+    static uint8_t backing[100];
+    std::memset(backing, 0, sizeof backing);
+    map_page(p, 0x30, backing, 100);
+    p->page_flags[0x30] = 0;
+    eval(p, "poke(0x30000 + 95, 1, 2, 3, 4, 5, 6, 7, 8)");
+    EXPECT_EQ(backing[95], 1);
+    EXPECT_EQ(backing[99], 5);
+    EXPECT_EQ(p->page_flags[0x30], 255);
+    ASSERT_NE(p->page_own[0x30], nullptr);
+    EXPECT_EQ(p->page_own[0x30][100], 6);
+    EXPECT_EQ(eval(p, "peek(0x30000 + 94, 10)"), "0,1,2,3,4,5,6,7,8,0");
+    unmap_page(p, 0x30);
+    EXPECT_EQ(eval(p, "peek(0x30000 + 99, 3)"), "0,6,7");  // the own page serves the whole page again
 }
