@@ -131,8 +131,14 @@ int lua54_poke(lua_State *L) {
         uint8_t *bytes = segment_at(rec, addr + k, &room);
         rec->page_flags[((addr + k) >> PAGE_SHIFT) & (NUM_PAGES - 1)] = PAGE_WRITTEN;
         const uint32_t run = room < n - k ? room : n - k;
-        for (uint32_t j = 0; j < run; j++)
-            bytes[j] = static_cast<uint8_t>(kiv_intp(L, static_cast<int>(k + j) + 2, 0));
+        for (uint32_t j = 0; j < run; j++) {
+            // kiv_intp's first reading, inline for the common integer case.
+            const int index = static_cast<int>(k + j) + 2;
+            int ok = 0;
+            lua_Integer v = lua_tointegerx(L, index, &ok);
+            if (!ok) v = kiv_intp(L, index, 0);
+            bytes[j] = static_cast<uint8_t>(v);
+        }
         k += run;
     }
     charge_values(n, true);
