@@ -22,10 +22,19 @@ void charge_length(size_t n) { spend_cpu(n > INT32_MAX ? INT32_MAX : static_cast
 /* A position or count argument: numbers and numeric strings truncated
    toward zero, saturating; anything else 0. */
 int64_t truncated64(lua_State *L, int index) {
-    if (lua_isinteger(L, index)) return lua_tointeger(L, index);
     int ok = 0;
+    const lua_Integer i = lua_tointegerx(L, index, &ok);  // integral values, exactly
+    if (ok) return i;
     const lua_Number v = lua_tonumberx(L, index, &ok);
     return ok ? saturate_double_to_i64(v) : 0;
+}
+
+/* kiv_intp (default 0) with its first reading inline: one call for the
+   common integer argument. */
+inline int64_t code_arg(lua_State *L, int index) {
+    int ok = 0;
+    const lua_Integer i = lua_tointegerx(L, index, &ok);
+    return ok ? i : kiv_intp(L, index, 0);
 }
 
 /* Pushes the 'len' bytes at 's' as an entry value: with 'convert', a text
@@ -57,13 +66,13 @@ int lua54_chr(lua_State *L) {
     spend_cpu(n);
     if (n <= CHR_STACK_BYTES) {
         char bytes[CHR_STACK_BYTES];
-        for (int i = 0; i < n; i++) bytes[i] = static_cast<char>(kiv_intp(L, i + 1, 0));
+        for (int i = 0; i < n; i++) bytes[i] = static_cast<char>(code_arg(L, i + 1));
         lua_pushlstring(L, bytes, static_cast<size_t>(n));
         return 1;
     }
     luaL_Buffer b;
     char *out = luaL_buffinitsize(L, &b, static_cast<size_t>(n));
-    for (int i = 0; i < n; i++) out[i] = static_cast<char>(kiv_intp(L, i + 1, 0));
+    for (int i = 0; i < n; i++) out[i] = static_cast<char>(code_arg(L, i + 1));
     luaL_pushresultsize(&b, static_cast<size_t>(n));
     return 1;
 }
