@@ -6,7 +6,7 @@ ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-window fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-window bench-script fuzz fuzz-smoke clean
 
 all: release
 
@@ -55,6 +55,11 @@ bench-window: release
 
 bench-pod: release
 	$(RELEASE_DIR)/bench/bench_pod
+
+# The script API's calls against their baselines; the last line is the worst
+# ratio / goal.
+bench-script: release
+	$(RELEASE_DIR)/bench/bench_script
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
