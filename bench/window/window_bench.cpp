@@ -23,9 +23,23 @@
 #include <string>
 #include <vector>
 
+#include <SDL_syswm.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "address_space.h"
 #include "app_state.h"
+#include "frame_loop.h"
+#include "pdisk.h"
 #include "presentation.h"
+#include "process.h"
 #include "settings.h"
+#include "startup.h"
 #include "window.h"
 
 namespace {
@@ -122,6 +136,179 @@ void bench_scaling(const std::vector<uint32_t> &frame) {
            2.0);
 }
 
+// ---- input latency ----
+
+// The benchmark's window manager: counts key-downs, left-button presses and
+// presses of button 4 (first action) and pokes the three counts each frame.
+const char *kLatencyWm = R"lua(
+_printh("wm: ready " .. pid())
+local keys, clicks, pads = 0, 0, 0
+local held, was = false, false
+while true do
+	_update_buttons(true)
+	local m = _read_message()
+	while m ~= nil do
+		if m.event == "keydown" then keys = keys + 1 end
+		if m.event == "mouse" then
+			local down = (m.mb & 1) == 1
+			if down and not held then clicks = clicks + 1 end
+			held = down
+		end
+		m = _read_message()
+	end
+	local b = btn(4) and true or false
+	if b and not was then pads = pads + 1 end
+	was = b
+	poke4(0x80000, keys)
+	poke4(0x80004, clicks)
+	poke4(0x80008, pads)
+	flip()
+end
+)lua";
+
+constexpr int KINDS = 3;
+constexpr const char *kKindNames[KINDS] = {"key", "mouse", "controller"};
+constexpr int EVENTS_PER_KIND = 200;
+
+std::atomic<uint64_t> frames_begun{0};
+std::mutex pending_lock;
+struct pending_event {
+    bool active = false;
+    int kind = 0;
+    uint64_t begun_at = 0;  // frames begun when it was injected
+    int32_t target = 0;     // the count that shows it arrived
+} pending;
+std::vector<double> latencies[KINDS];
+std::atomic<bool> injector_done{false};
+
+int32_t wm_count(int kind) {
+    process_rec *wm = get_process(3);
+    return wm ? peek4_proc(wm, 0x80000 + uint32_t(kind) * 4) : 0;
+}
+
+void injector(Window window, SDL_Joystick *pad) {
+    Display *d = XOpenDisplay(nullptr);
+    if (!d) {
+        injector_done = true;
+        return;
+    }
+    int rx = 0, ry = 0;
+    Window child;
+    XTranslateCoordinates(d, window, DefaultRootWindow(d), 0, 0, &rx, &ry, &child);
+    XTestFakeMotionEvent(d, -1, rx + 200, ry + 200, 0);
+    XSync(d, False);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const KeyCode a = XKeysymToKeycode(d, XK_a);
+    std::mt19937 rng(17);
+    std::uniform_int_distribution<int> wait_us(0, 48000);
+    int32_t counts[KINDS] = {0, 0, 0};
+    for (int i = 0; i < EVENTS_PER_KIND * KINDS; i++) {
+        const int kind = i % KINDS;
+        std::this_thread::sleep_for(std::chrono::microseconds(wait_us(rng)));
+        {
+            std::lock_guard<std::mutex> g(pending_lock);
+            pending = {true, kind, frames_begun.load(), ++counts[kind]};
+        }
+        if (kind == 0) {
+            XTestFakeKeyEvent(d, a, True, 0);
+            XSync(d, False);
+        } else if (kind == 1) {
+            XTestFakeButtonEvent(d, 1, True, 0);
+            XSync(d, False);
+        } else {
+            SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 1);
+        }
+        for (int w = 0; w < 2000; w++) {  // at most 2 s
+            {
+                std::lock_guard<std::mutex> g(pending_lock);
+                if (!pending.active) break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (kind == 0) XTestFakeKeyEvent(d, a, False, 0);
+        else if (kind == 1) XTestFakeButtonEvent(d, 1, False, 0);
+        else SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 0);
+        XSync(d, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(70));  // the release arrives
+    }
+    XCloseDisplay(d);
+    injector_done = true;
+}
+
+// Runs the shipped kernel with the benchmark window manager under X11 and
+// measures the frames each injected event takes to reach it.
+void bench_latency() {
+    setenv("SDL_VIDEODRIVER", "x11", 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    char home[] = "/tmp/quillmar_bench_window_XXXXXX";
+    if (!mkdtemp(home)) return;
+    setenv("HOME", home, 1);
+    std::string argv0 = QUILLMAR_BIN;
+    char *argv[] = {argv0.data(), nullptr};
+    quillmar_start(1, argv);
+    pfile_rec *f = pfopen("/system/wm.lua", "w");
+    if (!f) {
+        printf("window latency: could not replace the window manager\n");
+        return;
+    }
+    pfwrite(kLatencyWm, 1, int64_t(strlen(kLatencyWm)), f);
+    pfclose(f);
+
+    for (int i = 0; i < 30; i++) {
+        frames_begun++;
+        system_frame();
+    }
+    if (!sdl_window) {
+        printf("window latency: no window\n");
+        return;
+    }
+    SDL_VirtualJoystickDesc desc;
+    SDL_zero(desc);
+    desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+    desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
+    desc.naxes = SDL_CONTROLLER_AXIS_MAX;
+    desc.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
+    desc.name = "bench pad";
+    const int index = SDL_JoystickAttachVirtualEx(&desc);
+    SDL_Joystick *pad = index >= 0 ? SDL_JoystickOpen(index) : nullptr;
+    for (int i = 0; i < 10; i++) {
+        frames_begun++;
+        system_frame();
+    }
+    Window xwin = 0;
+    {
+        SDL_SysWMinfo info;
+        SDL_VERSION(&info.version);
+        if (SDL_GetWindowWMInfo(sdl_window, &info)) xwin = info.info.x11.window;
+    }
+    std::thread t(injector, xwin, pad);
+    while (!injector_done) {
+        frames_begun++;
+        system_frame();
+        std::lock_guard<std::mutex> g(pending_lock);
+        if (pending.active && wm_count(pending.kind) >= pending.target) {
+            latencies[pending.kind].push_back(double(frames_begun.load() - pending.begun_at));
+            pending.active = false;
+        }
+    }
+    t.join();
+    for (int k = 0; k < KINDS; k++) {
+        const std::vector<double> &v = latencies[k];
+        if (v.empty()) {
+            printf("window latency %s: no events arrived\n", kKindNames[k]);
+            worst_margin = std::max(worst_margin, 99.0);
+            continue;
+        }
+        double sum = 0, worst = 0;
+        for (double x : v) {
+            sum += x;
+            worst = std::max(worst, x);
+        }
+        report(std::string("latency ") + kKindNames[k], sum / double(v.size()), 1.05);
+        printf("window latency %s worst: %.0f frames over %zu events\n", kKindNames[k], worst, v.size());
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -146,9 +333,8 @@ int main(int argc, char **argv) {
     bench_present(frame);
     bench_scaling(frame);
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    printf("window latency key: not measured (the window manager's button and poke calls are not built)\n");
-    printf("window latency mouse: not measured\n");
-    printf("window latency controller: not measured\n");
+    fflush(stdout);
+    bench_latency();
     printf("window worst goal margin: %.3f\n", worst_margin);
     return 0;
 }
