@@ -14,7 +14,7 @@
 #include "app_state.h"
 #include "buffer.h"
 #include "fetched_value.h"
-#include "host_paths.h"
+#include "host.h"
 #include "lua.hpp"
 #include "paths.h"
 
