@@ -21,6 +21,7 @@
 
 #include "api_registry.h"
 #include "env.h"
+#include "boot_hooks.h"
 #include "fake_host.h"
 #include "gurl.h"
 #include "host.h"
