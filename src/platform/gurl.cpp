@@ -177,9 +177,10 @@ extern "C" int gurl_buffer_write(gurl_buffer_rec *b, const void *bytes, uint64_t
     if (b->capacity < room) {
         uint64_t cap = b->capacity > GROWTH_START ? b->capacity : GROWTH_START;
         while (cap < room) cap *= 2;
+        // The bytes past the NUL are never read, so the new room is not
+        // cleared: touching it would fault in pages a large body never uses.
         auto *data = static_cast<uint8_t *>(std::realloc(b->data, cap));
         if (!data) return 0;
-        std::memset(data + b->capacity, 0, cap - b->capacity);
         b->data = data;
         b->capacity = cap;
     }
