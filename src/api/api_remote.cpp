@@ -24,6 +24,7 @@ inline constexpr int32_t FETCHED_COPY_TAG = 'F';  /* buffer group of fetched bod
 inline constexpr size_t URL_EXT_ROOM = 1024;      /* the part of a URL its extension is taken from */
 inline constexpr char FORUM_SUFFIX[] = ".kiv.png";
 inline constexpr char TEMP_NAME[] = "/.download-XXXXXX";
+inline constexpr char CART_CACHE_FOLDER[] = "cache/carts";  /* below the application-data folder */
 
 bool plain_name(const char *s, size_t len) {
     if (len == 0) return false;
@@ -84,9 +85,11 @@ extern "C" void gurl_cb(gurl_job_rec *job) {
     const gurl_buffer_rec *body = job->response;
     if (!body || body->length < CART_CACHE_MIN_BYTES || std::memcmp(body->data + 1, "PNG", 3) != 0) return;
     const char *url = reinterpret_cast<const char *>(job->url->data);
+    // The folder came from the main thread (the extra text), where the host
+    // paths are built and logged.
+    const char *folder = job->extra ? reinterpret_cast<const char *>(job->extra->data) : "";
+    const size_t folder_len = std::strlen(folder);
     char name[HOST_PATH_SIZE];
-    char folder[HOST_PATH_SIZE];
-    const size_t folder_len = std::strlen(codo_prefix_with_appdata_path("cache/carts", folder));
     const bool named = cart_cache_name(url, job->url->length, name, sizeof name);
     const size_t name_len = std::strlen(name);
     if (!named || folder_len == 0 || folder_len + 1 + name_len > HOST_PATH_SIZE - 1 ||
@@ -95,7 +98,9 @@ extern "C" void gurl_cb(gurl_job_rec *job) {
         return;
     }
     char cache[HOST_PATH_SIZE];
-    codo_mkdir(codo_prefix_with_appdata_path("cache", cache));
+    std::memcpy(cache, folder, folder_len + 1);
+    if (char *slash = std::strrchr(cache, '/')) *slash = 0;
+    codo_mkdir(cache);
     codo_mkdir(folder);
     // A hidden file first, renamed into place: readers see the old file or
     // the whole new one.
@@ -126,7 +131,9 @@ int lua54_fetch_remote(lua_State *L) {
     if (!config.network_access) return no_network(L, 1);
     const char *url = api_path(L, 1, nullptr);
     if (!url) return 0;
-    lua_pushinteger(L, lua_Integer(gurl_get(url, nullptr, gurl_cb)));
+    char folder[HOST_PATH_SIZE];
+    codo_prefix_with_appdata_path(CART_CACHE_FOLDER, folder);
+    lua_pushinteger(L, lua_Integer(gurl_get(url, folder, gurl_cb)));
     return 1;
 }
 

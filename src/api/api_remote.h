@@ -26,7 +26,9 @@ inline constexpr uint64_t CART_CACHE_MIN_BYTES = 512;
 */
 bool cart_cache_name(const char *url, size_t url_len, char *out, size_t size);
 
-/* The fetch callback: caches a finished cartridge download (see above). */
+/* The fetch callback: caches a finished cartridge download (see above) in
+   the folder named by the job's extra text, which _fetch_remote sets to
+   "cache/carts" in the application-data folder. */
 extern "C" void gurl_cb(gurl_job_rec *job);
 
 int lua54_fetch_remote(lua_State *L);

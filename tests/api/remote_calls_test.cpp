@@ -146,7 +146,9 @@ TEST_F(RemoteCalls, ReusedIdsNameNoJob) {
     const std::string closed = "http://127.0.0.1:" + std::to_string(free_port()) + "/";
     for (int i = 0; i < GURL_SLOTS + 1; i++) {
         gurl_get(closed.c_str(), nullptr, nullptr);
-        if (i % 64 == 63) ASSERT_TRUE(finished(uint32_t(i + 1)));
+        if (i % 64 == 63) {
+            ASSERT_TRUE(finished(uint32_t(i + 1)));
+        }
     }
     ASSERT_TRUE(finished(GURL_SLOTS + 1));
     run("out(_fetch_remote_result(1)) out(_fetch_remote_result(257))");

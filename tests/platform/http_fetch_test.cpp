@@ -156,7 +156,9 @@ TEST_F(HttpFetch, IdsSlotsAndBuffers) {
     EXPECT_STREQ(reinterpret_cast<char *>(gurl_get_job(2)->extra->data), "extra");
     for (uint32_t id = 3; id <= 256; id++) {
         ASSERT_EQ(gurl_get(closed.c_str(), nullptr, nullptr), id);
-        if (id % 64 == 0) ASSERT_TRUE(workers_end());
+        if (id % 64 == 0) {
+            ASSERT_TRUE(workers_end());
+        }
     }
     EXPECT_EQ(gurl_get_job(256)->id, 256u);
     EXPECT_NE(gurl_get_job(1), nullptr);
