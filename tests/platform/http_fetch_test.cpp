@@ -191,7 +191,9 @@ TEST_F(HttpFetch, BodiesRedirectsAndFailures) {
         SCOPED_TRACE(c.url);
         const uint32_t id = gurl_get(c.url.c_str(), nullptr, recording_cb);
         ASSERT_EQ(wait_for(id), c.state);
-        if (c.state == GURL_DONE) EXPECT_EQ(body_of(id), c.body);
+        if (c.state == GURL_DONE) {
+            EXPECT_EQ(body_of(id), c.body);
+        }
         // Once per chunk with state 2, the chunks adding up to the body;
         // then once with the final state.
         const auto got = calls_of(id);
@@ -202,8 +204,12 @@ TEST_F(HttpFetch, BodiesRedirectsAndFailures) {
             sum += got[i].chunk;
         }
         EXPECT_EQ(got.back().state, c.state);
-        if (c.state == GURL_DONE) EXPECT_EQ(sum, c.body.size());
-        if (c.url == closed) EXPECT_EQ(got.size(), 1u);
+        if (c.state == GURL_DONE) {
+            EXPECT_EQ(sum, c.body.size());
+        }
+        if (c.url == closed) {
+            EXPECT_EQ(got.size(), 1u);
+        }
     }
 }
 
