@@ -176,7 +176,7 @@ TEST_F(SocketTable, OnePassTakesAtMost1024Datagrams) {
     EXPECT_EQ(take_all(&sockbuf[0]).size(), size_t(UDP_PASS_MAX));
 }
 
-TEST_F(SocketTable, ReadsConsumeByOffsetAndDrainInLinearTime) {
+TEST_F(SocketTable, ReadsByOffsetMatchAPlainQueue) {
     // Differential against a plain model: entries in, entries out, with
     // interleaving, compaction and refusals at the limit.
     char text[] = "::1";
