@@ -58,4 +58,9 @@ int lua54_is_well_formed_bbs_path(lua_State *L);
 int lua54__signal(lua_State *L);  /* api_signal.cpp */
 int lua54__printh(lua_State *L);  /* api_printh.cpp */
 
+/* ---- audio (api_audio.cpp) ---- */
+int lua54_play_note(lua_State *L);
+int lua54_play_track(lua_State *L);
+int lua54_play_music(lua_State *L);
+
 #endif

@@ -1,0 +1,86 @@
+// Pitch to phase step, the wavetable oscillator and the per-kind render.
+#include <cstring>
+
+#include "engine.h"
+
+extern "C" uint64_t mudo_get_dx_for_note(int32_t pitch, int32_t fine) {
+    int32_t F = wadd32(int32_t((uint32_t(pitch) & 0xFFFF) << 8), fine);
+    int32_t I = int32_t(uint32_t(pitch) & 0xFFFF0000u);
+    // Whole semitones carried out of the fraction (F >> 24 is floor(F / 2^24)).
+    int32_t carry = F >> 24;
+    F = int32_t(uint32_t(F) & 0xFFFFFF);
+    I = wadd32(I, wmul32(carry, 0x10000));
+    int32_t S = I >> 16;
+    int32_t o = S >= 0 ? S / 12 : -((-S + 11) / 12);
+    int32_t t = S - 12 * o;
+    int32_t h = o + 21;
+    if (h < 0) h = 0;
+    if (h > 52) h = 52;
+    int64_t lo = (mudo_note_dx[t] << h) / 44100;
+    int64_t hi = (mudo_note_dx[t + 1] << h) / 44100;
+    int64_t f = F >> 8;
+    return uint64_t((f * hi + (0x10000 - f) * lo) >> 16);
+}
+
+namespace {
+
+// One wave's samples: a plain pointer when the wave lies wholly inside the
+// memory copy, else every read wraps at 16 MB.
+struct wave_reader {
+    const uint8_t *direct;
+    uint32_t base;
+    int16_t at(uint64_t i) const {
+        if (direct) {
+            int16_t s;
+            std::memcpy(&s, direct + i * 2, 2);
+            return s;
+        }
+        return int16_t(ram_u16(base + uint32_t(i) * 2));
+    }
+};
+
+template <bool FM>
+uint64_t osc_loop(const wave_reader &w, uint64_t p, uint64_t M, uint64_t step, int32_t g, int16_t *out,
+                  const int16_t *fm, int fm_shift, int32_t n) {
+    for (int32_t k = 0; k < n; k++) {
+        uint64_t q = p & M;
+        int32_t s0 = w.at(q >> 16);
+        int32_t s1 = w.at(((q + 0x10000) & M) >> 16);
+        int32_t y = s0 + int32_t((int64_t(q & 0xFFFF) * (s1 - s0)) >> 16);
+        out[k] = int16_t(uint32_t((y * g) >> 14));
+        p = q + step;
+        if (FM) p += uint64_t(int64_t(fm[k])) << fm_shift;
+    }
+    return p;
+}
+
+}  // namespace
+
+void render_node_tick_osc(mudo_node_rec *node, int32_t n) {
+    int32_t L = node->wave_log2;
+    uint32_t wcount = uint32_t(node->wave_count);
+    uint32_t w = ((uint32_t(node->val[4]) >> 16 & 0xFF) * wcount) >> 8;
+    uint32_t base = (uint32_t(node->wave_addr) + w * uint32_t(node->wave_len) * 2u) & (MUDO_RAM_SIZE - 1);
+    uint64_t wave_bytes = uint64_t(1) << (L + 1);
+    wave_reader rd{base + wave_bytes <= MUDO_RAM_SIZE ? mixer.audio_ram + base : nullptr, base};
+    uint64_t M = uint64_t(int64_t(int32_t((uint32_t(1) << (L + 16)) - 1)));
+    int32_t g = int32_t(uint32_t(node->val[0]) << 8) >> 16;
+    int64_t O = int64_t(int16_t(uint32_t(node->val[5]) >> 16) + 128) * (int64_t(1) << (L + 8));
+    uint64_t p = (node->phase & M) - uint64_t(O);
+    if (node->fm_input) {
+        int sh = node->mul_shift + 6 > 2 ? node->mul_shift + 6 : 2;
+        if (sh > 62) sh = 62;
+        p = osc_loop<true>(rd, p, M, node->step, g, node->output, node->fm_input, sh, n);
+    } else {
+        p = osc_loop<false>(rd, p, M, node->step, g, node->output, nullptr, 0, n);
+    }
+    node->phase = (p + uint64_t(O)) & M;
+}
+
+void render_node_tick(mudo_node_rec *node, int32_t, int32_t n) {
+    if ((node->flags & 2) || node->kind == 0) {
+        std::memset(node->output, 0, size_t(n) * 2);
+        return;
+    }
+    if (node->kind == 2) render_node_tick_osc(node, n);
+}
