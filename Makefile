@@ -5,6 +5,7 @@ CMAKE_GEN := -G Ninja
 ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
+TSAN_DIR := build/tsan
 
 .PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot fuzz fuzz-smoke clean
 
@@ -23,6 +24,9 @@ $(RELEASE_DIR)/build.ninja: | deps
 test: deps $(ASAN_DIR)/build.ninja
 	cmake --build $(ASAN_DIR) -j $(NPROC)
 	cd $(ASAN_DIR) && ctest --output-on-failure -j $(NPROC)
+	cmake -S . -B $(TSAN_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQUILLMAR_TSAN=ON
+	cmake --build $(TSAN_DIR) -j $(NPROC) --target mudo_concurrency_test
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_DIR)/tests/mudo/mudo_concurrency_test
 
 release: deps $(RELEASE_DIR)/build.ninja
 	cmake --build $(RELEASE_DIR) -j $(NPROC)
@@ -61,4 +65,4 @@ fuzz-smoke: fuzz
 	@tools/fuzz-smoke $(FUZZ_DIR)
 
 clean:
-	rm -rf build/asan build/release build/fuzz
+	rm -rf build/asan build/release build/fuzz build/tsan
