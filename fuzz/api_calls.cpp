@@ -1,10 +1,12 @@
 // The process, message, load, signal, print, pod and file calls with random
 // arguments, inside real processes: a generated kernel (pid 1) makes each
 // call under pcall beside two idle system processes and runs frames, over a
-// file system of RAM folders and a temporary application-data folder. No
-// call may crash or trip a sanitizer, and only send_message and load may
-// raise, and the calls that write pod text the pod writer's key-comparison
-// error (besides running out of memory or CPU, which any call may).
+// file system of RAM folders and a temporary application-data folder (the
+// audio calls reach the engine in the half of the inputs that grant the
+// bracket). No call may crash or trip a sanitizer, and only send_message and
+// load may raise, and the calls that write pod text the pod writer's
+// key-comparison error (besides running out of memory or CPU, which any call
+// may).
 //
 // Input: a sequence of calls, each a byte choosing the function, a byte
 // whose low two bits give the argument count, then one byte per argument
@@ -18,6 +20,7 @@
 #include "env.h"
 #include "fake_host.h"
 #include "lua.hpp"
+#include "mudo.h"
 #include "pfile.h"
 #include "pmount.h"
 #include "process.h"
@@ -49,6 +52,7 @@ const char *const kCalls[] = {
     "cd",            "_normalise_userland_path",
     "norm",          "_is_well_formed_bbs_path",
     "_fetch_anywhen",
+    "note",          "sfx",               "music",
 };
 
 // Argument values, as Lua expressions evaluated at the call.
@@ -76,6 +80,7 @@ const char *const kPalette[] = {
     "'-- quillmar object data\\n{a=1}'", "'{a=1,b={c=2}}'", "'{'", "pod({1, 2})",
     "create_delta('abc', 'abd')", "{[true] = 1, [false] = 2}", "{[{}] = 1, [{}] = 2}",
     "string.rep('/x', 200)", "'/' .. string.rep('q', 256)",
+    "'note(48) sfx(1, 2) music(0, 100) flip()'", "48", "255", "0x7fffffff", "'60'",
 };
 
 inline constexpr size_t MAX_CALLS = 48;         /* calls per input */
@@ -156,6 +161,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
     home = std::string(appdata) + "/";
     pdisk_set_pwd_source(process_pwd);
     pdisk_set_appdata_folder(home);
+    mudo_init();
     for (const char *name : kCalls) {
         bool found = false;
         for (const api_entry &e : api_table) found |= std::strcmp(e.name, name) == 0 && e.fn;
@@ -181,6 +187,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     total_frame_cycles_since_wm_flip = 0;
     cpu_cycles = cpu_cycles_max = cpu_superyielding = 0;
     bad.clear();
+    // Half of the runs grant the audio bracket to every caller.
+    fake_host::set_audio_op_start_result(size > 0 && (data[0] & 0x80) ? 0 : 1);
 
     const std::string code = generate(data, size);
     process_rec *root = create_process_from_code(code.c_str(), "kernel", "/system/boot.lua", "");
