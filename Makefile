@@ -7,7 +7,7 @@ RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 TSAN_DIR := build/tsan
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-audio fuzz fuzz-smoke clean
 
 all: release
 
@@ -54,6 +54,11 @@ bench-vfs: release
 
 bench-pod: release
 	$(RELEASE_DIR)/bench/bench_pod
+
+# Real-time factors of whole mixes and the engine's ratios; the last line is
+# the worst goal margin.
+bench-audio: release
+	$(RELEASE_DIR)/bench/bench_audio
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -82,6 +82,24 @@ void mix_wide(const mudo_channel_rec *chan, int32_t G, int32_t m, int16_t *dst) 
     }
 }
 
+// Truncating division by 4096 of a product that fits 32 bits.
+inline int32_t div4096(int32_t p) { return (p + ((p >> 31) & 4095)) >> 12; }
+
+// One side's frames at a constant gain g (the common case: the pan holds).
+void mono_constant(const int16_t *src, int32_t g_l, int32_t g_r, bool loud, int32_t m, int16_t *dst) {
+    for (int32_t i = 0; i < m; i++) {
+        // |g| <= 65024, so g * s fits 32 bits.
+        int32_t pl = g_l * src[i], pr = g_r * src[i];
+        int32_t l = div4096(pl), r = div4096(pr);
+        if (loud) {
+            l = pl >= 0x8000000 ? 32767 : pl < -0x7FFFFFF ? -32767 : l;
+            r = pr >= 0x8000000 ? 32767 : pr < -0x7FFFFFF ? -32767 : r;
+        }
+        dst[2 * i] = int16_t(l);
+        dst[2 * i + 1] = int16_t(r);
+    }
+}
+
 void mix_mono(mudo_channel_rec *chan, int32_t G, int32_t m, int16_t *dst) {
     int32_t p = chan->node_state[0].val[1] / 65536;
     uint32_t gl, gr;
@@ -90,15 +108,20 @@ void mix_mono(mudo_channel_rec *chan, int32_t G, int32_t m, int16_t *dst) {
     int64_t Ar = int64_t(chan->last_gain_r) * G * 256, Br = int64_t(gr) * G * 256;
     int64_t sl = (Bl - Al) / m, sr = (Br - Ar) / m;
     const int16_t *src = chan->node_state[0].output + chan->tick_pos;
-    for (int32_t i = 0; i < m; i++) {
-        int64_t g_l = (Al + i * sl) >> 16, g_r = (Ar + i * sr) >> 16;
-        int64_t pl = g_l * src[i], pr = g_r * src[i];
-        if (G > 256) {
-            dst[2 * i] = loud_clamp(pl, 0x8000000, -0x7FFFFFF, 4096);
-            dst[2 * i + 1] = loud_clamp(pr, 0x8000000, -0x7FFFFFF, 4096);
-        } else {
-            dst[2 * i] = int16_t(pl / 4096);
-            dst[2 * i + 1] = int16_t(pr / 4096);
+    bool loud = G > 256;
+    if (sl == 0 && sr == 0) {
+        mono_constant(src, int32_t(Al >> 16), int32_t(Ar >> 16), loud, m, dst);
+    } else {
+        int64_t al = Al, ar = Ar;
+        for (int32_t i = 0; i < m; i++, al += sl, ar += sr) {
+            int32_t pl = int32_t(al >> 16) * src[i], pr = int32_t(ar >> 16) * src[i];
+            int32_t l = div4096(pl), r = div4096(pr);
+            if (loud) {
+                l = pl >= 0x8000000 ? 32767 : pl < -0x7FFFFFF ? -32767 : l;
+                r = pr >= 0x8000000 ? 32767 : pr < -0x7FFFFFF ? -32767 : r;
+            }
+            dst[2 * i] = int16_t(l);
+            dst[2 * i + 1] = int16_t(r);
         }
     }
     chan->last_gain_l = int32_t(gl);

@@ -24,23 +24,24 @@ extern "C" uint64_t mudo_get_dx_for_note(int32_t pitch, int32_t fine) {
 
 namespace {
 
-// One wave's samples: a plain pointer when the wave lies wholly inside the
-// memory copy, else every read wraps at 16 MB.
-struct wave_reader {
-    const uint8_t *direct;
-    uint32_t base;
-    int16_t at(uint64_t i) const {
-        if (direct) {
-            int16_t s;
-            std::memcpy(&s, direct + i * 2, 2);
-            return s;
-        }
-        return int16_t(ram_u16(base + uint32_t(i) * 2));
+// A wave lying wholly inside the memory copy is read through a plain
+// pointer; one that straddles its end wraps every read at 16 MB.
+struct direct_wave {
+    const uint8_t *p;
+    int32_t at(uint64_t i) const {
+        int16_t s;
+        std::memcpy(&s, p + i * 2, 2);
+        return s;
     }
 };
 
-template <bool FM>
-uint64_t osc_loop(const wave_reader &w, uint64_t p, uint64_t M, uint64_t step, int32_t g, int16_t *out,
+struct wrapped_wave {
+    uint32_t base;
+    int32_t at(uint64_t i) const { return int16_t(ram_u16(base + uint32_t(i) * 2)); }
+};
+
+template <bool FM, class Wave>
+uint64_t osc_loop(const Wave &w, uint64_t p, uint64_t M, uint64_t step, int32_t g, int16_t *out,
                   const int16_t *fm, int fm_shift, int32_t n) {
     for (int32_t k = 0; k < n; k++) {
         uint64_t q = p & M;
@@ -54,6 +55,14 @@ uint64_t osc_loop(const wave_reader &w, uint64_t p, uint64_t M, uint64_t step, i
     return p;
 }
 
+template <class Wave>
+uint64_t osc_run(const Wave &w, const mudo_node_rec *node, uint64_t p, uint64_t M, int32_t g, int32_t n) {
+    if (!node->fm_input) return osc_loop<false>(w, p, M, node->step, g, node->output, nullptr, 0, n);
+    int sh = node->mul_shift + 6 > 2 ? node->mul_shift + 6 : 2;
+    if (sh > 62) sh = 62;
+    return osc_loop<true>(w, p, M, node->step, g, node->output, node->fm_input, sh, n);
+}
+
 }  // namespace
 
 void render_node_tick_osc(mudo_node_rec *node, int32_t n) {
@@ -62,18 +71,14 @@ void render_node_tick_osc(mudo_node_rec *node, int32_t n) {
     uint32_t w = ((uint32_t(node->val[4]) >> 16 & 0xFF) * wcount) >> 8;
     uint32_t base = (uint32_t(node->wave_addr) + w * uint32_t(node->wave_len) * 2u) & (MUDO_RAM_SIZE - 1);
     uint64_t wave_bytes = uint64_t(1) << (L + 1);
-    wave_reader rd{base + wave_bytes <= MUDO_RAM_SIZE ? mixer.audio_ram + base : nullptr, base};
     uint64_t M = uint64_t(int64_t(int32_t((uint32_t(1) << (L + 16)) - 1)));
     int32_t g = int32_t(uint32_t(node->val[0]) << 8) >> 16;
     int64_t O = int64_t(int16_t(uint32_t(node->val[5]) >> 16) + 128) * (int64_t(1) << (L + 8));
     uint64_t p = (node->phase & M) - uint64_t(O);
-    if (node->fm_input) {
-        int sh = node->mul_shift + 6 > 2 ? node->mul_shift + 6 : 2;
-        if (sh > 62) sh = 62;
-        p = osc_loop<true>(rd, p, M, node->step, g, node->output, node->fm_input, sh, n);
-    } else {
-        p = osc_loop<false>(rd, p, M, node->step, g, node->output, nullptr, 0, n);
-    }
+    if (base + wave_bytes <= MUDO_RAM_SIZE)
+        p = osc_run(direct_wave{mixer.audio_ram + base}, node, p, M, g, n);
+    else
+        p = osc_run(wrapped_wave{base}, node, p, M, g, n);
     node->phase = (p + uint64_t(O)) & M;
 }
 
