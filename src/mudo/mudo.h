@@ -10,13 +10,11 @@
 
 #include <stdint.h>
 
+#include "mudo_init.h" /* mudo_init: once per run, before the device opens */
+
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* Once per program run, before the audio device opens; later calls do
-   nothing (channels and the mixer's memory keep playing). */
-void mudo_init(void);
 
 /* Renders 'frames' interleaved signed 16-bit stereo frames at 44100 Hz into
    'out'. Requests above 8192 frames are served 8192 at a time. Returns 0. */

@@ -9,7 +9,7 @@
 
 #include <stdint.h>
 
-#include "../platform/app_state.h"
+#include "app_state.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -34,6 +34,19 @@ __attribute__((noreturn)) void host_exit(int status);
 void os_lock_audio(void);
 void os_unlock_audio(void);
 
+/* Size of every host-path buffer, terminating NUL included. */
+#define HOST_PATH_SIZE 1024
+
+/* The application-data folder (ending in '/'), then 'name', written into
+   'out' (HOST_PATH_SIZE bytes), which is returned: the -home folder when
+   set, else the default folder with its export sub-folder. A result that
+   does not fit leaves 'out' empty and is logged. */
+char *codo_prefix_with_appdata_path(const char *name, char *out);
+
+/* Creates one host folder (0755). 0 on success, -1 when it exists or fails;
+   callers ignore the result. */
+int codo_mkdir(const char *path);
+
 /* Boot time in milliseconds: frames since the first reading after a reset,
    times 16.6. Callers compare it as a signed value. */
 uint32_t boot_get_time(void);
@@ -50,7 +63,8 @@ void update_all_sockets(void);
    the two sensitivities; called once per frame with process 3's registers. */
 void os_lock_mouse_cursor(int32_t flags, int32_t event_sensitivity, int32_t move_sensitivity);
 
-/* Stops every channel of the audio engine (caller holds no audio lock). */
+/* Stops every channel of the audio engine and the music. Takes one audio-lock
+   level itself, so callers with or without the lock may call it. */
 void mudo_kill_all_audio(void);
 
 /* The audio bracket: 0 with one audio-lock level held for the caller's
