@@ -5,7 +5,7 @@
 #include "engine.h"
 
 // Where the processor has wider vectors, a second build of each op uses them.
-#if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#if defined(__x86_64__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 #define VECTOR_OP __attribute__((target_clones("avx2", "default")))
 #else
 #define VECTOR_OP
