@@ -405,5 +405,8 @@ void render_channel_tick(mudo_channel_rec *chan, int32_t n) {
         chan->held_ticks++;
     else
         chan->release_ticks++;
-    std::memcpy(static_cast<void *>(chan->saved_node_state), chan->node_state, sizeof chan->node_state);
+    // A ghost's saved states are replaced from its channel before it renders
+    // again, so only audible channels keep them.
+    if (chan->index < MUDO_CHANNELS)
+        std::memcpy(static_cast<void *>(chan->saved_node_state), chan->node_state, sizeof chan->node_state);
 }

@@ -1,6 +1,7 @@
 // The mix: each channel's ticks become stereo frames (with the crossfade from
 // the previous tick's continuation and the pan ramp), the channels are summed
 // and the block goes out. Runs on the audio device's thread.
+#include <cstddef>
 #include <cstring>
 
 #include "engine.h"
@@ -60,7 +61,17 @@ void start_tick(mudo_channel_rec *chan) {
     chan->tick_pos = 0;
     chan->tick_len = chan->tick_samples;
 
-    std::memcpy(static_cast<void *>(g), chan, sizeof *g);
+    // The ghost takes the channel's record. Its saved states would equal its
+    // node states (the tick has just stored them) and only the node-level
+    // crossfade of an echo instrument reads them, so only those copy them.
+    constexpr size_t saved_at = offsetof(mudo_channel_rec, saved_node_state);
+    constexpr size_t rest_at = offsetof(mudo_channel_rec, track_on);
+    std::memcpy(static_cast<void *>(g), chan, saved_at);
+    std::memcpy(reinterpret_cast<char *>(g) + rest_at, reinterpret_cast<const char *>(chan) + rest_at,
+                sizeof *g - rest_at);
+    bool echo = false;
+    for (int k = 0; k < 8; k++) echo |= chan->node_state[k].kind == 9;
+    if (echo) std::memcpy(static_cast<void *>(g->saved_node_state), chan->saved_node_state, sizeof g->saved_node_state);
     g->index = gi;
     bind_node_outputs(g, gi);
     for (int k = 0; k < MUDO_MAX_CHANNEL_NODES; k++)

@@ -40,27 +40,30 @@ struct wrapped_wave {
     int32_t at(uint64_t i) const { return int16_t(ram_u16(base + uint32_t(i) * 2)); }
 };
 
+// The mask keeps fewer than 32 bits, so the phase runs in 32-bit arithmetic:
+// the low bits of every sum are those of the 64-bit rule.
 template <bool FM, class Wave>
-uint64_t osc_loop(const Wave &w, uint64_t p, uint64_t M, uint64_t step, int32_t g, int16_t *out,
+uint32_t osc_loop(const Wave &w, uint32_t p, uint32_t M, uint32_t step, int32_t g, int16_t *out,
                   const int16_t *fm, int fm_shift, int32_t n) {
     for (int32_t k = 0; k < n; k++) {
-        uint64_t q = p & M;
+        uint32_t q = p & M;
         int32_t s0 = w.at(q >> 16);
         int32_t s1 = w.at(((q + 0x10000) & M) >> 16);
         int32_t y = s0 + int32_t((int64_t(q & 0xFFFF) * (s1 - s0)) >> 16);
         out[k] = int16_t(uint32_t((y * g) >> 14));
         p = q + step;
-        if (FM) p += uint64_t(int64_t(fm[k])) << fm_shift;
+        if (FM) p += uint32_t(int32_t(fm[k])) << fm_shift;
     }
     return p;
 }
 
 template <class Wave>
-uint64_t osc_run(const Wave &w, const mudo_node_rec *node, uint64_t p, uint64_t M, int32_t g, int32_t n) {
-    if (!node->fm_input) return osc_loop<false>(w, p, M, node->step, g, node->output, nullptr, 0, n);
+uint32_t osc_run(const Wave &w, const mudo_node_rec *node, uint32_t p, uint32_t M, int32_t g, int32_t n) {
+    uint32_t step = uint32_t(node->step);
+    if (!node->fm_input) return osc_loop<false>(w, p, M, step, g, node->output, nullptr, 0, n);
     int sh = node->mul_shift + 6 > 2 ? node->mul_shift + 6 : 2;
-    if (sh > 62) sh = 62;
-    return osc_loop<true>(w, p, M, node->step, g, node->output, node->fm_input, sh, n);
+    if (sh > 31) return osc_loop<false>(w, p, M, step, g, node->output, nullptr, 0, n);  // shifted out
+    return osc_loop<true>(w, p, M, step, g, node->output, node->fm_input, sh, n);
 }
 
 }  // namespace
@@ -74,12 +77,12 @@ void render_node_tick_osc(mudo_node_rec *node, int32_t n) {
     uint64_t M = uint64_t(int64_t(int32_t((uint32_t(1) << (L + 16)) - 1)));
     int32_t g = int32_t(uint32_t(node->val[0]) << 8) >> 16;
     int64_t O = int64_t(int16_t(uint32_t(node->val[5]) >> 16) + 128) * (int64_t(1) << (L + 8));
-    uint64_t p = (node->phase & M) - uint64_t(O);
+    uint32_t p = uint32_t(node->phase & M) - uint32_t(uint64_t(O));
     if (base + wave_bytes <= MUDO_RAM_SIZE)
-        p = osc_run(direct_wave{mixer.audio_ram + base}, node, p, M, g, n);
+        p = osc_run(direct_wave{mixer.audio_ram + base}, node, p, uint32_t(M), g, n);
     else
-        p = osc_run(wrapped_wave{base}, node, p, M, g, n);
-    node->phase = (p + uint64_t(O)) & M;
+        p = osc_run(wrapped_wave{base}, node, p, uint32_t(M), g, n);
+    node->phase = (uint64_t(p) + uint64_t(O)) & M;
 }
 
 void render_node_tick(mudo_node_rec *node, int32_t, int32_t n) {
