@@ -177,6 +177,28 @@ TEST_F(ChannelTest, ArpeggioVibratoAndTremolo) {
     }
 }
 
+TEST_F(ChannelTest, FrequencyRatios) {
+    // Node 0 at 2/3 of the note's step, times 4 on the numerator (byte 3 bit 6).
+    node(7, 0, 0, 0, 2, 0, 0, {mval(0, 64), mval(1, 0), mval(2, 0x21, 0, 0x40), mval(1, 0)});
+    descriptor(7, 0, 0x1000, 10, 1);
+    note(48, 7);
+    evaluate_channel_node_parameters(chan);
+    mudo_node_rec &n0 = chan->node_state[0];
+    EXPECT_EQ(n0.ratio_num, 8u);
+    EXPECT_EQ(n0.ratio_den, 3u);
+    EXPECT_EQ(n0.val[2], 48 << 16);  // the base, unchanged
+    EXPECT_EQ(n0.step, uint64_t(397935ll * 8 / 3));
+    // Four nested ratios of 1/1024 wrap the denominator to 0, which counts as 1.
+    for (int n = 0; n < 5; n++)
+        node(8, n, n == 0 ? 0 : n - 1, 0, n < 4 ? 1 : 2, 0, 0, {mval(0, 64), mval(1, 0), mval(2, 0xF0, 0, 0xE0), mval(1, 0)});
+    descriptor(8, 0, 0x1000, 10, 1);
+    note(48, 8);
+    evaluate_channel_node_parameters(chan);
+    EXPECT_EQ(chan->node_state[3].ratio_den, 0u);
+    EXPECT_EQ(chan->node_state[4].ratio_den, 1024u);  // 0 inherited as 1, times its own 1024
+    EXPECT_EQ(chan->node_state[3].step, uint64_t(mudo_get_dx_for_note(48 << 16, 0)));
+}
+
 TEST_F(ChannelTest, NodeCrossfadeOnEchoInstruments) {
     for (int i = 0; i < 1024; i++) poke16(0x100000 + uint32_t(i) * 2, 1000);
     node(6, 0, 0, 0, 2, 0, 0, {mval(0, 64)});
