@@ -24,20 +24,27 @@ extern "C" uint64_t mudo_get_dx_for_note(int32_t pitch, int32_t fine) {
 
 namespace {
 
-// A wave lying wholly inside the memory copy is read through a plain
-// pointer; one that straddles its end wraps every read at 16 MB.
+// A wave lying wholly inside the memory copy (with two bytes to spare) is
+// read through a plain pointer, a sample and its successor in one load; one
+// that straddles the end wraps every read at 16 MB.
 struct direct_wave {
     const uint8_t *p;
-    int32_t at(uint64_t i) const {
-        int16_t s;
-        std::memcpy(&s, p + i * 2, 2);
-        return s;
+    uint32_t last;  // index of the last sample
+    void pair(uint32_t i, int32_t &s0, int32_t &s1) const {
+        uint32_t v;
+        std::memcpy(&v, p + size_t(i) * 2, 4);
+        s0 = int16_t(v);
+        s1 = i == last ? int16_t(uint16_t(p[0] | p[1] << 8)) : int16_t(v >> 16);
     }
 };
 
 struct wrapped_wave {
     uint32_t base;
-    int32_t at(uint64_t i) const { return int16_t(ram_u16(base + uint32_t(i) * 2)); }
+    uint32_t last;
+    void pair(uint32_t i, int32_t &s0, int32_t &s1) const {
+        s0 = int16_t(ram_u16(base + i * 2));
+        s1 = int16_t(ram_u16(base + ((i + 1) & last) * 2));
+    }
 };
 
 // The mask keeps fewer than 32 bits, so the phase runs in 32-bit arithmetic:
@@ -47,8 +54,8 @@ uint32_t osc_loop(const Wave &w, uint32_t p, uint32_t M, uint32_t step, int32_t 
                   const int16_t *fm, int fm_shift, int32_t n) {
     for (int32_t k = 0; k < n; k++) {
         uint32_t q = p & M;
-        int32_t s0 = w.at(q >> 16);
-        int32_t s1 = w.at(((q + 0x10000) & M) >> 16);
+        int32_t s0, s1;
+        w.pair(q >> 16, s0, s1);  // s1: the next sample, the first after the last
         int32_t y = s0 + int32_t((int64_t(q & 0xFFFF) * (s1 - s0)) >> 16);
         out[k] = int16_t(uint32_t((y * g) >> 14));
         p = q + step;
@@ -78,10 +85,11 @@ void render_node_tick_osc(mudo_node_rec *node, int32_t n) {
     int32_t g = int32_t(uint32_t(node->val[0]) << 8) >> 16;
     int64_t O = int64_t(int16_t(uint32_t(node->val[5]) >> 16) + 128) * (int64_t(1) << (L + 8));
     uint32_t p = uint32_t(node->phase & M) - uint32_t(uint64_t(O));
-    if (base + wave_bytes <= MUDO_RAM_SIZE)
-        p = osc_run(direct_wave{mixer.audio_ram + base}, node, p, uint32_t(M), g, n);
+    uint32_t last = uint32_t(M >> 16);
+    if (base + wave_bytes + 2 <= MUDO_RAM_SIZE)
+        p = osc_run(direct_wave{mixer.audio_ram + base, last}, node, p, uint32_t(M), g, n);
     else
-        p = osc_run(wrapped_wave{base}, node, p, uint32_t(M), g, n);
+        p = osc_run(wrapped_wave{base, last}, node, p, uint32_t(M), g, n);
     node->phase = (uint64_t(p) + uint64_t(O)) & M;
 }
 
