@@ -394,9 +394,14 @@ void render_channel_tick(mudo_channel_rec *chan, int32_t n) {
                 if (c->kind == 2) {
                     combine_child(chan, s, i, c, n);
                 } else if (c->kind >= 8 && c->kind <= 10) {
-                    apply_fx_node(s, c, n);
-                    if (c->copy_index != -1)
-                        apply_fx_node(&chan->node_state[STEREO_NODE_INDEX], &chan->node_state[c->copy_index], n);
+                    mudo_node_rec *right = &chan->node_state[STEREO_NODE_INDEX];
+                    mudo_node_rec *copy = c->copy_index != -1 ? &chan->node_state[c->copy_index] : nullptr;
+                    if (copy && c->kind == 8 && copy->kind == 8) {
+                        apply_fx_filter_pair(s, c, right, copy, n);  // left and right side by side
+                    } else {
+                        apply_fx_node(s, c, n);
+                        if (copy) apply_fx_node(right, copy, n);
+                    }
                 }
             }
         }

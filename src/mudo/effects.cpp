@@ -4,18 +4,28 @@
 
 #include "engine.h"
 
-void apply_fx_filter(mudo_node_rec *parent, mudo_node_rec *fx, int32_t n) {
-    int64_t P0 = (fx->val[0] >> 8) & 0xFFFF;
-    int64_t P1 = (fx->val[1] >> 8) & 0xFFFF;
-    int64_t R = fx->val[2] >> 8;
-    int64_t q = ((((R * R) >> 16) + R) / 2) * 128 + 0x10000;
-    // q = 0 would divide by zero: it takes the open filter's value.
-    int64_t D = q == 0 ? 0x10000 : (int64_t(1) << 32) / q;
-    int64_t a = ((0x10000 - P0) * (0x10000 - P0)) >> 16;
-    int64_t b = 0x10000 - ((P1 * P1) >> 16);
-    int64_t s1 = fx->filt[0], s2 = fx->filt[1], s3 = fx->filt[2];
-    int16_t *x = parent->output;
-    for (int32_t k = 0; k < n; k++) {
+namespace {
+
+// One filter's coefficients and state for a block.
+struct filter_run {
+    int64_t D, a, b;
+    int64_t s1, s2, s3;
+    int16_t *x;
+
+    filter_run(mudo_node_rec *parent, const mudo_node_rec *fx) {
+        int64_t P0 = (fx->val[0] >> 8) & 0xFFFF;
+        int64_t P1 = (fx->val[1] >> 8) & 0xFFFF;
+        int64_t R = fx->val[2] >> 8;
+        int64_t q = ((((R * R) >> 16) + R) / 2) * 128 + 0x10000;
+        // q = 0 would divide by zero: it takes the open filter's value.
+        D = q == 0 ? 0x10000 : (int64_t(1) << 32) / q;
+        a = ((0x10000 - P0) * (0x10000 - P0)) >> 16;
+        b = 0x10000 - ((P1 * P1) >> 16);
+        s1 = fx->filt[0], s2 = fx->filt[1], s3 = fx->filt[2];
+        x = parent->output;
+    }
+
+    void sample(int32_t k) {
         int64_t o = s1;
         s3 = wadd64(s3, wmul64(wsub64(x[k], wadd64(s3, o)), D) / 65536);
         s1 = wadd64(o, wmul64(s3, a) / 65536);
@@ -26,9 +36,33 @@ void apply_fx_filter(mudo_node_rec *parent, mudo_node_rec *fx, int32_t n) {
         else
             x[k] = int16_t(uint16_t(uint64_t(s2 < 32767 ? s2 : 32767)));
     }
-    fx->filt[0] = s1;
-    fx->filt[1] = s2;
-    fx->filt[2] = s3;
+
+    void store(mudo_node_rec *fx) const {
+        fx->filt[0] = s1;
+        fx->filt[1] = s2;
+        fx->filt[2] = s3;
+    }
+};
+
+}  // namespace
+
+void apply_fx_filter(mudo_node_rec *parent, mudo_node_rec *fx, int32_t n) {
+    filter_run f(parent, fx);
+    for (int32_t k = 0; k < n; k++) f.sample(k);
+    f.store(fx);
+}
+
+// Two filters over two different buffers, sample by sample together: each
+// is a serial chain, so running them side by side overlaps their latencies.
+void apply_fx_filter_pair(mudo_node_rec *parent_a, mudo_node_rec *fx_a, mudo_node_rec *parent_b,
+                          mudo_node_rec *fx_b, int32_t n) {
+    filter_run f(parent_a, fx_a), g(parent_b, fx_b);
+    for (int32_t k = 0; k < n; k++) {
+        f.sample(k);
+        g.sample(k);
+    }
+    f.store(fx_a);
+    g.store(fx_b);
 }
 
 void apply_fx_echo(mudo_node_rec *parent, mudo_node_rec *fx, int32_t n) {

@@ -49,6 +49,8 @@ void get_stereo_contributions(int32_t pan, uint32_t *left, uint32_t *right);
 
 // ---- effects ----
 void apply_fx_filter(mudo_node_rec *parent, mudo_node_rec *fx, int32_t n);
+void apply_fx_filter_pair(mudo_node_rec *parent_a, mudo_node_rec *fx_a, mudo_node_rec *parent_b,
+                          mudo_node_rec *fx_b, int32_t n);
 void apply_fx_echo(mudo_node_rec *parent, mudo_node_rec *fx, int32_t n);
 void apply_fx_gain(mudo_node_rec *parent, mudo_node_rec *fx, int32_t n);
 void apply_fx_node(mudo_node_rec *parent, mudo_node_rec *fx, int32_t n);
