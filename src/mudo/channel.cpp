@@ -108,7 +108,11 @@ void prepare_nodes_for_new_instrument(mudo_channel_rec *chan) {
     for (int k = 0; k < MUDO_MAX_CHANNEL_NODES; k++) {
         mudo_node_rec *s = &chan->node_state[k];
         s->echo_prev_delay = s->echo_prev_fb = -1;
-        if (s->kind == 9 && s->output) std::memset(s->output, 0, MUDO_NODE_SAMPLES * 2);
+        if (s->kind == 9 && s->output) {
+            std::memset(s->output, 0, MUDO_NODE_SAMPLES * 2);
+            int32_t slot = node_slot(s->output);
+            if (slot >= 0) node_zeroed[slot] = MUDO_NODE_SAMPLES;
+        }
         s->echo_pos = 0;
     }
 }
@@ -324,7 +328,9 @@ void evaluate_channel_node_parameters(mudo_channel_rec *chan) {
 namespace {
 
 void combine_child(mudo_channel_rec *chan, mudo_node_rec *parent, int i, mudo_node_rec *child, int32_t n) {
+    buffer_written(parent->output);
     if (i == 0 && chan->wide) {
+        buffer_written(chan->node_state[STEREO_NODE_INDEX].output);
         uint32_t gl, gr;
         get_stereo_contributions(child->val[1] / 65536, &gl, &gr);
         int16_t *left = parent->output, *right = chan->node_state[STEREO_NODE_INDEX].output;
@@ -361,8 +367,13 @@ void check_stereo_binding(mudo_channel_rec *chan) {
 
 void render_channel_tick(mudo_channel_rec *chan, int32_t n) {
     check_stereo_binding(chan);
-    std::memset(chan->node_state[STEREO_NODE_INDEX].output, 0, size_t(n) * 2);
-    std::memset(chan->node_state[0].output, 0, size_t(n) * 2);
+    for (int k : {STEREO_NODE_INDEX, 0}) {
+        int16_t *out = chan->node_state[k].output;
+        int32_t slot = node_slot(out);
+        if (slot >= 0 && node_zeroed[slot] >= n) continue;
+        std::memset(out, 0, size_t(n) * 2);
+        if (slot >= 0) node_zeroed[slot] = n;
+    }
     bool echo = false;
     for (int i = 0; i < 8; i++) echo |= chan->node_state[i].kind == 9;
     for (int d = 7; d >= 0; d--) {
@@ -374,6 +385,7 @@ void render_channel_tick(mudo_channel_rec *chan, int32_t n) {
             if (fade) std::memcpy(node_ramp_buf, s->output, size_t(n) * 2);
             render_node_tick(s, 0, n);
             if (fade) {
+                buffer_written(s->output);
                 saved->output = node_ramp_buf;
                 saved->fm_input = s->fm_input;
                 int32_t k64 = n < 64 ? n : 64;

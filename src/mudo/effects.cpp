@@ -56,6 +56,8 @@ void apply_fx_filter(mudo_node_rec *parent, mudo_node_rec *fx, int32_t n) {
 // is a serial chain, so running them side by side overlaps their latencies.
 void apply_fx_filter_pair(mudo_node_rec *parent_a, mudo_node_rec *fx_a, mudo_node_rec *parent_b,
                           mudo_node_rec *fx_b, int32_t n) {
+    buffer_written(parent_a->output);
+    buffer_written(parent_b->output);
     filter_run f(parent_a, fx_a), g(parent_b, fx_b);
     for (int32_t k = 0; k < n; k++) {
         f.sample(k);
@@ -135,6 +137,8 @@ void apply_fx_gain(mudo_node_rec *parent, mudo_node_rec *fx, int32_t n) {
 }
 
 void apply_fx_node(mudo_node_rec *parent, mudo_node_rec *fx, int32_t n) {
+    buffer_written(parent->output);
+    if (fx->kind == 9) buffer_written(fx->output);  // the ring
     switch (fx->kind) {
     case 8: apply_fx_filter(parent, fx, n); break;
     case 9: apply_fx_echo(parent, fx, n); break;

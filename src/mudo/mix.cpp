@@ -29,6 +29,7 @@ inline int16_t loud_clamp(int64_t prod, int64_t hi, int64_t lo, int64_t q) {
 // The part of an echo ring that the ghost's 64-sample render reads: the
 // read pointer's 64 (+1) samples when the delay does not glide, else all.
 void copy_echo_history(const mudo_node_rec *src, mudo_node_rec *dst) {
+    buffer_written(dst->output);
     int64_t d = src->val[0];
     int64_t pd = src->echo_prev_delay < 0 ? d : src->echo_prev_delay;
     int64_t D = (d * 32256) >> 8, Dp = (pd * 32256) >> 8;
@@ -52,6 +53,8 @@ void start_tick(mudo_channel_rec *chan) {
     g->index = gi;
     bind_node_outputs(g, gi);
     render_channel_tick(g, 64);
+    buffer_written(chan->node_state[0].output);
+    buffer_written(chan->node_state[STEREO_NODE_INDEX].output);
     int16_t *n0 = chan->node_state[0].output, *g0 = g->node_state[0].output;
     for (int i = 0; i < 64; i++) n0[i] = int16_t((g0[i] * (64 - i) + n0[i] * i) >> 6);
     if (chan->wide) {

@@ -16,6 +16,7 @@ int32_t last_num_samples_mixed;
 int16_t node_ramp_buf[MUDO_NODE_SAMPLES];
 mudo_node_rec root_node;
 rng_state_rec mudo_rng;
+int32_t node_zeroed[MUDO_NODE_SLOTS];
 
 namespace {
 
@@ -100,6 +101,7 @@ void mudo_reinit_for_tests() {
     std::memset(mixer.audio_ram, 0, sizeof mixer.audio_ram);
     std::memset(zero_pages, 0xFF, sizeof zero_pages);
     std::memset(mixer.node_output, 0, sizeof mixer.node_output);
+    std::memset(node_zeroed, 0, sizeof node_zeroed);
     std::memset(mixer.chan_buf, 0, sizeof mixer.chan_buf);
     choose_offset = 0;
     std::memset(last_mixed_out, 0, sizeof last_mixed_out);

@@ -90,6 +90,21 @@ extern int16_t node_ramp_buf[MUDO_NODE_SAMPLES];
 extern mudo_node_rec root_node;
 extern rng_state_rec mudo_rng;
 
+// How many leading samples of each node buffer are known to be zero, so that
+// a silent node's buffer is not cleared again tick after tick. Every write
+// into a node buffer other than a clear calls buffer_written first.
+constexpr int MUDO_NODE_SLOTS = 2 * MUDO_CHANNELS * MUDO_MAX_CHANNEL_NODES;
+extern int32_t node_zeroed[MUDO_NODE_SLOTS];
+inline int32_t node_slot(const int16_t *buf) {
+    const int16_t *first = &mixer.node_output[0][0];
+    if (buf < first || buf >= first + size_t(MUDO_NODE_SLOTS) * MUDO_NODE_SAMPLES) return -1;
+    return int32_t((buf - first) / MUDO_NODE_SAMPLES);
+}
+inline void buffer_written(const int16_t *buf) {
+    int32_t slot = node_slot(buf);
+    if (slot >= 0) node_zeroed[slot] = 0;
+}
+
 // ---- audio_ram reads: every address wraps at 16 MB ----
 inline uint8_t ram_u8(uint32_t a) { return mixer.audio_ram[a & (MUDO_RAM_SIZE - 1)]; }
 inline uint16_t ram_u16(uint32_t a) {

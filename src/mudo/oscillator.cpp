@@ -144,8 +144,14 @@ void render_node_tick_osc(mudo_node_rec *node, int32_t n) {
 
 void render_node_tick(mudo_node_rec *node, int32_t, int32_t n) {
     if ((node->flags & 2) || node->kind == 0) {
+        int32_t slot = node_slot(node->output);
+        if (slot >= 0 && node_zeroed[slot] >= n) return;  // still silent from an earlier tick
         std::memset(node->output, 0, size_t(n) * 2);
+        if (slot >= 0) node_zeroed[slot] = n;
         return;
     }
-    if (node->kind == 2) render_node_tick_osc(node, n);
+    if (node->kind == 2) {
+        buffer_written(node->output);
+        render_node_tick_osc(node, n);
+    }
 }

@@ -161,6 +161,35 @@ TEST_F(MixTest, PatternChangeInsideABlockAndThePassLimit) {
     EXPECT_EQ(std::count(out.begin(), out.end(), 0), 1024);
 }
 
+// A node that stops sounding (kind 0, or muted) reads as silence again, and
+// one that starts again sounds: the engine skips clearing buffers it knows
+// to be silent.
+TEST_F(MixTest, SilencedNodesReadAsSilence) {
+    node(9, 0, 0, 0, 1, 0, 0, {mval(1, 0), mval(1, 0), mval(1, 0), mval(1, 0)});
+    node(9, 1, 0, 0, 2, 0, 0, {mval(0, 64), mval(1, 0), mval(1, 0), mval(1, 0)});
+    descriptor(9, 0, 0x1000, 10, 1);
+    play(0, 9);
+    std::vector<int16_t> buf(367);
+    auto node1_silent = [&] {
+        render(2);
+        EXPECT_EQ(mudo_get_channel_state(0, 21, reinterpret_cast<uint8_t *>(buf.data())), 367);
+        return std::count(buf.begin(), buf.end(), 0) == 367;
+    };
+    EXPECT_FALSE(node1_silent());
+    node(9, 1, 0, 0, 0);  // the memory copy changes: node 1 is empty now
+    EXPECT_TRUE(node1_silent());
+    node(9, 1, 0, 0, 2, 0, 0, {mval(0, 64), mval(1, 0), mval(1, 0), mval(1, 0)});
+    EXPECT_FALSE(node1_silent());
+    node(9, 1, 0, 0, 2, 0, 2, {mval(0, 64), mval(1, 0), mval(1, 0), mval(1, 0)});  // muted
+    EXPECT_TRUE(node1_silent());
+    // A silent node 0 with an oscillator child still carries the child.
+    node(9, 0, 0, 0, 0);
+    node(9, 1, 0, 0, 2, 0, 0, {mval(0, 64), mval(1, 0), mval(1, 0), mval(1, 0)});
+    render(2);
+    EXPECT_EQ(mudo_get_channel_state(0, 20, reinterpret_cast<uint8_t *>(buf.data())), 367);
+    EXPECT_LT(std::count(buf.begin(), buf.end(), 0), 367);
+}
+
 TEST_F(MixTest, LongRequestsWriteEveryFrame) {
     play(0, 1, 40);
     for (int n : {4097, 8192, 10000}) {
