@@ -7,7 +7,7 @@ RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 TSAN_DIR := build/tsan
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-audio fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-net bench-audio fuzz fuzz-smoke clean
 
 all: release
 
@@ -54,6 +54,11 @@ bench-vfs: release
 
 bench-pod: release
 	$(RELEASE_DIR)/bench/bench_pod
+
+# TCP, UDP and one HTTP body against raw sockets and libcurl; the last line is
+# the worst goal margin.
+bench-net: release
+	$(RELEASE_DIR)/bench/bench_net
 
 # Real-time factors of whole mixes and the engine's ratios; the last line is
 # the worst goal margin.
