@@ -103,10 +103,9 @@ __attribute__((target("avx2"))) uint32_t osc_plain_avx2(const uint8_t *wave, uin
     return osc_loop<false>(direct_wave{wave, last}, p, M, step, g, out + k, nullptr, 0, n - k);
 }
 
-bool have_avx2() {
-    static const bool yes = __builtin_cpu_supports("avx2");
-    return yes;
-}
+// Reads the processor model the runtime filled in at start-up: no lock, no
+// first-call guard on the audio thread.
+bool have_avx2() { return __builtin_cpu_supports("avx2"); }
 #endif
 
 template <class Wave>
