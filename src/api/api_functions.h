@@ -40,6 +40,10 @@ int lua54_store_metadata_str(lua_State *L);
 int lua54_cache_store(lua_State *L);
 int lua54_cache_fetch(lua_State *L);
 
+/* ---- remote fetches (api_remote.cpp) ---- */
+int lua54_fetch_remote(lua_State *L);
+int lua54_fetch_remote_result(lua_State *L);
+
 /* ---- the file system and paths (api_files.cpp) ---- */
 int lua54_list_files(lua_State *L);
 int lua54_mkdir(lua_State *L);
@@ -120,5 +124,9 @@ int lua54_add(lua_State *L);
 int lua54_deli(lua_State *L);
 int lua54_del(lua_State *L);
 int lua54_count(lua_State *L);
+/* ---- audio (api_audio.cpp) ---- */
+int lua54_play_note(lua_State *L);
+int lua54_play_track(lua_State *L);
+int lua54_play_music(lua_State *L);
 
 #endif

@@ -84,13 +84,18 @@ size_t find_multiline_end(const unsigned char *s, size_t at, size_t end, int64_t
 
 /* The start position: (pos - 1) truncated toward zero; pos defaults to 1. */
 int64_t start_index(lua_State *L) {
-    if (lua_isinteger(L, 2)) {
-        const lua_Integer pos = lua_tointeger(L, 2);
-        return pos == LUA_MININTEGER ? LUA_MININTEGER : pos - 1;
-    }
     int ok = 0;
-    const lua_Number pos = lua_tonumberx(L, 2, &ok);
-    return ok ? saturate_double_to_i64(pos - 1.0) : 0;
+    const lua_Integer pos = lua_tointegerx(L, 2, &ok);  // integral values, exactly
+    if (ok) return pos == LUA_MININTEGER ? LUA_MININTEGER : pos - 1;
+    const lua_Number v = lua_tonumberx(L, 2, &ok);
+    return ok ? saturate_double_to_i64(v - 1.0) : 0;
+}
+
+/* The state argument: kiv_intp (default 0) with its first reading inline. */
+int64_t state_arg(lua_State *L) {
+    int ok = 0;
+    const lua_Integer v = lua_tointegerx(L, 3, &ok);
+    return ok ? v : kiv_intp(L, 3, 0);
 }
 
 }  // namespace
@@ -101,7 +106,7 @@ int lua54_tokenoid(lua_State *L) {
     if (!text) return 0;
     const int64_t i = start_index(L);
     if (i < 0 || static_cast<uint64_t>(i) >= len) return 0;
-    const int64_t state = kiv_intp(L, 3, 0);
+    const int64_t state = state_arg(L);
     const auto *s = reinterpret_cast<const unsigned char *>(text);
     const size_t start = static_cast<size_t>(i);
     // The text ends at its first NUL from the start on: every run below

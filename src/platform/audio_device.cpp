@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "app_state.h"
-#include "mudo_mix.h"
+#include "mudo.h"
 #include "buffer.h"
 #include "host.h"
 
@@ -15,12 +15,12 @@ uint32_t lock_level = 0;
 
 namespace {
 
-void (*mixer)(int16_t *, int32_t) = mudo_mix;
+int32_t (*mixer)(int16_t *, int32_t) = mudo_mix;
 bool device_locked = false;  // the outermost lock took the device's lock
 
 }  // namespace
 
-void audio_device_set_mixer(void (*mix)(int16_t *, int32_t)) { mixer = mix ? mix : mudo_mix; }
+void audio_device_set_mixer(int32_t (*mix)(int16_t *, int32_t)) { mixer = mix ? mix : mudo_mix; }
 
 extern "C" void sdl2_mixer_callback(void *userdata, Uint8 *stream, int length) {
     (void)userdata;

@@ -37,6 +37,6 @@ void audio_init_failed(const char *error);
 void audio_device_close(void);
 
 /* Replaces the mixer the callback calls (tests); null restores mudo_mix. */
-void audio_device_set_mixer(void (*mix)(int16_t *out, int32_t frames));
+void audio_device_set_mixer(int32_t (*mix)(int16_t *out, int32_t frames));
 
 #endif

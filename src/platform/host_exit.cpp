@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "audio_device.h"
+#include "gurl.h"
 #include "log_file.h"
 
 extern "C" void host_exit(int status) {
@@ -14,6 +15,11 @@ extern "C" void host_exit(int status) {
     exit(status);
 }
 
-// The audio device is closed so that no callback runs while exit tears the
-// program down; the HTTP workers add their stop here.
-extern "C" void host_shutdown(void) { audio_device_close(); }
+inline constexpr int64_t WORKER_WAIT_MS = 2000;  /* how long the HTTP workers get to end */
+
+// The audio device is closed first, so that no callback runs while exit
+// tears the program down; then the HTTP workers get their time to end.
+extern "C" void host_shutdown(void) {
+    audio_device_close();
+    gurl_shutdown(WORKER_WAIT_MS);
+}

@@ -20,14 +20,16 @@ std::atomic<int> mix_calls{0};
 std::vector<int32_t> chunk_sizes;  // main-thread direct calls only
 std::atomic<uint16_t> counter{0};
 
-void counting_mixer(int16_t *out, int32_t frames) {
+int32_t counting_mixer(int16_t *out, int32_t frames) {
     mix_calls++;
     for (int32_t i = 0; i < frames * 2; i++) out[i] = int16_t(counter++);
+    return 0;
 }
 
-void recording_mixer(int16_t *out, int32_t frames) {
+int32_t recording_mixer(int16_t *out, int32_t frames) {
     chunk_sizes.push_back(frames);
     memset(out, 0, size_t(frames) * 4);
+    return 0;
 }
 
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
