@@ -51,20 +51,22 @@ void preblit_frame(const uint32_t *frame, int32_t width, int32_t scale, uint32_t
 }
 
 void resample_720p(const uint32_t *frame, int32_t width, uint32_t *out) {
+    // The group's three source rows, widened once; the eight output rows are
+    // written from them, so no output row is read back.
+    static uint32_t rows[3][HD_W];
     for (int32_t y = 0; y < SCREEN_H; y += 3) {
+        for (int k = 0; k < 3; k++) resample_row(frame + size_t(y + k) * size_t(width), rows[k]);
+        const uint32_t *a = rows[0], *b = rows[1], *c = rows[2];
         uint32_t *g = out + size_t(y / 3) * 8 * HD_W;  // the group's 8 output rows
-        resample_row(frame + size_t(y) * width, g);
-        resample_row(frame + size_t(y + 1) * width, g + 3 * HD_W);
-        resample_row(frame + size_t(y + 2) * width, g + 6 * HD_W);
-        memcpy(g + HD_W, g, HD_W * 4);
-        memcpy(g + 4 * HD_W, g + 3 * HD_W, HD_W * 4);
-        memcpy(g + 7 * HD_W, g + 6 * HD_W, HD_W * 4);
-        const uint32_t *a = g, *b = g + 3 * HD_W, *c = g + 6 * HD_W;
+        memcpy(g, a, HD_W * 4);
+        memcpy(g + HD_W, a, HD_W * 4);
         uint32_t *r2 = g + 2 * HD_W, *r5 = g + 5 * HD_W;
-        for (int32_t x = 0; x < HD_W; x++) {
-            r2[x] = three_one(a[x], b[x]);
-            r5[x] = even(b[x], c[x]);
-        }
+        for (int32_t x = 0; x < HD_W; x++) r2[x] = three_one(a[x], b[x]);
+        memcpy(g + 3 * HD_W, b, HD_W * 4);
+        memcpy(g + 4 * HD_W, b, HD_W * 4);
+        for (int32_t x = 0; x < HD_W; x++) r5[x] = even(b[x], c[x]);
+        memcpy(g + 6 * HD_W, c, HD_W * 4);
+        memcpy(g + 7 * HD_W, c, HD_W * 4);
     }
 }
 
