@@ -6,5 +6,5 @@ find_package(X11 REQUIRED)
 quillmar_test(platform_x11_window LABEL window SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/x11_window.cpp
   LIBS "$<LINK_GROUP:RESCAN,${platform_group_list}>" X11::X11 X11::Xtst
   LAUNCHER env SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=dummy DBUS_SESSION_BUS_ADDRESS=disabled:
-           LSAN_OPTIONS=detect_leaks=0 xvfb-run -a -s "-screen 0 1920x1080x24")
+           LSAN_OPTIONS=detect_leaks=0 ${PROJECT_SOURCE_DIR}/tools/xvfb-test)
 target_include_directories(platform_x11_window PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
