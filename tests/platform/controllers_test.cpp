@@ -171,6 +171,15 @@ TEST_F(Pads, RemovingTheFirstPadMakesTheSecondPlayerZero) {
     EXPECT_EQ(count("** failed to disconnect joystick"), 0u);
 }
 
+TEST_F(Pads, APadGoneBeforeItsRemovalEventReadsZerosAndIsReportedOnce) {
+    ASSERT_GE(attach(), 0);
+    codo_joystick_init();
+    ASSERT_GE(attach(), 0);  // a second device keeps player 0 within the count
+    ASSERT_EQ(SDL_JoystickDetachVirtual(0), 0);
+    for (int i = 0; i < 2; i++) EXPECT_EQ(buttons(0), std::vector<int>(16, 0));
+    EXPECT_EQ(count("** could not read joystick 0 (not attached)\n"), 1u);
+}
+
 TEST_F(Pads, ADeviceOfUnknownTypeIsReadRawAndItsRemovalFreesItsSlot) {
     ASSERT_GE(attach(SDL_JOYSTICK_TYPE_UNKNOWN), 0);
     codo_joystick_init();
