@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -180,6 +181,7 @@ struct pending_event {
 } pending;
 std::vector<double> latencies[KINDS];
 std::atomic<bool> injector_done{false};
+std::string latency_home;  // the run's HOME, removed at the end
 
 int32_t wm_count(int kind) {
     process_rec *wm = get_process(3);
@@ -240,8 +242,9 @@ void injector(Window window, SDL_Joystick *pad) {
 void bench_latency() {
     setenv("SDL_VIDEODRIVER", "x11", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
-    char home[] = "/tmp/quillmar_bench_window_XXXXXX";
+    static char home[] = "/tmp/quillmar_bench_window_XXXXXX";
     if (!mkdtemp(home)) return;
+    latency_home = home;
     setenv("HOME", home, 1);
     std::string argv0 = QUILLMAR_BIN;
     char *argv[] = {argv0.data(), nullptr};
@@ -335,6 +338,10 @@ int main(int argc, char **argv) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     fflush(stdout);
     bench_latency();
+    if (!latency_home.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(latency_home, ec);
+    }
     printf("window worst goal margin: %.3f\n", worst_margin);
     return 0;
 }
