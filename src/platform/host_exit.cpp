@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "captures.h"
 #include "log_file.h"
 
 extern "C" void host_exit(int status) {
@@ -13,6 +14,6 @@ extern "C" void host_exit(int status) {
     exit(status);
 }
 
-// Nothing to close yet: the audio device and the HTTP workers add their
-// shutdown here.
-extern "C" void host_shutdown(void) {}
+// The audio device and the HTTP workers add their shutdown here. A running
+// GIF recording leaves no temporary file behind.
+extern "C" void host_shutdown(void) { gif_cancel(); }

@@ -58,6 +58,12 @@ void mudo_kill_all_audio(void);
 int audio_op_start(int64_t pid, int32_t force);
 void audio_op_end(void);
 
+/* Video out, once per produced frame: the colour table it made (256
+   colours, then the banks of the 270 rows), then the finished 480 x 270
+   frame of 0x00RRGGBB pixels. */
+void update_gif_recording(const uint32_t *display_pal);
+void update_screenshot(const uint32_t *frame);
+
 /* ---- the four state initialisers, in the order creation calls them ---- */
 
 void api_add_c_functions(struct lua_State *L);              /* the script API globals */
