@@ -335,6 +335,12 @@ void gif_frame(const uint32_t *pal) {
     }
 
     put_extensions(first, transparent);
+    if (!local_map && R.gif->Image.ColorMap) {
+        // giflib drops the previous image's map without freeing it when the
+        // next image has none.
+        GifFreeMapObject(R.gif->Image.ColorMap);
+        R.gif->Image.ColorMap = nullptr;
+    }
     EGifPutImageDesc(R.gif, 0, 0, out_width, out_height, false, local_map ? R.map : nullptr);
     for (int32_t sy = src_y0; sy < src_y0 + src_height; sy++) {
         index_row(sy, transparent && !first);

@@ -6,3 +6,7 @@ foreach(t platform_capture_files_test platform_gif_record_test platform_audio_ca
     target_link_libraries(${t} PRIVATE gif lodepng)
   endif()
 endforeach()
+# The audio capture test brings its own audio lock over a real device.
+if(TARGET platform_audio_capture_test)
+  target_link_options(platform_audio_capture_test PRIVATE -Wl,--allow-multiple-definition)
+endif()
