@@ -76,6 +76,7 @@ const char *const kPalette[] = {
     "'-- quillmar object data\\n{a=1}'", "'{a=1,b={c=2}}'", "'{'", "pod({1, 2})",
     "create_delta('abc', 'abd')", "{[true] = 1, [false] = 2}", "{[{}] = 1, [{}] = 2}",
     "string.rep('/x', 200)", "'/' .. string.rep('q', 256)",
+    "16", "18", "19", "21",
 };
 
 inline constexpr size_t MAX_CALLS = 48;         /* calls per input */

@@ -27,11 +27,9 @@ inline constexpr const char *LABEL_FOLDER = "/ram/cart";  /* exists while a cart
 inline constexpr const char *LABEL_PATH = "/ram/cart/label.qoi";
 inline constexpr const char *SHOT_FAILED = "could not store screenshot";
 
-/* Stores 'bytes' in a new file at 'path' opened with 'mode'; true once the
+/* Writes the 'n' bytes into the open file 'f' and closes it; true once the
    file has reached its store. */
-bool store_file(const char *path, const char *mode, const uint8_t *bytes, size_t n) {
-    pfile_rec *f = pfopen(path, mode);
-    if (!f) return false;
+bool write_and_close(pfile_rec *f, const uint8_t *bytes, size_t n) {
     const bool written = pfwrite(bytes, 1, static_cast<int64_t>(n), f) == static_cast<int64_t>(n);
     return pfclose(f) == 0 && written;
 }
@@ -155,18 +153,26 @@ void capture_screenshot(const uint32_t *frame) {
         desc.height = h;
         desc.channels = 4;
         desc.colorspace = QOI_LINEAR;
-        int n = 0;
-        void *qoi = qoi_encode(rgba, &desc, &n);
-        const bool ok = qoi && pdisk_directory_exists(LABEL_FOLDER, 1) && store_file(LABEL_PATH, "w", static_cast<const uint8_t *>(qoi), size_t(n));
-        free(qoi);
+        pfile_rec *f = pdisk_directory_exists(LABEL_FOLDER, 1) ? pfopen(LABEL_PATH, "w") : nullptr;
+        bool ok = false;
+        if (f) {
+            int n = 0;
+            void *qoi = qoi_encode(rgba, &desc, &n);
+            ok = write_and_close(f, static_cast<const uint8_t *>(qoi), qoi ? size_t(n) : 0) && qoi;
+            free(qoi);
+        }
         notify(ok ? "captured label (/ram/cart/label.qoi)" : SHOT_FAILED);
     } else {
         const char *path = get_capture_filename(sshot_name, ".png");
-        uint8_t *png = nullptr;
-        size_t n = 0;
-        bool ok = path && encode_rgba_png(rgba, w, h, &png, &n) == 0;
-        ok = ok && store_file(path, "wb", png, n);
-        free(png);
+        pfile_rec *f = path ? pfopen(path, "wb") : nullptr;
+        bool ok = false;
+        if (f) {
+            uint8_t *png = nullptr;
+            size_t n = 0;
+            const bool encoded = encode_rgba_png(rgba, w, h, &png, &n) == 0;
+            ok = write_and_close(f, png, encoded ? n : 0) && encoded;
+            free(png);
+        }
         if (!ok) {
             notify(SHOT_FAILED);
         } else if (!sshot_silent) {

@@ -9,6 +9,7 @@
 
 #include "capture_fixture.h"
 #include "fault_fs.h"
+#include "host_exit.h"
 
 using namespace capture_test;
 
@@ -448,13 +449,20 @@ TEST_F(GifTest, AFailedSecondStartLeavesTheFirstRecordingRunning) {
     EXPECT_EQ(g.gif->ImageCount, 2);
 }
 
-TEST_F(GifTest, RebootEmptyEndAndFailingOutputLeaveNoFile) {
+TEST_F(GifTest, RebootExitEmptyEndAndFailingOutputLeaveNoFile) {
     std::mt19937 rng(7);
     const pal_t pal = random_pal(rng);
     // A reboot in the middle: nothing written, nothing said.
     ASSERT_EQ(start(0, 0, 16, 16, 1), 0);
     for (int k = 0; k < 4; k++) update_gif_recording(pal.data());
     captures_reset();
+    app.gif_recording = 0;
+    EXPECT_TRUE(desk_names().empty());
+    EXPECT_TRUE(notes().empty());
+    // The exit path likewise.
+    ASSERT_EQ(start(0, 0, 16, 16, 1), 0);
+    for (int k = 0; k < 4; k++) update_gif_recording(pal.data());
+    host_shutdown();
     app.gif_recording = 0;
     EXPECT_TRUE(desk_names().empty());
     EXPECT_TRUE(notes().empty());
