@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "app_state.h"
@@ -32,6 +33,10 @@ inline machine &boot_machine() {
     char tmpl[] = "/tmp/fuzz_captures_XXXXXX";
     if (!mkdtemp(tmpl)) abort();
     m.desk = tmpl;
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(boot_machine().desk, ec);
+    });
     const std::string appdata = m.desk + "/.appdata/";
     mkdir(appdata.c_str(), 0700);
     pdisk_set_appdata_folder(appdata);

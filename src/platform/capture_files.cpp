@@ -135,16 +135,18 @@ void capture_screenshot(const uint32_t *frame) {
         notify(SHOT_FAILED);
         return;
     }
-    for (uint32_t oy = 0; oy < h; oy++) {
-        const uint32_t *src = frame + size_t(oy / uint32_t(scale) + uint32_t(sshot_y0)) * CAPTURE_FRAME_W + sshot_x0;
-        uint8_t *dst = rgba + size_t(oy) * w * 4;
-        for (uint32_t ox = 0; ox < w; ox++) {
-            const uint32_t px = src[ox / uint32_t(scale)];
-            dst[4 * ox + 0] = uint8_t(px >> 16);
-            dst[4 * ox + 1] = uint8_t(px >> 8);
-            dst[4 * ox + 2] = uint8_t(px);
-            dst[4 * ox + 3] = 255;
+    // One output row per frame row, the others copies of it.
+    const size_t row_bytes = size_t(w) * 4;
+    for (int32_t sy = 0; sy < sshot_height; sy++) {
+        const uint32_t *src = frame + size_t(sy + sshot_y0) * CAPTURE_FRAME_W + sshot_x0;
+        uint8_t *row = rgba + size_t(sy) * size_t(scale) * row_bytes;
+        uint8_t *o = row;
+        for (int32_t sx = 0; sx < sshot_width; sx++) {
+            const uint32_t px = src[sx];
+            const uint8_t rgba_px[4] = {uint8_t(px >> 16), uint8_t(px >> 8), uint8_t(px), 255};
+            for (int32_t k = 0; k < scale; k++, o += 4) std::memcpy(o, rgba_px, 4);
         }
+        for (int32_t k = 1; k < scale; k++) std::memcpy(row + size_t(k) * row_bytes, row, row_bytes);
     }
 
     if (sshot_label) {

@@ -171,20 +171,43 @@ bool begin(const gif_params &p, gif_output_fn write, void *ctx, int *err) {
 }
 
 /* The index row of display row 'sy' across the region, 255 where the
-   colour is the previous frame's and 'transparent' allows it. */
-void index_row(int32_t sy, bool transparent) {
+   colour is the previous frame's and 'transparent' allows it. 'same_bank'
+   says, per bank, whether its 64 colours are the previous frame's. */
+void index_row(int32_t sy, bool transparent, const bool *same_bank) {
     const uint8_t *d = R.display + size_t(sy) * DISPLAY_W + src_x0;
-    const uint32_t base = R.pal[GIF_COLOURS + sy] * 64;
+    const uint32_t bank = R.pal[GIF_COLOURS + sy];
+    const uint32_t base = bank * 64;
+    uint8_t *o = R.src_row;
     if (!transparent) {
-        for (int32_t x = 0; x < src_width; x++) R.src_row[x] = uint8_t(base + (d[x] & 63));
+        for (int32_t x = 0; x < src_width; x++) o[x] = uint8_t(base + (d[x] & 63));
         return;
     }
     const uint8_t *l = R.last + size_t(sy) * DISPLAY_W + src_x0;
     const uint32_t *now = R.pal + base;
-    const uint32_t *before = R.lastpal + R.lastpal[GIF_COLOURS + sy] * 64;
-    for (int32_t x = 0; x < src_width; x++) {
+    const uint32_t last_bank = R.lastpal[GIF_COLOURS + sy];
+    const uint32_t *before = R.lastpal + last_bank * 64;
+    int32_t x = 0;
+    if (last_bank == bank && same_bank[bank]) {
+        // Same colours in the same bank: equal colour bytes are unchanged
+        // pixels, eight at a time; the rest take the general test below.
+        constexpr uint64_t COLOUR_BITS = 0x3F3F3F3F3F3F3F3Full;
+        for (; x + 8 <= src_width; x += 8) {
+            uint64_t a, b;
+            std::memcpy(&a, d + x, 8);
+            std::memcpy(&b, l + x, 8);
+            if (((a ^ b) & COLOUR_BITS) == 0) {
+                std::memset(o + x, UNCHANGED_INDEX, 8);
+                continue;
+            }
+            for (int32_t k = x; k < x + 8; k++) {
+                const uint32_t c = d[k] & 63u;
+                o[k] = now[c] == before[l[k] & 63u] ? UNCHANGED_INDEX : uint8_t(base + c);
+            }
+        }
+    }
+    for (; x < src_width; x++) {
         const uint32_t c = d[x] & 63u;
-        R.src_row[x] = now[c] == before[l[x] & 63u] ? UNCHANGED_INDEX : uint8_t(base + c);
+        o[x] = now[c] == before[l[x] & 63u] ? UNCHANGED_INDEX : uint8_t(base + c);
     }
 }
 
@@ -342,8 +365,11 @@ void gif_frame(const uint32_t *pal) {
         R.gif->Image.ColorMap = nullptr;
     }
     EGifPutImageDesc(R.gif, 0, 0, out_width, out_height, false, local_map ? R.map : nullptr);
+    bool same_bank[4];
+    for (int b = 0; b < 4; b++)
+        same_bank[b] = !first && std::memcmp(R.pal + 64 * b, R.lastpal + 64 * b, 64 * sizeof(uint32_t)) == 0;
     for (int32_t sy = src_y0; sy < src_y0 + src_height; sy++) {
-        index_row(sy, transparent && !first);
+        index_row(sy, transparent && !first, same_bank);
         widen_row();
         for (int32_t k = 0; k < gif_scale; k++) EGifPutLine(R.gif, R.row, out_width);
     }
