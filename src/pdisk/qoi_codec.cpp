@@ -1,6 +1,4 @@
-// The QOI image coder, compiled once for the whole program.
-#include <cstdlib>
-#include <cstring>
-
+// The QOI picture coder, compiled once for the whole program.
+#define QOI_NO_STDIO
 #define QOI_IMPLEMENTATION
 #include <qoi.h>

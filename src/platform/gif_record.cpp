@@ -14,6 +14,7 @@
 #include "address_space.h"
 #include "captures.h"
 #include "host.h"
+#include "host_replace.h"
 #include "messages.h"
 #include "pdisk.h"
 #include "wm_display.h"
@@ -265,7 +266,7 @@ int gif_start(void) {
                 if (fs->realpath(target.c_str(), &real) == 0) target = real;
             }
             const bool is_dir = fs->stat(target.c_str(), &st) == 0 && st.is_dir;
-            if (is_dir || fs->create_temp(target.c_str(), &temp) != 0) code = E_GIF_ERR_OPEN_FAILED;
+            if (is_dir || host_create_temp(fs, target.c_str(), &temp, nullptr) != 0) code = E_GIF_ERR_OPEN_FAILED;
         }
         destroy_buffer(origin);
     }
@@ -395,7 +396,7 @@ int gif_end_ex(int write) {
     ok = ok && !R.failed;
     if (R.to_file) {
         host_fs *fs = pdisk_host_fs();
-        ok = ok && fs->replace(R.temp.c_str(), R.target.c_str()) == 0;
+        ok = ok && host_replace_temp(fs, R.temp.c_str(), R.target.c_str(), nullptr) == 0;
         if (!ok) fs->remove(R.temp.c_str());
     }
     release();
