@@ -6,7 +6,7 @@ ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-captures fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-net bench-captures fuzz fuzz-smoke clean
 
 all: release
 
@@ -50,6 +50,11 @@ bench-vfs: release
 
 bench-pod: release
 	$(RELEASE_DIR)/bench/bench_pod
+
+# TCP, UDP and one HTTP body against raw sockets and libcurl; the last line is
+# the worst goal margin.
+bench-net: release
+	$(RELEASE_DIR)/bench/bench_net
 
 # GIF recording and screenshots; the last line is the worst goal margin.
 bench-captures: release

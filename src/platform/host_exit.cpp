@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "captures.h"
+#include "gurl.h"
 #include "log_file.h"
 
 extern "C" void host_exit(int status) {
@@ -14,6 +15,11 @@ extern "C" void host_exit(int status) {
     exit(status);
 }
 
-// The audio device and the HTTP workers add their shutdown here. A running
-// GIF recording leaves no temporary file behind.
-extern "C" void host_shutdown(void) { gif_cancel(); }
+inline constexpr int64_t WORKER_WAIT_MS = 2000;  /* how long the HTTP workers get to end */
+
+// The audio device adds its shutdown here. A running GIF recording leaves no
+// temporary file behind.
+extern "C" void host_shutdown(void) {
+    gif_cancel();
+    gurl_shutdown(WORKER_WAIT_MS);
+}
