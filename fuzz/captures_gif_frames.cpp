@@ -76,13 +76,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     size -= 11;
 
     std::vector<uint8_t> display(129600);
-    for (auto &b : display) b = uint8_t(next(s));
+    // Colour 63 in a bank-3 row turns transparency off: only planted ones.
+    auto colour_byte = [&s] {
+        const uint8_t v = uint8_t(next(s));
+        return (v & 63) == 63 ? uint8_t(v ^ 1) : v;
+    };
+    for (auto &b : display) b = colour_byte();
     write_bytes_proc(m.wm, 0x10000, display.data(), uint32_t(display.size()));
     for (uint32_t a = 0; a < 68; a++) poke_proc(m.wm, 0x5400 + a, next(s));
     poke_proc(m.wm, 0x547C, next(s) % 5);
     std::vector<uint32_t> pal(526);
-    const uint32_t distinct = 2 + next(s) % 40;
-    for (auto &c : pal) c = (next(s) % distinct) * 0x3F1E2Du & 0xFFFFFF;
+    const uint32_t distinct = next(s) % 42;  // 0: every colour different
+    for (uint32_t i = 0; i < 526; i++)
+        pal[i] = distinct ? (next(s) % distinct) * 0x3F1E2Du & 0xFFFFFF : (next(s) & 0xFFFF00) | (i & 0xFF);
 
     std::string out;
     gif_begin_stream(p[0], p[1], p[2], p[3], p[4], put, &out);
@@ -98,9 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (op & 2) poke_proc(m.wm, 0x5400 + next(s) % 68, next(s));
         if (op & 4) poke_proc(m.wm, 0x10000 + 480 * (y0 + next(s) % h) + x0 + next(s) % w, 63);
         if (op & 8)
-            for (uint32_t n = next(s) % 4000; n; n--) poke_proc(m.wm, 0x10000 + next(s) % 129600, next(s));
+            for (uint32_t n = next(s) % 4000; n; n--) poke_proc(m.wm, 0x10000 + next(s) % 129600, colour_byte());
         if (op & 16) {
-            for (auto &b : mapped_bytes) b = uint8_t(next(s));
+            for (auto &b : mapped_bytes) b = colour_byte();
             map_page(m.wm, int32_t(16 + next(s) % 32), mapped_bytes, int32_t(1 + next(s) % 4096));
         }
         if (op & 32) pal[256 + next(s) % 270] = next(s);  // video out's banks: not what the recorder uses

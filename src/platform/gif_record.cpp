@@ -171,10 +171,16 @@ bool begin(const gif_params &p, gif_output_fn write, void *ctx, int *err) {
     return true;
 }
 
+/* Per bank: its 64 colours are the previous frame's ('same'), and no two
+   of them are equal ('distinct'). */
+struct bank_facts {
+    bool same[4];
+    bool distinct[4];
+};
+
 /* The index row of display row 'sy' across the region, 255 where the
-   colour is the previous frame's and 'transparent' allows it. 'same_bank'
-   says, per bank, whether its 64 colours are the previous frame's. */
-void index_row(int32_t sy, bool transparent, const bool *same_bank) {
+   colour is the previous frame's and 'transparent' allows it. */
+void index_row(int32_t sy, bool transparent, const bank_facts &facts) {
     const uint8_t *d = R.display + size_t(sy) * DISPLAY_W + src_x0;
     const uint32_t bank = R.pal[GIF_COLOURS + sy];
     const uint32_t base = bank * 64;
@@ -188,10 +194,28 @@ void index_row(int32_t sy, bool transparent, const bool *same_bank) {
     const uint32_t last_bank = R.lastpal[GIF_COLOURS + sy];
     const uint32_t *before = R.lastpal + last_bank * 64;
     int32_t x = 0;
-    if (last_bank == bank && same_bank[bank]) {
+    constexpr uint64_t COLOUR_BITS = 0x3F3F3F3F3F3F3F3Full;
+    constexpr uint64_t ONES = 0x0101010101010101ull;
+    if (last_bank == bank && facts.same[bank] && facts.distinct[bank]) {
+        // Same colours, all different: a pixel is unchanged exactly when its
+        // colour byte is. Eight pixels a word: a byte of 'diff' (0..63) plus
+        // 63 reaches bit 6 exactly when it is not 0; no byte carries.
+        const uint64_t bases = uint64_t(base) * ONES;
+        for (; x + 8 <= src_width; x += 8) {
+            uint64_t a, b;
+            std::memcpy(&a, d + x, 8);
+            std::memcpy(&b, l + x, 8);
+            const uint64_t diff = (a ^ b) & COLOUR_BITS;
+            const uint64_t changed = (((diff + COLOUR_BITS) >> 6) & ONES) * 0xFF;
+            const uint64_t out = (((a & COLOUR_BITS) + bases) & changed) | ~changed;
+            std::memcpy(o + x, &out, 8);
+        }
+        for (; x < src_width; x++) o[x] = ((d[x] ^ l[x]) & 63) ? uint8_t(base + (d[x] & 63u)) : UNCHANGED_INDEX;
+        return;
+    }
+    if (last_bank == bank && facts.same[bank]) {
         // Same colours in the same bank: equal colour bytes are unchanged
         // pixels, eight at a time; the rest take the general test below.
-        constexpr uint64_t COLOUR_BITS = 0x3F3F3F3F3F3F3F3Full;
         for (; x + 8 <= src_width; x += 8) {
             uint64_t a, b;
             std::memcpy(&a, d + x, 8);
@@ -366,11 +390,20 @@ void gif_frame(const uint32_t *pal) {
         R.gif->Image.ColorMap = nullptr;
     }
     EGifPutImageDesc(R.gif, 0, 0, out_width, out_height, false, local_map ? R.map : nullptr);
-    bool same_bank[4];
-    for (int b = 0; b < 4; b++)
-        same_bank[b] = !first && std::memcmp(R.pal + 64 * b, R.lastpal + 64 * b, 64 * sizeof(uint32_t)) == 0;
+    bank_facts facts{};
+    for (int b = 0; b < 4 && !first; b++) {
+        const uint32_t *colours = R.pal + 64 * b;
+        facts.same[b] = std::memcmp(colours, R.lastpal + 64 * b, 64 * sizeof(uint32_t)) == 0;
+        facts.distinct[b] = facts.same[b];
+        for (int i = 1; i < 64 && facts.distinct[b]; i++)
+            for (int j = 0; j < i; j++)
+                if (colours[i] == colours[j]) {
+                    facts.distinct[b] = false;
+                    break;
+                }
+    }
     for (int32_t sy = src_y0; sy < src_y0 + src_height; sy++) {
-        index_row(sy, transparent && !first, same_bank);
+        index_row(sy, transparent && !first, facts);
         widen_row();
         for (int32_t k = 0; k < gif_scale; k++) EGifPutLine(R.gif, R.row, out_width);
     }

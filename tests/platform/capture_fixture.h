@@ -125,9 +125,16 @@ protected:
         for (uint32_t i = 0; i < 64; i++) poke(0x60 + i, i < name.size() ? uint8_t(name[i]) : 0);
     }
 
+    // A random display byte that is never colour 63 (which, in a bank-3
+    // row, would turn a recording's transparency off).
+    static uint8_t random_colour_byte(std::mt19937 &rng) {
+        const uint8_t v = uint8_t(rng());
+        return (v & 63) == 63 ? v ^ 1 : v;
+    }
+
     // Fills process 3's display, banks and mode with seeded random values.
     void random_display(std::mt19937 &rng, uint8_t mode) {
-        for (uint32_t a = 0; a < 129600; a++) poke_proc(wm, 0x10000 + a, rng() & 0xFF);
+        for (uint32_t a = 0; a < 129600; a++) poke_proc(wm, 0x10000 + a, random_colour_byte(rng));
         for (uint32_t a = 0; a < 68; a++) poke_proc(wm, 0x5400 + a, rng() & 0xFF);
         poke_proc(wm, 0x547C, mode);
     }
