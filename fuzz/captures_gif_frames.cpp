@@ -5,6 +5,7 @@
 //
 // Input: x0, y0, width, height, scale as i16 little-endian, a seed byte,
 // then 4 bytes per produced frame (at most 12): what changes before it.
+// A seed byte of 128 or more makes every colour of the table different.
 #include <gif_lib.h>
 
 #include <cstdint>
@@ -71,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 11) return 0;
     int16_t p[5];
     memcpy(p, data, sizeof p);
-    uint32_t s = data[10] * 2654435761u + 1;
+    const uint8_t seed = data[10];
+    uint32_t s = seed * 2654435761u + 1;
     data += 11;
     size -= 11;
 
@@ -86,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (uint32_t a = 0; a < 68; a++) poke_proc(m.wm, 0x5400 + a, next(s));
     poke_proc(m.wm, 0x547C, next(s) % 5);
     std::vector<uint32_t> pal(526);
-    const uint32_t distinct = next(s) % 42;  // 0: every colour different
+    // The seed byte's top bit makes every colour different.
+    const uint32_t distinct = seed & 0x80 ? 0 : 2 + next(s) % 40;
     for (uint32_t i = 0; i < 526; i++)
         pal[i] = distinct ? (next(s) % distinct) * 0x3F1E2Du & 0xFFFFFF : (next(s) & 0xFFFF00) | (i & 0xFF);
 
