@@ -7,7 +7,7 @@ RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 TSAN_DIR := build/tsan
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-window bench-script bench-net fuzz fuzz-smoke clean bench-audio
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-window bench-script bench-net fuzz fuzz-smoke clean bench-audio bench-captures
 
 all: release
 
@@ -74,6 +74,10 @@ bench-net: release
 # the worst goal margin.
 bench-audio: release
 	$(RELEASE_DIR)/bench/bench_audio
+
+# GIF recording and screenshots; the last line is the worst goal margin.
+bench-captures: release
+	$(RELEASE_DIR)/bench/bench_captures
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
