@@ -2,6 +2,7 @@
 #include "event_pump.h"
 
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -32,9 +33,13 @@ constexpr size_t EVENT_TEXT_SIZE = 256;
 
 void send_to_wm(const char *text) { send_process_message_string(get_process(WM_PID), text); }
 
-void send_format(const char *format, int32_t a, int32_t b, int32_t c = 0) {
+void send_wm_event(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void send_wm_event(const char *format, ...) {
     char text[EVENT_TEXT_SIZE];
-    snprintf(text, sizeof text, format, a, b, c);
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(text, sizeof text, format, ap);
+    va_end(ap);
     send_to_wm(text);
 }
 
@@ -95,7 +100,7 @@ void handle_event(const SDL_Event &e) {
     }
     case SDL_TEXTINPUT: send_text_input(e.text.text); break;
     case SDL_MOUSEWHEEL:
-        send_format("{event=\"mousewheel\",wheel_x=%d,wheel_y=%d}", e.wheel.x, e.wheel.y);
+        send_wm_event("{event=\"mousewheel\",wheel_x=%d,wheel_y=%d}", e.wheel.x, e.wheel.y);
         break;
     case SDL_MOUSEMOTION:
         if (app.mouse_locked) locked_motion(e.motion.x, e.motion.y);
@@ -152,7 +157,7 @@ void pump_mouse() {
         my = saturate_double_to_i32(virtual_my);
     }
     if (mx != last_mx || my != last_my || mb != last_mb)
-        send_format("{event=\"mouse\",mx=%d,my=%d,mb=%d}", mx, my, mb);
+        send_wm_event("{event=\"mouse\",mx=%d,my=%d,mb=%d}", mx, my, mb);
     last_mx = mx;
     last_my = my;
     last_mb = mb;
@@ -162,7 +167,7 @@ void pump_mouse() {
         const int32_t dy = app.locked_dy_acc / LOCKED_STEP;
         app.locked_dx_acc -= dx * LOCKED_STEP;
         app.locked_dy_acc -= dy * LOCKED_STEP;
-        if (dx || dy) send_format("{event=\"mouselockedmove\",locked_dx=%d,locked_dy=%d}", dx, dy);
+        if (dx || dy) send_wm_event("{event=\"mouselockedmove\",locked_dx=%d,locked_dy=%d}", dx, dy);
     } else {
         app.locked_dx_acc = 0;
         app.locked_dy_acc = 0;
@@ -229,8 +234,8 @@ extern "C" void handle_sdl_messages(void) {
     if (uint64_t(get_ticks()) <= app.focus_gained_t + FOCUS_KEY_DELAY_MS) memset(key_state, 0, sizeof key_state);
 
     for (int32_t sc = 0; sc < KEY_COUNT; sc++) {
-        if (key_state[sc] && !last_key_state[sc]) send_format("{event=\"keydown\",scancode=%d}", sc, 0);
-        else if (!key_state[sc] && last_key_state[sc]) send_format("{event=\"keyup\",scancode=%d}", sc, 0);
+        if (key_state[sc] && !last_key_state[sc]) send_wm_event("{event=\"keydown\",scancode=%d}", sc);
+        else if (!key_state[sc] && last_key_state[sc]) send_wm_event("{event=\"keyup\",scancode=%d}", sc);
     }
 
     pump_mouse();
