@@ -15,8 +15,16 @@ inline constexpr uint32_t MAP_SPRITE_BITS = 0x1FFF;
 inline constexpr uint32_t MAP_FLIP_X = 0x4000;
 inline constexpr uint32_t MAP_FLIP_Y = 0x8000;
 
+// floor_double_to_i64_or_min, inline and without a library floor: the
+// truncation, one lower for negative fractions.
+inline int64_t floor_i64(double v) {
+    if (!(v >= -9223372036854775808.0 && v < 9223372036854775808.0)) return INT64_MIN;
+    int64_t t = int64_t(v);
+    return t - (double(t) > v);
+}
+
 // floor(v) as the low 32 bits of its 64-bit value; NaN and infinities give 0.
-inline int32_t texel_floor(double v) { return int32_t(uint32_t(uint64_t(floor_double_to_i64_or_min(v)))); }
+inline int32_t texel_floor(double v) { return int32_t(uint32_t(uint64_t(floor_i64(v)))); }
 
 // A texture end: screen position and texture coordinates.
 struct tline_end {
@@ -138,7 +146,7 @@ extern "C" int32_t draw_tline_sspr(typed_ud_rec *src, typed_ud_rec *target, int3
     const uint8_t *texels = ud_elements(src);
     int64_t X = walk.X0 + walk.first * walk.sx, Y = walk.Y0 + walk.first * walk.sy;
     for (int64_t i = walk.first; i <= walk.last; i++, X += walk.sx, Y += walk.sy, u += du, v += dv) {
-        int64_t tx = floor_double_to_i64_or_min(u), ty = floor_double_to_i64_or_min(v);
+        int64_t tx = floor_i64(u), ty = floor_i64(v);
         if (tx < 0 || ty < 0 || tx >= sw || ty >= sh) continue;  // outside the sprite: the pixel is left alone
         int64_t x = X >> 16, y = Y >> 16;
         uint8_t *p = row_of(target, y) + x;
