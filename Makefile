@@ -6,7 +6,7 @@ ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-gfx fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-net bench-gfx fuzz fuzz-smoke clean
 
 all: release
 
@@ -53,6 +53,11 @@ bench-pod: release
 
 bench-gfx: release
 	$(RELEASE_DIR)/bench/bench_gfx
+
+# TCP, UDP and one HTTP body against raw sockets and libcurl; the last line is
+# the worst goal margin.
+bench-net: release
+	$(RELEASE_DIR)/bench/bench_net
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,6 +1,7 @@
 // Video out: the shown process, its display colours and row banks, the
 // display bytes through them, and the scaled video modes.
 #include "video_out.h"
+#include "video_hooks.h"
 
 #include <cstring>
 
