@@ -259,3 +259,34 @@ TEST_F(Shapes, RectangleForms) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Shapes, FilledShapesDrawTheSamePixelsOnThePlainPaths) {
+    std::mt19937 rng(41);
+    bitmap_ptr a = make_bitmap(120, 90), b = make_bitmap(120, 90);
+    const uint8_t masks[] = {0, 0x0F, 0x3F, 0xC0, 0xFF};
+    for (int iter = 0; iter < 400; iter++) {
+        if (iter % 20 == 0) random_tables(rng);
+        fill_random(a.get(), rng);
+        std::memcpy(px(b.get()), px(a.get()), 120 * 90);
+        set_masks(masks[rng() % 5], masks[rng() % 5], 0, masks[rng() % 5]);
+        set_pattern(rng() % 2 ? 0 : uint64_t(rng()) << 32 | rng());
+        proc->inverted_fill = rng() % 3 == 0;
+        int x0 = int(rng() % 160) - 20, y0 = int(rng() % 130) - 20, x1 = int(rng() % 160) - 20, y1 = int(rng() % 130) - 20;
+        int32_t colour = int32_t(rng() & 0xFFFF), kind = int32_t(rng() % 3), costs[2];
+        for (int plain = 0; plain < 2; plain++) {
+            typed_ud_rec *t = plain ? b.get() : a.get();
+            target(t, 3, 2, 110, 85);
+            gfx_force_plain_paths = plain;
+            costs[plain] = kind == 0   ? draw_filloval(t, x0, y0, x1, y1, colour)
+                           : kind == 1 ? draw_rrectfill(t, x0, y0, x1, y1, 4, 3, colour)
+                                       : rectfill(t, x0, y0, x1, y1, colour);
+        }
+        ASSERT_EQ(bytes_of(a.get()), bytes_of(b.get())) << iter;
+        ASSERT_EQ(costs[0], costs[1]) << iter;
+    }
+    proc->inverted_fill = 0;
+}
+
+}  // namespace
