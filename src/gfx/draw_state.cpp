@@ -13,6 +13,7 @@ uint32_t read_mask = 0;
 uint32_t write_mask = 0;
 uint32_t target_mask = 0;
 int gfx_force_plain_paths = 0;
+int gfx_narrow_vectors = 0;
 
 namespace gfx {
 
@@ -69,15 +70,16 @@ void merge_groups(uint8_t *p, int64_t groups, uint64_t keep, uint64_t put) {
     if (g < groups) {
         __mmask8 m = __mmask8((1u << (groups - g)) - 1);
         __m512i old = _mm512_maskz_loadu_epi64(m, p + g * 8);
-        _mm512_mask_storeu_epi64(p + g * 8, m, _mm512_ternarylogic_epi64(old, k, v, OLD_AND_KEEP_OR_PUT));
+        _mm512_mask_storeu_epi64(p + g * 8, m,
+                                 _mm512_ternarylogic_epi64(old, k, v, OLD_AND_KEEP_OR_PUT));
     }
 }
 
 // The groups of 'rows' rows from p, 'stride' bytes apart, the first being
 // row y0: row y takes words[y & 7] through the write mask.
 [[gnu::target("avx512f")]] void box_groups_avx512(uint8_t *p, uint64_t stride, int64_t rows,
-                                                  int64_t groups, const uint64_t words[8], int64_t y0,
-                                                  uint8_t wm) {
+                                                  int64_t groups, const uint64_t words[8],
+                                                  int64_t y0, uint8_t wm) {
     constexpr int OLD_AND_KEEP_OR_PUT = 0xEA;
     const uint64_t wmw = splat(wm);
     const __m512i k = _mm512_set1_epi64(int64_t(~wmw));
@@ -92,11 +94,13 @@ void merge_groups(uint8_t *p, int64_t groups, uint64_t keep, uint64_t put) {
         }
         for (; g + 8 <= groups; g += 8) {
             __m512i old = _mm512_loadu_si512(p + g * 8);
-            _mm512_storeu_si512(p + g * 8, _mm512_ternarylogic_epi64(old, k, v, OLD_AND_KEEP_OR_PUT));
+            _mm512_storeu_si512(p + g * 8,
+                                _mm512_ternarylogic_epi64(old, k, v, OLD_AND_KEEP_OR_PUT));
         }
         if (last) {
             __m512i old = _mm512_maskz_loadu_epi64(last, p + g * 8);
-            _mm512_mask_storeu_epi64(p + g * 8, last, _mm512_ternarylogic_epi64(old, k, v, OLD_AND_KEEP_OR_PUT));
+            _mm512_mask_storeu_epi64(p + g * 8, last,
+                                     _mm512_ternarylogic_epi64(old, k, v, OLD_AND_KEEP_OR_PUT));
         }
     }
 }
@@ -161,7 +165,7 @@ void fill_unmasked(uint8_t *row, int64_t a, int64_t b, uint8_t prow, uint8_t pla
             } else {
                 uint64_t keep = ~splat(wm), put = word & splat(wm);
 #if HAVE_AVX2_SPANS
-                if (use_avx512_spans)
+                if (use_avx512_spans && !gfx_narrow_vectors)
                     merge_groups_avx512(p, groups, keep, put);
                 else if (use_avx2_spans)
                     merge_groups_avx2(p, groups, keep, put);
@@ -203,7 +207,7 @@ int64_t fill_box(typed_ud_rec *target, const clip_box &box, const pixel_ctx &c, 
 #if HAVE_AVX2_SPANS
     // The whole 8-pixel groups of every row in one call, the loose pixels at
     // either end by the rule.
-    if (use_avx512_spans) {
+    if (use_avx512_spans && !gfx_narrow_vectors) {
         int64_t g0 = std::min((a + 7) & ~int64_t(7), e + 1), groups = (e + 1 - g0) >> 3;
         int64_t g1 = g0 + groups * 8;
         for (int64_t y = t; y <= b; y++) {
@@ -217,7 +221,9 @@ int64_t fill_box(typed_ud_rec *target, const clip_box &box, const pixel_ctx &c, 
                 row[x] = uint8_t((v & c.wm) | (row[x] & ~c.wm));
             }
         }
-        if (groups > 0) box_groups_avx512(row_of(target, t) + g0, target->width, b - t + 1, groups, words, t, c.wm);
+        if (groups > 0)
+            box_groups_avx512(row_of(target, t) + g0, target->width, b - t + 1, groups, words, t,
+                              c.wm);
         return (b - t + 1) * span_cost(c, target, e - a + 1);
     }
 #endif

@@ -141,6 +141,10 @@ int32_t draw_hline_inv(struct typed_ud_rec *target, int32_t x0, int32_t x1, int3
    every primitive (the results must not differ). */
 extern int gfx_force_plain_paths;
 
+/* Test switch: non-zero keeps the vector paths to 256-bit instructions on a
+   processor that has wider ones. */
+extern int gfx_narrow_vectors;
+
 #ifdef __cplusplus
 }
 #endif

@@ -67,8 +67,16 @@ class GfxTest : public ::testing::Test {
         gfx_force_plain_paths = 0;
     }
     void TearDown() override {
-        gfx_force_plain_paths = 0;
+        use_path(0);
         processes_init();
+    }
+
+    // Path k of the primitives: 0 the widest the processor has, 1 the plain
+    // rule, 2 vector paths of 256 bits at most.
+    static constexpr int PATHS = 3;
+    static void use_path(int k) {
+        gfx_force_plain_paths = k == 1;
+        gfx_narrow_vectors = k == 2;
     }
 
     // Read, write, sprite-target and shape-target masks.

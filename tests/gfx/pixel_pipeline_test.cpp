@@ -24,14 +24,14 @@ class PixelPipeline : public GfxTest {
 TEST_F(PixelPipeline, SpansAndPixelsMatchThePlainRuleOnEveryWidthAlignmentAndMask) {
     const uint32_t widths[] = {8, 479, 480, 4096};
     const uint8_t masks[] = {0, 0x0F, 0x3F, 0xC0, 0xFF};
-    for (int plain = 0; plain < 2; plain++) {
-        std::mt19937 rng(1234 + plain);
+    for (int path = 0; path < PATHS; path++) {
+        std::mt19937 rng(1234 + path);
         random_tables(rng);
         for (uint32_t w : widths) {
             bitmap_ptr ours = make_bitmap(w, 4), ref = make_bitmap(w, 4);
             for (int iter = 0; iter < 300; iter++) {
                 SCOPED_TRACE(testing::Message()
-                             << "plain " << plain << " width " << w << " iter " << iter);
+                             << "path " << path << " width " << w << " iter " << iter);
                 fill_random(ours.get(), rng);
                 std::memcpy(px(ref.get()), px(ours.get()), size_t(w) * 4);
                 int cx0 = int(rng() % 9), cx1 = int(w) - int(rng() % 9);
@@ -41,7 +41,7 @@ TEST_F(PixelPipeline, SpansAndPixelsMatchThePlainRuleOnEveryWidthAlignmentAndMas
                 int32_t colour = int32_t(rng() & 0xFFFF);
                 int y = int(rng() % 4);
                 int64_t x0 = int64_t(rng() % (w + 20)) - 10, x1 = x0 + int64_t(rng() % (w + 8)) - 4;
-                gfx_force_plain_paths = plain;
+                use_path(path);
                 int32_t cost = draw_hline(ours.get(), int32_t(x0), int32_t(x1), y, colour);
                 int32_t want = ref_span(ref.get(), x0, x1, y, colour);
                 EXPECT_EQ(cost, want);
@@ -61,7 +61,7 @@ TEST_F(PixelPipeline, RectanglesMatchTheirSpansByThePlainRule) {
     for (uint32_t w : {8u, 37u, 480u}) {
         bitmap_ptr ours = make_bitmap(w, 20), ref = make_bitmap(w, 20);
         for (int iter = 0; iter < 200; iter++) {
-            gfx_force_plain_paths = iter % 2;
+            use_path(iter % PATHS);
             if (iter % 10 == 0) random_tables(rng);
             fill_random(ours.get(), rng);
             std::memcpy(px(ref.get()), px(ours.get()), size_t(w) * 20);

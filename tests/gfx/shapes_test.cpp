@@ -305,7 +305,7 @@ TEST_F(Shapes, FilledShapesDrawTheSamePixelsOnThePlainPaths) {
         for (int plain = 0; plain < 2; plain++) {
             typed_ud_rec *t = plain ? b.get() : a.get();
             target(t, 3, 2, 110, 85);
-            gfx_force_plain_paths = plain;
+            use_path(plain ? 1 : iter % 2 * 2);  // the widest or the 256-bit paths against the rule
             costs[plain] = kind == 0   ? draw_filloval(t, x0, y0, x1, y1, colour)
                            : kind == 1 ? draw_rrectfill(t, x0, y0, x1, y1, 4, 3, colour)
                                        : rectfill(t, x0, y0, x1, y1, colour);
