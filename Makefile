@@ -7,7 +7,7 @@ RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 TSAN_DIR := build/tsan
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-script bench-net fuzz fuzz-smoke clean bench-audio bench-gfx
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-script bench-net fuzz fuzz-smoke clean bench-audio bench-captures bench-gfx
 
 all: release
 
@@ -72,6 +72,10 @@ bench-net: release
 # the worst goal margin.
 bench-audio: release
 	$(RELEASE_DIR)/bench/bench_audio
+
+# GIF recording and screenshots; the last line is the worst goal margin.
+bench-captures: release
+	$(RELEASE_DIR)/bench/bench_captures
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
