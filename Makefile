@@ -7,7 +7,7 @@ RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 TSAN_DIR := build/tsan
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-window bench-script bench-net fuzz fuzz-smoke clean bench-audio bench-captures
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-window bench-script bench-net fuzz fuzz-smoke clean bench-audio bench-captures bench-gfx
 
 all: release
 
@@ -59,6 +59,9 @@ bench-window: release
 
 bench-pod: release
 	$(RELEASE_DIR)/bench/bench_pod
+
+bench-gfx: release
+	$(RELEASE_DIR)/bench/bench_gfx
 
 # The script API's calls against their baselines; the last line is the worst
 # ratio / goal.

@@ -151,7 +151,7 @@ run_result sandbox::run(const line_hook &hook, const run_options &options) {
     posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
     posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
     std::vector<std::string> argv = {dir + "/quillmar"};
-    if (!options.windowed) argv.push_back("-x");
+    if (!options.windowed && !windowed) argv.push_back("-x");
     std::vector<std::string> env = run_environment(home, root_ + "/run");
     for (const auto &[name, value] : options.env) {
         const std::string head = name + "=";
@@ -166,7 +166,9 @@ run_result sandbox::run(const line_hook &hook, const run_options &options) {
     close(err_pipe[1]);
     check(spawned == 0, "could not start the program");
 
-    const auto deadline = std::chrono::steady_clock::now() + RUN_DEADLINE;
+    const auto started = std::chrono::steady_clock::now();
+    const auto deadline = started + RUN_DEADLINE;
+    bool termed = false;
     std::string partial;
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     int open_fds = 2;
@@ -176,7 +178,13 @@ run_result sandbox::run(const line_hook &hook, const run_options &options) {
             r.timed_out = true;
             break;
         }
-        if (poll(fds, 2, int(std::min<int64_t>(left.count(), 1000))) < 0 && errno != EINTR) break;
+        if (term_at.count() > 0 && !termed && std::chrono::steady_clock::now() - started >= term_at) {
+            kill(pid, SIGTERM);
+            termed = true;
+        }
+        if (poll(fds, 2, int(std::min<int64_t>(left.count(), term_at.count() > 0 && !termed ? 50 : 1000))) < 0 &&
+            errno != EINTR)
+            break;
         for (int i = 0; i < 2; i++) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             char buf[4096];
