@@ -6,8 +6,11 @@
 //   t_cycles()              the cycles charged so far in this slice
 //   t_noop()                a C function that does nothing, for the charge baseline
 //   t_peek(a, n), t_poke(a, v, n), t_state()  memory and record fields (below)
-// charge(...) in the prelude gives the cycles a drawing call charges: its
-// cycle delta minus that of t_noop called alike.
+// charge(f, ...) in the prelude gives the cycles a drawing call charges: its
+// cycle delta minus that of t_noop called alike, each the least of three
+// calls (the collector's steps are charged to whichever call they fall in),
+// so f must give the same charge each time it is called; charge_once(f, ...)
+// measures a single call.
 #pragma once
 
 #include <cstring>
@@ -72,8 +75,10 @@ class DrawTest : public ApiTest {
     static std::string draw_prelude(int w, int h) {
         return "T = t_userdata('u8', " + std::to_string(w) + ", " + std::to_string(h) +
                ") _set_draw_target(T) "
-               "function charge(f, ...) local c0 = t_cycles() t_noop(...) local c1 = t_cycles() "
-               "f(...) local c2 = t_cycles() return (c2 - c1) - (c1 - c0) end ";
+               "local function raw(f, ...) local c0 = t_cycles() f(...) local c1 = t_cycles() return c1 - c0 end "
+               "local function least(f, ...) return math.min(raw(f, ...), raw(f, ...), raw(f, ...)) end "
+               "function charge(f, ...) return least(f, ...) - least(t_noop, ...) end "
+               "function charge_once(f, ...) local base = least(t_noop, ...) return raw(f, ...) - base end ";
     }
 
     // A process running 'code' after the drawing prelude, set up but not run.
