@@ -64,7 +64,7 @@ TEST_F(ShapeCalls, EachCallDrawsWhatItsPrimitiveDrawsAndChargesByItsRule) {
         SCOPED_TRACE(c.lua);
         std::string call = c.lua;  // "f(args)" measured as charge(f, args)
         call.replace(call.find('('), 1, ", ");
-        process_rec *p = run_drawing("camera(5, -3) clip(0, 0, 300, 200) out(charge(" + call + ")");
+        process_rec *p = run_drawing("camera(5, -3) clip(0, 0, 300, 200) color(6) out(charge(" + call + ")");
         ASSERT_NE(p, nullptr);
         const Lines lines = output();
         // The reference, drawn after the call under the state it left.
