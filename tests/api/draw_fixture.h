@@ -5,7 +5,7 @@
 //   t_userdata(type, w, h)  a zeroed typed array (create_userdata)
 //   t_cycles()              the cycles charged so far in this slice
 //   t_noop()                a C function that does nothing, for the charge baseline
-//   t_peek(a, n), t_poke(a, v, n), t_state()  memory and record fields (below)
+//   t_peek(a, n), t_poke(a, v, n), t_state(), t_reshape(a, type, w, h)  (below)
 // charge(f, ...) in the prelude gives the cycles a drawing call charges: its
 // cycle delta minus that of t_noop called alike, each the least of three
 // calls (the collector's steps are charged to whichever call they fall in),
@@ -64,6 +64,15 @@ class DrawTest : public ApiTest {
         }
         return 0;
     }
+    // t_reshape(a, type, w, h): rewrites an array's header in place, as mutate does.
+    static int t_reshape(lua_State *L) {
+        typed_ud_rec *a = to_typed_ud(L, 1);
+        if (!a) return 0;
+        a->type = uint8_t(str_to_utype(luaL_checkstring(L, 2)));
+        a->width = uint32_t(luaL_checkinteger(L, 3));
+        a->height = uint32_t(luaL_checkinteger(L, 4));
+        return 0;
+    }
     // t_state(): the inverted-fill flag and the flags of page 5.
     static int t_state(lua_State *L) {
         lua_pushinteger(L, cproc->inverted_fill);
@@ -83,7 +92,9 @@ class DrawTest : public ApiTest {
 
     // A process running 'code' after the drawing prelude, set up but not run.
     // It stays alive after the code (flipping), so its memory can be read.
+    // It is pid 4 or later: an error in pid 1 or 3 would end the program.
     process_rec *drawing(const std::string &code, int w = 480, int h = 270) {
+        skip_to_pid(4);
         process_rec *p = start(draw_prelude(w, h) + code + "\nwhile true do flip() end");
         if (!p) return nullptr;
         define(p, "t_userdata", t_userdata);
@@ -92,6 +103,7 @@ class DrawTest : public ApiTest {
         define(p, "t_peek", t_peek);
         define(p, "t_poke", t_poke);
         define(p, "t_state", t_state);
+        define(p, "t_reshape", t_reshape);
         write_bytes_proc(p, 0x8000, default_coltabs, sizeof default_coltabs);
         const uint8_t masks[4] = {0x3F, 0x3F, 0x3F, 0x3F};
         write_bytes_proc(p, REG_READ_MASK, masks, 4);

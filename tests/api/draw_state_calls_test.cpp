@@ -80,7 +80,7 @@ TEST_F(DrawState, AClipBuiltForAWiderTargetIsRebuiltForTheNextOne) {
         _set_draw_target(wide) rectfill(0, 0, 200000, 9, 5)
         _set_draw_target(narrow) rectfill(0, 0, 200000, 9, 6)
         out(get(narrow, 39999, 9), get(wide, 105535, 9))
-        narrow:mutate("u8", 10, 10)
+        t_reshape(narrow, "u8", 10, 10)
         rectfill(0, 0, 200000, 200000, 7)
         out(get(narrow, 9, 9))
     )", 480, 270, 100);
