@@ -89,6 +89,16 @@ int lua54_mget(lua_State *L);
 int lua54__map_ram(lua_State *L);
 int lua54__unmap_ram_by_userdata(lua_State *L);
 
+/* ---- sprites, copies and textured lines (api_sprites.cpp, api_tlines.cpp) ---- */
+int lua54_spr(lua_State *L);
+int lua54_blit(lua_State *L);
+int lua54__blit_process_video(lua_State *L);
+int lua54_sspr(lua_State *L);
+int lua54_draw_map(lua_State *L);
+int lua54_tline3d(lua_State *L);
+/* blit's body, which the arrays' blit method calls as well. */
+extern "C" int lua54_blit_0(lua_State *L);
+
 /* ---- elements of typed arrays (api_elements.cpp) ---- */
 int lua54_get(lua_State *L);
 int lua54_set(lua_State *L);

@@ -40,11 +40,11 @@ const api_entry api_table[] = {
     {"rrect", "lua54_rrect", lua54_rrect},  /* 25 */
     {"rrectfill", "lua54_rrectfill", lua54_rrectfill},  /* 26 */
     {"line", "lua54_line", lua54_line},  /* 27 */
-    {"tline3d", "lua54_tline3d", nullptr},  /* 28 */
-    {"sspr", "lua54_sspr", nullptr},  /* 29 */
-    {"spr", "lua54_spr", nullptr},  /* 30 */
-    {"_draw_map", "lua54_draw_map", nullptr},  /* 31 */
-    {"blit", "lua54_blit", nullptr},  /* 32 */
+    {"tline3d", "lua54_tline3d", lua54_tline3d},  /* 28 */
+    {"sspr", "lua54_sspr", lua54_sspr},  /* 29 */
+    {"spr", "lua54_spr", lua54_spr},  /* 30 */
+    {"_draw_map", "lua54_draw_map", lua54_draw_map},  /* 31 */
+    {"blit", "lua54_blit", lua54_blit},  /* 32 */
     {"_print_zenscii", "lua54__print_zenscii", nullptr},  /* 33 */
     {"_printh", "lua54__printh", lua54__printh},  /* 34 */
     {"cursor", "lua54_cursor", lua54_cursor},  /* 35 */
@@ -142,7 +142,7 @@ const api_entry api_table[] = {
     /* ---- load ---- */
     {"load", "luaB_load0", luaB_load0},  /* 114 */
     /* ---- process video ---- */
-    {"_blit_process_video", "lua54__blit_process_video", nullptr},  /* 115 */
+    {"_blit_process_video", "lua54__blit_process_video", lua54__blit_process_video},  /* 115 */
     /* ---- process state ---- */
     {"_process_state", "lua54__process_state", lua54__process_state},  /* 116 */
     {"_get_process_display_size", "lua54__get_process_display_size", lua54__get_process_display_size},  /* 117 */
