@@ -29,7 +29,7 @@ uint8_t *register_bytes(process_rec *rec) {
 
 }  // namespace
 
-uint64_t reg_read(process_rec *rec, uint32_t a, int n) {
+uint64_t reg_read_slow(process_rec *rec, uint32_t a, int n) {
     uint64_t v = 0;
     if (uint8_t *page = register_bytes(rec)) {
         std::memcpy(&v, page + (a - DRAW_STATE_ADDR), size_t(n));
@@ -39,7 +39,7 @@ uint64_t reg_read(process_rec *rec, uint32_t a, int n) {
     return v;
 }
 
-void reg_write(process_rec *rec, uint32_t a, uint64_t v, int n, bool poked) {
+void reg_write_slow(process_rec *rec, uint32_t a, uint64_t v, int n, bool poked) {
     if (uint8_t *page = register_bytes(rec)) {
         std::memcpy(page + (a - DRAW_STATE_ADDR), &v, size_t(n));
         if (poked) rec->page_flags[REG_PAGE] = 255;
@@ -115,6 +115,7 @@ int32_t camera_y(void) { return cproc ? reg_i32(cproc, REG_CAMERA_Y) : 0; }
 /* ---- batches ---- */
 
 typed_ud_rec *batch_array(lua_State *L) {
+    if (lua_type(L, 1) != LUA_TUSERDATA) return nullptr;  // the common case, decided cheaply
     typed_ud_rec *a = to_typed_ud(L, 1);
     return a && ud_type(a) == UTYPE_F64 ? a : nullptr;
 }

@@ -19,14 +19,30 @@ struct lua_State;
 
 /* ---- the register page ---- */
 
+/* The slow paths of reg_read and reg_write: a register page not served
+   whole by one block. */
+uint64_t reg_read_slow(process_rec *rec, uint32_t a, int n);
+void reg_write_slow(process_rec *rec, uint32_t a, uint64_t v, int n, bool poked);
+
+inline constexpr uint32_t REGISTER_PAGE = DRAW_STATE_ADDR >> PAGE_SHIFT;
+
 /* Reads n (1, 2, 4 or 8) bytes of rec's register page at a, little-endian,
    through whatever serves the page (its mapped array, else its own page).
    The value is zero-extended. */
-uint64_t reg_read(process_rec *rec, uint32_t a, int n);
+inline uint64_t reg_read(process_rec *rec, uint32_t a, int n) {
+    if (rec->page_len[REGISTER_PAGE] != PAGE_BYTES) return reg_read_slow(rec, a, n);
+    uint64_t v = 0;
+    __builtin_memcpy(&v, rec->page[REGISTER_PAGE] + (a - DRAW_STATE_ADDR), size_t(n));
+    return v;
+}
 
 /* Writes the low n bytes of v at a. 'poked': the write stands for a poke,
    which marks the page written (flags 255); a direct write leaves them. */
-void reg_write(process_rec *rec, uint32_t a, uint64_t v, int n, bool poked);
+inline void reg_write(process_rec *rec, uint32_t a, uint64_t v, int n, bool poked) {
+    if (rec->page_len[REGISTER_PAGE] != PAGE_BYTES) return reg_write_slow(rec, a, v, n, poked);
+    __builtin_memcpy(rec->page[REGISTER_PAGE] + (a - DRAW_STATE_ADDR), &v, size_t(n));
+    if (poked) rec->page_flags[REGISTER_PAGE] = 255;
+}
 
 inline int16_t reg_i16(process_rec *rec, uint32_t a) { return int16_t(uint16_t(reg_read(rec, a, 2))); }
 inline int32_t reg_i32(process_rec *rec, uint32_t a) { return int32_t(uint32_t(reg_read(rec, a, 4))); }
