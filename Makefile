@@ -7,6 +7,7 @@ RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
 .PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-draw fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-net fuzz fuzz-smoke clean
 
 all: release
 
@@ -54,6 +55,10 @@ bench-pod: release
 # The drawing calls against their cheapest bindings; the last line is the margin.
 bench-draw: release
 	$(RELEASE_DIR)/bench/bench_draw
+# TCP, UDP and one HTTP body against raw sockets and libcurl; the last line is
+# the worst goal margin.
+bench-net: release
+	$(RELEASE_DIR)/bench/bench_net
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
