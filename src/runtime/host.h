@@ -58,6 +58,14 @@ void mudo_kill_all_audio(void);
 int audio_op_start(int64_t pid, int32_t force);
 void audio_op_end(void);
 
+/* ---- captures, fed by video out once per produced frame, in this order ---- */
+
+/* The shown process's 256 display colours and 270 row banks (526 u32). */
+void update_gif_recording(const uint32_t *display_pal);
+
+/* The finished 480 x 270 frame of 0x00RRGGBB pixels. */
+void update_screenshot(const uint32_t *frame);
+
 /* ---- the four state initialisers, in the order creation calls them ---- */
 
 void api_add_c_functions(struct lua_State *L);              /* the script API globals */

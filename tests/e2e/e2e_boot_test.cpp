@@ -307,3 +307,18 @@ TEST(Pacing, OneHundredTwentyHeadlessFramesTakeAtLeastOnePointEightFiveSeconds) 
 }
 
 }  // namespace
+
+/* ---- with video out ---- */
+
+TEST(Windowed, TheShippedRomRunsWithVideoOutAndLogsTheBootSequenceOnce) {
+    sandbox s;
+    s.pack();
+    s.windowed = true;
+    s.term_at = std::chrono::milliseconds(3500);
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 0) << diagnostics(r);
+    EXPECT_FALSE(r.timed_out);
+    size_t first = r.log.find("@@ finished_boot_sequence\n");
+    EXPECT_NE(first, std::string::npos) << r.log;
+    EXPECT_EQ(r.log.find("@@ finished_boot_sequence\n", first + 1), std::string::npos) << r.log;
+}

@@ -34,6 +34,7 @@ struct recordings {
     int socket_updates = 0;
     int kill_all_audio = 0;
     std::vector<std::string> initialisers;
+    std::vector<fake_host::capture_call> captures;
     bool echo = false;
 };
 
@@ -163,6 +164,10 @@ FAKE_WEAK int audio_op_start(int64_t pid, int32_t force) {
 
 FAKE_WEAK void audio_op_end(void) { os_unlock_audio(); }
 
+FAKE_WEAK void update_gif_recording(const uint32_t *display_pal) { rec().captures.push_back({'g', display_pal}); }
+
+FAKE_WEAK void update_screenshot(const uint32_t *frame) { rec().captures.push_back({'s', frame}); }
+
 FAKE_WEAK void api_add_c_functions(struct lua_State *L) {
     rec().initialisers.push_back("api");
     static const luaL_Reg globals[] = {
@@ -217,5 +222,6 @@ const std::vector<int64_t> &deleted_socket_owners() { return rec().socket_owners
 int socket_updates() { return rec().socket_updates; }
 int kill_all_audio_calls() { return rec().kill_all_audio; }
 const std::vector<std::string> &initialisers() { return rec().initialisers; }
+const std::vector<capture_call> &capture_calls() { return rec().captures; }
 
 }  // namespace fake_host

@@ -51,6 +51,13 @@ const std::vector<mouse_call> &mouse_calls();
 const std::vector<int64_t> &deleted_socket_owners();  // ids passed to delete_sockets_by_process
 int socket_updates();                                 // update_all_sockets calls
 int kill_all_audio_calls();                           // mudo_kill_all_audio calls
+// The capture hooks in call order: 'g' update_gif_recording, 's'
+// update_screenshot, with the pointer each received.
+struct capture_call {
+    char hook;
+    const uint32_t *data;
+};
+const std::vector<capture_call> &capture_calls();
 // The state initialisers in call order: "api", "os", "userdata", "socket".
 const std::vector<std::string> &initialisers();
 

@@ -1,0 +1,195 @@
+// The pixel pipeline: mask loading, the clip rebuild, single pixels and
+// horizontal spans.
+#include <cstring>
+
+#include "pixel_rule.h"
+
+uint32_t read_mask = 0;
+uint32_t write_mask = 0;
+uint32_t target_mask = 0;
+int gfx_force_plain_paths = 0;
+
+namespace gfx {
+
+namespace {
+
+// 0xFF in byte k of the word for every set bit k of 'bits'.
+inline uint64_t byte_select(uint8_t bits) {
+    uint64_t w = 0;
+    for (int k = 0; k < 8; k++)
+        if (bits >> k & 1) w |= uint64_t(0xFF) << (8 * k);
+    return w;
+}
+
+inline uint64_t splat(uint8_t b) { return 0x0101010101010101ull * b; }
+
+// Span cost by the case table: target mask, target width and pixel count.
+inline int32_t span_cost(const pixel_ctx &c, const typed_ud_rec *target, int64_t n) {
+    if (c.tm != 0) return int32_t(n);
+    if (target->width % 8 == 0 && n >= 16) return int32_t(((n - 1) >> 3) + 3);
+    return int32_t(((n - 1) >> 2) + 2);
+}
+
+void build_lut(span_lut &l, const pixel_ctx &c, int32_t colour) {
+    uint32_t sp = uint32_t(colour) & c.rm, sq = uint32_t(colour >> 8) & c.rm;
+    for (int d = 0; d < 256; d++) {
+        uint32_t t = uint32_t(d) & c.tm;
+        l.plain[d] = merge(c, lookup(c, sp, t, (sp | t) >> 6), uint8_t(d));
+        l.pat[d] = merge(c, lookup(c, sq, t, (sq | t) >> 6), uint8_t(d));
+    }
+    l.colour = colour;
+    l.valid = true;
+}
+
+// Pixels a..b (inclusive, a <= b) of 'row' with the target mask 0: two
+// values, blended per pixel; whole 8-pixel groups as one word.
+void fill_unmasked(uint8_t *row, int64_t a, int64_t b, uint8_t prow, uint8_t plain, uint8_t patv,
+                   uint8_t wm) {
+    int64_t x = a;
+    if (!gfx_force_plain_paths) {
+        for (; x <= b && (x & 7); x++) {
+            uint8_t v = (prow >> (x & 7) & 1) ? patv : plain;
+            row[x] = uint8_t((v & wm) | (row[x] & ~wm));
+        }
+        int64_t groups = (b + 1 - x) >> 3;
+        if (groups > 0) {
+            uint64_t sel = byte_select(prow);
+            uint64_t word = (splat(patv) & sel) | (splat(plain) & ~sel);
+            uint8_t *p = row + x;
+            if (wm == 0xFF) {
+                if (word == splat(plain)) {
+                    std::memset(p, plain, size_t(groups) * 8);
+                } else {
+                    for (int64_t g = 0; g < groups; g++) std::memcpy(p + g * 8, &word, 8);
+                }
+            } else {
+                uint64_t keep = ~splat(wm), put = word & splat(wm);
+                for (int64_t g = 0; g < groups; g++) {
+                    uint64_t old;
+                    std::memcpy(&old, p + g * 8, 8);
+                    old = (old & keep) | put;
+                    std::memcpy(p + g * 8, &old, 8);
+                }
+            }
+            x += groups * 8;
+        }
+    }
+    for (; x <= b; x++) {
+        uint8_t v = (prow >> (x & 7) & 1) ? patv : plain;
+        row[x] = uint8_t((v & wm) | (row[x] & ~wm));
+    }
+}
+
+}  // namespace
+
+int32_t span(typed_ud_rec *target, const clip_box &box, const pixel_ctx &c, int64_t x0, int64_t x1,
+             int64_t y, int32_t colour, span_lut *lut) {
+    if (y < box.y0 || y >= box.y1 || x1 < box.x0 || x0 >= box.x1) return 0;
+    int64_t a = std::max<int64_t>(x0, box.x0);
+    int64_t b = std::min<int64_t>(x1, box.x1 - 1);
+    if (a > b) return 0;
+    uint8_t *row = row_of(target, y);
+    uint8_t prow = c.pattern[y & 7];
+    if (c.tm == 0) {
+        uint32_t sp = uint32_t(colour) & c.rm, sq = uint32_t(colour >> 8) & c.rm;
+        fill_unmasked(row, a, b, prow, lookup(c, sp, 0, sp >> 6), lookup(c, sq, 0, sq >> 6), c.wm);
+    } else if (lut && !gfx_force_plain_paths) {
+        if (!lut->valid || lut->colour != colour) build_lut(*lut, c, colour);
+        for (int64_t x = a; x <= b; x++) row[x] = ((prow >> (x & 7)) & 1 ? lut->pat : lut->plain)[row[x]];
+    } else {
+        for (int64_t x = a; x <= b; x++) row[x] = shape_pixel(c, x, y, colour, row[x]);
+    }
+    return span_cost(c, target, b - a + 1);
+}
+
+}  // namespace gfx
+
+using namespace gfx;
+
+/* ---- masks and clip ---- */
+
+extern "C" void get_masks_shape(void) {
+    if (!cproc) return;
+    read_mask = read_byte_nocreate(cproc, REG_READ_MASK);
+    write_mask = read_byte_nocreate(cproc, REG_WRITE_MASK);
+    target_mask = read_byte_nocreate(cproc, REG_SHAPE_TARGET_MASK);
+}
+
+extern "C" void get_masks_sprite(void) {
+    if (!cproc) return;
+    read_mask = read_byte_nocreate(cproc, REG_READ_MASK);
+    write_mask = read_byte_nocreate(cproc, REG_WRITE_MASK);
+    target_mask = read_byte_nocreate(cproc, REG_SPRITE_TARGET_MASK);
+}
+
+extern "C" void refresh_clip(process_rec *rec) {
+    if (!rec) return;
+    uint64_t bytes = read_value_nocreate(rec, REG_CLIP_X0, 8);
+    typed_ud_rec *t = rec->draw_target;
+    uint32_t w = t ? t->width : 0, h = t ? t->height : 0;
+    if (bytes == rec->clip_source && t == rec->clip_target && w == rec->clip_target_w &&
+        h == rec->clip_target_h)
+        return;
+    auto reg = [&](int i) { return int16_t(uint16_t(bytes >> (16 * i))); };
+    rec->clip_x0 = reg(0) > 0 ? reg(0) : 0;
+    rec->clip_y0 = reg(1) > 0 ? reg(1) : 0;
+    rec->clip_x1 = int32_t(std::min(w, uint32_t(int32_t(reg(2)))));
+    rec->clip_y1 = int32_t(std::min(h, uint32_t(int32_t(reg(3)))));
+    rec->clip_source = bytes;
+    rec->clip_target = t;
+    rec->clip_target_w = w;
+    rec->clip_target_h = h;
+}
+
+/* ---- single pixels ---- */
+
+extern "C" void putpixel(typed_ud_rec *target, int32_t x, int32_t y, int32_t colour) {
+    if (!target || !cproc) return;
+    clip_box box = clip_for(cproc, target);
+    if (x < box.x0 || x >= box.x1 || y < box.y0 || y >= box.y1) return;
+    putpixel_noclip(target, x, y, colour);
+}
+
+extern "C" void putpixel_noclip(typed_ud_rec *target, int32_t x, int32_t y, int32_t colour) {
+    if (!target || !cproc) return;
+    pixel_ctx c;
+    load_ctx_globals(c, cproc);
+    uint8_t *p = row_of(target, y) + x;
+    *p = shape_pixel(c, x, y, colour, *p);
+}
+
+extern "C" uint8_t put_texture_pixel_noclip(typed_ud_rec *target, int32_t x, int32_t y, int32_t colour) {
+    if (!target || !cproc) return 0;
+    pixel_ctx c;
+    load_ctx_globals(c, cproc);
+    uint8_t *p = row_of(target, y) + x;
+    *p = texture_pixel(c, x, y, uint32_t(colour), *p);
+    return *p;
+}
+
+extern "C" uint8_t getpixel(const typed_ud_rec *bitmap, int32_t x, int32_t y) {
+    if (!bitmap || x < 0 || y < 0 || uint32_t(x) >= bitmap->width || uint32_t(y) >= bitmap->height) return 0;
+    return ud_elements(const_cast<typed_ud_rec *>(bitmap))[uint64_t(y) * bitmap->width + uint32_t(x)];
+}
+
+/* ---- spans ---- */
+
+extern "C" int32_t draw_hline(typed_ud_rec *target, int32_t x0, int32_t x1, int32_t y, int32_t colour) {
+    if (!target || !cproc) return 0;
+    clip_box box = clip_for(cproc, target);
+    if (box.empty()) return 0;
+    pixel_ctx c;
+    load_ctx(c, cproc, REG_SHAPE_TARGET_MASK);
+    return span(target, box, c, x0, x1, y, colour, nullptr);
+}
+
+extern "C" int32_t draw_hline_inv(typed_ud_rec *target, int32_t x0, int32_t x1, int32_t y, int32_t colour) {
+    if (!target || !cproc) return 0;
+    clip_box box = clip_for(cproc, target);
+    if (box.empty()) return 0;
+    pixel_ctx c;
+    load_ctx(c, cproc, REG_SHAPE_TARGET_MASK);
+    int64_t lo = std::min(x0, x1), hi = std::max(x0, x1);
+    int32_t cost = span(target, box, c, int64_t(cproc->clip_x0) - 1, lo - 1, y, colour, nullptr);
+    return int32_t(uint32_t(cost) + uint32_t(span(target, box, c, hi + 1, int64_t(cproc->clip_x1) + 1, y, colour, nullptr)));
+}
