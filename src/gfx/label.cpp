@@ -49,6 +49,7 @@ bool fresh_label_proc() {
     std::free(rec->print_ctx.buffer);
     std::free(rec->print_ctx.spare);
     std::memset(rec, 0, sizeof *rec);
+    std::memset(ud_elements(g_label_back), 0, size_t{LABEL_TEXT_W} * LABEL_TEXT_H);
     setup_private_record(rec, g_label_back, label_palette);
     return true;
 }

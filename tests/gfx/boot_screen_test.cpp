@@ -28,10 +28,12 @@ protected:
 
     // What the printer draws for these texts from (35, 200), on a field of 'field'.
     std::vector<uint8_t> printed(const std::vector<std::pair<std::string, int>> &texts, uint8_t field = 0) {
+        init_boot();
         auto scratch = make_bitmap(BOOT_W, BOOT_H);
         std::memset(px(scratch.get()), field, size_t(BOOT_W) * BOOT_H);
         process_rec *caller = cproc;
         cproc = boot_screen_proc();
+        get_masks_shape();
         poke4(REG_CURSOR_X, 35);
         poke4(REG_CURSOR_Y, 200);
         poke4(REG_HOME_X, 35);
