@@ -281,11 +281,13 @@ void bench_writer() {
 
 }  // namespace
 
-int main() {
+// "bench_text printer" or "bench_text writer" runs one group.
+int main(int argc, char **argv) {
+    const std::string only = argc > 1 ? argv[1] : "";
     fake_host::reset();
     processes_init();
-    bench_printer();
-    bench_writer();
+    if (only.empty() || only == "printer") bench_printer();
+    if (only.empty() || only == "writer") bench_writer();
     std::printf("text worst goal margin: %.3f\n", worst_margin);
     return 0;
 }

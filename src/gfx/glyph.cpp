@@ -7,6 +7,7 @@
 
 #include "address_space.h"
 #include "draw_state.h"
+#include "pixel_rule.h"
 #include "typed_ud.h"
 #include "vm_hooks.h"
 
@@ -53,24 +54,51 @@ void fill_background(typed_ud_rec *target, int64_t x0, int64_t y0, int64_t x1, i
 
 }  // namespace
 
-int64_t draw_character_bits(const uint32_t *rows, typed_ud_rec *bitmap, int64_t x, int64_t y,
-                            int32_t w, int32_t h, int32_t colour) {
-    const process_rec *p = cproc;
-    if (!p) return 0;
-    if (p->clip_x0 - static_cast<int64_t>(w) > x || p->clip_y0 - static_cast<int64_t>(h) > y ||
-        x >= p->clip_x1 || y >= p->clip_y1)
+namespace {
+
+// The cell test, then each set bit through the shape rule loaded in 'c',
+// clipped by 'box'. Where pattern, target mask and write mask cannot make
+// one pixel differ from another, every pixel takes one stored value.
+int64_t draw_bits(const gfx::pixel_ctx &c, const gfx::clip_box &box, const process_rec *p, const uint32_t *rows,
+                  typed_ud_rec *bitmap, int64_t x, int64_t y, int32_t w, int32_t h, int32_t colour) {
+    if (p->clip_x0 - static_cast<int64_t>(w) > x || p->clip_y0 - static_cast<int64_t>(h) > y || x >= p->clip_x1 ||
+        y >= p->clip_y1)
         return 0;
-    // The cell test leaves x and y within an int32 of the clip rectangle.
+    const int64_t area = static_cast<int64_t>(w) * h;
+    if (!bitmap || box.empty()) return area;
+    // Columns of the cell inside the box; the cell test leaves x within an
+    // int32 of the clip rectangle.
+    const int64_t lo = std::max<int64_t>(box.x0 - x, 0), hi = std::min<int64_t>(box.x1 - x, w);
+    if (lo >= hi) return area;
+    const uint32_t cols = static_cast<uint32_t>(((uint64_t{1} << hi) - 1) & ~((uint64_t{1} << lo) - 1));
+    uint64_t pattern = 0;
+    std::memcpy(&pattern, c.pattern, 8);
+    const bool uniform = pattern == 0 && c.tm == 0 && c.wm == 0xFF;
+    const uint8_t value = uniform ? gfx::shape_pixel(c, 0, 0, colour, 0) : 0;
     for (int32_t r = 0; r < h; r++) {
-        uint32_t bits = rows[r];
-        if (w < 32) bits &= (1u << w) - 1;
+        const int64_t py = y + r;
+        if (py < box.y0 || py >= box.y1) continue;
+        uint32_t bits = rows[r] & cols;
+        if (!bits) continue;
+        uint8_t *row = gfx::row_of(bitmap, py) + x;
         while (bits) {
-            const int c = __builtin_ctz(bits);
+            const int col = __builtin_ctz(bits);
             bits &= bits - 1;
-            putpixel(bitmap, static_cast<int32_t>(x + c), static_cast<int32_t>(y + r), colour);
+            row[col] = uniform ? value : gfx::shape_pixel(c, x + col, py, colour, row[col]);
         }
     }
-    return static_cast<int64_t>(w) * h;
+    return area;
+}
+
+}  // namespace
+
+int64_t draw_character_bits(const uint32_t *rows, typed_ud_rec *bitmap, int64_t x, int64_t y,
+                            int32_t w, int32_t h, int32_t colour) {
+    process_rec *p = cproc;
+    if (!p) return 0;
+    gfx::pixel_ctx c;
+    gfx::load_ctx_globals(c, p);
+    return draw_bits(c, gfx::clip_for(p, bitmap), p, rows, bitmap, x, y, w, h, colour);
 }
 
 int draw_character(print_ctx_rec *ctx, const uint8_t *glyph, int32_t w, int32_t h, int flags) {
@@ -131,6 +159,9 @@ int draw_character(print_ctx_rec *ctx, const uint8_t *glyph, int32_t w, int32_t 
         }
 
         int64_t area = 0;
+        gfx::pixel_ctx pc;
+        gfx::load_ctx_globals(pc, p);
+        const gfx::clip_box box = gfx::clip_for(p, ctx->target);
         // Outline.
         if (ctx->outline_mask && H > 0) {
             uint32_t acc[MAX_CELL_ROWS + 2] = {};
@@ -139,10 +170,10 @@ int draw_character(print_ctx_rec *ctx, const uint8_t *glyph, int32_t w, int32_t 
                 for (int i = 0; i < H; i++) acc[i + k / 3] |= rows[i] << (k % 3);
             }
             for (int i = 0; i < H; i++) acc[i + 1] &= ~(rows[i] << 1);
-            area += draw_character_bits(acc, ctx->target, x - 1, y - 1, W + 2, H + 2, ctx->outline_col);
+            area += draw_bits(pc, box, p, acc, ctx->target, x - 1, y - 1, W + 2, H + 2, ctx->outline_col);
         }
         // Glyph.
-        if (H > 0) area += draw_character_bits(rows, ctx->target, x, y, W, H, ctx->fg);
+        if (H > 0) area += draw_bits(pc, box, p, rows, ctx->target, x, y, W, H, ctx->fg);
         spend_cpu(static_cast<int32_t>(area / 3));
     }
 
