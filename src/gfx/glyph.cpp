@@ -8,6 +8,7 @@
 #include "address_space.h"
 #include "draw_state.h"
 #include "pixel_rule.h"
+#include "shapes.h"
 #include "typed_ud.h"
 #include "vm_hooks.h"
 
@@ -37,20 +38,9 @@ inline constexpr int MAX_CELL_ROWS = 18;
 
 int32_t low32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
 
-// The cell's background: the box clipped to the clip rectangle and the
-// bitmap, every byte the low byte of the colour; no tables, masks or pattern.
-void fill_background(typed_ud_rec *target, int64_t x0, int64_t y0, int64_t x1, int64_t y1, int32_t colour) {
-    const process_rec *p = cproc;
-    if (!target || !p) return;
-    x0 = std::max<int64_t>({x0, p->clip_x0, 0});
-    y0 = std::max<int64_t>({y0, p->clip_y0, 0});
-    x1 = std::min<int64_t>({x1, static_cast<int64_t>(p->clip_x1) - 1, static_cast<int64_t>(target->width) - 1});
-    y1 = std::min<int64_t>({y1, static_cast<int64_t>(p->clip_y1) - 1, static_cast<int64_t>(target->height) - 1});
-    if (x0 > x1 || y0 > y1) return;
-    uint8_t *px = ud_elements(target);
-    for (int64_t y = y0; y <= y1; y++)
-        std::memset(px + y * target->width + x0, colour & 0xFF, static_cast<size_t>(x1 - x0 + 1));
-}
+// A 64-bit position as a rectangle corner: positions beyond the int32 range
+// lie outside every clip rectangle either way.
+int32_t clamp32(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
 }  // namespace
 
@@ -144,7 +134,8 @@ int draw_character(print_ctx_rec *ctx, const uint8_t *glyph, int32_t w, int32_t 
         const int32_t W = std::min(w, 8) * sx + bx;
         const int32_t H = by + std::max(gh, 0) * sy;
 
-        if (ctx->solid_bg && H > 0) fill_background(ctx->target, x, y, x + W - 1, y + H - 1, ctx->bg);
+        if (ctx->solid_bg && H > 0)
+            rectfill_raw(ctx->target, clamp32(x), clamp32(y), clamp32(x + W - 1), clamp32(y + H - 1), ctx->bg);
 
         // Rows.
         const uint32_t m = ctx->invert ? (1u << W) - 1 : 0;
