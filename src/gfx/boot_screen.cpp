@@ -118,7 +118,9 @@ void draw_path(int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t x2, int32
 
 process_rec *draw_boot(void) {
     process_rec *caller = cproc;
-    if (!init_boot()) return nullptr;
+    // Without memory for the boot screen, a record with nothing mapped: black.
+    static process_rec blank{};
+    if (!init_boot()) return &blank;
     process_rec *rec = g_boot_proc;
     cproc = rec;
     char text[128];

@@ -255,6 +255,35 @@ TEST_F(Printer, FontsAreAddressesReadWithoutMakingPages) {
     EXPECT_EQ(run("A"), "11,10 | 10,16 r0");
 }
 
+TEST_F(Printer, WidthNibblesAndPokeCounts) {
+    // Nibble 0xF for 'A': one narrower and raised; 0x3 for 'B': three wider.
+    poke(FONT + FONT_FLAGS, FONT_FLAG_NIBBLES);
+    poke(FONT + ('A' >> 1), 0xF0);
+    poke(FONT + ('B' >> 1), 0x03);
+    EXPECT_EQ(run("ABA"), "10,9 20,9 13,10 | 10,16 r0");
+    poke(FONT + ('A' >> 1), 0xC0);  // four narrower: no width, nothing drawn
+    EXPECT_EQ(run("AB"), "10,10 | 10,16 r0");
+    poke(FONT + FONT_FLAGS, 0);
+
+    // '@' takes its data up to the end of the text only, and its address up to 4 digits.
+    struct Case {
+        std::string text;
+        uint32_t addr;
+        std::string bytes;
+    } pokes[] = {
+        {"\x06@5f000009ab", 0x5F00, "ab"},
+        {"\x06@5f0" + std::string(1, '\0') + "0001q", 0x5F00, ""},
+        {"\x06@5f0g0001q", 0x5F10, "q"},
+    };
+    for (const Case &c : pokes) {
+        for (uint32_t a = 0x5F00; a < 0x5F10; a++) poke(a, 0);
+        poke(0x0A, 0);
+        run(c.text);
+        for (size_t i = 0; i < 4; i++)
+            EXPECT_EQ(peek(c.addr + uint32_t(i)), i < c.bytes.size() ? uint8_t(c.bytes[i]) : 0) << c.text << " " << i;
+    }
+}
+
 TEST_F(Printer, BuffersOfPausedPrints) {
     // A paused print keeps its buffer until the next print or the process ends.
     print_zenscii(b.get(), "A\x06" "3BC", 5, 0, 7);
