@@ -493,7 +493,7 @@ int print_zenscii(typed_ud_rec *target, const void *text, size_t len, int flags,
     uint8_t *spare = ctx->spare;
     uint32_t spare_size = ctx->spare_size;
     *ctx = print_ctx_rec{};
-    if (len > SPARE_MAX * 4096u) len = std::min<size_t>(len, INT32_MAX - BUFFER_TAIL);
+    len = std::min<size_t>(len, INT32_MAX - BUFFER_TAIL);  // a Lua string is shorter still
     const size_t size = len + BUFFER_TAIL;
     uint8_t *buffer = nullptr;
     if (spare && spare_size >= size) {
