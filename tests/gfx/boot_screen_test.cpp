@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "boot_animation.h"
+#include "alloc_watch.h"
 #include "boot_screen.h"
 #include "gfx_fixture.h"
 #include "printer.h"
@@ -153,10 +154,18 @@ TEST_F(BootScreen, PrivateRecordAndSteadyFrames) {
     EXPECT_EQ(at(b, 7, 5), 33) << "the display is the bitmap";
     const std::vector<uint8_t> once = bytes_of(draw_at(1500));
     EXPECT_EQ(bytes_of(draw_at(1500)), once) << "the same picture twice";
-    // After the first frame every print reuses the record's one small buffer.
+    // After the first frame nothing is allocated: every print reuses the
+    // record's one small buffer.
     const uint8_t *spare = r->print_ctx.spare;
     ASSERT_NE(spare, nullptr);
-    for (uint32_t ms = 0; ms < 3000; ms += 30) draw_at(ms);
+    fake_host::set_time(8000);
+    alloc_watch::start();
+    for (uint32_t ms = 0; ms < 3000; ms += 30) {
+        fake_host::set_boot_time(ms);
+        draw_boot();
+    }
+    alloc_watch::stop();
+    if (alloc_watch::available()) EXPECT_EQ(alloc_watch::count.load(), 0u) << "allocations over 100 frames";
     EXPECT_EQ(r->print_ctx.spare, spare);
     EXPECT_EQ(r->print_ctx.buffer, nullptr);
 }

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "alloc_watch.h"
 #include "png_buffer.h"
 
 namespace {
@@ -135,4 +136,15 @@ TEST(PngBuffer, HostileHeadersAndStreamsAreRefusedInBoundedMemory) {
     // More than 0x1000000 pixels announced: refused before anything is reserved.
     EXPECT_EQ(decode(crafted_png(4097, 4096, 0, 0, 0)), PNG_TOO_LARGE_ERROR);
     EXPECT_EQ(decode(crafted_png(100000, 100000, 0, 0, 0)), PNG_TOO_LARGE_ERROR);
+}
+
+TEST(PngBuffer, FloodsAndBombsStayWithinThePicturesSize) {
+    if (!alloc_watch::available()) GTEST_SKIP() << "allocation hooks need AddressSanitizer";
+    const std::string flood = crafted_png(1, 1, 5, 60, size_t(16) << 20), bomb = crafted_png(16, 16, size_t(64) << 20, 0, 0);
+    for (const std::string *png : {&flood, &bomb}) {
+        alloc_watch::start();
+        decode(*png);
+        alloc_watch::stop();
+        EXPECT_LT(alloc_watch::largest.load(), png->size() + (size_t(1) << 20)) << "no allocation much beyond the file";
+    }
 }
