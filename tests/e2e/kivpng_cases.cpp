@@ -128,11 +128,13 @@ TEST(ImageCartridges, TooLargeIsToldOnceAndWrittenOnceSmallAgain) {
     std::filesystem::create_directories(s.dir + "/data");
     const run_result r = s.run();
     ASSERT_EQ(r.status, 0) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "main: still pid 4 true")) << diagnostics(r);
     EXPECT_TRUE(has_line(r, "main: stored true")) << diagnostics(r);
     EXPECT_TRUE(has_line(r, "main: unchanged true")) << diagnostics(r);
     EXPECT_EQ(count_lines_with(r, "failed to store cartridge rom as png (too large)"), 1) << diagnostics(r);
     const auto entries = read_kiv_png(read_file(s.dir + "/data/c.kiv.png"));
     ASSERT_TRUE(entries) << diagnostics(r);
-    ASSERT_EQ(entries->size(), 1u);
+    ASSERT_EQ(entries->size(), 2u);
     EXPECT_EQ((*entries)[0].name, "main.lua");
+    EXPECT_EQ((*entries)[1].name, ".info.pod");
 }

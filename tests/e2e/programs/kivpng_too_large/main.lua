@@ -3,6 +3,10 @@
 local function wait(n) for i = 1, n do flip() end end
 mkdir("/host_data/c.kiv.png")
 store("/host_data/c.kiv.png/main.lua", "print('small')", '--[[pod_format="raw"]]')
+store("/host_data/c.kiv.png/.info.pod", "x", '--[[pod,title="Big",author="amy"]]')
+-- Fetching the cartridge writes it back inside this slice, label text and all.
+local first = fetch("/host_data/c.kiv.png")
+_printh("main: still pid " .. pid() .. " " .. tostring(type(first) == "string"))
 wait(40)
 local before = fetch("/host_data/c.kiv.png")
 _printh("main: stored " .. tostring(type(before) == "string" and #before > 0))
