@@ -6,7 +6,7 @@ ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-draw fuzz fuzz-smoke clean bench-net
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-draw fuzz fuzz-smoke clean bench-net bench-text
 
 all: release
 
@@ -58,6 +58,9 @@ bench-draw: release
 # the worst goal margin.
 bench-net: release
 	$(RELEASE_DIR)/bench/bench_net
+# The printer and the image cartridge writer against plain baselines.
+bench-text: release
+	$(RELEASE_DIR)/bench/bench_text
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -16,6 +16,7 @@
 #include "pdisk.h"
 #include "process.h"
 #include "sysrom_blocks.h"
+#include "version.h"
 
 process_rec *root_process = nullptr;
 int system_inited = 0;
@@ -23,8 +24,7 @@ uint64_t debug_system_frames_since_reboot = 0;
 
 namespace {
 
-// The version text and build stamp of the start-up log lines.
-inline constexpr const char *QUILLMAR_VERSION = "0.1.0";
+// The build stamp of the start-up log lines.
 inline constexpr const char *QUILLMAR_BUILD = __DATE__ " " __TIME__;
 
 // The blocks of sysrom.dat the boot needs, and the one it mounts if present.
