@@ -80,9 +80,10 @@ int lua54_rrect(lua_State *L);
 int lua54_rrectfill(lua_State *L);
 int lua54_line(lua_State *L);
 
-/* ---- palette (api_palette.cpp) ---- */
+/* ---- palette and print (api_palette.cpp, api_print.cpp) ---- */
 int lua54_pal(lua_State *L);
 int lua54_palt(lua_State *L);
+int lua54__print_zenscii(lua_State *L);
 
 /* ---- sprite slots, flags, map cells, memory mapping (api_memmap.cpp) ---- */
 int lua54__set_spr(lua_State *L);

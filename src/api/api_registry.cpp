@@ -45,7 +45,7 @@ const api_entry api_table[] = {
     {"spr", "lua54_spr", lua54_spr},  /* 30 */
     {"_draw_map", "lua54_draw_map", lua54_draw_map},  /* 31 */
     {"blit", "lua54_blit", lua54_blit},  /* 32 */
-    {"_print_zenscii", "lua54__print_zenscii", nullptr},  /* 33 */
+    {"_print_zenscii", "lua54__print_zenscii", lua54__print_zenscii},  /* 33 */
     {"_printh", "lua54__printh", lua54__printh},  /* 34 */
     {"cursor", "lua54_cursor", lua54_cursor},  /* 35 */
     {"color", "lua54_color", lua54_color},  /* 36 */
