@@ -24,35 +24,21 @@ int64_t element_offset(const typed_ud_rec *a, int64_t x, int64_t y, int64_t z) {
     return (z * a->height + y) * int64_t(a->width) + x;
 }
 
+template <typename T>
+T load(const uint8_t *at) {
+    T v;
+    std::memcpy(&v, at, sizeof v);
+    return v;
+}
+
 void push_element(lua_State *L, const typed_ud_rec *a, int64_t i) {
     const uint8_t *e = ud_elements(const_cast<typed_ud_rec *>(a));
     switch (ud_type(a)) {
-    case UTYPE_I16: {
-        int16_t v;
-        std::memcpy(&v, e + 2 * i, 2);
-        lua_pushinteger(L, v);
-        break;
-    }
-    case UTYPE_I32: {
-        int32_t v;
-        std::memcpy(&v, e + 4 * i, 4);
-        lua_pushinteger(L, v);
-        break;
-    }
-    case UTYPE_I64: {
-        int64_t v;
-        std::memcpy(&v, e + 8 * i, 8);
-        lua_pushinteger(L, v);
-        break;
-    }
-    case UTYPE_F64: {
-        double v;
-        std::memcpy(&v, e + 8 * i, 8);
-        lua_pushnumber(L, v);
-        break;
-    }
-    default:
-        lua_pushinteger(L, e[i]);
+    case UTYPE_I16: lua_pushinteger(L, load<int16_t>(e + 2 * i)); break;
+    case UTYPE_I32: lua_pushinteger(L, load<int32_t>(e + 4 * i)); break;
+    case UTYPE_I64: lua_pushinteger(L, load<int64_t>(e + 8 * i)); break;
+    case UTYPE_F64: lua_pushnumber(L, load<double>(e + 8 * i)); break;
+    default: lua_pushinteger(L, e[i]);
     }
 }
 
