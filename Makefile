@@ -5,8 +5,9 @@ CMAKE_GEN := -G Ninja
 ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
+TSAN_DIR := build/tsan
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-draw fuzz fuzz-smoke clean bench-net bench-text
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-draw fuzz fuzz-smoke clean bench-net bench-text bench-script bench-audio bench-captures bench-gfx
 
 all: release
 
@@ -23,6 +24,9 @@ $(RELEASE_DIR)/build.ninja: | deps
 test: deps $(ASAN_DIR)/build.ninja
 	cmake --build $(ASAN_DIR) -j $(NPROC)
 	cd $(ASAN_DIR) && ctest --output-on-failure -j $(NPROC)
+	cmake -S . -B $(TSAN_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQUILLMAR_TSAN=ON
+	cmake --build $(TSAN_DIR) -j $(NPROC) --target mudo_concurrency_test
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_DIR)/tests/mudo/mudo_concurrency_test
 
 release: deps $(RELEASE_DIR)/build.ninja
 	cmake --build $(RELEASE_DIR) -j $(NPROC)
@@ -54,6 +58,14 @@ bench-pod: release
 # The drawing calls against their cheapest bindings; the last line is the margin.
 bench-draw: release
 	$(RELEASE_DIR)/bench/bench_draw
+bench-gfx: release
+	$(RELEASE_DIR)/bench/bench_gfx
+
+# The script API's calls against their baselines; the last line is the worst
+# ratio / goal.
+bench-script: release
+	$(RELEASE_DIR)/bench/bench_script
+
 # TCP, UDP and one HTTP body against raw sockets and libcurl; the last line is
 # the worst goal margin.
 bench-net: release
@@ -61,6 +73,15 @@ bench-net: release
 # The printer and the image cartridge writer against plain baselines.
 bench-text: release
 	$(RELEASE_DIR)/bench/bench_text
+
+# Real-time factors of whole mixes and the engine's ratios; the last line is
+# the worst goal margin.
+bench-audio: release
+	$(RELEASE_DIR)/bench/bench_audio
+
+# GIF recording and screenshots; the last line is the worst goal margin.
+bench-captures: release
+	$(RELEASE_DIR)/bench/bench_captures
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -72,4 +93,4 @@ fuzz-smoke: fuzz
 	@tools/fuzz-smoke $(FUZZ_DIR)
 
 clean:
-	rm -rf build/asan build/release build/fuzz
+	rm -rf build/asan build/release build/fuzz build/tsan

@@ -1,6 +1,7 @@
 // The default colour tables and palettes, palette entries and the 4 x 4
 // fill-pattern form.
 #include "colour_tables.h"
+#include "video_hooks.h"
 
 #include "address_space.h"
 #include "draw_state.h"
@@ -9,18 +10,12 @@ uint8_t default_coltabs[16384];
 uint8_t default_indexed_pal[64];
 uint32_t default_system_pal[256];
 
-const uint32_t system_palette[64] = {
-    0x000000, 0x1d2b53, 0x7e2553, 0x008751, 0xab5236, 0x5f574f, 0xc2c3c7, 0xfff1e8,
-    0xff004d, 0xffa300, 0xffec27, 0x00e436, 0x29adff, 0x83769c, 0xff77a8, 0xffccaa,
-    0x2463b0, 0x00a5a1, 0x654688, 0x125359, 0x742f29, 0x452d32, 0xa28879, 0xffacc5,
-    0xb9003e, 0xe26b02, 0x95f042, 0x00b251, 0x64dff6, 0xbd9adf, 0xe40dab, 0xff8557,
-};
-
 extern "C" void init_default_coltabs(void) {
     for (int s = 0; s < 64; s++)
         for (int d = 0; d < 64; d++) {
             default_coltabs[s * 64 + d] = uint8_t(s == 0 ? d : 0xC0 | s);
-            for (int t = 1; t < COLTAB_COUNT; t++) default_coltabs[t * COLTAB_BYTES + s * 64 + d] = uint8_t(t << 6 | d);
+            for (int t = 1; t < COLTAB_COUNT; t++)
+                default_coltabs[t * COLTAB_BYTES + s * 64 + d] = uint8_t(t << 6 | d);
         }
     for (int i = 0; i < 64; i++) default_indexed_pal[i] = uint8_t(i);
     for (int i = 0; i < 256; i++) default_system_pal[i] = system_palette[i & 63];
@@ -44,7 +39,8 @@ extern "C" void set_palette_entry(int32_t c, int32_t value, int32_t mode) {
     switch (mode & 63) {
         case 0: {
             uint32_t table = uint32_t((mode | c) >> 6) & 3;
-            kiv_memset(COLOUR_TABLES_ADDR + table * COLTAB_BYTES + uint32_t(c & 63) * 64, value | 0xC0, 64);
+            kiv_memset(COLOUR_TABLES_ADDR + table * COLTAB_BYTES + uint32_t(c & 63) * 64,
+                       value | 0xC0, 64);
             break;
         }
         case 1:
@@ -52,7 +48,8 @@ extern "C" void set_palette_entry(int32_t c, int32_t value, int32_t mode) {
             break;
         case 2:
             for (uint32_t i = 0; i < 4; i++)
-                *register_byte(cproc, REG_RGB_PALETTE + 4 * uint32_t(c & 255) + i) = uint8_t(uint32_t(value) >> (8 * i));
+                *register_byte(cproc, REG_RGB_PALETTE + 4 * uint32_t(c & 255) + i) =
+                    uint8_t(uint32_t(value) >> (8 * i));
             break;
         default:
             break;

@@ -6,7 +6,9 @@
 
 namespace gfx {
 
-inline int32_t clamp_cost(int64_t c) { return int32_t(std::clamp<int64_t>(c, INT32_MIN, INT32_MAX)); }
+inline int32_t clamp_cost(int64_t c) {
+    return int32_t(std::clamp<int64_t>(c, INT32_MIN, INT32_MAX));
+}
 
 // The running process's clip box within the target and the shape masks,
 // loaded once for one shape call.
@@ -45,6 +47,7 @@ struct shape_call {
 
     // One span xl..xr on every clip row of yt..yb (spans off the clip cost 0).
     int64_t rows(int64_t xl, int64_t xr, int64_t yt, int64_t yb, int32_t colour, bool inverted) {
+        if (!inverted) return fill_box(target, box, c, xl, xr, yt, yb, colour, &lut);
         int64_t cost = 0;
         for (int64_t y = std::max<int64_t>(yt, box.y0); y <= std::min<int64_t>(yb, box.y1 - 1); y++)
             cost += inverted ? hline_inv(xl, xr, y, colour) : hline(xl, xr, y, colour);
@@ -53,9 +56,9 @@ struct shape_call {
 };
 
 // The outline and filled quadrant walks on 64-bit centres and extents.
-int64_t ellipse_outline(shape_call &s, int64_t cx, int64_t cy, int64_t rx, int64_t ry, int64_t ox, int64_t oy,
-                        int32_t colour);
-int64_t ellipse_fill(shape_call &s, int64_t cx, int64_t cy, int64_t rx, int64_t ry, int64_t ox, int64_t oy,
-                     int32_t colour);
+int64_t ellipse_outline(shape_call &s, int64_t cx, int64_t cy, int64_t rx, int64_t ry, int64_t ox,
+                        int64_t oy, int32_t colour);
+int64_t ellipse_fill(shape_call &s, int64_t cx, int64_t cy, int64_t rx, int64_t ry, int64_t ox,
+                     int64_t oy, int32_t colour);
 
 }  // namespace gfx

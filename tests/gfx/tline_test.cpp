@@ -3,78 +3,24 @@
 
 #include "gfx_fixture.h"
 #include "line_reference.h"
+#include "tline_reference.h"
 #include "saturate.h"
 #include "textured_lines.h"
 
 namespace {
 
 class TLine : public GfxTest {
-  protected:
+   protected:
     void TearDown() override {
         for (auto &s : proc->sprite) s = nullptr;
         GfxTest::TearDown();
     }
 
-    static int32_t low32_floor(double v) {
-        if (!std::isfinite(v) || v >= 9.2e18 || v <= -9.2e18) return 0;
-        return int32_t(uint32_t(uint64_t(int64_t(std::floor(v)))));
-    }
-
-    // draw_tline3d by its steps, reading registers through peek.
-    int32_t ref_tline3d(typed_ud_rec *src, typed_ud_rec *dst, int32_t flags, double x0, double y0, double x1,
-                        double y1, double tu0, double tv0, double tu1, double tv1, double w0, double w1) {
-        if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1)) return 0;
-        struct E {
-            double x, y, u, v, w;
-        } a{x0, y0, tu0, tv0, w0}, b{x1, y1, tu1, tv1, w1};
-        if (b.y < a.y || (b.y == a.y && b.x < a.x)) std::swap(a, b);
-        if (proc->clip_x0 >= proc->clip_x1 || proc->clip_y0 >= proc->clip_y1) return 0;
-        ref_line L = reference_line(saturate_double_to_i32(a.x), saturate_double_to_i32(a.y),
-                                    saturate_double_to_i32(b.x), saturate_double_to_i32(b.y), proc->clip_x0,
-                                    proc->clip_y0, proc->clip_x1, proc->clip_y1, flags & 0x100);
-        if (L.empty) return 0;
-        double len = std::max(std::fabs(b.x - a.x), std::fabs(b.y - a.y));
-        if (len == 0) len = 0.00001;
-        double du = L.n ? (b.u - a.u) / len : 0, dv = L.n ? (b.v - a.v) / len : 0, dw = L.n ? (b.w - a.w) / len : 0;
-        double u = a.u + double(L.first) * du, v = a.v + double(L.first) * dv, w = a.w + double(L.first) * dw;
-        if (flags & 0x200) {
-            double f = std::fmod(std::fabs(b.x - a.x) > std::fabs(b.y - a.y) ? a.x : a.y, 1.0);
-            u += (1 - f) * du;
-            v += (1 - f) * dv;
-        }
-        uint32_t mw = uint32_t(peek2(0x5534) - 1) & 0xFFFF, mh = uint32_t(peek2(0x5536) - 1) & 0xFFFF;
-        int32_t ox = peek2(0x5530), oy = peek2(0x5532);
-        for (int64_t i = L.first; i <= L.last; i++) {
-            double r = 1.0 / w;
-            int32_t tx = low32_floor(u * r), ty = low32_floor(v * r);
-            uint32_t col = uint32_t((tx & int32_t(mw)) + ox) & (src->width - 1);
-            uint32_t row = uint32_t((ty & int32_t(mh)) + oy) & (src->height - 1);
-            uint32_t s;
-            if (src->type == UTYPE_U8) {
-                s = at(src, col, row);
-            } else {
-                uint16_t cell;
-                std::memcpy(&cell, px(src) + (row * src->width + col) * 2, 2);
-                typed_ud_rec *spr = proc->sprite[cell & 0x1FFF];
-                if (!spr || !spr->width || !spr->height) {
-                    s = 0;
-                } else {
-                    uint32_t sw = spr->width, sh = spr->height;
-                    int32_t px_ = low32_floor(u * r * sw), py_ = low32_floor(v * r * sh);
-                    uint32_t c = (cell & 0x4000 ? ~uint32_t(px_) : uint32_t(px_)) & (sw - 1);
-                    uint32_t rr = uint32_t(py_) & (sh - 1);
-                    if (cell & 0x8000) rr = (sh - 1) ^ rr;
-                    s = at(spr, c, rr);
-                }
-            }
-            u += du, v += dv, w += dw;
-            int64_t x = (L.X0 + i * L.sx) >> 16, y = (L.Y0 + i * L.sy) >> 16;
-            at(dst, x, y) = ref_sprite(x, y, s, at(dst, x, y));
-        }
-        int64_t cost = std::clamp<int64_t>(L.last - L.first + 1, INT32_MIN, INT32_MAX);
-        bool fast = src->type == UTYPE_U8 && peek(0x5508) == 0x3F && peek(0x5509) == 0x3F && peek(0x550A) == 0x3F &&
-                    peek8(0x5500) == 0;
-        return int32_t(fast ? cost / 2 : cost);
+    int32_t ref_tline3d(typed_ud_rec *src, typed_ud_rec *dst, int32_t flags, double x0, double y0,
+                        double x1, double y1, double tu0, double tv0, double tu1, double tv1,
+                        double w0, double w1) {
+        return tline_reference::tline3d(proc, src, dst, flags, x0, y0, x1, y1, tu0, tv0, tu1, tv1,
+                                        w0, w1);
     }
 
     // A 16 x 16 texture whose texel (x, y) is x + 16 y (so any texel names itself).
@@ -128,13 +74,17 @@ TEST_F(TLine, EdgeCases) {
     const struct {
         uint16_t cell;
         uint8_t row0[4];
-    } cells[] = {{0x0005, {1, 2, 3, 4}}, {0x4005, {4, 3, 2, 1}}, {0xC005, {16, 15, 14, 13}}, {0x0006, {0, 0, 0, 0}}};
+    } cells[] = {{0x0005, {1, 2, 3, 4}},
+                 {0x4005, {4, 3, 2, 1}},
+                 {0xC005, {16, 15, 14, 13}},
+                 {0x0006, {0, 0, 0, 0}}};
     for (auto &c : cells) {
         for (int i = 0; i < 16; i++) std::memcpy(px(map.get()) + i * 2, &c.cell, 2);
         std::memset(px(dst.get()), 0x3F, 32 * 16);
         // One map cell across 4 pixels: u from 0 to 0.75 in steps of 0.25.
         draw_tline3d(map.get(), dst.get(), 0, 0, 0, 3, 0, 0, 0, 0.75, 0, 1, 1);
-        for (int x = 0; x < 4; x++) EXPECT_EQ(at(dst.get(), x, 0), c.row0[x]) << std::hex << c.cell << " " << x;
+        for (int x = 0; x < 4; x++)
+            EXPECT_EQ(at(dst.get(), x, 0), c.row0[x]) << std::hex << c.cell << " " << x;
     }
 
     // Costs: the unmasked, unpatterned case is charged half.
@@ -158,10 +108,12 @@ TEST_F(TLine, TheFastCaseDrawsTheGeneralRulesPixels) {
         c[8] = 0.5 + (rng() % 100) / 50.0, c[9] = 0.5 + (rng() % 100) / 50.0;
         target(a.get());
         gfx_force_plain_paths = 0;
-        int32_t ca = draw_tline3d(tex.get(), a.get(), 0, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], c[8], c[9]);
+        int32_t ca = draw_tline3d(tex.get(), a.get(), 0, c[0], c[1], c[2], c[3], c[4], c[5], c[6],
+                                  c[7], c[8], c[9]);
         target(b.get());
         gfx_force_plain_paths = 1;
-        int32_t cb = draw_tline3d(tex.get(), b.get(), 0, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], c[8], c[9]);
+        int32_t cb = draw_tline3d(tex.get(), b.get(), 0, c[0], c[1], c[2], c[3], c[4], c[5], c[6],
+                                  c[7], c[8], c[9]);
         ASSERT_EQ(bytes_of(a.get()), bytes_of(b.get())) << iter;
         ASSERT_EQ(ca, cb);
     }
@@ -184,7 +136,8 @@ TEST_F(TLine, RandomLinesMatchTheReferenceSteps) {
         bitmap_ptr tex = make_bitmap(rng() % 5 == 0 ? 12 : 1u << (rng() % 6), 1u << (rng() % 6));
         fill_random(tex.get(), rng);
         for (int i = 0; i < 32; i++) {
-            uint16_t cell = uint16_t((rng() % 11) | (rng() % 2 ? 0x4000 : 0) | (rng() % 2 ? 0x8000 : 0));
+            uint16_t cell =
+                uint16_t((rng() % 11) | (rng() % 2 ? 0x4000 : 0) | (rng() % 2 ? 0x8000 : 0));
             std::memcpy(px(map.get()) + i * 2, &cell, 2);
         }
         typed_ud_rec *src = use_map ? map.get() : tex.get();
@@ -198,8 +151,11 @@ TEST_F(TLine, RandomLinesMatchTheReferenceSteps) {
         poke2(0x5536, rng() % 3 ? 0 : 1 << (rng() % 6));
         fill_random(ours.get(), rng);
         std::memcpy(px(ref.get()), px(ours.get()), 80 * 60);
-        target(ours.get(), int(rng() % 10), int(rng() % 10), 70 + int(rng() % 11), 50 + int(rng() % 11));
-        auto coord = [&](double span) { return double(int64_t(rng() % 4000) - 1000) * span / 2000.0; };
+        target(ours.get(), int(rng() % 10), int(rng() % 10), 70 + int(rng() % 11),
+               50 + int(rng() % 11));
+        auto coord = [&](double span) {
+            return double(int64_t(rng() % 4000) - 1000) * span / 2000.0;
+        };
         double x0 = coord(100), y0 = coord(80), x1 = coord(100), y1 = coord(80);
         if (iter % 10 == 0) y1 = y0;
         double u0 = coord(40), v0 = coord(40), u1 = coord(40), v1 = coord(40);
@@ -225,7 +181,9 @@ TEST_F(TLine, NonFiniteAndHugeArgumentsAndEmptyTextures) {
         EXPECT_EQ(draw_tline3d(tex.get(), dst.get(), 0, 0, 0, 9, 0, v, 0, 1, v, 1, 1), 10);
         EXPECT_EQ(draw_tline3d(tex.get(), dst.get(), 0, 0, 1, 9, 1, 0, 0, 1, 1, v, 0), 10);
     }
-    EXPECT_EQ(draw_tline3d(tex.get(), dst.get(), 0, -1e300, 3, 1e300, 3, 0, 0, 1e300, -1e300, 1, 1e300), 32);
+    EXPECT_EQ(
+        draw_tline3d(tex.get(), dst.get(), 0, -1e300, 3, 1e300, 3, 0, 0, 1e300, -1e300, 1, 1e300),
+        32);
     EXPECT_EQ(draw_tline3d(empty.get(), dst.get(), 0, 0, 0, 10, 0, 0, 0, 1, 1, 1, 1), 0);
     bitmap_ptr f64 = make_bitmap(4, 4, UTYPE_F64);
     EXPECT_EQ(draw_tline3d(f64.get(), dst.get(), 0, 0, 0, 10, 0, 0, 0, 1, 1, 1, 1), 0);
@@ -245,7 +203,8 @@ TEST_F(TLine, AffineLinesSkipTexelsOutsideTheSprite) {
     for (int x = 0; x < 8; x++) EXPECT_EQ(at(dst.get(), x, 0), want[x]) << x;
     // A vertical line given bottom end first, then NaN and huge texture coordinates.
     EXPECT_EQ(draw_tline_sspr(spr.get(), dst.get(), 9, 6, 9, 3, 0, 3, 0, 0), 4);
-    for (int y = 3; y <= 6; y++) EXPECT_EQ(at(dst.get(), 9, y), 16 * (y - 3)) << y;  // the upper end starts
+    for (int y = 3; y <= 6; y++)
+        EXPECT_EQ(at(dst.get(), 9, y), 16 * (y - 3)) << y;  // the upper end starts
     EXPECT_EQ(draw_tline_sspr(spr.get(), dst.get(), 0, 9, 5, 9, std::nan(""), 0, 1e300, -1e300), 6);
     for (int x = 0; x <= 5; x++) EXPECT_EQ(at(dst.get(), x, 9), 0xEE);
     EXPECT_EQ(draw_tline_sspr(spr.get(), dst.get(), 0, 0, 0, 0, 3.5, 3.5, 100, 100), 1);
@@ -254,7 +213,8 @@ TEST_F(TLine, AffineLinesSkipTexelsOutsideTheSprite) {
 
 TEST_F(TLine, PerspectiveFloorGoldens) {
     std::mt19937 rng(2);
-    bitmap_ptr tex = make_bitmap(128, 128), dst = make_bitmap(480, 270), map = make_bitmap(32, 32, UTYPE_I16);
+    bitmap_ptr tex = make_bitmap(128, 128), dst = make_bitmap(480, 270),
+               map = make_bitmap(32, 32, UTYPE_I16);
     fill_random(tex.get(), rng);
     std::vector<bitmap_ptr> sprites;
     for (int i = 1; i <= 4; i++) {
