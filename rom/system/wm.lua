@@ -5,13 +5,11 @@ _printh("wm: ready " .. pid())
 local W, H = 480, 270
 local DESKTOP = 1
 
-local display = userdata and userdata("u8", W, H) or unpod('userdata("u8",480,270,"")')
+local display = userdata("u8", W, H)
 _map_ram(display, 0x10000)
-if poke2 then
-	poke2(0x5478, W)
-	poke2(0x547A, H)
-	for a = 0x5508, 0x550B do poke(a, 0x3F) end
-end
+poke2(0x5478, W)
+poke2(0x547A, H)
+for a = 0x5508, 0x550B do poke(a, 0x3F) end
 _set_draw_target(display)
 pal()
 pal(2)
