@@ -42,10 +42,6 @@ int32_t low32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v))
 // lie outside every clip rectangle either way.
 int32_t clamp32(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
-}  // namespace
-
-namespace {
-
 // The cell test, then each set bit through the shape rule loaded in 'c',
 // clipped by 'box'. Where pattern, target mask and write mask cannot make
 // one pixel differ from another, every pixel takes one stored value.
