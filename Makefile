@@ -6,7 +6,7 @@ ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-text fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-net bench-gfx bench-text fuzz fuzz-smoke clean
 
 all: release
 
@@ -50,6 +50,14 @@ bench-vfs: release
 
 bench-pod: release
 	$(RELEASE_DIR)/bench/bench_pod
+
+bench-gfx: release
+	$(RELEASE_DIR)/bench/bench_gfx
+
+# TCP, UDP and one HTTP body against raw sockets and libcurl; the last line is
+# the worst goal margin.
+bench-net: release
+	$(RELEASE_DIR)/bench/bench_net
 
 # The printer and the image cartridge writer against plain baselines.
 bench-text: release

@@ -1,5 +1,5 @@
-// The process, message, load, signal, print, pod and file calls with random
-// arguments, inside real processes: a generated kernel (pid 1) makes each
+// The process, message, load, signal, print, pod, file, socket and remote
+// fetch calls with random arguments, inside real processes: a generated kernel (pid 1) makes each
 // call under pcall beside two idle system processes and runs frames, over a
 // file system of RAM folders and a temporary application-data folder. No
 // call may crash or trip a sanitizer, and only send_message and load may
@@ -8,20 +8,31 @@
 //
 // Input: a sequence of calls, each a byte choosing the function, a byte
 // whose low two bits give the argument count, then one byte per argument
-// choosing it from the palette below.
+// choosing it from the palette below. The top bit of the last byte turns the
+// network off. The loopback guard is installed: sockets and fetches reach
+// loopback addresses only, and every socket and job ends with the input.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <string>
 
 #include "api_registry.h"
 #include "env.h"
+#include "boot_hooks.h"
 #include "fake_host.h"
+#include "gurl.h"
+#include "host.h"
+#include "net_seam.h"
 #include "lua.hpp"
 #include "pfile.h"
 #include "pmount.h"
 #include "process.h"
 #include "slice.h"
+#include "socket_calls.h"
+#include "sockets.h"
 #include "vm_hooks.h"
 
 namespace {
@@ -49,6 +60,15 @@ const char *const kCalls[] = {
     "cd",            "_normalise_userland_path",
     "norm",          "_is_well_formed_bbs_path",
     "_fetch_anywhen",
+    "_fetch_remote", "_fetch_remote_result",
+    "_create_tcp_socket", "_create_udp_socket", "_close_socket", "_read_socket",
+    "_sock_status",  "_accept_socket",    "_write_socket",
+};
+
+// Registered by socket_add_public_c_functions, not the API table.
+const char *const kSocketCalls[] = {
+    "_create_tcp_socket", "_create_udp_socket", "_close_socket", "_read_socket",
+    "_sock_status", "_accept_socket", "_write_socket",
 };
 
 // Argument values, as Lua expressions evaluated at the call.
@@ -76,7 +96,27 @@ const char *const kPalette[] = {
     "'-- quillmar object data\\n{a=1}'", "'{a=1,b={c=2}}'", "'{'", "pod({1, 2})",
     "create_delta('abc', 'abd')", "{[true] = 1, [false] = 2}", "{[{}] = 1, [{}] = 2}",
     "string.rep('/x', 200)", "'/' .. string.rep('q', 256)",
+    "'127.0.0.1'", "'::1'", "'localhost'", "'*'", "'*x'", "'example.invalid'", "FREE_PORT",
+    "FREE_PORT + 65536", "CLOSED_URL", "CLOSED_URL .. 'x.png?v=1'", "'file:///etc/hostname'",
+    "'ftp://127.0.0.1/'", "6", "7", "8", "5.0",
 };
+
+inline constexpr int32_t CONNECT_WAIT_MS = 50;  /* the bounded connect, shortened */
+inline constexpr int64_t JOB_WAIT_MS = 5000;    /* how long the fetch jobs get to end */
+
+// A port no one listens on, from the kernel.
+int free_port() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+        std::abort();
+    close(fd);
+    return ntohs(a.sin_port);
+}
 
 inline constexpr size_t MAX_CALLS = 48;         /* calls per input */
 inline constexpr int MAX_CREATIONS = 6;         /* process creations per input */
@@ -156,14 +196,26 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
     home = std::string(appdata) + "/";
     pdisk_set_pwd_source(process_pwd);
     pdisk_set_appdata_folder(home);
+    net_install_loopback_guard();
+    socket_connect_timeout_ms = CONNECT_WAIT_MS;
+    sockets_init();
+    processes_init();
+    process_rec *probe = create_process_from_code("", "probe", "/t/probe.lua", "");
+    if (!probe) std::abort();
     for (const char *name : kCalls) {
         bool found = false;
         for (const api_entry &e : api_table) found |= std::strcmp(e.name, name) == 0 && e.fn;
+        for (const char *s : kSocketCalls)
+            if (std::strcmp(s, name) == 0) {
+                found = lua_getglobal(probe->lua_state, name) == LUA_TFUNCTION;
+                lua_pop(probe->lua_state, 1);
+            }
         if (!found) {
             std::fprintf(stderr, "%s is not registered\n", name);
             std::abort();
         }
     }
+    processes_init();
     return 0;
 }
 
@@ -175,6 +227,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     app.audio_synced_pid = -3;
     config = config_rec{};
     config.headless = 1;
+    config.network_access = size > 0 && (data[size - 1] & 0x80) ? 0 : 1;
     std::snprintf(config.home_path, sizeof config.home_path, "%s", home.c_str());
     reset_files();
     total_frame_cycles = 0;
@@ -189,6 +242,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::abort();
     }
     lua_register(root->lua_state, "t_bad", t_bad);
+    const int port = free_port();
+    lua_pushinteger(root->lua_state, port);
+    lua_setglobal(root->lua_state, "FREE_PORT");
+    const std::string closed = "http://127.0.0.1:" + std::to_string(free_port()) + "/";
+    lua_pushstring(root->lua_state, closed.c_str());
+    lua_setglobal(root->lua_state, "CLOSED_URL");
     create_process_from_code("while true do flip() end", "idle", "/system/idle.lua", "");
     create_process_from_code("while true do flip() end", "wm", "/system/wm.lua", "");
 
@@ -197,6 +256,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     processes_init();
     pdisk_shutdown();
+    delete_sockets_by_process(0);
+    if (sockets != 0) std::abort();
+    if (!gurl_shutdown(JOB_WAIT_MS)) {
+        std::fprintf(stderr, "a fetch job did not end\n");
+        std::abort();
+    }
     if (!bad.empty()) {
         std::fprintf(stderr, "a call raised where it may not: %s\n", bad.c_str());
         std::abort();

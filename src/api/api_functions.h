@@ -40,6 +40,10 @@ int lua54_store_metadata_str(lua_State *L);
 int lua54_cache_store(lua_State *L);
 int lua54_cache_fetch(lua_State *L);
 
+/* ---- remote fetches (api_remote.cpp) ---- */
+int lua54_fetch_remote(lua_State *L);
+int lua54_fetch_remote_result(lua_State *L);
+
 /* ---- the file system and paths (api_files.cpp) ---- */
 int lua54_list_files(lua_State *L);
 int lua54_mkdir(lua_State *L);

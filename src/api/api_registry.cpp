@@ -68,8 +68,8 @@ const api_entry api_table[] = {
     {"_cache_store", "lua54_cache_store", lua54_cache_store},  /* 51 */
     {"_cache_fetch", "lua54_cache_fetch", lua54_cache_fetch},  /* 52 */
     {"_fetch_anywhen", "lua54_fetch_anywhen", lua54_fetch_anywhen},  /* 53 */
-    {"_fetch_remote", "lua54_fetch_remote", nullptr},  /* 54 */
-    {"_fetch_remote_result", "lua54_fetch_remote_result", nullptr},  /* 55 */
+    {"_fetch_remote", "lua54_fetch_remote", lua54_fetch_remote},  /* 54 */
+    {"_fetch_remote_result", "lua54_fetch_remote_result", lua54_fetch_remote_result},  /* 55 */
     {"_fetch_metadata_from_file", "lua54_fetch_metadata", lua54_fetch_metadata},  /* 56 */
     {"_store_metadata_str_to_file", "lua54_store_metadata_str", lua54_store_metadata_str},  /* 57 */
     {"_ls", "lua54_list_files", lua54_list_files},  /* 58 */

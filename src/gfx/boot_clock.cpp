@@ -1,5 +1,6 @@
 // The boot clock: milliseconds of boot time counted in frames.
 #include "boot_screen.h"
+#include "video_hooks.h"
 #include "host.h"
 #include "saturate.h"
 

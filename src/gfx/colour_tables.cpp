@@ -1,6 +1,7 @@
 // The default colour tables and palettes, palette entries and the 4 x 4
 // fill-pattern form.
 #include "colour_tables.h"
+#include "video_hooks.h"
 
 #include "address_space.h"
 #include "draw_state.h"

@@ -4,6 +4,11 @@
 
 #include "pixel_rule.h"
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define HAVE_AVX2_SPANS 1
+#endif
+
 uint32_t read_mask = 0;
 uint32_t write_mask = 0;
 uint32_t target_mask = 0;
@@ -22,6 +27,35 @@ inline uint64_t byte_select(uint8_t bits) {
 }
 
 inline uint64_t splat(uint8_t b) { return 0x0101010101010101ull * b; }
+
+// Merges 'groups' 8-byte groups at p: (old & keep) | put.
+void merge_groups(uint8_t *p, int64_t groups, uint64_t keep, uint64_t put) {
+    for (int64_t g = 0; g < groups; g++) {
+        uint64_t old;
+        std::memcpy(&old, p + g * 8, 8);
+        old = (old & keep) | put;
+        std::memcpy(p + g * 8, &old, 8);
+    }
+}
+
+#if HAVE_AVX2_SPANS
+[[gnu::target("avx2")]] void merge_groups_avx2(uint8_t *p, int64_t groups, uint64_t keep, uint64_t put) {
+    const __m256i k = _mm256_set1_epi64x(int64_t(keep)), v = _mm256_set1_epi64x(int64_t(put));
+    int64_t g = 0;
+    for (; g + 4 <= groups; g += 4) {
+        __m256i *q = reinterpret_cast<__m256i *>(p + g * 8);
+        _mm256_storeu_si256(q, _mm256_or_si256(_mm256_and_si256(_mm256_loadu_si256(q), k), v));
+    }
+    merge_groups(p + g * 8, groups - g, keep, put);
+}
+
+bool cpu_has_avx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
+const bool use_avx2_spans = cpu_has_avx2();
+#endif
 
 // Span cost by the case table: target mask, target width and pixel count.
 inline int32_t span_cost(const pixel_ctx &c, const typed_ud_rec *target, int64_t n) {
@@ -42,9 +76,10 @@ void build_lut(span_lut &l, const pixel_ctx &c, int32_t colour) {
 }
 
 // Pixels a..b (inclusive, a <= b) of 'row' with the target mask 0: two
-// values, blended per pixel; whole 8-pixel groups as one word.
+// values, blended per pixel; whole 8-pixel groups as one word, 'word' when
+// the caller has it (the two values laid out by the pattern row), else 0.
 void fill_unmasked(uint8_t *row, int64_t a, int64_t b, uint8_t prow, uint8_t plain, uint8_t patv,
-                   uint8_t wm) {
+                   uint8_t wm, uint64_t word = 0) {
     int64_t x = a;
     if (!gfx_force_plain_paths) {
         for (; x <= b && (x & 7); x++) {
@@ -53,8 +88,10 @@ void fill_unmasked(uint8_t *row, int64_t a, int64_t b, uint8_t prow, uint8_t pla
         }
         int64_t groups = (b + 1 - x) >> 3;
         if (groups > 0) {
-            uint64_t sel = byte_select(prow);
-            uint64_t word = (splat(patv) & sel) | (splat(plain) & ~sel);
+            if (!word) {
+                uint64_t sel = byte_select(prow);
+                word = (splat(patv) & sel) | (splat(plain) & ~sel);
+            }
             uint8_t *p = row + x;
             if (wm == 0xFF) {
                 if (word == splat(plain)) {
@@ -64,12 +101,11 @@ void fill_unmasked(uint8_t *row, int64_t a, int64_t b, uint8_t prow, uint8_t pla
                 }
             } else {
                 uint64_t keep = ~splat(wm), put = word & splat(wm);
-                for (int64_t g = 0; g < groups; g++) {
-                    uint64_t old;
-                    std::memcpy(&old, p + g * 8, 8);
-                    old = (old & keep) | put;
-                    std::memcpy(p + g * 8, &old, 8);
-                }
+#if HAVE_AVX2_SPANS
+                if (use_avx2_spans) merge_groups_avx2(p, groups, keep, put);
+                else
+#endif
+                    merge_groups(p, groups, keep, put);
             }
             x += groups * 8;
         }
@@ -81,6 +117,31 @@ void fill_unmasked(uint8_t *row, int64_t a, int64_t b, uint8_t prow, uint8_t pla
 }
 
 }  // namespace
+
+int64_t fill_box(typed_ud_rec *target, const clip_box &box, const pixel_ctx &c, int64_t l, int64_t r, int64_t t,
+                 int64_t b, int32_t colour, span_lut *lut) {
+    t = std::max<int64_t>(t, box.y0);
+    b = std::min<int64_t>(b, box.y1 - 1);
+    if (c.tm != 0 || gfx_force_plain_paths) {
+        int64_t cost = 0;
+        for (int64_t y = t; y <= b; y++) cost += span(target, box, c, l, r, y, colour, lut);
+        return cost;
+    }
+    // Unmasked: the two values once, and one word per pattern row.
+    if (t > b || r < box.x0 || l >= box.x1) return 0;
+    int64_t a = std::max<int64_t>(l, box.x0), e = std::min<int64_t>(r, box.x1 - 1);
+    if (a > e) return 0;
+    uint32_t sp = uint32_t(colour) & c.rm, sq = uint32_t(colour >> 8) & c.rm;
+    uint8_t plain = lookup(c, sp, 0, sp >> 6), patv = lookup(c, sq, 0, sq >> 6);
+    uint64_t words[8];
+    for (int k = 0; k < 8; k++) {
+        uint64_t sel = byte_select(c.pattern[k]);
+        words[k] = (splat(patv) & sel) | (splat(plain) & ~sel);
+    }
+    for (int64_t y = t; y <= b; y++)
+        fill_unmasked(row_of(target, y), a, e, c.pattern[y & 7], plain, patv, c.wm, words[y & 7]);
+    return (b - t + 1) * span_cost(c, target, e - a + 1);
+}
 
 int32_t span(typed_ud_rec *target, const clip_box &box, const pixel_ctx &c, int64_t x0, int64_t x1,
              int64_t y, int32_t colour, span_lut *lut) {

@@ -131,4 +131,9 @@ struct span_lut {
 int32_t span(typed_ud_rec *target, const clip_box &box, const pixel_ctx &c, int64_t x0, int64_t x1,
              int64_t y, int32_t colour, span_lut *lut);
 
+// The spans l..r of rows t..b, clipped, as that many span calls would draw
+// them; returns their summed cost.
+int64_t fill_box(typed_ud_rec *target, const clip_box &box, const pixel_ctx &c, int64_t l, int64_t r, int64_t t,
+                 int64_t b, int32_t colour, span_lut *lut);
+
 }  // namespace gfx

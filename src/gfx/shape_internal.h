@@ -45,6 +45,7 @@ struct shape_call {
 
     // One span xl..xr on every clip row of yt..yb (spans off the clip cost 0).
     int64_t rows(int64_t xl, int64_t xr, int64_t yt, int64_t yb, int32_t colour, bool inverted) {
+        if (!inverted) return fill_box(target, box, c, xl, xr, yt, yb, colour, &lut);
         int64_t cost = 0;
         for (int64_t y = std::max<int64_t>(yt, box.y0); y <= std::min<int64_t>(yb, box.y1 - 1); y++)
             cost += inverted ? hline_inv(xl, xr, y, colour) : hline(xl, xr, y, colour);

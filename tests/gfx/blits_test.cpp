@@ -191,7 +191,8 @@ TEST_F(FromRam, AnyStrideAndWrapStaysInsideTheOtherProcessAndCreatesNoPage) {
     } cases[] = {{0, 0x10000, 5, 3}, {-480, 0x10000, 0, 0}, {480, 0xFFFF80, 0, 0}, {-1, 0x10, 100, 1000},
                  {32767, 0x10000, -7, -9}, {-32768, 0xFFFFFF, INT32_MAX, INT32_MIN}};
     for (auto &c : cases) {
-        for (uint32_t mask : {0u, 0x3Fu}) {
+        for (uint32_t mask : {0u, 0x3Fu, 0x3Fu}) {
+            gfx_force_plain_paths = !gfx_force_plain_paths;  // the masked copy both ways
             poke2_proc(other, REG_DISPLAY_WIDTH, c.stride);
             uint64_t pages = other->own_page_bytes;
             fill_random(b.get(), rng);

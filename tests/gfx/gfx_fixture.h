@@ -18,6 +18,7 @@
 #include "crc32.h"
 #include "draw_state.h"
 #include "fake_host.h"
+#include "pixel_reference.h"
 #include "process.h"
 #include "typed_ud.h"
 
@@ -89,29 +90,8 @@ class GfxTest : public ::testing::Test {
         for (uint32_t a = COLOUR_TABLES_ADDR; a < COLOUR_TABLES_ADDR + COLOUR_TABLES_BYTES; a++) poke(a, rng());
     }
 
-    /* ---- plain references, read through peek ---- */
-
-    int pattern_bit(int64_t x, int64_t y) { return (peek(REG_FILL_PATTERN + uint32_t(y & 7)) >> (x & 7)) & 1; }
-
-    uint8_t ref_table(uint32_t table, uint32_t s, uint32_t t) {
-        return peek(COLOUR_TABLES_ADDR + table * 4096 + (s & 63) * 64 + (t & 63));
-    }
-
-    uint8_t ref_shape(int64_t x, int64_t y, int32_t colour, uint8_t d) {
-        uint32_t rm = peek(REG_READ_MASK), wm = peek(REG_WRITE_MASK), tm = peek(REG_SHAPE_TARGET_MASK);
-        uint32_t s = uint32_t(pattern_bit(x, y) ? colour >> 8 : colour) & rm;
-        uint32_t t = d & tm;
-        uint8_t v = ref_table((s | t) >> 6, s, t);
-        return uint8_t((v & wm) | (d & ~wm));
-    }
-
-    uint8_t ref_sprite(int64_t x, int64_t y, uint32_t src, uint8_t d) {
-        uint32_t rm = peek(REG_READ_MASK), wm = peek(REG_WRITE_MASK), tm = peek(REG_SPRITE_TARGET_MASK);
-        uint32_t s = src & rm;
-        uint32_t t = d & tm;
-        uint8_t v = ref_table(((s | t) >> 6) | (pattern_bit(x, y) ? 2 : 0), s, t);
-        return uint8_t((v & wm) | (d & ~wm));
-    }
+    uint8_t ref_shape(int64_t x, int64_t y, int32_t colour, uint8_t d) { return pixel_reference::shape(x, y, colour, d); }
+    uint8_t ref_sprite(int64_t x, int64_t y, uint32_t src, uint8_t d) { return pixel_reference::sprite(x, y, src, d); }
 
     // The clip rectangle as the primitives see it.
     bool in_clip(int64_t x, int64_t y) {

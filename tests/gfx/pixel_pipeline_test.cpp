@@ -1,5 +1,6 @@
 // Pixels, spans and the clip rectangle against plain per-pixel references.
 #include "gfx_fixture.h"
+#include "shapes.h"
 
 namespace {
 
@@ -46,6 +47,31 @@ TEST_F(PixelPipeline, SpansAndPixelsMatchThePlainRuleOnEveryWidthAlignmentAndMas
                 if (in_clip(x, py)) at(ref.get(), x, py) = ref_shape(x, py, colour, at(ref.get(), x, py));
                 ASSERT_EQ(bytes_of(ours.get()), bytes_of(ref.get()));
             }
+        }
+    }
+}
+
+TEST_F(PixelPipeline, RectanglesMatchTheirSpansByThePlainRule) {
+    std::mt19937 rng(55);
+    const uint8_t masks[] = {0, 0x0F, 0x3F, 0xC0, 0xFF};
+    for (uint32_t w : {8u, 37u, 480u}) {
+        bitmap_ptr ours = make_bitmap(w, 20), ref = make_bitmap(w, 20);
+        for (int iter = 0; iter < 200; iter++) {
+            gfx_force_plain_paths = iter % 2;
+            if (iter % 10 == 0) random_tables(rng);
+            fill_random(ours.get(), rng);
+            std::memcpy(px(ref.get()), px(ours.get()), size_t(w) * 20);
+            target(ours.get(), int(rng() % 5), int(rng() % 5), int(w) - int(rng() % 5), 20 - int(rng() % 5));
+            set_masks(masks[rng() % 5], masks[rng() % 5], 0, rng() % 3 ? 0 : masks[rng() % 5]);
+            set_pattern(rng() % 3 ? uint64_t(rng()) << 32 | rng() : 0);
+            int32_t colour = int32_t(rng() & 0xFFFF);
+            int x0 = int(rng() % (w + 10)) - 5, x1 = int(rng() % (w + 10)) - 5, y0 = int(rng() % 30) - 5,
+                y1 = int(rng() % 30) - 5;
+            int64_t want = 0;
+            for (int y = std::min(y0, y1); y <= std::max(y0, y1); y++)
+                want += ref_span(ref.get(), std::min(x0, x1), std::max(x0, x1), y, colour);
+            ASSERT_EQ(rectfill(ours.get(), x0, y0, x1, y1, colour), want) << iter;
+            ASSERT_EQ(bytes_of(ours.get()), bytes_of(ref.get())) << "width " << w << " iter " << iter;
         }
     }
 }

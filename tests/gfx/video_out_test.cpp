@@ -107,10 +107,10 @@ class VideoOut : public GfxTest {
 
 TEST_F(VideoOut, TheFrameMatchesThePlainReferenceInEveryModeAndCreatesNoPage) {
     std::mt19937 rng(77);
-    for (int iter = 0; iter < 12; iter++) {
+    for (int iter = 0; iter < 24; iter++) {
         std::vector<std::vector<uint8_t>> keep;
         randomise(wm, rng, keep);
-        int mode = iter % 3 == 0 ? 0 : iter % 3 == 1 ? 3 : 4;
+        int mode = (iter / 2) % 3 == 0 ? 0 : (iter / 2) % 3 == 1 ? 3 : 4;
         poke_proc(wm, REG_VIDEO_MODE, mode);
         app.reboot_requested = iter % 4 == 3;
         uint64_t pages = wm->own_page_bytes;
@@ -118,6 +118,7 @@ TEST_F(VideoOut, TheFrameMatchesThePlainReferenceInEveryModeAndCreatesNoPage) {
         std::vector<uint8_t> flags(wm->page_flags, wm->page_flags + NUM_PAGES);
         fake_host::reset();
         fake_host::set_boot_time(2200);
+        gfx_force_plain_paths = iter % 2;
         uint32_t *f = frame();
         ASSERT_EQ(f, back_page);
         std::vector<uint32_t> want = reference(wm, mode, app.reboot_requested);
