@@ -6,7 +6,7 @@ ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-net bench-gfx bench-text fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-script bench-net bench-gfx bench-text fuzz fuzz-smoke clean
 
 all: release
 
@@ -53,6 +53,11 @@ bench-pod: release
 
 bench-gfx: release
 	$(RELEASE_DIR)/bench/bench_gfx
+
+# The script API's calls against their baselines; the last line is the worst
+# ratio / goal.
+bench-script: release
+	$(RELEASE_DIR)/bench/bench_script
 
 # TCP, UDP and one HTTP body against raw sockets and libcurl; the last line is
 # the worst goal margin.

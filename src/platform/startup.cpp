@@ -6,6 +6,7 @@
 #include <string>
 
 #include "boot_hooks.h"
+#include "build_info.h"
 #include "command_line.h"
 #include "config_file.h"
 #include "anywhen.h"
@@ -16,16 +17,12 @@
 #include "pdisk.h"
 #include "process.h"
 #include "sysrom_blocks.h"
-#include "version.h"
 
 process_rec *root_process = nullptr;
 int system_inited = 0;
 uint64_t debug_system_frames_since_reboot = 0;
 
 namespace {
-
-// The build stamp of the start-up log lines.
-inline constexpr const char *QUILLMAR_BUILD = __DATE__ " " __TIME__;
 
 // The blocks of sysrom.dat the boot needs, and the one it mounts if present.
 inline constexpr int SYSTEM_ROM_BLOCK = 1;
