@@ -7,6 +7,8 @@
 
 #include <stdint.h>
 
+#include "system_palette.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -21,8 +23,7 @@ extern uint8_t default_indexed_pal[64];
 /* The RGB palette (for 0x5000): entry i = system_palette[i & 63]. */
 extern uint32_t default_system_pal[256];
 
-/* The 64 system colours, 0x00RRGGBB; entries 32-63 are black. */
-extern const uint32_t system_palette[64];
+/* The 64 system colours: system_palette (system_palette.h). */
 
 /* Fills the three defaults above. */
 void init_default_coltabs(void);
