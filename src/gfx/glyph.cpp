@@ -108,6 +108,16 @@ int64_t draw_bits(const gfx::pixel_ctx &c, const gfx::clip_box &box, const proce
 
 }  // namespace
 
+int32_t register_i32(process_rec *rec, uint32_t addr) {
+    const uint32_t page = addr >> PAGE_SHIFT, off = addr & (PAGE_BYTES - 1);
+    if (page == DRAW_STATE_ADDR >> PAGE_SHIFT && off + 4 <= PAGE_BYTES && rec->page_len[page] == PAGE_BYTES) {
+        int32_t v;
+        std::memcpy(&v, rec->page[page] + off, 4);
+        return v;
+    }
+    return peek4_proc(rec, addr);
+}
+
 int64_t draw_character_bits(const uint32_t *rows, typed_ud_rec *bitmap, int64_t x, int64_t y,
                             int32_t w, int32_t h, int32_t colour) {
     process_rec *p = cproc;
@@ -119,7 +129,7 @@ int64_t draw_character_bits(const uint32_t *rows, typed_ud_rec *bitmap, int64_t 
 
 int draw_character(print_ctx_rec *ctx, const uint8_t *glyph, int32_t w, int32_t h, int flags) {
     process_rec *p = cproc;
-    int64_t cx = peek4(REG_CURSOR_X), cy = peek4(REG_CURSOR_Y);
+    int64_t cx = p ? register_i32(p, REG_CURSOR_X) : 0, cy = p ? register_i32(p, REG_CURSOR_Y) : 0;
 
     // Wrap and save.
     if (!ctx->decorate) {
@@ -152,9 +162,9 @@ int draw_character(print_ctx_rec *ctx, const uint8_t *glyph, int32_t w, int32_t 
         const int pad = flags & GLYPH_MARGIN;
         const int border = ctx->border ? 1 : 0;
         const int bx = border * pad * sx, by = border * pad * sy;
-        const int64_t x = cx + ctx->offset_x - static_cast<int64_t>(peek4(REG_CAMERA_X)) - bx;
+        const int64_t x = cx + ctx->offset_x - static_cast<int64_t>(register_i32(p, REG_CAMERA_X)) - bx;
         const int64_t y0 = cy + ctx->offset_y - ((flags & GLYPH_RAISED) ? 1 : 0) -
-                           static_cast<int64_t>(peek4(REG_CAMERA_Y));
+                           static_cast<int64_t>(register_i32(p, REG_CAMERA_Y));
         const int64_t y = y0 - by;
         const int gh = std::min(h, 8);
         const int32_t W = std::min(w, 8) * sx + bx;
