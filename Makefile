@@ -5,8 +5,9 @@ CMAKE_GEN := -G Ninja
 ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
+TSAN_DIR := build/tsan
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-script bench-net bench-gfx bench-text fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-script bench-net fuzz fuzz-smoke clean bench-audio bench-gfx bench-text
 
 all: release
 
@@ -23,6 +24,9 @@ $(RELEASE_DIR)/build.ninja: | deps
 test: deps $(ASAN_DIR)/build.ninja
 	cmake --build $(ASAN_DIR) -j $(NPROC)
 	cd $(ASAN_DIR) && ctest --output-on-failure -j $(NPROC)
+	cmake -S . -B $(TSAN_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQUILLMAR_TSAN=ON
+	cmake --build $(TSAN_DIR) -j $(NPROC) --target mudo_concurrency_test
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_DIR)/tests/mudo/mudo_concurrency_test
 
 release: deps $(RELEASE_DIR)/build.ninja
 	cmake --build $(RELEASE_DIR) -j $(NPROC)
@@ -64,6 +68,11 @@ bench-script: release
 bench-net: release
 	$(RELEASE_DIR)/bench/bench_net
 
+# Real-time factors of whole mixes and the engine's ratios; the last line is
+# the worst goal margin.
+bench-audio: release
+	$(RELEASE_DIR)/bench/bench_audio
+
 # The printer and the image cartridge writer against plain baselines.
 bench-text: release
 	$(RELEASE_DIR)/bench/bench_text
@@ -78,4 +87,4 @@ fuzz-smoke: fuzz
 	@tools/fuzz-smoke $(FUZZ_DIR)
 
 clean:
-	rm -rf build/asan build/release build/fuzz
+	rm -rf build/asan build/release build/fuzz build/tsan

@@ -23,8 +23,6 @@ extern uint8_t default_indexed_pal[64];
 /* The RGB palette (for 0x5000): entry i = system_palette[i & 63]. */
 extern uint32_t default_system_pal[256];
 
-/* The 64 system colours: system_palette (system_palette.h). */
-
 /* Fills the three defaults above. */
 void init_default_coltabs(void);
 

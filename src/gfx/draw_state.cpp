@@ -26,6 +26,10 @@ inline uint64_t byte_select(uint8_t bits) {
     return w;
 }
 
+// Spans shorter than this draw by the rule directly rather than build the
+// 512-entry tables of a span_lut.
+inline constexpr int64_t LUT_MIN_SPAN = 32;
+
 inline uint64_t splat(uint8_t b) { return 0x0101010101010101ull * b; }
 
 // Merges 'groups' 8-byte groups at p: (old & keep) | put.
@@ -154,7 +158,7 @@ int32_t span(typed_ud_rec *target, const clip_box &box, const pixel_ctx &c, int6
     if (c.tm == 0) {
         uint32_t sp = uint32_t(colour) & c.rm, sq = uint32_t(colour >> 8) & c.rm;
         fill_unmasked(row, a, b, prow, lookup(c, sp, 0, sp >> 6), lookup(c, sq, 0, sq >> 6), c.wm);
-    } else if (lut && !gfx_force_plain_paths) {
+    } else if (lut && !gfx_force_plain_paths && ((lut->valid && lut->colour == colour) || b - a >= LUT_MIN_SPAN)) {
         if (!lut->valid || lut->colour != colour) build_lut(*lut, c, colour);
         for (int64_t x = a; x <= b; x++) row[x] = ((prow >> (x & 7)) & 1 ? lut->pat : lut->plain)[row[x]];
     } else {

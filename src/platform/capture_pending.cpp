@@ -1,6 +1,6 @@
-// The captures, empty until screenshots, GIF recordings and audio captures
-// exist (they replace this file): nothing is armed, no recording opens, and
-// an audio capture has nowhere to be stored; the per-frame hooks do nothing.
+// The captures and their per-frame hooks, empty until screenshots, GIF
+// recordings and audio captures exist (they replace this file): nothing is
+// armed, no recording opens, and an audio capture has nowhere to be stored.
 #include "boot_hooks.h"
 #include "host.h"
 #include "host_services.h"

@@ -63,7 +63,8 @@ void update_all_sockets(void);
    the two sensitivities; called once per frame with process 3's registers. */
 void os_lock_mouse_cursor(int32_t flags, int32_t event_sensitivity, int32_t move_sensitivity);
 
-/* Stops every channel of the audio engine (caller holds no audio lock). */
+/* Stops every channel of the audio engine and the music. Takes one audio-lock
+   level itself, so callers with or without the lock may call it. */
 void mudo_kill_all_audio(void);
 
 /* The audio bracket: 0 with one audio-lock level held for the caller's

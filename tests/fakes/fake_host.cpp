@@ -27,6 +27,7 @@ struct recordings {
     uint32_t boot_time = 0;
     int lock_level = 0;
     int lock_errors = 0;
+    int lock_calls = 0;
     int audio_result = 1;
     int audio_calls = 0;
     std::vector<fake_host::mouse_call> mouse;
@@ -135,7 +136,10 @@ FAKE_WEAK void host_exit(int status) {
 
 FAKE_WEAK uint32_t boot_get_time(void) { return rec().boot_time; }
 
-FAKE_WEAK void os_lock_audio(void) { rec().lock_level++; }
+FAKE_WEAK void os_lock_audio(void) {
+    rec().lock_level++;
+    rec().lock_calls++;
+}
 
 FAKE_WEAK void os_unlock_audio(void) {
     if (--rec().lock_level < 0) {
@@ -215,6 +219,7 @@ void set_time(int64_t ms) { rec().time = ms; }
 void set_boot_time(uint32_t ms) { rec().boot_time = ms; }
 int audio_lock_level() { return rec().lock_level; }
 int audio_lock_errors() { return rec().lock_errors; }
+int audio_lock_calls() { return rec().lock_calls; }
 void set_audio_op_start_result(int result) { rec().audio_result = result; }
 int audio_op_start_calls() { return rec().audio_calls; }
 const std::vector<mouse_call> &mouse_calls() { return rec().mouse; }

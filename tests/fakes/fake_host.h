@@ -38,6 +38,7 @@ void set_boot_time(uint32_t ms);  // what boot_get_time returns
 // The audio lock: the nesting level, and how many unlocks went below 0.
 int audio_lock_level();
 int audio_lock_errors();
+int audio_lock_calls();  // os_lock_audio calls since the reset
 
 // The audio bracket: audio_op_start returns 'result' (0 takes a lock level).
 void set_audio_op_start_result(int result);

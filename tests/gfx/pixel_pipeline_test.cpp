@@ -101,7 +101,9 @@ TEST_F(PixelPipeline, SpanEdgeCases) {
         EXPECT_EQ(draw_hline(c.b, c.x0, c.x1, c.y, 9), c.cost) << c.what;
         int drawn = 0;
         for (uint32_t x = 0; x < c.b->width; x++) drawn += at(c.b, x, c.y < 0 ? 0 : c.y) != 0;
-        if (c.cost == 0) EXPECT_EQ(bytes_of(c.b), before) << c.what;
+        if (c.cost == 0) {
+            EXPECT_EQ(bytes_of(c.b), before) << c.what;
+        }
         if (std::string(c.what) == "across the whole clip") {
             EXPECT_EQ(drawn, 470);
             EXPECT_EQ(at(c.b, 4, 1), 0);
