@@ -7,7 +7,7 @@ RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 TSAN_DIR := build/tsan
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-script bench-net fuzz fuzz-smoke clean bench-audio bench-gfx bench-text
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-script bench-net fuzz fuzz-smoke clean bench-audio bench-gfx bench-text bench-captures
 
 all: release
 
@@ -76,6 +76,10 @@ bench-audio: release
 # The printer and the image cartridge writer against plain baselines.
 bench-text: release
 	$(RELEASE_DIR)/bench/bench_text
+
+# GIF recording and screenshots; the last line is the worst goal margin.
+bench-captures: release
+	$(RELEASE_DIR)/bench/bench_captures
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
