@@ -7,7 +7,7 @@ RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 TSAN_DIR := build/tsan
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-script bench-net fuzz fuzz-smoke clean bench-audio bench-gfx bench-text bench-captures
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-script bench-net fuzz fuzz-smoke clean bench-audio bench-captures bench-gfx bench-text
 
 all: release
 

@@ -48,13 +48,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     uint64_t own = o->own_page_bytes;
 
     for (int calls = 0; calls < 6 && in.more(); calls++) {
-        int32_t sx = in.i32(), sy = in.i32(), dx = in.i32(), dy = in.i32(), w = in.i32(), h = in.i32();
+        int32_t sx = in.i32(), sy = in.i32(), dx = in.i32(), dy = in.i32(), w = in.i32(),
+                h = in.i32();
         switch (in.byte() % 5) {
-            case 0: draw_spr(src.rec, t->rec, sx, sy, dx, dy, w, h, in.byte() & 1, in.byte() & 1); break;
-            case 1: blit(src.rec, t->rec, sx, sy, dx, dy, w, h); break;
-            case 2: blit(t->rec, t->rec, sx, sy, dx, dy, w, h); break;
-            case 3: blit(src.rec, src.rec, sx, sy, dx, dy, w, h); break;  // any element type, in place
-            default: blit_from_ram(o, in.u32(), t->rec, sx, sy, dx, dy, w, h, in.byte()); break;
+            case 0:
+                draw_spr(src.rec, t->rec, sx, sy, dx, dy, w, h, in.byte() & 1, in.byte() & 1);
+                break;
+            case 1:
+                blit(src.rec, t->rec, sx, sy, dx, dy, w, h);
+                break;
+            case 2:
+                blit(t->rec, t->rec, sx, sy, dx, dy, w, h);
+                break;
+            case 3:
+                blit(src.rec, src.rec, sx, sy, dx, dy, w, h);
+                break;  // any element type, in place
+            default:
+                blit_from_ram(o, in.u32(), t->rec, sx, sy, dx, dy, w, h, in.byte());
+                break;
         }
     }
     if (o->own_page_bytes != own) {

@@ -23,7 +23,7 @@ namespace gfx_fuzz {
 
 // Reads the input front to back; past its end every read gives 0.
 class reader {
-  public:
+   public:
     reader(const uint8_t *data, size_t size) : p_(data), end_(data + size) {}
 
     uint8_t byte() { return p_ < end_ ? *p_++ : 0; }
@@ -37,8 +37,9 @@ class reader {
 
     // A coordinate: an edge value, a small value, or raw bits.
     int32_t i32() {
-        static const int32_t edges[] = {0,       1,        -1,       32767,   -32767,   65536,   -65536,
-                                        0x100000, -0x100000, INT32_MAX, INT32_MIN, 0x100001, 479,    270};
+        static const int32_t edges[] = {0,         1,        -1,       32767,     -32767,
+                                        65536,     -65536,   0x100000, -0x100000, INT32_MAX,
+                                        INT32_MIN, 0x100001, 479,      270};
         uint8_t k = byte();
         if (k < 64) return edges[k % (sizeof edges / sizeof edges[0])];
         if (k < 192) return int32_t(int8_t(byte())) * (k & 1 ? 4 : 1);
@@ -47,8 +48,9 @@ class reader {
 
     // A double: an edge value, a small value, or raw bits.
     double f64() {
-        static const double edges[] = {0.0, 1.0, -1.0, 32767.0, -32767.0, 65536.0, 1048576.0, 2147483647.0,
-                                       -2147483648.0, NAN, INFINITY, -INFINITY, 1e300, -0.0, 0.5, 1e-300};
+        static const double edges[] = {
+            0.0,           1.0, -1.0,     32767.0,   -32767.0, 65536.0, 1048576.0, 2147483647.0,
+            -2147483648.0, NAN, INFINITY, -INFINITY, 1e300,    -0.0,    0.5,       1e-300};
         uint8_t k = byte();
         if (k < 64) return edges[k % (sizeof edges / sizeof edges[0])];
         if (k < 192) return double(int16_t(u32())) / 16.0;
@@ -58,7 +60,7 @@ class reader {
         return d;
     }
 
-  private:
+   private:
     const uint8_t *p_;
     const uint8_t *end_;
 };
@@ -70,7 +72,8 @@ struct bitmap {
 
     bitmap(uint32_t w, uint32_t h, int type = UTYPE_U8) {
         bytes = size_t(w) * h * utype_size(type);
-        rec = static_cast<typed_ud_rec *>(std::calloc(1, TYPED_UD_HEADER + bytes + (bytes ? 0 : 1)));
+        rec =
+            static_cast<typed_ud_rec *>(std::calloc(1, TYPED_UD_HEADER + bytes + (bytes ? 0 : 1)));
         rec->type = uint8_t(type);
         rec->dims = 2;
         rec->width = w;
@@ -104,9 +107,11 @@ inline void load_state(process_rec *p, reader &in) {
         write_bytes_proc(p, COLOUR_TABLES_ADDR, default_coltabs, sizeof default_coltabs);
     }
     poke8(REG_FILL_PATTERN, how & 2 ? int64_t(in.u64()) : 0);
-    for (uint32_t a : {REG_READ_MASK, REG_WRITE_MASK, REG_SPRITE_TARGET_MASK, REG_SHAPE_TARGET_MASK})
+    for (uint32_t a :
+         {REG_READ_MASK, REG_WRITE_MASK, REG_SPRITE_TARGET_MASK, REG_SHAPE_TARGET_MASK})
         poke(a, how & 4 ? in.byte() : 0x3F);
-    for (uint32_t a = REG_TLINE_OFFSET_X; a < REG_TLINE_OFFSET_X + 8; a++) poke(a, how & 8 ? in.byte() : 0);
+    for (uint32_t a = REG_TLINE_OFFSET_X; a < REG_TLINE_OFFSET_X + 8; a++)
+        poke(a, how & 8 ? in.byte() : 0);
     p->inverted_fill = (how >> 4) & 1;
 }
 
@@ -133,7 +138,8 @@ inline bitmap *make_target(process_rec *p, reader &in) {
 
 // Aborts when a pixel outside the clip rectangle (within the target's
 // current shape) differs from 'before'.
-inline void check_outside_clip(const process_rec *p, bitmap &t, const std::vector<uint8_t> &before) {
+inline void check_outside_clip(const process_rec *p, bitmap &t,
+                               const std::vector<uint8_t> &before) {
     int64_t w = t.rec->width, h = t.rec->height;
     int64_t x0 = std::max(p->clip_x0, 0), y0 = std::max(p->clip_y0, 0);
     int64_t x1 = std::min<int64_t>(p->clip_x1, w), y1 = std::min<int64_t>(p->clip_y1, h);
@@ -141,7 +147,8 @@ inline void check_outside_clip(const process_rec *p, bitmap &t, const std::vecto
         int64_t x = w ? i % w : 0, y = w ? i / w : 0;
         bool inside = y < h && x >= x0 && x < x1 && y >= y0 && y < y1;
         if (!inside && t.pixels()[i] != before[size_t(i)]) {
-            std::fprintf(stderr, "pixel %lld,%lld outside the clip changed\n", (long long)x, (long long)y);
+            std::fprintf(stderr, "pixel %lld,%lld outside the clip changed\n", (long long)x,
+                         (long long)y);
             std::abort();
         }
     }

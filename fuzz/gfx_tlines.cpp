@@ -26,14 +26,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (int calls = 0; calls < 4 && in.more(); calls++) {
         uint8_t k = in.byte();
         if (k & 1) {
-            draw_tline_sspr(k & 2 ? tex.rec : map.rec, t->rec, in.i32(), in.i32(), in.i32(), in.i32(), in.f64(),
-                            in.f64(), in.f64(), in.f64());
+            draw_tline_sspr(k & 2 ? tex.rec : map.rec, t->rec, in.i32(), in.i32(), in.i32(),
+                            in.i32(), in.f64(), in.f64(), in.f64(), in.f64());
         } else {
             int32_t flags = int32_t(in.byte()) << 8;
             double v[10];
             for (double &d : v) d = in.f64();
-            draw_tline3d(k & 2 ? tex.rec : map.rec, t->rec, flags, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7],
-                         v[8], v[9]);
+            draw_tline3d(k & 2 ? tex.rec : map.rec, t->rec, flags, v[0], v[1], v[2], v[3], v[4],
+                         v[5], v[6], v[7], v[8], v[9]);
         }
     }
     for (auto &s : p->sprite) s = nullptr;

@@ -28,7 +28,8 @@ uint8_t reg(const process_rec *r, uint32_t a) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     reader in(data, size);
     process_rec *wm = window_manager();
-    for (uint32_t a = REG_RGB_PALETTE; a < REG_RGB_PALETTE + 0x1000; a++) poke_proc(wm, a, in.byte());
+    for (uint32_t a = REG_RGB_PALETTE; a < REG_RGB_PALETTE + 0x1000; a++)
+        poke_proc(wm, a, in.byte());
     if (in.byte() & 1) poke_proc(wm, REG_PROCESS_FLAGS, 0);  // mostly produce a frame
     uint8_t mode = in.byte() % 6;
     poke_proc(wm, REG_VIDEO_MODE, mode);
@@ -60,11 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 if (int32_t(o) < wm->page_len[p]) {
                     uint32_t bank = (reg(wm, 0x5400 + uint32_t(sy / 4)) >> (2 * (sy % 4))) & 3;
                     uint32_t e = bank * 64 | (reg(wm, 0x5480 + (wm->page[p][o] & 63)) & 63);
-                    for (int i = 0; i < 4; i++) want |= uint32_t(reg(wm, 0x5000 + 4 * e + uint32_t(i))) << (8 * i);
+                    for (int i = 0; i < 4; i++)
+                        want |= uint32_t(reg(wm, 0x5000 + 4 * e + uint32_t(i))) << (8 * i);
                     if (app.reboot_requested) want = (want >> 1) & 0x7F7F7F7F;
                 }
                 if (f[y * 480 + x] != want) {
-                    std::fprintf(stderr, "pixel %d,%d is %08x, not %08x\n", x, y, f[y * 480 + x], want);
+                    std::fprintf(stderr, "pixel %d,%d is %08x, not %08x\n", x, y, f[y * 480 + x],
+                                 want);
                     std::abort();
                 }
             }

@@ -10,8 +10,8 @@
 
 using namespace gfx;
 
-extern "C" int32_t blit(typed_ud_rec *src, typed_ud_rec *dst, int32_t sx, int32_t sy, int32_t dx, int32_t dy,
-                        int32_t w, int32_t h) {
+extern "C" int32_t blit(typed_ud_rec *src, typed_ud_rec *dst, int32_t sx, int32_t sy, int32_t dx,
+                        int32_t dy, int32_t w, int32_t h) {
     if (!src || !dst || !cproc || ud_type(src) != ud_type(dst) || w < 1 || h < 1) return 0;
     clip_box box = clip_for(cproc, dst);
     int64_t x = sx, y = sy, px = dx, py = dy, ww = w, hh = h;
@@ -35,9 +35,11 @@ extern "C" int32_t blit(typed_ud_rec *src, typed_ud_rec *dst, int32_t sx, int32_
     const size_t row = size_t(uint64_t(ww) * es);
     bool same = src == dst;
     if (same && py > y) {
-        for (int64_t j = hh - 1; j >= 0; j--) std::memmove(d + uint64_t(j) * dstride, s + uint64_t(j) * sstride, row);
+        for (int64_t j = hh - 1; j >= 0; j--)
+            std::memmove(d + uint64_t(j) * dstride, s + uint64_t(j) * sstride, row);
     } else {
-        for (int64_t j = 0; j < hh; j++) std::memmove(d + uint64_t(j) * dstride, s + uint64_t(j) * sstride, row);
+        for (int64_t j = 0; j < hh; j++)
+            std::memmove(d + uint64_t(j) * dstride, s + uint64_t(j) * sstride, row);
     }
     int64_t cost = same && py == y ? (4 * ww + 256) * hh : (ww + 64) * hh;
     return int32_t(std::min<int64_t>(cost, INT32_MAX));
@@ -100,8 +102,9 @@ inline constexpr uint8_t UNSERVED_COLOUR = 8;  // bytes no page serves
 
 }  // namespace
 
-extern "C" int32_t blit_from_ram(process_rec *proc, uint32_t base, typed_ud_rec *target, int32_t sx, int32_t sy,
-                                 int32_t dx, int32_t dy, int32_t w, int32_t h, uint32_t mask) {
+extern "C" int32_t blit_from_ram(process_rec *proc, uint32_t base, typed_ud_rec *target, int32_t sx,
+                                 int32_t sy, int32_t dx, int32_t dy, int32_t w, int32_t h,
+                                 uint32_t mask) {
     if (!proc || !target || !cproc) return 0;
     int64_t stride = int16_t(uint16_t(read_value_nocreate(proc, REG_DISPLAY_WIDTH, 2)));
     clip_box box = clip_for(cproc, target);
@@ -124,8 +127,10 @@ extern "C" int32_t blit_from_ram(process_rec *proc, uint32_t base, typed_ud_rec 
             if (served > o) {
                 run = std::min<int64_t>(run, served - o);
                 const uint8_t *s = proc->page[p] + o;
-                if (m == 0) std::memmove(d, s, size_t(run));
-                else alpha_bits_memcpy(d, s, size_t(run), m);
+                if (m == 0)
+                    std::memmove(d, s, size_t(run));
+                else
+                    alpha_bits_memcpy(d, s, size_t(run), m);
             } else {
                 std::memset(d, UNSERVED_COLOUR, size_t(run));
             }

@@ -21,4 +21,6 @@ extern "C" uint32_t boot_get_time(void) {
     return static_cast<uint32_t>(t < boot_time_max ? t : boot_time_max);
 }
 
-extern "C" void boot_init(void) { app.boot_start_frame = 0; }
+extern "C" void boot_init(void) {
+    app.boot_start_frame = 0;
+}

@@ -14,7 +14,8 @@ extern "C" void init_default_coltabs(void) {
     for (int s = 0; s < 64; s++)
         for (int d = 0; d < 64; d++) {
             default_coltabs[s * 64 + d] = uint8_t(s == 0 ? d : 0xC0 | s);
-            for (int t = 1; t < COLTAB_COUNT; t++) default_coltabs[t * COLTAB_BYTES + s * 64 + d] = uint8_t(t << 6 | d);
+            for (int t = 1; t < COLTAB_COUNT; t++)
+                default_coltabs[t * COLTAB_BYTES + s * 64 + d] = uint8_t(t << 6 | d);
         }
     for (int i = 0; i < 64; i++) default_indexed_pal[i] = uint8_t(i);
     for (int i = 0; i < 256; i++) default_system_pal[i] = system_palette[i & 63];
@@ -38,7 +39,8 @@ extern "C" void set_palette_entry(int32_t c, int32_t value, int32_t mode) {
     switch (mode & 63) {
         case 0: {
             uint32_t table = uint32_t((mode | c) >> 6) & 3;
-            kiv_memset(COLOUR_TABLES_ADDR + table * COLTAB_BYTES + uint32_t(c & 63) * 64, value | 0xC0, 64);
+            kiv_memset(COLOUR_TABLES_ADDR + table * COLTAB_BYTES + uint32_t(c & 63) * 64,
+                       value | 0xC0, 64);
             break;
         }
         case 1:
@@ -46,7 +48,8 @@ extern "C" void set_palette_entry(int32_t c, int32_t value, int32_t mode) {
             break;
         case 2:
             for (uint32_t i = 0; i < 4; i++)
-                *register_byte(cproc, REG_RGB_PALETTE + 4 * uint32_t(c & 255) + i) = uint8_t(uint32_t(value) >> (8 * i));
+                *register_byte(cproc, REG_RGB_PALETTE + 4 * uint32_t(c & 255) + i) =
+                    uint8_t(uint32_t(value) >> (8 * i));
             break;
         default:
             break;

@@ -12,11 +12,11 @@
 namespace gfx {
 
 struct line_walk {
-    int64_t n;          // steps: max(|dx|, |dy|)
-    int64_t sx, sy;     // 16.16 steps per pixel
-    int64_t X0, Y0;     // 16.16 start, at the pixel centre
-    int64_t first, last; // pixel indices inside the clip; none when first > last
-    bool empty;         // an early out: nothing drawn, cost 0
+    int64_t n;            // steps: max(|dx|, |dy|)
+    int64_t sx, sy;       // 16.16 steps per pixel
+    int64_t X0, Y0;       // 16.16 start, at the pixel centre
+    int64_t first, last;  // pixel indices inside the clip; none when first > last
+    bool empty;           // an early out: nothing drawn, cost 0
 
     int64_t x_at(int64_t i) const { return (X0 + i * sx) >> 16; }
     int64_t y_at(int64_t i) const { return (Y0 + i * sy) >> 16; }
@@ -49,8 +49,8 @@ inline line_walk setup_line(int64_t xa, int64_t ya, int64_t xb, int64_t yb, cons
     w.Y0 = ya * 65536 + 32768;
     w.first = 0;
     w.last = drop_last ? w.n - 1 : w.n;
-    if (yb < box.y0 || ya >= box.y1 || (xa < box.x0 && xb < box.x0) || (xa >= box.x1 && xb >= box.x1) ||
-        box.empty()) {
+    if (yb < box.y0 || ya >= box.y1 || (xa < box.x0 && xb < box.x0) ||
+        (xa >= box.x1 && xb >= box.x1) || box.empty()) {
         w.empty = true;
         return w;
     }

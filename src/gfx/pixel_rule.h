@@ -39,9 +39,9 @@ inline const uint8_t *coltab(process_rec *rec, int t) {
 
 // Everything a pixel rule reads, taken once per call.
 struct pixel_ctx {
-    const uint8_t *tab[COLTAB_COUNT]; // the four colour tables
-    uint8_t pattern[8];               // fill-pattern rows
-    uint8_t rm, wm, tm;               // read, write and target masks
+    const uint8_t *tab[COLTAB_COUNT];  // the four colour tables
+    uint8_t pattern[8];                // fill-pattern rows
+    uint8_t rm, wm, tm;                // read, write and target masks
 };
 
 // Loads the masks (and the globals) from the registers of the running
@@ -68,7 +68,9 @@ inline void load_ctx_globals(pixel_ctx &c, process_rec *rec) {
     c.tm = uint8_t(target_mask);
 }
 
-inline int pattern_bit(const pixel_ctx &c, int64_t x, int64_t y) { return (c.pattern[y & 7] >> (x & 7)) & 1; }
+inline int pattern_bit(const pixel_ctx &c, int64_t x, int64_t y) {
+    return (c.pattern[y & 7] >> (x & 7)) & 1;
+}
 
 // The table entry for source s over destination byte d (masks applied).
 inline uint8_t lookup(const pixel_ctx &c, uint32_t s, uint32_t t, uint32_t table) {
@@ -112,8 +114,12 @@ inline clip_box clip_for(const process_rec *rec, const typed_ud_rec *target) {
     return b;
 }
 
-inline uint8_t *pixels(typed_ud_rec *t) { return ud_elements(t); }
-inline uint8_t *row_of(typed_ud_rec *t, int64_t y) { return ud_elements(t) + uint64_t(y) * t->width; }
+inline uint8_t *pixels(typed_ud_rec *t) {
+    return ud_elements(t);
+}
+inline uint8_t *row_of(typed_ud_rec *t, int64_t y) {
+    return ud_elements(t) + uint64_t(y) * t->width;
+}
 
 // The shape rule for one colour over every destination byte, for spans with
 // a non-zero target mask: plain[d] where the pattern bit is clear, pat[d]
@@ -133,7 +139,7 @@ int32_t span(typed_ud_rec *target, const clip_box &box, const pixel_ctx &c, int6
 
 // The spans l..r of rows t..b, clipped, as that many span calls would draw
 // them; returns their summed cost.
-int64_t fill_box(typed_ud_rec *target, const clip_box &box, const pixel_ctx &c, int64_t l, int64_t r, int64_t t,
-                 int64_t b, int32_t colour, span_lut *lut);
+int64_t fill_box(typed_ud_rec *target, const clip_box &box, const pixel_ctx &c, int64_t l,
+                 int64_t r, int64_t t, int64_t b, int32_t colour, span_lut *lut);
 
 }  // namespace gfx

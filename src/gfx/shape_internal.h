@@ -6,7 +6,9 @@
 
 namespace gfx {
 
-inline int32_t clamp_cost(int64_t c) { return int32_t(std::clamp<int64_t>(c, INT32_MIN, INT32_MAX)); }
+inline int32_t clamp_cost(int64_t c) {
+    return int32_t(std::clamp<int64_t>(c, INT32_MIN, INT32_MAX));
+}
 
 // The running process's clip box within the target and the shape masks,
 // loaded once for one shape call.
@@ -54,9 +56,9 @@ struct shape_call {
 };
 
 // The outline and filled quadrant walks on 64-bit centres and extents.
-int64_t ellipse_outline(shape_call &s, int64_t cx, int64_t cy, int64_t rx, int64_t ry, int64_t ox, int64_t oy,
-                        int32_t colour);
-int64_t ellipse_fill(shape_call &s, int64_t cx, int64_t cy, int64_t rx, int64_t ry, int64_t ox, int64_t oy,
-                     int32_t colour);
+int64_t ellipse_outline(shape_call &s, int64_t cx, int64_t cy, int64_t rx, int64_t ry, int64_t ox,
+                        int64_t oy, int32_t colour);
+int64_t ellipse_fill(shape_call &s, int64_t cx, int64_t cy, int64_t rx, int64_t ry, int64_t ox,
+                     int64_t oy, int32_t colour);
 
 }  // namespace gfx

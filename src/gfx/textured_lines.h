@@ -14,8 +14,8 @@ extern "C" {
 struct typed_ud_rec;
 
 /* Flags of draw_tline3d. */
-#define TLINE_DROP_LAST 0x100  /* leave out the line's last pixel */
-#define TLINE_SUBPIXEL 0x200   /* align the texture to the sub-pixel start */
+#define TLINE_DROP_LAST 0x100 /* leave out the line's last pixel */
+#define TLINE_SUBPIXEL 0x200  /* align the texture to the sub-pixel start */
 
 /*
 ** A perspective textured line from (x0, y0) with texture coordinates
@@ -25,14 +25,16 @@ struct typed_ud_rec;
 ** pixel count (halved in the unmasked, unpatterned u8 case); 0 for a null or
 ** empty source or target, another source type, or a non-finite coordinate.
 */
-int32_t draw_tline3d(struct typed_ud_rec *src, struct typed_ud_rec *target, int32_t flags, double x0, double y0,
-                     double x1, double y1, double tu0, double tv0, double tu1, double tv1, double w0, double w1);
+int32_t draw_tline3d(struct typed_ud_rec *src, struct typed_ud_rec *target, int32_t flags,
+                     double x0, double y0, double x1, double y1, double tu0, double tv0, double tu1,
+                     double tv1, double w0, double w1);
 
 /* An affine textured line over a u8 bitmap, texel (floor(u), floor(v));
    texels outside the bitmap leave their pixel alone. Returns the pixel count;
    0 for a null or empty source, a null target or a source that is not u8. */
-int32_t draw_tline_sspr(struct typed_ud_rec *src, struct typed_ud_rec *target, int32_t x0, int32_t y0, int32_t x1,
-                        int32_t y1, double tu0, double tv0, double tu1, double tv1);
+int32_t draw_tline_sspr(struct typed_ud_rec *src, struct typed_ud_rec *target, int32_t x0,
+                        int32_t y0, int32_t x1, int32_t y1, double tu0, double tv0, double tu1,
+                        double tv1);
 
 #ifdef __cplusplus
 }

@@ -24,7 +24,9 @@ inline int64_t floor_i64(double v) {
 }
 
 // floor(v) as the low 32 bits of its 64-bit value; NaN and infinities give 0.
-inline int32_t texel_floor(double v) { return int32_t(uint32_t(uint64_t(floor_i64(v)))); }
+inline int32_t texel_floor(double v) {
+    return int32_t(uint32_t(uint64_t(floor_i64(v))));
+}
 
 // A texture end: screen position and texture coordinates.
 struct tline_end {
@@ -34,12 +36,15 @@ struct tline_end {
 // The source colour of map mode for the cell at (col, row), u x r and v x r.
 uint32_t map_texel(const typed_ud_rec *map, uint32_t col, uint32_t row, double ur, double vr) {
     int16_t cell;
-    std::memcpy(&cell, ud_elements(const_cast<typed_ud_rec *>(map)) + (uint64_t(row) * map->width + col) * 2, 2);
+    std::memcpy(
+        &cell,
+        ud_elements(const_cast<typed_ud_rec *>(map)) + (uint64_t(row) * map->width + col) * 2, 2);
     uint32_t c = uint16_t(cell);
     typed_ud_rec *spr = cproc->sprite[c & MAP_SPRITE_BITS];
     if (!spr || spr->width == 0 || spr->height == 0) return 0;
     uint32_t sw = spr->width, sh = spr->height;
-    uint32_t px = uint32_t(texel_floor(ur * double(sw))), py = uint32_t(texel_floor(vr * double(sh)));
+    uint32_t px = uint32_t(texel_floor(ur * double(sw))),
+             py = uint32_t(texel_floor(vr * double(sh)));
     uint32_t scol = (c & MAP_FLIP_X ? ~px : px) & (sw - 1);
     uint32_t srow = py & (sh - 1);
     if (c & MAP_FLIP_Y) srow = (sh - 1) ^ srow;
@@ -48,14 +53,15 @@ uint32_t map_texel(const typed_ud_rec *map, uint32_t col, uint32_t row, double u
 
 }  // namespace
 
-extern "C" int32_t draw_tline3d(typed_ud_rec *src, typed_ud_rec *target, int32_t flags, double x0, double y0,
-                                double x1, double y1, double tu0, double tv0, double tu1, double tv1, double w0,
-                                double w1) {
+extern "C" int32_t draw_tline3d(typed_ud_rec *src, typed_ud_rec *target, int32_t flags, double x0,
+                                double y0, double x1, double y1, double tu0, double tv0, double tu1,
+                                double tv1, double w0, double w1) {
     if (!src || !target || !cproc) return 0;
     int type = ud_type(src);
     if (type != UTYPE_U8 && type != UTYPE_I16) return 0;
     if (src->width == 0 || src->height == 0) return 0;
-    if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1)) return 0;
+    if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1))
+        return 0;
 
     pixel_ctx c;
     load_ctx(c, cproc, REG_SPRITE_TARGET_MASK);
@@ -63,8 +69,9 @@ extern "C" int32_t draw_tline3d(typed_ud_rec *src, typed_ud_rec *target, int32_t
 
     tline_end a{x0, y0, tu0, tv0, w0}, b{x1, y1, tu1, tv1, w1};
     if (b.y < a.y || (b.y == a.y && b.x < a.x)) std::swap(a, b);
-    line_walk walk = setup_line(saturate_double_to_i32(a.x), saturate_double_to_i32(a.y), saturate_double_to_i32(b.x),
-                                saturate_double_to_i32(b.y), box, flags & TLINE_DROP_LAST);
+    line_walk walk = setup_line(saturate_double_to_i32(a.x), saturate_double_to_i32(a.y),
+                                saturate_double_to_i32(b.x), saturate_double_to_i32(b.y), box,
+                                flags & TLINE_DROP_LAST);
     if (walk.empty) return 0;
 
     double adx = std::fabs(b.x - a.x), ady = std::fabs(b.y - a.y);
@@ -115,15 +122,17 @@ extern "C" int32_t draw_tline3d(typed_ud_rec *src, typed_ud_rec *target, int32_t
             *p = uint8_t((c.tab[0][(t & 63) * 64 + (*p & 63)] & 0x3F) | (*p & 0xC0));
             continue;
         }
-        uint32_t s = type == UTYPE_U8 ? texels[uint64_t(row) * src->width + col] : map_texel(src, col, row, ur, vr);
+        uint32_t s = type == UTYPE_U8 ? texels[uint64_t(row) * src->width + col]
+                                      : map_texel(src, col, row, ur, vr);
         *p = texture_pixel(c, x, y, s, *p);
     }
     int32_t cost = walk.cost();
     return fast_case ? cost / 2 : cost;
 }
 
-extern "C" int32_t draw_tline_sspr(typed_ud_rec *src, typed_ud_rec *target, int32_t x0, int32_t y0, int32_t x1,
-                                   int32_t y1, double tu0, double tv0, double tu1, double tv1) {
+extern "C" int32_t draw_tline_sspr(typed_ud_rec *src, typed_ud_rec *target, int32_t x0, int32_t y0,
+                                   int32_t x1, int32_t y1, double tu0, double tv0, double tu1,
+                                   double tv1) {
     if (!src || !target || !cproc || ud_type(src) != UTYPE_U8) return 0;
     if (src->width == 0 || src->height == 0) return 0;
     pixel_ctx c;
@@ -145,9 +154,11 @@ extern "C" int32_t draw_tline_sspr(typed_ud_rec *src, typed_ud_rec *target, int3
     const int64_t sw = src->width, sh = src->height;
     const uint8_t *texels = ud_elements(src);
     int64_t X = walk.X0 + walk.first * walk.sx, Y = walk.Y0 + walk.first * walk.sy;
-    for (int64_t i = walk.first; i <= walk.last; i++, X += walk.sx, Y += walk.sy, u += du, v += dv) {
+    for (int64_t i = walk.first; i <= walk.last;
+         i++, X += walk.sx, Y += walk.sy, u += du, v += dv) {
         int64_t tx = floor_i64(u), ty = floor_i64(v);
-        if (tx < 0 || ty < 0 || tx >= sw || ty >= sh) continue;  // outside the sprite: the pixel is left alone
+        if (tx < 0 || ty < 0 || tx >= sw || ty >= sh)
+            continue;  // outside the sprite: the pixel is left alone
         int64_t x = X >> 16, y = Y >> 16;
         uint8_t *p = row_of(target, y) + x;
         *p = texture_pixel(c, x, y, texels[ty * sw + tx], *p);

@@ -53,8 +53,10 @@ process_rec *shown_process() {
 void compose_colours(const process_rec *rec) {
     uint8_t screen[64];
     uint32_t rgb[256];
-    for (int i = 0; i < 64; i++) screen[i] = gfx::read_byte_nocreate(rec, REG_SCREEN_PALETTE + uint32_t(i)) & 63;
-    for (int i = 0; i < 256; i++) rgb[i] = uint32_t(gfx::read_value_nocreate(rec, REG_RGB_PALETTE + 4 * uint32_t(i), 4));
+    for (int i = 0; i < 64; i++)
+        screen[i] = gfx::read_byte_nocreate(rec, REG_SCREEN_PALETTE + uint32_t(i)) & 63;
+    for (int i = 0; i < 256; i++)
+        rgb[i] = uint32_t(gfx::read_value_nocreate(rec, REG_RGB_PALETTE + 4 * uint32_t(i), 4));
     for (int i = 0; i < 256; i++) display_pal[i] = rgb[(i & 0xC0) | screen[i & 63]];
     if (app.reboot_requested)
         for (int i = 0; i < 256; i++) display_pal[i] = (display_pal[i] >> 1) & DIM_MASK;
@@ -85,10 +87,12 @@ struct bank_planes {
 
 // Pixels for n display bytes (n a multiple of 32): each byte's low 6 bits
 // pick a colour of the bank, looked up 32 at a time by byte shuffles.
-[[gnu::target("avx2")]] void convert_avx2(uint32_t *out, const uint8_t *src, int32_t n, const bank_planes &bp) {
+[[gnu::target("avx2")]] void convert_avx2(uint32_t *out, const uint8_t *src, int32_t n,
+                                          const bank_planes &bp) {
     const __m256i six = _mm256_set1_epi8(63), lo4 = _mm256_set1_epi8(15);
     for (int32_t i = 0; i < n; i += 32) {
-        __m256i idx = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i)), six);
+        __m256i idx =
+            _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i)), six);
         __m256i hi = _mm256_and_si256(_mm256_srli_epi16(idx, 4), lo4);
         __m256i m1 = _mm256_cmpeq_epi8(hi, _mm256_set1_epi8(1));
         __m256i m2 = _mm256_cmpeq_epi8(hi, _mm256_set1_epi8(2));
@@ -100,8 +104,10 @@ struct bank_planes {
             r = _mm256_blendv_epi8(r, _mm256_shuffle_epi8(bp.t[p][2], idx), m2);
             plane[p] = _mm256_blendv_epi8(r, _mm256_shuffle_epi8(bp.t[p][3], idx), m3);
         }
-        __m256i a_lo = _mm256_unpacklo_epi8(plane[0], plane[1]), a_hi = _mm256_unpackhi_epi8(plane[0], plane[1]);
-        __m256i b_lo = _mm256_unpacklo_epi8(plane[2], plane[3]), b_hi = _mm256_unpackhi_epi8(plane[2], plane[3]);
+        __m256i a_lo = _mm256_unpacklo_epi8(plane[0], plane[1]),
+                a_hi = _mm256_unpackhi_epi8(plane[0], plane[1]);
+        __m256i b_lo = _mm256_unpacklo_epi8(plane[2], plane[3]),
+                b_hi = _mm256_unpackhi_epi8(plane[2], plane[3]);
         __m256i q0 = _mm256_unpacklo_epi16(a_lo, b_lo), q1 = _mm256_unpackhi_epi16(a_lo, b_lo);
         __m256i q2 = _mm256_unpacklo_epi16(a_hi, b_hi), q3 = _mm256_unpackhi_epi16(a_hi, b_hi);
         __m256i *o = reinterpret_cast<__m256i *>(out + i);
@@ -178,7 +184,8 @@ void convert_display(const process_rec *rec, int s) {
             if (s == 2) {
                 for (int i = 0; i < VIDEO_W / 2; i++) dst[2 * i] = dst[2 * i + 1] = row[i];
             } else {
-                for (int i = 0; i < VIDEO_W / 3; i++) dst[3 * i] = dst[3 * i + 1] = dst[3 * i + 2] = row[i];
+                for (int i = 0; i < VIDEO_W / 3; i++)
+                    dst[3 * i] = dst[3 * i + 1] = dst[3 * i + 2] = row[i];
             }
         }
         for (int y = top + 1; y < std::min(top + s, VIDEO_H); y++)

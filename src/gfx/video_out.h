@@ -10,7 +10,7 @@
 inline constexpr int VIDEO_W = 480;
 inline constexpr int VIDEO_H = 270;
 inline constexpr int DISPLAY_PAL_ENTRIES = 256 + VIDEO_H; /* colours, then one bank per row */
-inline constexpr uint32_t BOOT_SCREEN_MS = 2200;          /* boot time the boot screen lasts at least */
+inline constexpr uint32_t BOOT_SCREEN_MS = 2200; /* boot time the boot screen lasts at least */
 
 #ifdef __cplusplus
 extern "C" {

@@ -9,8 +9,12 @@ TEST_F(ColourTables, DefaultsHoldTheirDocumentedEntries) {
     struct Case {
         int index;
         uint8_t value;
-    } tab[] = {{0 * 64 + 37, 37}, {5 * 64 + 37, 0xC5}, {63 * 64, 0xFF}, {2 * 4096 + 5 * 64 + 37, 0xA5},
-               {1 * 4096 + 63 * 64 + 0, 0x40}, {3 * 4096 + 0 * 64 + 63, 0xFF}};
+    } tab[] = {{0 * 64 + 37, 37},
+               {5 * 64 + 37, 0xC5},
+               {63 * 64, 0xFF},
+               {2 * 4096 + 5 * 64 + 37, 0xA5},
+               {1 * 4096 + 63 * 64 + 0, 0x40},
+               {3 * 4096 + 0 * 64 + 63, 0xFF}};
     for (const Case &c : tab) EXPECT_EQ(default_coltabs[c.index], c.value) << c.index;
     for (int bank = 0; bank < 4; bank++) {
         EXPECT_EQ(default_system_pal[bank * 64], 0x000000u);
@@ -23,7 +27,8 @@ TEST_F(ColourTables, DefaultsHoldTheirDocumentedEntries) {
 TEST_F(ColourTables, TheDefaultsHaveOneFixedDigestAcrossReboots) {
     auto digest = [] {
         uint32_t a = crc32b(default_coltabs, sizeof default_coltabs);
-        uint32_t b = crc32b(reinterpret_cast<const uint8_t *>(default_system_pal), sizeof default_system_pal);
+        uint32_t b = crc32b(reinterpret_cast<const uint8_t *>(default_system_pal),
+                            sizeof default_system_pal);
         uint32_t c = crc32b(default_indexed_pal, sizeof default_indexed_pal);
         return std::vector<uint32_t>{a, b, c};
     };
@@ -41,7 +46,8 @@ TEST_F(ColourTables, Fillp16ExpandsEachBitToItsPixelRepeatedOverEightByEight) {
         int row = pixel / 4, col = pixel % 4;
         for (int y = 0; y < 8; y++)
             for (int x = 0; x < 8; x++)
-                EXPECT_EQ((peek(REG_FILL_PATTERN + uint32_t(y)) >> x) & 1, (y % 4 == row && x % 4 == col) ? 1 : 0)
+                EXPECT_EQ((peek(REG_FILL_PATTERN + uint32_t(y)) >> x) & 1,
+                          (y % 4 == row && x % 4 == col) ? 1 : 0)
                     << "bit " << bit << " at " << x << "," << y;
     }
     fillp_16(0x8000);

@@ -39,8 +39,12 @@ inline bitmap_ptr make_bitmap(uint32_t w, uint32_t h, int type = UTYPE_U8) {
     return bitmap_ptr(b);
 }
 
-inline uint8_t *px(typed_ud_rec *b) { return ud_elements(b); }
-inline uint8_t &at(typed_ud_rec *b, int64_t x, int64_t y) { return ud_elements(b)[y * b->width + x]; }
+inline uint8_t *px(typed_ud_rec *b) {
+    return ud_elements(b);
+}
+inline uint8_t &at(typed_ud_rec *b, int64_t x, int64_t y) {
+    return ud_elements(b)[y * b->width + x];
+}
 inline std::vector<uint8_t> bytes_of(typed_ud_rec *b) {
     return std::vector<uint8_t>(px(b), px(b) + size_t(b->width) * b->height * utype_size(b->type));
 }
@@ -50,7 +54,7 @@ inline void fill_random(typed_ud_rec *b, std::mt19937 &rng) {
 }
 
 class GfxTest : public ::testing::Test {
-  protected:
+   protected:
     void SetUp() override {
         fake_host::reset();
         processes_init();
@@ -63,8 +67,16 @@ class GfxTest : public ::testing::Test {
         gfx_force_plain_paths = 0;
     }
     void TearDown() override {
-        gfx_force_plain_paths = 0;
+        use_path(0);
         processes_init();
+    }
+
+    // Path k of the primitives: 0 the widest the processor has, 1 the plain
+    // rule, 2 vector paths of 256 bits at most.
+    static constexpr int PATHS = 3;
+    static void use_path(int k) {
+        gfx_force_plain_paths = k == 1;
+        gfx_narrow_vectors = k == 2;
     }
 
     // Read, write, sprite-target and shape-target masks.
@@ -87,11 +99,16 @@ class GfxTest : public ::testing::Test {
     }
 
     void random_tables(std::mt19937 &rng) {
-        for (uint32_t a = COLOUR_TABLES_ADDR; a < COLOUR_TABLES_ADDR + COLOUR_TABLES_BYTES; a++) poke(a, rng());
+        for (uint32_t a = COLOUR_TABLES_ADDR; a < COLOUR_TABLES_ADDR + COLOUR_TABLES_BYTES; a++)
+            poke(a, rng());
     }
 
-    uint8_t ref_shape(int64_t x, int64_t y, int32_t colour, uint8_t d) { return pixel_reference::shape(x, y, colour, d); }
-    uint8_t ref_sprite(int64_t x, int64_t y, uint32_t src, uint8_t d) { return pixel_reference::sprite(x, y, src, d); }
+    uint8_t ref_shape(int64_t x, int64_t y, int32_t colour, uint8_t d) {
+        return pixel_reference::shape(x, y, colour, d);
+    }
+    uint8_t ref_sprite(int64_t x, int64_t y, uint32_t src, uint8_t d) {
+        return pixel_reference::sprite(x, y, src, d);
+    }
 
     // The clip rectangle as the primitives see it.
     bool in_clip(int64_t x, int64_t y) {

@@ -12,8 +12,8 @@ struct ref_line {
     bool empty = false;
 };
 
-inline ref_line reference_line(int64_t x0, int64_t y0, int64_t x1, int64_t y1, int64_t cx0, int64_t cy0, int64_t cx1,
-                               int64_t cy1, bool drop_last = false) {
+inline ref_line reference_line(int64_t x0, int64_t y0, int64_t x1, int64_t y1, int64_t cx0,
+                               int64_t cy0, int64_t cx1, int64_t cy1, bool drop_last = false) {
     ref_line r;
     int64_t xa = x0, ya = y0, xb = x1, yb = y1;
     if (y1 < y0) std::swap(xa, xb), std::swap(ya, yb);
@@ -25,7 +25,8 @@ inline ref_line reference_line(int64_t x0, int64_t y0, int64_t x1, int64_t y1, i
     r.n = n;
     r.last = drop_last ? n - 1 : n;
     if (cx0 >= cx1 || cy0 >= cy1) return r.empty = true, r;  // an empty clip draws nothing, cost 0
-    if (yb < cy0 || ya >= cy1 || (xa < cx0 && xb < cx0) || (xa >= cx1 && xb >= cx1)) return r.empty = true, r;
+    if (yb < cy0 || ya >= cy1 || (xa < cx0 && xb < cx0) || (xa >= cx1 && xb >= cx1))
+        return r.empty = true, r;
     auto q = [](__int128 num, int64_t den) { return int64_t((num * 65536 / den) >> 16); };
     if (ya < cy0) {
         if (!r.sy) return r.empty = true, r;

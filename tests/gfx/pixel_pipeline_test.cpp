@@ -5,11 +5,13 @@
 namespace {
 
 class PixelPipeline : public GfxTest {
-  protected:
+   protected:
     // The span by the plain rule, pixel by pixel; returns the cost.
     int32_t ref_span(typed_ud_rec *b, int64_t x0, int64_t x1, int64_t y, int32_t colour) {
-        if (y < proc->clip_y0 || y >= proc->clip_y1 || x1 < proc->clip_x0 || x0 >= proc->clip_x1) return 0;
-        int64_t a = std::max<int64_t>(x0, proc->clip_x0), e = std::min<int64_t>(x1, proc->clip_x1 - 1);
+        if (y < proc->clip_y0 || y >= proc->clip_y1 || x1 < proc->clip_x0 || x0 >= proc->clip_x1)
+            return 0;
+        int64_t a = std::max<int64_t>(x0, proc->clip_x0),
+                e = std::min<int64_t>(x1, proc->clip_x1 - 1);
         if (a > e) return 0;
         for (int64_t x = a; x <= e; x++) at(b, x, y) = ref_shape(x, y, colour, at(b, x, y));
         int64_t n = e - a + 1;
@@ -22,13 +24,14 @@ class PixelPipeline : public GfxTest {
 TEST_F(PixelPipeline, SpansAndPixelsMatchThePlainRuleOnEveryWidthAlignmentAndMask) {
     const uint32_t widths[] = {8, 479, 480, 4096};
     const uint8_t masks[] = {0, 0x0F, 0x3F, 0xC0, 0xFF};
-    for (int plain = 0; plain < 2; plain++) {
-        std::mt19937 rng(1234 + plain);
+    for (int path = 0; path < PATHS; path++) {
+        std::mt19937 rng(1234 + path);
         random_tables(rng);
         for (uint32_t w : widths) {
             bitmap_ptr ours = make_bitmap(w, 4), ref = make_bitmap(w, 4);
             for (int iter = 0; iter < 300; iter++) {
-                SCOPED_TRACE(testing::Message() << "plain " << plain << " width " << w << " iter " << iter);
+                SCOPED_TRACE(testing::Message()
+                             << "path " << path << " width " << w << " iter " << iter);
                 fill_random(ours.get(), rng);
                 std::memcpy(px(ref.get()), px(ours.get()), size_t(w) * 4);
                 int cx0 = int(rng() % 9), cx1 = int(w) - int(rng() % 9);
@@ -38,13 +41,14 @@ TEST_F(PixelPipeline, SpansAndPixelsMatchThePlainRuleOnEveryWidthAlignmentAndMas
                 int32_t colour = int32_t(rng() & 0xFFFF);
                 int y = int(rng() % 4);
                 int64_t x0 = int64_t(rng() % (w + 20)) - 10, x1 = x0 + int64_t(rng() % (w + 8)) - 4;
-                gfx_force_plain_paths = plain;
+                use_path(path);
                 int32_t cost = draw_hline(ours.get(), int32_t(x0), int32_t(x1), y, colour);
                 int32_t want = ref_span(ref.get(), x0, x1, y, colour);
                 EXPECT_EQ(cost, want);
                 int x = int(rng() % (w + 4)) - 2, py = int(rng() % 6) - 1;
                 putpixel(ours.get(), x, py, colour);
-                if (in_clip(x, py)) at(ref.get(), x, py) = ref_shape(x, py, colour, at(ref.get(), x, py));
+                if (in_clip(x, py))
+                    at(ref.get(), x, py) = ref_shape(x, py, colour, at(ref.get(), x, py));
                 ASSERT_EQ(bytes_of(ours.get()), bytes_of(ref.get()));
             }
         }
@@ -57,21 +61,23 @@ TEST_F(PixelPipeline, RectanglesMatchTheirSpansByThePlainRule) {
     for (uint32_t w : {8u, 37u, 480u}) {
         bitmap_ptr ours = make_bitmap(w, 20), ref = make_bitmap(w, 20);
         for (int iter = 0; iter < 200; iter++) {
-            gfx_force_plain_paths = iter % 2;
+            use_path(iter % PATHS);
             if (iter % 10 == 0) random_tables(rng);
             fill_random(ours.get(), rng);
             std::memcpy(px(ref.get()), px(ours.get()), size_t(w) * 20);
-            target(ours.get(), int(rng() % 5), int(rng() % 5), int(w) - int(rng() % 5), 20 - int(rng() % 5));
+            target(ours.get(), int(rng() % 5), int(rng() % 5), int(w) - int(rng() % 5),
+                   20 - int(rng() % 5));
             set_masks(masks[rng() % 5], masks[rng() % 5], 0, rng() % 3 ? 0 : masks[rng() % 5]);
             set_pattern(rng() % 3 ? uint64_t(rng()) << 32 | rng() : 0);
             int32_t colour = int32_t(rng() & 0xFFFF);
-            int x0 = int(rng() % (w + 10)) - 5, x1 = int(rng() % (w + 10)) - 5, y0 = int(rng() % 30) - 5,
-                y1 = int(rng() % 30) - 5;
+            int x0 = int(rng() % (w + 10)) - 5, x1 = int(rng() % (w + 10)) - 5,
+                y0 = int(rng() % 30) - 5, y1 = int(rng() % 30) - 5;
             int64_t want = 0;
             for (int y = std::min(y0, y1); y <= std::max(y0, y1); y++)
                 want += ref_span(ref.get(), std::min(x0, x1), std::max(x0, x1), y, colour);
             ASSERT_EQ(rectfill(ours.get(), x0, y0, x1, y1, colour), want) << iter;
-            ASSERT_EQ(bytes_of(ours.get()), bytes_of(ref.get())) << "width " << w << " iter " << iter;
+            ASSERT_EQ(bytes_of(ours.get()), bytes_of(ref.get()))
+                << "width " << w << " iter " << iter;
         }
     }
 }
@@ -121,7 +127,8 @@ TEST_F(PixelPipeline, ThePatternIsAnchoredToTheTargetAndTheWriteMaskKeepsBits) {
     for (int start : {0, 1, 3, 8}) {
         std::memset(px(b.get()), 0, 128);
         draw_hline(b.get(), start, 40, 0, 0x0807);
-        for (int x = start; x <= 40; x++) EXPECT_EQ(at(b.get(), x, 0), x % 2 == 0 ? 0xC8 : 0xC7) << start << " " << x;
+        for (int x = start; x <= 40; x++)
+            EXPECT_EQ(at(b.get(), x, 0), x % 2 == 0 ? 0xC8 : 0xC7) << start << " " << x;
     }
     set_pattern(0);
     set_masks(0x3F, 0x0F, 0, 0);
@@ -178,16 +185,15 @@ TEST_F(PixelPipeline, ClipRebuildFollowsTheRegistersAndTheTargetShape) {
         int16_t x0, y0, x1, y1;
         int32_t cx0, cx1, cy0, cy1;
     } cases[] = {
-        {0, 0, 480, 270, 0, 480, 0, 270},
-        {-5, -1, 100, 50, 0, 100, 0, 50},
-        {10, 20, -1, -300, 10, 480, 20, 270},
-        {3, 4, 1000, 1000, 3, 480, 4, 270},
+        {0, 0, 480, 270, 0, 480, 0, 270},         {-5, -1, 100, 50, 0, 100, 0, 50},
+        {10, 20, -1, -300, 10, 480, 20, 270},     {3, 4, 1000, 1000, 3, 480, 4, 270},
         {600, 300, 700, 400, 600, 480, 300, 270},  // wholly beyond: draws nothing
     };
     for (const Case &c : cases) {
         target(b.get(), c.x0, c.y0, c.x1, c.y1);
-        EXPECT_EQ((std::vector<int32_t>{proc->clip_x0, proc->clip_x1, proc->clip_y0, proc->clip_y1}),
-                  (std::vector<int32_t>{c.cx0, c.cx1, c.cy0, c.cy1}));
+        EXPECT_EQ(
+            (std::vector<int32_t>{proc->clip_x0, proc->clip_x1, proc->clip_y0, proc->clip_y1}),
+            (std::vector<int32_t>{c.cx0, c.cx1, c.cy0, c.cy1}));
     }
     std::vector<uint8_t> before = bytes_of(b.get());
     set_masks(0x3F, 0xFF, 0, 0);

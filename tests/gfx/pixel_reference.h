@@ -10,7 +10,9 @@
 
 namespace pixel_reference {
 
-inline int pattern_bit(int64_t x, int64_t y) { return (peek(REG_FILL_PATTERN + uint32_t(y & 7)) >> (x & 7)) & 1; }
+inline int pattern_bit(int64_t x, int64_t y) {
+    return (peek(REG_FILL_PATTERN + uint32_t(y & 7)) >> (x & 7)) & 1;
+}
 
 inline uint8_t table_entry(uint32_t table, uint32_t s, uint32_t t) {
     return peek(COLOUR_TABLES_ADDR + table * 4096 + (s & 63) * 64 + (t & 63));

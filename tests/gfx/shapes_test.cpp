@@ -9,10 +9,11 @@
 namespace {
 
 class Shapes : public GfxTest {
-  protected:
+   protected:
     // Every table entry 0xFF: each drawn pixel becomes 0xFF whatever it was.
     void constant_tables() {
-        for (uint32_t a = COLOUR_TABLES_ADDR; a < COLOUR_TABLES_ADDR + COLOUR_TABLES_BYTES; a++) poke(a, 0xFF);
+        for (uint32_t a = COLOUR_TABLES_ADDR; a < COLOUR_TABLES_ADDR + COLOUR_TABLES_BYTES; a++)
+            poke(a, 0xFF);
     }
     std::set<std::pair<int64_t, int64_t>> drawn(typed_ud_rec *b) {
         std::set<std::pair<int64_t, int64_t>> s;
@@ -75,9 +76,12 @@ TEST_F(Shapes, RandomLinesDrawTheirWalkBetweenTheBoundsAndNothingOutsideTheClip)
     std::mt19937_64 rng(99);
     auto coord = [&](int64_t size) -> int32_t {
         switch (rng() % 4) {
-            case 0: return int32_t(uint32_t(rng()));  // anywhere in 32 bits
-            case 1: return int32_t(int64_t(rng() % 200000) - 100000);
-            default: return int32_t(int64_t(rng() % uint64_t(size + 40)) - 20);
+            case 0:
+                return int32_t(uint32_t(rng()));  // anywhere in 32 bits
+            case 1:
+                return int32_t(int64_t(rng() % 200000) - 100000);
+            default:
+                return int32_t(int64_t(rng() % uint64_t(size + 40)) - 20);
         }
     };
     for (int iter = 0; iter < 20000; iter++) {
@@ -87,15 +91,18 @@ TEST_F(Shapes, RandomLinesDrawTheirWalkBetweenTheBoundsAndNothingOutsideTheClip)
         target(b.get(), cx0, cy0, cx1, cy1);
         int32_t x0 = coord(64), y0 = coord(48), x1 = coord(64), y1 = coord(48);
         int32_t cost = draw_line(b.get(), x0, y0, x1, y1, 1);
-        ref_line r = reference_line(x0, y0, x1, y1, proc->clip_x0, proc->clip_y0, proc->clip_x1, proc->clip_y1);
+        ref_line r = reference_line(x0, y0, x1, y1, proc->clip_x0, proc->clip_y0, proc->clip_x1,
+                                    proc->clip_y1);
         std::set<std::pair<int64_t, int64_t>> want;
         if (!r.empty)
-            for (int64_t i = r.first; i <= r.last; i++) want.insert({(r.X0 + i * r.sx) >> 16, (r.Y0 + i * r.sy) >> 16});
+            for (int64_t i = r.first; i <= r.last; i++)
+                want.insert({(r.X0 + i * r.sx) >> 16, (r.Y0 + i * r.sy) >> 16});
         auto got = drawn(b.get());
-        ASSERT_EQ(got, want) << x0 << "," << y0 << " " << x1 << "," << y1 << " clip " << cx0 << "," << cy0 << " "
-                             << cx1 << "," << cy1;
+        ASSERT_EQ(got, want) << x0 << "," << y0 << " " << x1 << "," << y1 << " clip " << cx0 << ","
+                             << cy0 << " " << cx1 << "," << cy1;
         for (auto [x, y] : got) ASSERT_TRUE(in_clip(x, y));
-        int64_t want_cost = r.empty ? 0 : std::clamp<int64_t>(r.last - r.first + 1, INT32_MIN, INT32_MAX);
+        int64_t want_cost =
+            r.empty ? 0 : std::clamp<int64_t>(r.last - r.first + 1, INT32_MIN, INT32_MAX);
         ASSERT_EQ(cost, want_cost);
     }
 }
@@ -141,7 +148,8 @@ TEST_F(Shapes, EllipseGoldens) {
               ".####.\n#....#\n#....#\n#....#\n#....#\n.####.\n\n"
               "..###..\n.#...#.\n#.....#\n#.....#\n#.....#\n.#...#.\n..###..\n\n"
               "..####..\n.#....#.\n#......#\n#......#\n#......#\n#......#\n.#....#.\n..####..\n\n"
-              "...###...\n.##...##.\n.#.....#.\n#.......#\n#.......#\n#.......#\n.#.....#.\n.##...##.\n...###...\n\n")
+              "...###...\n.##...##.\n.#.....#.\n#.......#\n#.......#\n#.......#\n.#.....#.\n.##...#"
+              "#.\n...###...\n\n")
         << outlines;
     EXPECT_EQ(fills,
               "##\n##\n\n"
@@ -151,7 +159,8 @@ TEST_F(Shapes, EllipseGoldens) {
               ".####.\n######\n######\n######\n######\n.####.\n\n"
               "..###..\n.#####.\n#######\n#######\n#######\n.#####.\n..###..\n\n"
               "..####..\n.######.\n########\n########\n########\n########\n.######.\n..####..\n\n"
-              "...###...\n.#######.\n.#######.\n#########\n#########\n#########\n.#######.\n.#######.\n...###...\n\n")
+              "...###...\n.#######.\n.#######.\n#########\n#########\n#########\n.#######.\n.######"
+              "#.\n...###...\n\n")
         << fills;
 
     std::memset(px(b.get()), 0, 144);
@@ -161,9 +170,13 @@ TEST_F(Shapes, EllipseGoldens) {
     draw_rrectfill(b.get(), 0, 0, 6, 6, 3, -1, 1);
     std::string fill = art(b.get(), 11, 7);
     // The halves three columns apart, one row closer (extent -1).
-    EXPECT_EQ(outline, "..##..##...\n.#......#..\n#........#.\n#........#.\n.#......#..\n..##..##...\n...........\n")
+    EXPECT_EQ(outline,
+              "..##..##...\n.#......#..\n#........#.\n#........#.\n.#......#..\n..##..##...\n......"
+              ".....\n")
         << outline;
-    EXPECT_EQ(fill, "..######...\n.########..\n##########.\n##########.\n.########..\n..######...\n...........\n")
+    EXPECT_EQ(fill,
+              "..######...\n.########..\n##########.\n##########.\n.########..\n..######...\n......"
+              ".....\n")
         << fill;
 }
 
@@ -173,22 +186,25 @@ TEST_F(Shapes, EveryRowOfAFilledBoxIsOneSpanAndInvertedFillIsItsComplement) {
     std::mt19937 rng(3);
     for (int iter = 0; iter < 300; iter++) {
         bool whole = iter % 2 == 0;  // the whole bitmap as clip, the box inside it
-        int x0 = whole ? int(rng() % 20) : int(rng() % 340) - 20, y0 = whole ? int(rng() % 20) : int(rng() % 340) - 20;
+        int x0 = whole ? int(rng() % 20) : int(rng() % 340) - 20,
+            y0 = whole ? int(rng() % 20) : int(rng() % 340) - 20;
         int x1 = x0 + int(rng() % 300), y1 = y0 + int(rng() % 300);
         int cx0 = whole ? 0 : int(rng() % 40), cy0 = whole ? 0 : int(rng() % 40);
         int cx1 = whole ? 320 : 280 + int(rng() % 41), cy1 = whole ? 320 : 280 + int(rng() % 41);
         bool rrect = iter % 3 == 0;
         int ex = rrect ? int(rng() % 6) : 0, ey = rrect ? int(rng() % 6) : 0;
-        SCOPED_TRACE(testing::Message() << x0 << "," << y0 << " " << x1 << "," << y1 << " rrect " << rrect << " "
-                                        << ex << "," << ey << " clip " << cx0 << "," << cy0 << " " << cx1 << ","
-                                        << cy1);
+        SCOPED_TRACE(testing::Message()
+                     << x0 << "," << y0 << " " << x1 << "," << y1 << " rrect " << rrect << " " << ex
+                     << "," << ey << " clip " << cx0 << "," << cy0 << " " << cx1 << "," << cy1);
         for (int k = 0; k < 2; k++) {
             typed_ud_rec *b = k ? inv.get() : plain.get();
             std::memset(px(b), 0, 320 * 320);
             target(b, cx0, cy0, cx1, cy1);
             proc->inverted_fill = uint32_t(k);
-            if (rrect) draw_rrectfill(b, x0, y0, x1, y1, ex, ey, 1);
-            else draw_filloval(b, x0, y0, x1, y1, 1);
+            if (rrect)
+                draw_rrectfill(b, x0, y0, x1, y1, ex, ey, 1);
+            else
+                draw_filloval(b, x0, y0, x1, y1, 1);
         }
         int cy = (y0 + y1) >> 1;
         bool small = x1 - x0 < 2 || y1 - y0 < 2;
@@ -198,13 +214,15 @@ TEST_F(Shapes, EveryRowOfAFilledBoxIsOneSpanAndInvertedFillIsItsComplement) {
             for (int x = 0; x < 320; x++) {
                 uint8_t p = at(plain.get(), x, y), q = at(inv.get(), x, y);
                 if (p && (x == 0 || !at(plain.get(), x - 1, y))) runs++;
-                if (rrect && small) continue;  // small rounded boxes fill plainly even when inverted
+                if (rrect && small)
+                    continue;  // small rounded boxes fill plainly even when inverted
                 ASSERT_FALSE(p && q) << "overlap at " << x << "," << y;
                 if (!middle) {
                     ASSERT_EQ(bool(p || q), in_clip(x, y)) << "cover at " << x << "," << y;
                 }
             }
-            int bottom = rrect && !small ? cy + ((y1 - y0) >> 1) + ey : y1;  // extents replace the odd row
+            int bottom =
+                rrect && !small ? cy + ((y1 - y0) >> 1) + ey : y1;  // extents replace the odd row
             if (y < y0 || y > bottom) {
                 ASSERT_EQ(runs, 0) << y;
             } else if (whole && !middle) {
@@ -247,7 +265,8 @@ TEST_F(Shapes, RectangleForms) {
     EXPECT_EQ(rectfill_raw(b.get(), 30, 20, 5, 3, 0x1234), 6 * 13);
     for (int y = 0; y < 10; y++)
         for (int x = 0; x < 20; x++)
-            EXPECT_EQ(at(b.get(), x, y), (x >= 5 && x < 18 && y >= 3 && y < 9) ? 0x34 : 0xF0) << x << "," << y;
+            EXPECT_EQ(at(b.get(), x, y), (x >= 5 && x < 18 && y >= 3 && y < 9) ? 0x34 : 0xF0)
+                << x << "," << y;
     EXPECT_EQ(rectfill_raw(b.get(), 30, 20, 18, 9, 1), 0);
     EXPECT_EQ(rectfill_raw(nullptr, 0, 0, 5, 5, 1), 0);
 
@@ -280,12 +299,13 @@ TEST_F(Shapes, FilledShapesDrawTheSamePixelsOnThePlainPaths) {
         set_masks(masks[rng() % 5], masks[rng() % 5], 0, masks[rng() % 5]);
         set_pattern(rng() % 2 ? 0 : uint64_t(rng()) << 32 | rng());
         proc->inverted_fill = rng() % 3 == 0;
-        int x0 = int(rng() % 160) - 20, y0 = int(rng() % 130) - 20, x1 = int(rng() % 160) - 20, y1 = int(rng() % 130) - 20;
+        int x0 = int(rng() % 160) - 20, y0 = int(rng() % 130) - 20, x1 = int(rng() % 160) - 20,
+            y1 = int(rng() % 130) - 20;
         int32_t colour = int32_t(rng() & 0xFFFF), kind = int32_t(rng() % 3), costs[2];
         for (int plain = 0; plain < 2; plain++) {
             typed_ud_rec *t = plain ? b.get() : a.get();
             target(t, 3, 2, 110, 85);
-            gfx_force_plain_paths = plain;
+            use_path(plain ? 1 : iter % 2 * 2);  // the widest or the 256-bit paths against the rule
             costs[plain] = kind == 0   ? draw_filloval(t, x0, y0, x1, y1, colour)
                            : kind == 1 ? draw_rrectfill(t, x0, y0, x1, y1, 4, 3, colour)
                                        : rectfill(t, x0, y0, x1, y1, colour);

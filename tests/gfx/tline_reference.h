@@ -13,8 +13,12 @@
 
 namespace tline_reference {
 
-inline uint8_t &byte_at(typed_ud_rec *b, int64_t x, int64_t y) { return ud_elements(b)[y * b->width + x]; }
-inline uint8_t *bytes(typed_ud_rec *b) { return ud_elements(b); }
+inline uint8_t &byte_at(typed_ud_rec *b, int64_t x, int64_t y) {
+    return ud_elements(b)[y * b->width + x];
+}
+inline uint8_t *bytes(typed_ud_rec *b) {
+    return ud_elements(b);
+}
 
 inline int32_t low32_floor(double v) {
     if (!std::isfinite(v) || v >= 9.2e18 || v <= -9.2e18) return 0;
@@ -22,22 +26,27 @@ inline int32_t low32_floor(double v) {
 }
 
 // draw_tline3d by its steps, reading registers through peek.
-inline int32_t tline3d(process_rec *proc, typed_ud_rec *src, typed_ud_rec *dst, int32_t flags, double x0, double y0, double x1,
-                    double y1, double tu0, double tv0, double tu1, double tv1, double w0, double w1) {
-    if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1)) return 0;
+inline int32_t tline3d(process_rec *proc, typed_ud_rec *src, typed_ud_rec *dst, int32_t flags,
+                       double x0, double y0, double x1, double y1, double tu0, double tv0,
+                       double tu1, double tv1, double w0, double w1) {
+    if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1))
+        return 0;
     struct E {
         double x, y, u, v, w;
     } a{x0, y0, tu0, tv0, w0}, b{x1, y1, tu1, tv1, w1};
     if (b.y < a.y || (b.y == a.y && b.x < a.x)) std::swap(a, b);
     if (proc->clip_x0 >= proc->clip_x1 || proc->clip_y0 >= proc->clip_y1) return 0;
-    ref_line L = reference_line(saturate_double_to_i32(a.x), saturate_double_to_i32(a.y),
-                                saturate_double_to_i32(b.x), saturate_double_to_i32(b.y), proc->clip_x0,
-                                proc->clip_y0, proc->clip_x1, proc->clip_y1, flags & 0x100);
+    ref_line L =
+        reference_line(saturate_double_to_i32(a.x), saturate_double_to_i32(a.y),
+                       saturate_double_to_i32(b.x), saturate_double_to_i32(b.y), proc->clip_x0,
+                       proc->clip_y0, proc->clip_x1, proc->clip_y1, flags & 0x100);
     if (L.empty) return 0;
     double len = std::max(std::fabs(b.x - a.x), std::fabs(b.y - a.y));
     if (len == 0) len = 0.00001;
-    double du = L.n ? (b.u - a.u) / len : 0, dv = L.n ? (b.v - a.v) / len : 0, dw = L.n ? (b.w - a.w) / len : 0;
-    double u = a.u + double(L.first) * du, v = a.v + double(L.first) * dv, w = a.w + double(L.first) * dw;
+    double du = L.n ? (b.u - a.u) / len : 0, dv = L.n ? (b.v - a.v) / len : 0,
+           dw = L.n ? (b.w - a.w) / len : 0;
+    double u = a.u + double(L.first) * du, v = a.v + double(L.first) * dv,
+           w = a.w + double(L.first) * dw;
     if (flags & 0x200) {
         double f = std::fmod(std::fabs(b.x - a.x) > std::fabs(b.y - a.y) ? a.x : a.y, 1.0);
         u += (1 - f) * du;
@@ -73,8 +82,8 @@ inline int32_t tline3d(process_rec *proc, typed_ud_rec *src, typed_ud_rec *dst, 
         byte_at(dst, x, y) = pixel_reference::sprite(x, y, s, byte_at(dst, x, y));
     }
     int64_t cost = std::clamp<int64_t>(L.last - L.first + 1, INT32_MIN, INT32_MAX);
-    bool fast = src->type == UTYPE_U8 && peek(0x5508) == 0x3F && peek(0x5509) == 0x3F && peek(0x550A) == 0x3F &&
-                peek8(0x5500) == 0;
+    bool fast = src->type == UTYPE_U8 && peek(0x5508) == 0x3F && peek(0x5509) == 0x3F &&
+                peek(0x550A) == 0x3F && peek8(0x5500) == 0;
     return int32_t(fast ? cost / 2 : cost);
 }
 

@@ -10,15 +10,17 @@
 namespace {
 
 class TLine : public GfxTest {
-  protected:
+   protected:
     void TearDown() override {
         for (auto &s : proc->sprite) s = nullptr;
         GfxTest::TearDown();
     }
 
-    int32_t ref_tline3d(typed_ud_rec *src, typed_ud_rec *dst, int32_t flags, double x0, double y0, double x1,
-                        double y1, double tu0, double tv0, double tu1, double tv1, double w0, double w1) {
-        return tline_reference::tline3d(proc, src, dst, flags, x0, y0, x1, y1, tu0, tv0, tu1, tv1, w0, w1);
+    int32_t ref_tline3d(typed_ud_rec *src, typed_ud_rec *dst, int32_t flags, double x0, double y0,
+                        double x1, double y1, double tu0, double tv0, double tu1, double tv1,
+                        double w0, double w1) {
+        return tline_reference::tline3d(proc, src, dst, flags, x0, y0, x1, y1, tu0, tv0, tu1, tv1,
+                                        w0, w1);
     }
 
     // A 16 x 16 texture whose texel (x, y) is x + 16 y (so any texel names itself).
@@ -72,13 +74,17 @@ TEST_F(TLine, EdgeCases) {
     const struct {
         uint16_t cell;
         uint8_t row0[4];
-    } cells[] = {{0x0005, {1, 2, 3, 4}}, {0x4005, {4, 3, 2, 1}}, {0xC005, {16, 15, 14, 13}}, {0x0006, {0, 0, 0, 0}}};
+    } cells[] = {{0x0005, {1, 2, 3, 4}},
+                 {0x4005, {4, 3, 2, 1}},
+                 {0xC005, {16, 15, 14, 13}},
+                 {0x0006, {0, 0, 0, 0}}};
     for (auto &c : cells) {
         for (int i = 0; i < 16; i++) std::memcpy(px(map.get()) + i * 2, &c.cell, 2);
         std::memset(px(dst.get()), 0x3F, 32 * 16);
         // One map cell across 4 pixels: u from 0 to 0.75 in steps of 0.25.
         draw_tline3d(map.get(), dst.get(), 0, 0, 0, 3, 0, 0, 0, 0.75, 0, 1, 1);
-        for (int x = 0; x < 4; x++) EXPECT_EQ(at(dst.get(), x, 0), c.row0[x]) << std::hex << c.cell << " " << x;
+        for (int x = 0; x < 4; x++)
+            EXPECT_EQ(at(dst.get(), x, 0), c.row0[x]) << std::hex << c.cell << " " << x;
     }
 
     // Costs: the unmasked, unpatterned case is charged half.
@@ -102,10 +108,12 @@ TEST_F(TLine, TheFastCaseDrawsTheGeneralRulesPixels) {
         c[8] = 0.5 + (rng() % 100) / 50.0, c[9] = 0.5 + (rng() % 100) / 50.0;
         target(a.get());
         gfx_force_plain_paths = 0;
-        int32_t ca = draw_tline3d(tex.get(), a.get(), 0, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], c[8], c[9]);
+        int32_t ca = draw_tline3d(tex.get(), a.get(), 0, c[0], c[1], c[2], c[3], c[4], c[5], c[6],
+                                  c[7], c[8], c[9]);
         target(b.get());
         gfx_force_plain_paths = 1;
-        int32_t cb = draw_tline3d(tex.get(), b.get(), 0, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], c[8], c[9]);
+        int32_t cb = draw_tline3d(tex.get(), b.get(), 0, c[0], c[1], c[2], c[3], c[4], c[5], c[6],
+                                  c[7], c[8], c[9]);
         ASSERT_EQ(bytes_of(a.get()), bytes_of(b.get())) << iter;
         ASSERT_EQ(ca, cb);
     }
@@ -128,7 +136,8 @@ TEST_F(TLine, RandomLinesMatchTheReferenceSteps) {
         bitmap_ptr tex = make_bitmap(rng() % 5 == 0 ? 12 : 1u << (rng() % 6), 1u << (rng() % 6));
         fill_random(tex.get(), rng);
         for (int i = 0; i < 32; i++) {
-            uint16_t cell = uint16_t((rng() % 11) | (rng() % 2 ? 0x4000 : 0) | (rng() % 2 ? 0x8000 : 0));
+            uint16_t cell =
+                uint16_t((rng() % 11) | (rng() % 2 ? 0x4000 : 0) | (rng() % 2 ? 0x8000 : 0));
             std::memcpy(px(map.get()) + i * 2, &cell, 2);
         }
         typed_ud_rec *src = use_map ? map.get() : tex.get();
@@ -142,8 +151,11 @@ TEST_F(TLine, RandomLinesMatchTheReferenceSteps) {
         poke2(0x5536, rng() % 3 ? 0 : 1 << (rng() % 6));
         fill_random(ours.get(), rng);
         std::memcpy(px(ref.get()), px(ours.get()), 80 * 60);
-        target(ours.get(), int(rng() % 10), int(rng() % 10), 70 + int(rng() % 11), 50 + int(rng() % 11));
-        auto coord = [&](double span) { return double(int64_t(rng() % 4000) - 1000) * span / 2000.0; };
+        target(ours.get(), int(rng() % 10), int(rng() % 10), 70 + int(rng() % 11),
+               50 + int(rng() % 11));
+        auto coord = [&](double span) {
+            return double(int64_t(rng() % 4000) - 1000) * span / 2000.0;
+        };
         double x0 = coord(100), y0 = coord(80), x1 = coord(100), y1 = coord(80);
         if (iter % 10 == 0) y1 = y0;
         double u0 = coord(40), v0 = coord(40), u1 = coord(40), v1 = coord(40);
@@ -169,7 +181,9 @@ TEST_F(TLine, NonFiniteAndHugeArgumentsAndEmptyTextures) {
         EXPECT_EQ(draw_tline3d(tex.get(), dst.get(), 0, 0, 0, 9, 0, v, 0, 1, v, 1, 1), 10);
         EXPECT_EQ(draw_tline3d(tex.get(), dst.get(), 0, 0, 1, 9, 1, 0, 0, 1, 1, v, 0), 10);
     }
-    EXPECT_EQ(draw_tline3d(tex.get(), dst.get(), 0, -1e300, 3, 1e300, 3, 0, 0, 1e300, -1e300, 1, 1e300), 32);
+    EXPECT_EQ(
+        draw_tline3d(tex.get(), dst.get(), 0, -1e300, 3, 1e300, 3, 0, 0, 1e300, -1e300, 1, 1e300),
+        32);
     EXPECT_EQ(draw_tline3d(empty.get(), dst.get(), 0, 0, 0, 10, 0, 0, 0, 1, 1, 1, 1), 0);
     bitmap_ptr f64 = make_bitmap(4, 4, UTYPE_F64);
     EXPECT_EQ(draw_tline3d(f64.get(), dst.get(), 0, 0, 0, 10, 0, 0, 0, 1, 1, 1, 1), 0);
@@ -189,7 +203,8 @@ TEST_F(TLine, AffineLinesSkipTexelsOutsideTheSprite) {
     for (int x = 0; x < 8; x++) EXPECT_EQ(at(dst.get(), x, 0), want[x]) << x;
     // A vertical line given bottom end first, then NaN and huge texture coordinates.
     EXPECT_EQ(draw_tline_sspr(spr.get(), dst.get(), 9, 6, 9, 3, 0, 3, 0, 0), 4);
-    for (int y = 3; y <= 6; y++) EXPECT_EQ(at(dst.get(), 9, y), 16 * (y - 3)) << y;  // the upper end starts
+    for (int y = 3; y <= 6; y++)
+        EXPECT_EQ(at(dst.get(), 9, y), 16 * (y - 3)) << y;  // the upper end starts
     EXPECT_EQ(draw_tline_sspr(spr.get(), dst.get(), 0, 9, 5, 9, std::nan(""), 0, 1e300, -1e300), 6);
     for (int x = 0; x <= 5; x++) EXPECT_EQ(at(dst.get(), x, 9), 0xEE);
     EXPECT_EQ(draw_tline_sspr(spr.get(), dst.get(), 0, 0, 0, 0, 3.5, 3.5, 100, 100), 1);
@@ -198,7 +213,8 @@ TEST_F(TLine, AffineLinesSkipTexelsOutsideTheSprite) {
 
 TEST_F(TLine, PerspectiveFloorGoldens) {
     std::mt19937 rng(2);
-    bitmap_ptr tex = make_bitmap(128, 128), dst = make_bitmap(480, 270), map = make_bitmap(32, 32, UTYPE_I16);
+    bitmap_ptr tex = make_bitmap(128, 128), dst = make_bitmap(480, 270),
+               map = make_bitmap(32, 32, UTYPE_I16);
     fill_random(tex.get(), rng);
     std::vector<bitmap_ptr> sprites;
     for (int i = 1; i <= 4; i++) {

@@ -22,7 +22,7 @@ extern "C" process_rec *draw_boot(void) {
 namespace {
 
 class VideoOut : public GfxTest {
-  protected:
+   protected:
     void SetUp() override {
         GfxTest::SetUp();
         create_process_from_code("", "b", "/t/b.lua", "");
@@ -60,7 +60,8 @@ class VideoOut : public GfxTest {
         for (uint32_t a = 0x5480; a < 0x54C0; a++) poke_proc(rec, a, rng());
         for (int p = 16; p < 48; p++) {
             switch (rng() % 4) {
-                case 0: break;  // never touched
+                case 0:
+                    break;  // never touched
                 case 1: {
                     keep.emplace_back(rng() % 4096 + 1);
                     for (uint8_t &b : keep.back()) b = uint8_t(rng());
@@ -68,7 +69,8 @@ class VideoOut : public GfxTest {
                     break;
                 }
                 default:
-                    for (int i = 0; i < 4096; i += 1 + int(rng() % 7)) poke_proc(rec, uint32_t(p * 4096 + i), rng());
+                    for (int i = 0; i < 4096; i += 1 + int(rng() % 7))
+                        poke_proc(rec, uint32_t(p * 4096 + i), rng());
             }
         }
     }
@@ -96,7 +98,8 @@ class VideoOut : public GfxTest {
                 if (!served) continue;
                 uint32_t entry = uint32_t(bank * 64) | (reg(0x5480 + (b & 63)) & 63);
                 uint32_t c = 0;
-                for (int i = 0; i < 4; i++) c |= uint32_t(reg(0x5000 + 4 * entry + uint32_t(i))) << (8 * i);
+                for (int i = 0; i < 4; i++)
+                    c |= uint32_t(reg(0x5000 + 4 * entry + uint32_t(i))) << (8 * i);
                 out[size_t(y * 480 + x)] = dim ? (c >> 1) & 0x7F7F7F7F : c;
             }
         return out;
@@ -140,12 +143,14 @@ TEST_F(VideoOut, OneGoldenFramePerMode) {
     std::mt19937 rng(5);
     std::vector<std::vector<uint8_t>> keep;
     randomise(wm, rng, keep);
-    const std::pair<int, uint32_t> goldens[] = {{0, 4198509216u}, {3, 3139901471u}, {4, 677739845u}};
+    const std::pair<int, uint32_t> goldens[] = {
+        {0, 4198509216u}, {3, 3139901471u}, {4, 677739845u}};
     for (auto [mode, crc] : goldens) {
         poke_proc(wm, REG_VIDEO_MODE, mode);
         uint32_t *f = frame();
         ASSERT_NE(f, nullptr);
-        EXPECT_EQ(crc32b(reinterpret_cast<const uint8_t *>(f), 480 * 270 * 4), crc) << "mode " << mode;
+        EXPECT_EQ(crc32b(reinterpret_cast<const uint8_t *>(f), 480 * 270 * 4), crc)
+            << "mode " << mode;
     }
 }
 
@@ -158,10 +163,8 @@ TEST_F(VideoOut, TheBootScreenIsShownUntilTheWindowManagerIsReadyAndReleased) {
         bool shows_wm;
         int draws;
     } cases[] = {
-        {true, 2200, 1, true, 0},
-        {true, 2199, 1, false, 1},
-        {true, 2200, 0, false, 1},
-        {true, 0x80000000u, 1, false, 1},  // read as a signed value
+        {true, 2200, 1, true, 0},   {true, 2199, 1, false, 1},
+        {true, 2200, 0, false, 1},  {true, 0x80000000u, 1, false, 1},  // read as a signed value
         {false, 5000, 1, false, 1},
     };
     poke4_proc(wm, 0x5000, 0x123456);
@@ -178,7 +181,8 @@ TEST_F(VideoOut, TheBootScreenIsShownUntilTheWindowManagerIsReadyAndReleased) {
         ASSERT_NE(f, nullptr);
         EXPECT_EQ(f[1000], c.shows_wm ? 0x123456u : 0u);
         EXPECT_EQ(boot_draws, c.draws);
-        bool logged = fake_host::log_text().find("@@ finished_boot_sequence\n") != std::string::npos;
+        bool logged =
+            fake_host::log_text().find("@@ finished_boot_sequence\n") != std::string::npos;
         EXPECT_EQ(logged, c.wm_exists && int32_t(c.boot_ms) >= 2200);
         EXPECT_EQ(app.boot_done, logged ? 1u : 0u);
         frame();
@@ -195,12 +199,14 @@ TEST_F(VideoOut, ANoFrameFlagReturnsNullAndTouchesNothing) {
     EXPECT_EQ(generate_video_out(&w, &h), nullptr);
     EXPECT_EQ(w, -1);
     EXPECT_EQ(h, -2);
-    EXPECT_TRUE(std::all_of(back_page, back_page + 480 * 270, [](uint32_t p) { return p == 0xABCDEFu; }));
+    EXPECT_TRUE(
+        std::all_of(back_page, back_page + 480 * 270, [](uint32_t p) { return p == 0xABCDEFu; }));
     EXPECT_TRUE(fake_host::capture_calls().empty());
 }
 
 TEST_F(VideoOut, PaletteBanksScreenPaletteDimmingAndScaling) {
-    for (int e = 0; e < 256; e++) poke4_proc(wm, 0x5000 + 4 * uint32_t(e), e);  // entry e shows colour e
+    for (int e = 0; e < 256; e++)
+        poke4_proc(wm, 0x5000 + 4 * uint32_t(e), e);  // entry e shows colour e
     for (uint32_t i = 0; i < 64; i++) poke_proc(wm, 0x5480 + i, i);
     poke_proc(wm, 0x5485, 0x49);                  // index 5 shows entry 9 of its bank
     poke_proc(wm, 0x5400 + 1, 0x02);              // row 4 uses bank 2
@@ -228,11 +234,13 @@ TEST_F(VideoOut, PaletteBanksScreenPaletteDimmingAndScaling) {
     f = frame();
     EXPECT_EQ(f[0], 0x007F4000u);
     ASSERT_EQ(fake_host::capture_calls().size(), 2u);
-    EXPECT_EQ(fake_host::capture_calls()[0].data[7], 0x007F4000u) << "the dimmed table reaches the recorder";
+    EXPECT_EQ(fake_host::capture_calls()[0].data[7], 0x007F4000u)
+        << "the dimmed table reaches the recorder";
 }
 
 TEST_F(VideoOut, OnlyTheFirstDisplayPageShowsWhenTheOthersDoNotExist) {
-    for (int e = 0; e < 64; e++) poke4_proc(wm, 0x5000 + 4 * uint32_t(e), 0x010101 * uint32_t(e + 1));
+    for (int e = 0; e < 64; e++)
+        poke4_proc(wm, 0x5000 + 4 * uint32_t(e), 0x010101 * uint32_t(e + 1));
     for (uint32_t i = 0; i < 64; i++) poke_proc(wm, 0x5480 + i, i);
     for (uint32_t i = 0; i < 4096; i++) poke_proc(wm, 0x10000 + i, 1);
     uint32_t *f = frame();
