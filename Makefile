@@ -58,6 +58,7 @@ bench-pod: release
 # The drawing calls against their cheapest bindings; the last line is the margin.
 bench-draw: release
 	$(RELEASE_DIR)/bench/bench_draw
+
 bench-gfx: release
 	$(RELEASE_DIR)/bench/bench_gfx
 
@@ -70,14 +71,15 @@ bench-script: release
 # the worst goal margin.
 bench-net: release
 	$(RELEASE_DIR)/bench/bench_net
-# The printer and the image cartridge writer against plain baselines.
-bench-text: release
-	$(RELEASE_DIR)/bench/bench_text
 
 # Real-time factors of whole mixes and the engine's ratios; the last line is
 # the worst goal margin.
 bench-audio: release
 	$(RELEASE_DIR)/bench/bench_audio
+
+# The printer and the image cartridge writer against plain baselines.
+bench-text: release
+	$(RELEASE_DIR)/bench/bench_text
 
 # GIF recording and screenshots; the last line is the worst goal margin.
 bench-captures: release

@@ -42,9 +42,22 @@ int32_t low32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v))
 // lie outside every clip rectangle either way.
 int32_t clamp32(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
-}  // namespace
-
-namespace {
+// The pixel rule's context with the masks already loaded, as
+// gfx::load_ctx_globals makes it, reading the pattern straight from the
+// register page when that page serves it.
+void load_glyph_ctx(gfx::pixel_ctx &c, process_rec *p) {
+    for (int t = 0; t < COLTAB_COUNT; t++) c.tab[t] = gfx::coltab(p, t);
+    constexpr uint32_t page = REG_FILL_PATTERN >> PAGE_SHIFT, off = REG_FILL_PATTERN & (PAGE_BYTES - 1);
+    if (static_cast<int32_t>(off + 8) <= p->page_len[page]) {
+        std::memcpy(c.pattern, p->page[page] + off, 8);
+    } else {
+        const uint64_t pattern = gfx::read_value_nocreate(p, REG_FILL_PATTERN, 8);
+        std::memcpy(c.pattern, &pattern, 8);
+    }
+    c.rm = static_cast<uint8_t>(read_mask);
+    c.wm = static_cast<uint8_t>(write_mask);
+    c.tm = static_cast<uint8_t>(target_mask);
+}
 
 // The cell test, then each set bit through the shape rule loaded in 'c',
 // clipped by 'box'. Where pattern, target mask and write mask cannot make
@@ -65,16 +78,29 @@ int64_t draw_bits(const gfx::pixel_ctx &c, const gfx::clip_box &box, const proce
     std::memcpy(&pattern, c.pattern, 8);
     const bool uniform = pattern == 0 && c.tm == 0 && c.wm == 0xFF;
     const uint8_t value = uniform ? gfx::shape_pixel(c, 0, 0, colour, 0) : 0;
-    for (int32_t r = 0; r < h; r++) {
-        const int64_t py = y + r;
-        if (py < box.y0 || py >= box.y1) continue;
+    // Rows of the cell inside the box.
+    const int32_t r0 = static_cast<int32_t>(std::max<int64_t>(box.y0 - y, 0));
+    const int32_t r1 = static_cast<int32_t>(std::min<int64_t>(box.y1 - y, h));
+    uint8_t *pixels = gfx::pixels(bitmap);
+    const int64_t stride = bitmap->width;
+    if (uniform) {
+        for (int32_t r = r0; r < r1; r++) {
+            uint32_t bits = rows[r] & cols;
+            const int64_t at = (y + r) * stride + x;  // + a column of the box: inside the bitmap
+            while (bits) {
+                pixels[at + __builtin_ctz(bits)] = value;
+                bits &= bits - 1;
+            }
+        }
+        return area;
+    }
+    for (int32_t r = r0; r < r1; r++) {
         uint32_t bits = rows[r] & cols;
-        if (!bits) continue;
-        uint8_t *row = gfx::row_of(bitmap, py) + x;
+        const int64_t at = (y + r) * stride + x;
         while (bits) {
             const int col = __builtin_ctz(bits);
             bits &= bits - 1;
-            row[col] = uniform ? value : gfx::shape_pixel(c, x + col, py, colour, row[col]);
+            pixels[at + col] = gfx::shape_pixel(c, x + col, y + r, colour, pixels[at + col]);
         }
     }
     return area;
@@ -82,18 +108,28 @@ int64_t draw_bits(const gfx::pixel_ctx &c, const gfx::clip_box &box, const proce
 
 }  // namespace
 
+int32_t register_i32(process_rec *rec, uint32_t addr) {
+    const uint32_t page = addr >> PAGE_SHIFT, off = addr & (PAGE_BYTES - 1);
+    if (page == DRAW_STATE_ADDR >> PAGE_SHIFT && off + 4 <= PAGE_BYTES && rec->page_len[page] == PAGE_BYTES) {
+        int32_t v;
+        std::memcpy(&v, rec->page[page] + off, 4);
+        return v;
+    }
+    return peek4_proc(rec, addr);
+}
+
 int64_t draw_character_bits(const uint32_t *rows, typed_ud_rec *bitmap, int64_t x, int64_t y,
                             int32_t w, int32_t h, int32_t colour) {
     process_rec *p = cproc;
     if (!p) return 0;
     gfx::pixel_ctx c;
-    gfx::load_ctx_globals(c, p);
+    load_glyph_ctx(c, p);
     return draw_bits(c, gfx::clip_for(p, bitmap), p, rows, bitmap, x, y, w, h, colour);
 }
 
 int draw_character(print_ctx_rec *ctx, const uint8_t *glyph, int32_t w, int32_t h, int flags) {
     process_rec *p = cproc;
-    int64_t cx = peek4(REG_CURSOR_X), cy = peek4(REG_CURSOR_Y);
+    int64_t cx = p ? register_i32(p, REG_CURSOR_X) : 0, cy = p ? register_i32(p, REG_CURSOR_Y) : 0;
 
     // Wrap and save.
     if (!ctx->decorate) {
@@ -126,9 +162,9 @@ int draw_character(print_ctx_rec *ctx, const uint8_t *glyph, int32_t w, int32_t 
         const int pad = flags & GLYPH_MARGIN;
         const int border = ctx->border ? 1 : 0;
         const int bx = border * pad * sx, by = border * pad * sy;
-        const int64_t x = cx + ctx->offset_x - static_cast<int64_t>(peek4(REG_CAMERA_X)) - bx;
+        const int64_t x = cx + ctx->offset_x - static_cast<int64_t>(register_i32(p, REG_CAMERA_X)) - bx;
         const int64_t y0 = cy + ctx->offset_y - ((flags & GLYPH_RAISED) ? 1 : 0) -
-                           static_cast<int64_t>(peek4(REG_CAMERA_Y));
+                           static_cast<int64_t>(register_i32(p, REG_CAMERA_Y));
         const int64_t y = y0 - by;
         const int gh = std::min(h, 8);
         const int32_t W = std::min(w, 8) * sx + bx;
@@ -151,7 +187,7 @@ int draw_character(print_ctx_rec *ctx, const uint8_t *glyph, int32_t w, int32_t 
 
         int64_t area = 0;
         gfx::pixel_ctx pc;
-        gfx::load_ctx_globals(pc, p);
+        load_glyph_ctx(pc, p);
         const gfx::clip_box box = gfx::clip_for(p, ctx->target);
         // Outline.
         if (ctx->outline_mask && H > 0) {

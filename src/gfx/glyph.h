@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "print_ctx.h"
+#include "process.h"
 
 struct typed_ud_rec;
 
@@ -39,6 +40,10 @@ inline constexpr uint8_t FONT_FLAG_HOME_TABS = 2; /* tabs measured from the home
 /* draw_character flags. */
 inline constexpr int GLYPH_MARGIN = 1;  /* margin row and column belong to the cell */
 inline constexpr int GLYPH_RAISED = 8;  /* drawn one pixel higher */
+
+/* A signed 32-bit register of rec's register page, as peek4 reads it:
+   straight from the page when its bytes serve it whole. */
+int32_t register_i32(process_rec *rec, uint32_t addr);
 
 /* Our built-in font image. */
 extern const std::array<uint8_t, LIL_FONT_BYTES> lil_font_dat;

@@ -43,8 +43,8 @@ size_t text_len(const print_ctx_rec *ctx) { return static_cast<size_t>(ctx->end 
 // The byte at index i of the buffer; 0 past end + 1.
 uint8_t byte_at(const print_ctx_rec *ctx, size_t i) { return i <= text_len(ctx) + 1 ? ctx->buffer[i] : 0; }
 
-int64_t cursor_x() { return peek4(REG_CURSOR_X); }
-int64_t cursor_y() { return peek4(REG_CURSOR_Y); }
+int64_t cursor_x() { return register_i32(cproc, REG_CURSOR_X); }
+int64_t cursor_y() { return register_i32(cproc, REG_CURSOR_Y); }
 void set_cursor_x(int64_t v) { poke4(REG_CURSOR_X, v); }
 void set_cursor_y(int64_t v) { poke4(REG_CURSOR_Y, v); }
 

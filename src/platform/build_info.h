@@ -7,7 +7,7 @@
 
 #include <stdint.h>
 
-#include "version.h"  // QUILLMAR_VERSION
+#include "version.h" /* QUILLMAR_VERSION, shown by the boot screen too */
 
 inline constexpr int64_t QUILLMAR_BUILD_NUMBER = 1;
 
