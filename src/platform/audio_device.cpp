@@ -8,6 +8,7 @@
 #include "app_state.h"
 #include "mudo.h"
 #include "buffer.h"
+#include "captures.h"
 #include "host.h"
 
 SDL_AudioDeviceID audio_device = 0;
@@ -32,12 +33,7 @@ extern "C" void sdl2_mixer_callback(void *userdata, Uint8 *stream, int length) {
         mixer(out + size_t(done) * AUDIO_CHANNELS, n);
         done += n;
     }
-    // The capture code stores the buffer before raising the flag (release)
-    // and lowers it under the audio lock before releasing the buffer.
-    if (std::atomic_ref<uint32_t>(app.audio_capturing).load(std::memory_order_acquire)) {
-        buffer_rec *b = app.audio_capture_buffer;
-        if (b) bwrite(stream, 1, size_t(length), b);
-    }
+    audio_capture_append(stream, length);
 }
 
 void audio_init_failed(const char *error) {
