@@ -1,0 +1,173 @@
+// Typed arrays: sorting rows in place by the value in one key column,
+// counting every key comparison.
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "intp.h"
+#include "ud_methods.h"
+#include "ud_ops.h"
+#include "vm_hooks.h"
+
+namespace {
+
+// One row to sort: its key mapped to an unsigned order, and its index.
+struct sort_item {
+    uint64_t key;
+    uint64_t row;
+};
+
+// Keys as unsigned numbers in the order of the element type's values. f64
+// keys follow a total order: -0.0 equals 0.0, every NaN equals every other
+// NaN and lies above every number.
+template <class T> uint64_t order_key(const uint8_t *p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (sizeof(T) == 1) {
+        return v;
+    } else if constexpr (T(0.5) != T(0)) {
+        if (v != v) return UINT64_MAX;
+        if (v == 0) v = 0.0;
+        uint64_t bits;
+        std::memcpy(&bits, &v, 8);
+        return bits >> 63 ? ~bits : bits | (uint64_t(1) << 63);
+    } else {
+        return uint64_t(int64_t(v)) ^ (uint64_t(1) << 63);
+    }
+}
+
+template <class T>
+void make_keys(sort_item *items, const uint8_t *area, int64_t rows, int64_t row_bytes, int64_t key,
+               bool descending) {
+    for (int64_t r = 0; r < rows; r++) {
+        uint64_t k = order_key<T>(area + r * row_bytes + key * int64_t(sizeof(T)));
+        items[r] = {descending ? ~k : k, uint64_t(r)};
+    }
+}
+
+// Introsort over the items, counting the key comparisons it makes.
+class counting_sort {
+  public:
+    uint64_t compares = 0;
+
+    void sort(sort_item *v, int64_t n) {
+        int depth = 0;
+        for (int64_t m = n; m > 1; m >>= 1) depth += 2;
+        quick(v, 0, n - 1, depth);
+    }
+
+  private:
+    bool less(uint64_t x, uint64_t y) {
+        compares++;
+        return x < y;
+    }
+
+    void insertion(sort_item *v, int64_t lo, int64_t hi) {
+        for (int64_t i = lo + 1; i <= hi; i++) {
+            sort_item x = v[i];
+            int64_t j = i;
+            while (j > lo && less(x.key, v[j - 1].key)) {
+                v[j] = v[j - 1];
+                j--;
+            }
+            v[j] = x;
+        }
+    }
+
+    void sift(sort_item *v, int64_t root, int64_t n) {
+        for (;;) {
+            int64_t child = 2 * root + 1;
+            if (child >= n) return;
+            if (child + 1 < n && less(v[child].key, v[child + 1].key)) child++;
+            if (!less(v[root].key, v[child].key)) return;
+            std::swap(v[root], v[child]);
+            root = child;
+        }
+    }
+
+    void heap(sort_item *v, int64_t n) {
+        for (int64_t i = n / 2 - 1; i >= 0; i--) sift(v, i, n);
+        for (int64_t end = n - 1; end > 0; end--) {
+            std::swap(v[0], v[end]);
+            sift(v, 0, end);
+        }
+    }
+
+    uint64_t median3(uint64_t x, uint64_t y, uint64_t z) {
+        if (less(x, y)) {
+            if (less(y, z)) return y;
+            return less(x, z) ? z : x;
+        }
+        if (less(x, z)) return x;
+        return less(y, z) ? z : y;
+    }
+
+    void quick(sort_item *v, int64_t lo, int64_t hi, int depth) {
+        while (hi - lo >= 16) {
+            if (depth-- == 0) {
+                heap(v + lo, hi - lo + 1);
+                return;
+            }
+            const uint64_t p = median3(v[lo].key, v[lo + (hi - lo) / 2].key, v[hi].key);
+            // Hoare partition: stops on keys equal to the pivot, so runs of
+            // equal keys split evenly.
+            int64_t i = lo - 1, j = hi + 1;
+            for (;;) {
+                do i++; while (less(v[i].key, p));
+                do j--; while (less(p, v[j].key));
+                if (i >= j) break;
+                std::swap(v[i], v[j]);
+            }
+            if (j - lo < hi - j) {
+                quick(v, lo, j, depth);
+                lo = j + 1;
+            } else {
+                quick(v, j + 1, hi, depth);
+                hi = j;
+            }
+        }
+        insertion(v, lo, hi);
+    }
+};
+
+}  // namespace
+
+int lua54_ud_sort(lua_State *L) {
+    typed_ud_rec *rec = to_typed_ud(L, 1);
+    if (!rec) return 0;
+    const int64_t key = int32_t(uint32_t(uint64_t(kiv_intp(L, 2, 0))));
+    const bool descending = lua_gettop(L) >= 3 && lua_toboolean(L, 3);
+    const int64_t count = int64_t(ud_count(rec));
+    const int64_t row_len = rec->height >= 2 ? rec->width : 1;
+    const int64_t rows = row_len > 0 ? count / row_len : 0;
+    if (key < 0 || key >= row_len) return 0;
+    const int code = ud_type(rec);
+    uint64_t compares = 0;
+    if (rows >= 2 && ud_type_slot(code) >= 0) {
+        const int64_t size = utype_size(code);
+        const int64_t row_bytes = row_len * size;
+        const int64_t data_bytes = rows * row_bytes;
+        // One block: the items, then a copy of the rows in their new order.
+        auto *items = static_cast<sort_item *>(std::malloc(size_t(rows) * sizeof(sort_item) + size_t(data_bytes)));
+        if (!items) return 0;
+        uint8_t *area = ud_elements(rec);
+        switch (code) {
+        case UTYPE_U8: make_keys<uint8_t>(items, area, rows, row_bytes, key, descending); break;
+        case UTYPE_I16: make_keys<int16_t>(items, area, rows, row_bytes, key, descending); break;
+        case UTYPE_I32: make_keys<int32_t>(items, area, rows, row_bytes, key, descending); break;
+        case UTYPE_I64: make_keys<int64_t>(items, area, rows, row_bytes, key, descending); break;
+        default: make_keys<double>(items, area, rows, row_bytes, key, descending); break;
+        }
+        counting_sort s;
+        s.sort(items, rows);
+        compares = s.compares;
+        uint8_t *sorted = reinterpret_cast<uint8_t *>(items + rows);
+        for (int64_t r = 0; r < rows; r++)
+            std::memcpy(sorted + r * row_bytes, area + int64_t(items[r].row) * row_bytes, size_t(row_bytes));
+        std::memcpy(area, sorted, size_t(data_bytes));
+        std::free(items);
+    }
+    spend_cpu(compares > uint64_t(INT32_MAX) ? INT32_MAX : int32_t(compares));
+    lua_pushinteger(L, lua_Integer(compares));
+    return 1;
+}
