@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "saturate.h"
+#include "ud_float.h"
 #include "ud_ops.h"
 
 #define UD_LEVEL_TABLE ud_kernels_avx2

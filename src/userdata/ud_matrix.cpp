@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "intp.h"
+#include "ud_float.h"
 #include "ud_methods.h"
 #include "ud_ops.h"
 #include "vm_hooks.h"
@@ -74,8 +75,8 @@ int affine(lua_State *L, int dim) {
         double res[3];
         for (uint32_t c = 0; c < d; c++) {
             double s = 0.0;
-            for (uint32_t k = 0; k < d; k++) s += in.a[r * aw + k] * in.b[k * bw + c];
-            if (r == d || rows == 1) s += in.b[d * bw + c];
+            for (uint32_t k = 0; k < d; k++) s = ud_fadd(s, ud_fmul(in.a[r * aw + k], in.b[k * bw + c]));
+            if (r == d || rows == 1) s = ud_fadd(s, in.b[d * bw + c]);
             res[c] = s;
         }
         for (uint32_t c = 0; c < d; c++) o[r * ow + c] = res[c];

@@ -4,6 +4,7 @@
 #include "intp.h"
 #include "saturate.h"
 #include "ud_elem.h"
+#include "ud_float.h"
 #include "ud_methods.h"
 #include "ud_ops.h"
 #include "vm_hooks.h"
@@ -44,8 +45,8 @@ int lua54_ud_lerp(lua_State *L) {
         const int64_t q = p + len * el_stride;
         if (code == UTYPE_F64) {
             const double f = ud_read_f64(area, uint64_t(p));
-            const double d = ud_read_f64(area, uint64_t(q)) - f;
-            for (int64_t j = 1; j < len; j++) ud_write_f64(area, uint64_t(p + j * el_stride), d * double(j) / dlen + f);
+            const double d = ud_fsub(ud_read_f64(area, uint64_t(q)), f);
+            for (int64_t j = 1; j < len; j++) ud_write_f64(area, uint64_t(p + j * el_stride), ud_fadd(ud_fdiv(ud_fmul(d, double(j)), dlen), f));
         } else {
             const int64_t fi = ud_read_int(area, code, uint64_t(p));
             const double d = double((__int128)ud_read_int(area, code, uint64_t(q)) - fi);
@@ -62,7 +63,7 @@ int lua54_ud_magnitude(lua_State *L) {
     if (!a) return 0;
     const double *v = f64_area(a);
     double sum = 0.0;
-    for (uint32_t k = 0; k < a->width; k++) sum += v[k] * v[k];
+    for (uint32_t k = 0; k < a->width; k++) sum = ud_fadd(sum, ud_fmul(v[k], v[k]));
     lua_pushnumber(L, std::sqrt(sum));
     spend_cpu(int32_t(a->width / 8 + 2));
     return 1;
@@ -76,9 +77,9 @@ int lua54_ud_distance(lua_State *L) {
     const double *x = f64_area(a), *y = f64_area(b);
     double sum = 0.0;
     for (uint32_t k = 0; k < n; k++) {
-        const float d = float(x[k] - y[k]);
+        const float d = float(ud_fsub(x[k], y[k]));
         const float sq = d * d;
-        sum += double(sq);
+        sum = ud_fadd(sum, double(sq));
     }
     lua_pushnumber(L, std::sqrt(sum));
     spend_cpu(int32_t(n / 8 + 2));
@@ -92,7 +93,7 @@ int lua54_ud_dot(lua_State *L) {
     const uint32_t n = a->width < b->width ? a->width : b->width;
     const double *x = f64_area(a), *y = f64_area(b);
     double sum = 0.0;
-    for (uint32_t k = 0; k < n; k++) sum += x[k] * y[k];
+    for (uint32_t k = 0; k < n; k++) sum = ud_fadd(sum, ud_fmul(x[k], y[k]));
     lua_pushnumber(L, sum);
     spend_cpu(int32_t(n / 8 + 1));
     return 1;
@@ -115,9 +116,9 @@ int lua54_ud_cross(lua_State *L) {
     const double *x = f64_area(a), *y = f64_area(b);
     const double a0 = x[0], a1 = x[1], a2 = x[2], b0 = y[0], b1 = y[1], b2 = y[2];
     double *o = reinterpret_cast<double *>(ud_elements(out));
-    o[0] = a1 * b2 - a2 * b1;
-    o[1] = a2 * b0 - a0 * b2;
-    o[2] = a0 * b1 - a1 * b0;
+    o[0] = ud_fsub(ud_fmul(a1, b2), ud_fmul(a2, b1));
+    o[1] = ud_fsub(ud_fmul(a2, b0), ud_fmul(a0, b2));
+    o[2] = ud_fsub(ud_fmul(a0, b1), ud_fmul(a1, b0));
     spend_cpu(2);
     return 1;
 }
