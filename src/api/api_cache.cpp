@@ -14,7 +14,7 @@
 #include "api_functions.h"
 #include "api_protected.h"
 #include "buffer.h"
-#include "host_paths.h"
+#include "host.h"
 #include "lua.hpp"
 
 namespace {

@@ -1,7 +1,7 @@
 // The boot screen, colour tables and video out as start-up and the frame
 // loop call them, empty until the graphics layer provides them (it replaces
 // this file): no boot screen to reset, no tables to build, no frame to show.
-#include "../platform/boot_hooks.h"
+#include "video_hooks.h"
 
 extern "C" void boot_init(void) {}
 

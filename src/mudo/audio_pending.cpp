@@ -1,6 +1,6 @@
 // The audio engine's entry points the runtime calls, ahead of the engine:
 // nothing plays, so there is nothing to stop and no bracket to grant.
-#include "../platform/boot_hooks.h"
+#include "mudo_init.h"
 #include "host.h"
 
 extern "C" void mudo_kill_all_audio(void) {}

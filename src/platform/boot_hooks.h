@@ -1,36 +1,21 @@
 /*
 ** What start-up, the frame loop and the exit path call in subsystems that
-** fill them in later: the boot screen and colour tables, video out, the
-** mixer, the window, the platform start and event pump, sockets and
-** captures. Each has an empty (or headless) body until its subsystem
-** provides the real one. C linkage.
+** fill them in later: the boot screen and colour tables, video out and the
+** mixer (declared by their own folders), the window, the platform start and
+** event pump, sockets and captures. Each has an empty (or headless) body
+** until its subsystem provides the real one. C linkage.
 */
 #ifndef QUILLMAR_PLATFORM_BOOT_HOOKS_H
 #define QUILLMAR_PLATFORM_BOOT_HOOKS_H
 
 #include <stdint.h>
 
+#include "mudo_init.h"    /* mudo_init */
+#include "video_hooks.h"  /* boot_init, init_default_coltabs, generate_video_out */
+
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* ---- graphics ---- */
-
-/* Resets the boot screen's start marker; every (re)boot. */
-void boot_init(void);
-
-/* Builds the default colour tables and palettes; every (re)boot. */
-void init_default_coltabs(void);
-
-/* Converts process 3's display (or the boot screen) into a 480 x 270 frame
-   of 0x00RRGGBB pixels and returns it with its size, or null when no new
-   frame is to be shown. Never called when headless. */
-uint32_t *generate_video_out(int32_t *width, int32_t *height);
-
-/* ---- audio engine ---- */
-
-/* Initialises the mixer; only the first call of a run does anything. */
-void mudo_init(void);
 
 /* ---- window ---- */
 

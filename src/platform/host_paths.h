@@ -5,12 +5,11 @@
 #ifndef QUILLMAR_PLATFORM_HOST_PATHS_H
 #define QUILLMAR_PLATFORM_HOST_PATHS_H
 
+#include "host.h"  /* HOST_PATH_SIZE, codo_prefix_with_appdata_path, codo_mkdir */
+
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* Size of every host-path buffer, terminating NUL included. */
-#define HOST_PATH_SIZE 1024
 
 /* Logged when a built path does not fit its buffer. */
 #define HOST_PATH_TOO_LONG_MESSAGE "** host path too long\n"
@@ -31,11 +30,6 @@ void codo_set_argv0(const char *argv0);
    including its last '/' or '\' at index 1 or later, that separator written
    as '/'; "/" when there is none; nothing when codo_argv0 is empty. */
 char *codo_prefix_with_program_path(const char *name, char *out);
-
-/* The application-data folder (ending in '/'), then 'name': the -home
-   folder when set, else the default folder with its export sub-folder
-   (see codo_build_appdata_path). */
-char *codo_prefix_with_appdata_path(const char *name, char *out);
 
 /* The desktop folder, then '/' and 'name': the settings' desktop_path when
    set, else the host's desktop (see codo_build_desktop_path). The folder is
@@ -66,10 +60,6 @@ int codo_build_appdata_path(const char *name, char *out, const char *home_path,
 ** Returns 0, or -1 when the result does not fit (logged; 'out' empty).
 */
 int codo_build_desktop_path(const char *name, char *out, const char *desktop_path);
-
-/* Creates one host folder (0755). 0 on success, -1 when it exists or fails;
-   callers ignore the result. */
-int codo_mkdir(const char *path);
 
 /* Creates a host folder and every missing parent (0755). 0 when the folder
    exists afterwards, else -1. */

@@ -9,7 +9,7 @@
 
 #include <stdint.h>
 
-#include "../platform/app_state.h"
+#include "app_state.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -33,6 +33,19 @@ __attribute__((noreturn)) void host_exit(int status);
    the level is above 0. Every unlock matches an earlier lock. */
 void os_lock_audio(void);
 void os_unlock_audio(void);
+
+/* Size of every host-path buffer, terminating NUL included. */
+#define HOST_PATH_SIZE 1024
+
+/* The application-data folder (ending in '/'), then 'name', written into
+   'out' (HOST_PATH_SIZE bytes), which is returned: the -home folder when
+   set, else the default folder with its export sub-folder. A result that
+   does not fit leaves 'out' empty and is logged. */
+char *codo_prefix_with_appdata_path(const char *name, char *out);
+
+/* Creates one host folder (0755). 0 on success, -1 when it exists or fails;
+   callers ignore the result. */
+int codo_mkdir(const char *path);
 
 /* Boot time in milliseconds: frames since the first reading after a reset,
    times 16.6. Callers compare it as a signed value. */

@@ -10,7 +10,7 @@
 
 #include <stdint.h>
 
-#include "../gfx/print_ctx.h"
+#include "print_ctx.h"
 #include "memory_map.h"
 #include "rng.h"
 

@@ -10,8 +10,8 @@
 ** nibble 0) holds u32 width, height and depth from offset 4, the type at 16,
 ** two dimensions, coded with b at 17.
 */
-#ifndef QUILLMAR_RUNTIME_PXU_H
-#define QUILLMAR_RUNTIME_PXU_H
+#ifndef QUILLMAR_FORMATS_PXU_H
+#define QUILLMAR_FORMATS_PXU_H
 
 #include <stdint.h>
 

@@ -10,8 +10,8 @@
 ** destination. A length is one byte below 255, else 255 and a u32. All
 ** integers little-endian.
 */
-#ifndef QUILLMAR_RUNTIME_DELTA_H
-#define QUILLMAR_RUNTIME_DELTA_H
+#ifndef QUILLMAR_FORMATS_DELTA_H
+#define QUILLMAR_FORMATS_DELTA_H
 
 #include <stdint.h>
 

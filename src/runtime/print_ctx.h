@@ -2,8 +2,8 @@
 ** The printer's state between the bytes of one print: one inside every
 ** process record, zeroed with it.
 */
-#ifndef QUILLMAR_GFX_PRINT_CTX_H
-#define QUILLMAR_GFX_PRINT_CTX_H
+#ifndef QUILLMAR_RUNTIME_PRINT_CTX_H
+#define QUILLMAR_RUNTIME_PRINT_CTX_H
 
 #include <stdint.h>
 

@@ -5,8 +5,8 @@
 ** C linkage. The start-up code owns their values; the runtime only reads and
 ** writes the fields named in its own contracts.
 */
-#ifndef QUILLMAR_PLATFORM_APP_STATE_H
-#define QUILLMAR_PLATFORM_APP_STATE_H
+#ifndef QUILLMAR_RUNTIME_APP_STATE_H
+#define QUILLMAR_RUNTIME_APP_STATE_H
 
 #include <stdint.h>
 

@@ -2,8 +2,8 @@
 ** Pod reader: pod texts, with their binary records, base64 values and
 ** metadata headers, back into scripting-language values. C linkage.
 */
-#ifndef QUILLMAR_RUNTIME_POD_READER_H
-#define QUILLMAR_RUNTIME_POD_READER_H
+#ifndef QUILLMAR_FORMATS_POD_READER_H
+#define QUILLMAR_FORMATS_POD_READER_H
 
 #include <stdint.h>
 

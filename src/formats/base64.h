@@ -3,8 +3,8 @@
 ** binary files in text cartridges). Alphabet A-Z a-z 0-9 '_' '-', '=' padding,
 ** no line breaks; incremental encoder and decoder. C linkage.
 */
-#ifndef QUILLMAR_RUNTIME_BASE64_H
-#define QUILLMAR_RUNTIME_BASE64_H
+#ifndef QUILLMAR_FORMATS_BASE64_H
+#define QUILLMAR_FORMATS_BASE64_H
 
 #include <stdint.h>
 

@@ -2,8 +2,8 @@
 ** CRC-32: the reflected CRC with polynomial 0xEDB88320, initial value
 ** 0xFFFFFFFF and a final complement (as zlib's). C linkage.
 */
-#ifndef QUILLMAR_RUNTIME_CRC32_H
-#define QUILLMAR_RUNTIME_CRC32_H
+#ifndef QUILLMAR_FORMATS_CRC32_H
+#define QUILLMAR_FORMATS_CRC32_H
 
 #include <stdint.h>
 

@@ -4,8 +4,8 @@
 ** UTF-16 or UTF-32 recognised by a byte-order mark) back to zenscii. C
 ** linkage.
 */
-#ifndef QUILLMAR_RUNTIME_HOST_TEXT_H
-#define QUILLMAR_RUNTIME_HOST_TEXT_H
+#ifndef QUILLMAR_FORMATS_HOST_TEXT_H
+#define QUILLMAR_FORMATS_HOST_TEXT_H
 
 #include "buffer.h"
 

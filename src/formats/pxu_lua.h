@@ -2,8 +2,8 @@
 ** pxu records of typed arrays: the pod writer's and reader's bridge between
 ** the pxu coder and the typed-array constructor. C linkage.
 */
-#ifndef QUILLMAR_RUNTIME_PXU_LUA_H
-#define QUILLMAR_RUNTIME_PXU_LUA_H
+#ifndef QUILLMAR_FORMATS_PXU_LUA_H
+#define QUILLMAR_FORMATS_PXU_LUA_H
 
 #include <stdint.h>
 

@@ -2,8 +2,8 @@
 ** Pod writer: scripting-language values as pod texts, with string, pxu and
 ** LZ4 records and the base64 wrapper. C linkage.
 */
-#ifndef QUILLMAR_RUNTIME_POD_WRITER_H
-#define QUILLMAR_RUNTIME_POD_WRITER_H
+#ifndef QUILLMAR_FORMATS_POD_WRITER_H
+#define QUILLMAR_FORMATS_POD_WRITER_H
 
 #include <stdint.h>
 

@@ -1,11 +1,9 @@
 /*
 ** Files dropped on the host window: copied into the RAM file system and
-** announced to the window manager. Built as its own library,
-** quillmar_runtime_drop, because it calls the file system, which builds on
-** the runtime core.
+** announced to the window manager, when the window reports a drop.
 */
-#ifndef QUILLMAR_RUNTIME_DROPPED_FILE_H
-#define QUILLMAR_RUNTIME_DROPPED_FILE_H
+#ifndef QUILLMAR_PLATFORM_DROPPED_FILE_H
+#define QUILLMAR_PLATFORM_DROPPED_FILE_H
 
 #include <stddef.h>
 
