@@ -14,21 +14,17 @@ namespace {
 
 inline constexpr uint64_t ud_default_nan_bits = 0xfff8000000000000ull;
 
-[[maybe_unused]] inline double ud_quiet(double v) {
-    uint64_t b;
-    std::memcpy(&b, &v, 8);
-    b |= uint64_t(1) << 51;
-    std::memcpy(&v, &b, 8);
-    return v;
-}
-
+// Written without branches, so loops of it run on whole vector registers.
 [[maybe_unused]] inline double ud_pin(double x, double y, double r) {
-    if (r == r) return r;
-    if (x != x) return ud_quiet(x);
-    if (y != y) return ud_quiet(y);
-    double d;
-    std::memcpy(&d, &ud_default_nan_bits, 8);
-    return d;
+    uint64_t xb, yb, rb;
+    std::memcpy(&xb, &x, 8);
+    std::memcpy(&yb, &y, 8);
+    std::memcpy(&rb, &r, 8);
+    const uint64_t nan_bits = ((x != x) ? xb : (y != y) ? yb : ud_default_nan_bits) | (uint64_t(1) << 51);
+    const uint64_t bits = (r != r) ? nan_bits : rb;
+    double out;
+    std::memcpy(&out, &bits, 8);
+    return out;
 }
 
 [[maybe_unused]] inline double ud_fadd(double x, double y) { return ud_pin(x, y, x + y); }
