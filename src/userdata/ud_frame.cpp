@@ -153,7 +153,12 @@ int ud_frame(lua_State *L, ud_op op) {
     }
 
     if (fresh) {
-        out = push_duplicate_userdata(L, a);
+        // The first span covers all of a: nothing of the copy would survive,
+        // so the new array is written directly. The charge is the copy's.
+        const int64_t len = int64_t(ud_count(a));
+        const bool whole = offset == 0 && spans >= 1 && count >= len &&
+                           (!b || (b_offset >= 0 && int64_t(ud_count(b)) - b_offset >= len));
+        out = whole ? push_userdata_for_overwrite(L, a) : push_duplicate_userdata(L, a);
         spend_cpu(int32_t(ud_count(a) >> 7));
     } else if (out == a) {
         lua_pushvalue(L, a_idx);
