@@ -6,7 +6,7 @@ ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-typed fuzz fuzz-smoke clean
 
 all: release
 
@@ -50,6 +50,11 @@ bench-vfs: release
 
 bench-pod: release
 	$(RELEASE_DIR)/bench/bench_pod
+
+# Typed-array operations against numpy and plain C++; the last line is the
+# worst goal margin.
+bench-typed: release
+	$(RELEASE_DIR)/bench/bench_typed
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
