@@ -51,6 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }();
     ud_force_simd_level(data[0] % 3);
     byte_chooser c(data + 1, size - 1);
+    c.large_work = false;
     uddiff::runner r(L);
     r.load(uddiff::random_arrays(c));
     for (int i = 0; i < 64 && !c.done(); i++) {

@@ -2,6 +2,7 @@
 // (compile options in CMakeLists.txt).
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <type_traits>
 #include <utility>

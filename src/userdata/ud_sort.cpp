@@ -45,47 +45,55 @@ void make_keys(sort_item *items, const uint8_t *area, int64_t rows, int64_t row_
     }
 }
 
-// Introsort over the items, counting the key comparisons it makes.
-class counting_sort {
+// Introsort, counting every comparison of two keys it makes. 'Less' orders
+// two values of V by their keys.
+template <class V, class Less> class counting_sort {
   public:
+    explicit counting_sort(Less less) : less_(less) {}
     uint64_t compares = 0;
 
-    void sort(sort_item *v, int64_t n) {
+    void sort(V *v, int64_t n) {
         int depth = 0;
         for (int64_t m = n; m > 1; m >>= 1) depth += 2;
         quick(v, 0, n - 1, depth);
     }
 
   private:
-    bool less(uint64_t x, uint64_t y) {
+    Less less_;
+
+    bool less(const V &x, const V &y) {
         compares++;
-        return x < y;
+        return less_(x, y);
     }
 
-    void insertion(sort_item *v, int64_t lo, int64_t hi) {
+    void insertion(V *v, int64_t lo, int64_t hi) {
+        uint64_t n = 0;  // a local count stays in a register
         for (int64_t i = lo + 1; i <= hi; i++) {
-            sort_item x = v[i];
+            V x = v[i];
             int64_t j = i;
-            while (j > lo && less(x.key, v[j - 1].key)) {
+            while (j > lo) {
+                n++;
+                if (!less_(x, v[j - 1])) break;
                 v[j] = v[j - 1];
                 j--;
             }
             v[j] = x;
         }
+        compares += n;
     }
 
-    void sift(sort_item *v, int64_t root, int64_t n) {
+    void sift(V *v, int64_t root, int64_t n) {
         for (;;) {
             int64_t child = 2 * root + 1;
             if (child >= n) return;
-            if (child + 1 < n && less(v[child].key, v[child + 1].key)) child++;
-            if (!less(v[root].key, v[child].key)) return;
+            if (child + 1 < n && less(v[child], v[child + 1])) child++;
+            if (!less(v[root], v[child])) return;
             std::swap(v[root], v[child]);
             root = child;
         }
     }
 
-    void heap(sort_item *v, int64_t n) {
+    void heap(V *v, int64_t n) {
         for (int64_t i = n / 2 - 1; i >= 0; i--) sift(v, i, n);
         for (int64_t end = n - 1; end > 0; end--) {
             std::swap(v[0], v[end]);
@@ -93,7 +101,7 @@ class counting_sort {
         }
     }
 
-    uint64_t median3(uint64_t x, uint64_t y, uint64_t z) {
+    V median3(const V &x, const V &y, const V &z) {
         if (less(x, y)) {
             if (less(y, z)) return y;
             return less(x, z) ? z : x;
@@ -102,19 +110,23 @@ class counting_sort {
         return less(y, z) ? z : y;
     }
 
-    void quick(sort_item *v, int64_t lo, int64_t hi, int depth) {
+    void quick(V *v, int64_t lo, int64_t hi, int depth) {
         while (hi - lo >= 16) {
             if (depth-- == 0) {
                 heap(v + lo, hi - lo + 1);
                 return;
             }
-            const uint64_t p = median3(v[lo].key, v[lo + (hi - lo) / 2].key, v[hi].key);
+            const V p = median3(v[lo], v[lo + (hi - lo) / 2], v[hi]);
             // Hoare partition: stops on keys equal to the pivot, so runs of
             // equal keys split evenly.
+            // Each scan compares once per step it takes, so the count is
+            // the distance the two scans travel.
             int64_t i = lo - 1, j = hi + 1;
             for (;;) {
-                do i++; while (less(v[i].key, p));
-                do j--; while (less(p, v[j].key));
+                const int64_t i0 = i, j0 = j;
+                do i++; while (less_(v[i], p));
+                do j--; while (less_(p, v[j]));
+                compares += uint64_t(i - i0) + uint64_t(j0 - j);
                 if (i >= j) break;
                 std::swap(v[i], v[j]);
             }
@@ -130,6 +142,29 @@ class counting_sort {
     }
 };
 
+// Rows of one element: the values themselves are sorted in place. Integer
+// keys are their values; f64 keys put NaN above every number and -0.0 equal
+// to 0.0, as order_key does.
+template <class T> uint64_t sort_values(uint8_t *area, int64_t n, bool descending) {
+    T *v = reinterpret_cast<T *>(area);
+    auto key_less = [](const T &x, const T &y) {
+        if constexpr (T(0.5) != T(0)) {
+            return !(x != x) && ((y != y) || x < y);
+        } else {
+            return x < y;
+        }
+    };
+    if (descending) {
+        auto more = [key_less](const T &x, const T &y) { return key_less(y, x); };
+        counting_sort<T, decltype(more)> s(more);
+        s.sort(v, n);
+        return s.compares;
+    }
+    counting_sort<T, decltype(key_less)> s(key_less);
+    s.sort(v, n);
+    return s.compares;
+}
+
 }  // namespace
 
 int lua54_ud_sort(lua_State *L) {
@@ -143,7 +178,16 @@ int lua54_ud_sort(lua_State *L) {
     if (key < 0 || key >= row_len) return 0;
     const int code = ud_type(rec);
     uint64_t compares = 0;
-    if (rows >= 2 && ud_type_slot(code) >= 0) {
+    if (rows >= 2 && row_len == 1 && ud_type_slot(code) >= 0) {
+        uint8_t *area = ud_elements(rec);
+        switch (code) {
+        case UTYPE_U8: compares = sort_values<uint8_t>(area, rows, descending); break;
+        case UTYPE_I16: compares = sort_values<int16_t>(area, rows, descending); break;
+        case UTYPE_I32: compares = sort_values<int32_t>(area, rows, descending); break;
+        case UTYPE_I64: compares = sort_values<int64_t>(area, rows, descending); break;
+        default: compares = sort_values<double>(area, rows, descending); break;
+        }
+    } else if (rows >= 2 && ud_type_slot(code) >= 0) {
         const int64_t size = utype_size(code);
         const int64_t row_bytes = row_len * size;
         const int64_t data_bytes = rows * row_bytes;
@@ -158,7 +202,8 @@ int lua54_ud_sort(lua_State *L) {
         case UTYPE_I64: make_keys<int64_t>(items, area, rows, row_bytes, key, descending); break;
         default: make_keys<double>(items, area, rows, row_bytes, key, descending); break;
         }
-        counting_sort s;
+        auto by_key = [](const sort_item &x, const sort_item &y) { return x.key < y.key; };
+        counting_sort<sort_item, decltype(by_key)> s(by_key);
         s.sort(items, rows);
         compares = s.compares;
         uint8_t *sorted = reinterpret_cast<uint8_t *>(items + rows);

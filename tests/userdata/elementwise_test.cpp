@@ -1,7 +1,7 @@
 // The element-wise frame and its operations through Lua: operand shapes,
 // outputs, span walks, per-type rules, by-zero and overflow cases, shifts,
 // charges, aliasing at every kernel level and the work bound.
-#include <chrono>
+#include <ctime>
 #include <cstring>
 #include <random>
 #include <string>
@@ -259,7 +259,8 @@ TEST_F(Elementwise, AliasedOperandsFollowElementOrderAtEveryLevel) {
 }
 
 // Calls that would ask for billions of element steps stop at the bound and
-// finish quickly, also in the sanitizer build.
+// finish quickly, also in the sanitizer build (processor time, so a busy
+// machine does not fail them; unbounded work would take minutes).
 TEST_F(Elementwise, WorkIsBoundedWhateverTheSpans) {
     exec("A = t_create('u8', 1, 4096, 1, 1) B = t_create('f64', 1, 100, 1, 1)");
     const char *calls[] = {
@@ -271,10 +272,10 @@ TEST_F(Elementwise, WorkIsBoundedWhateverTheSpans) {
         "A:add(1, true, 0, -2147483648, 2147483647, 2147483647, 2147483647, 2147483647)",
     };
     for (const char *call : calls) {
-        auto t0 = std::chrono::steady_clock::now();
+        const std::clock_t t0 = std::clock();
         EXPECT_EQ(eval(std::string("select('#', ") + call + ")"), "1") << call;
-        double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        EXPECT_LT(s, 1.0) << call;
+        const double s = double(std::clock() - t0) / CLOCKS_PER_SEC;
+        EXPECT_LT(s, 3.0) << call;
     }
     // The bound: 2^28 elements, so 65536 spans of 4096, charged for what was done.
     exec("A:clear()");

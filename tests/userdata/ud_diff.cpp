@@ -244,7 +244,7 @@ const udref::value num_arg(chooser &c) {
 udref::value pos_arg(chooser &c) {
     switch (c.below(12)) {
     case 0: return udref::value::Nil();
-    case 1: return udref::value::Int(2147483647);
+    case 1: return udref::value::Int(c.large_work ? 2147483647 : 300);
     case 2: return udref::value::Int(-2147483647 - 1);
     case 3: return udref::value::Int((int64_t(1) << 32) + 5);
     case 4: return udref::value::Num(1.5);

@@ -23,6 +23,10 @@ class chooser {
     virtual ~chooser() = default;
     virtual uint32_t next() = 0;
     uint32_t below(uint32_t n) { return n ? next() % n : 0; }
+
+    // Whether arguments may ask for the largest amounts of work (up to the
+    // 2^28-element bound per call); fuzzing turns it off to keep inputs fast.
+    bool large_work = true;
 };
 
 // The arrays of a run, kept both as Lua arrays and as the reference's copies.
