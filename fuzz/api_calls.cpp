@@ -23,6 +23,7 @@
 #include "pmount.h"
 #include "process.h"
 #include "slice.h"
+#include "ud_methods.h"
 #include "vm_hooks.h"
 
 namespace {
@@ -191,6 +192,17 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
     home = std::string(appdata) + "/";
     pdisk_set_pwd_source(process_pwd);
     pdisk_set_appdata_folder(home);
+    // Every typed-array method under test is an entry of the real method
+    // table (naming the table also links it in place of the fake host's
+    // stand-in, so processes get USERDATA).
+    for (const char *name : kUdCalls) {
+        bool found = false;
+        for (const ud_method &m : userdata_methods) found |= std::strcmp(m.name, name) == 0 && m.fn;
+        if (!found) {
+            std::fprintf(stderr, "USERDATA.%s is not an entry\n", name);
+            std::abort();
+        }
+    }
     for (const char *name : kCalls) {
         bool found = false;
         for (const api_entry &e : api_table) found |= std::strcmp(e.name, name) == 0 && e.fn;
