@@ -6,7 +6,7 @@ ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-typed fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-script bench-net bench-typed fuzz fuzz-smoke clean
 
 all: release
 
@@ -55,6 +55,16 @@ bench-pod: release
 # worst goal margin.
 bench-typed: release
 	$(RELEASE_DIR)/bench/bench_typed
+
+# The script API's calls against their baselines; the last line is the worst
+# ratio / goal.
+bench-script: release
+	$(RELEASE_DIR)/bench/bench_script
+
+# TCP, UDP and one HTTP body against raw sockets and libcurl; the last line is
+# the worst goal margin.
+bench-net: release
+	$(RELEASE_DIR)/bench/bench_net
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -40,6 +40,10 @@ int lua54_store_metadata_str(lua_State *L);
 int lua54_cache_store(lua_State *L);
 int lua54_cache_fetch(lua_State *L);
 
+/* ---- remote fetches (api_remote.cpp) ---- */
+int lua54_fetch_remote(lua_State *L);
+int lua54_fetch_remote_result(lua_State *L);
+
 /* ---- the file system and paths (api_files.cpp) ---- */
 int lua54_list_files(lua_State *L);
 int lua54_mkdir(lua_State *L);
@@ -57,5 +61,68 @@ int lua54_is_well_formed_bbs_path(lua_State *L);
 /* ---- host requests and debug output ---- */
 int lua54__signal(lua_State *L);  /* api_signal.cpp */
 int lua54__printh(lua_State *L);  /* api_printh.cpp */
+
+/* ---- system state (api_stat.cpp, api_date.cpp) ---- */
+int lua54_time(lua_State *L);
+int lua54_stat(lua_State *L);
+int lua54_date(lua_State *L);
+
+/* ---- settings, the host window and the userland clipboard (api_host_window.cpp) ---- */
+int lua54__apply_system_settings(lua_State *L);
+int lua54__warp_mouse(lua_State *L);
+int lua54__set_host_window_icon(lua_State *L);
+int lua54__set_host_window_title(lua_State *L);
+int lua54_get_userland_clipboard_text(lua_State *L);
+int lua54_set_userland_clipboard_text(lua_State *L);
+
+/* ---- memory and typed arrays (api_memory.cpp) ---- */
+int lua54_peek(lua_State *L);
+int lua54_poke(lua_State *L);
+int lua54_peek2(lua_State *L);
+int lua54_poke2(lua_State *L);
+int lua54_peek4(lua_State *L);
+int lua54_poke4(lua_State *L);
+int lua54_peek8(lua_State *L);
+int lua54_poke8(lua_State *L);
+int lua54__ppeek(lua_State *L);
+int lua54__ppeek4(lua_State *L);
+int lua54_memcpy(lua_State *L);
+int lua54_memset(lua_State *L);
+int lua54_userdata(lua_State *L);
+int lua54_vec(lua_State *L);
+
+/* ---- buttons (api_buttons.cpp) ---- */
+int lua54_btn(lua_State *L);
+int lua54_btnp(lua_State *L);
+int lua54__update_buttons(lua_State *L);
+
+/* ---- strings (api_strings.cpp, api_tokenoid.cpp) ---- */
+int lua54_chr(lua_State *L);
+int lua54_ord(lua_State *L);
+int lua54_split(lua_State *L);
+int lua54_tokenoid(lua_State *L);
+int lua54__md5(lua_State *L);
+int lua54__strindex(lua_State *L);
+
+/* ---- math (api_math.cpp) ---- */
+int lua54_rnd(lua_State *L);
+int lua54_srand(lua_State *L);
+int lua54_abs(lua_State *L);
+int lua54_sgn(lua_State *L);
+int lua54_max(lua_State *L);
+int lua54_min(lua_State *L);
+int lua54_mid(lua_State *L);
+int lua54_sqrt(lua_State *L);
+int lua54_cos(lua_State *L);
+int lua54_sin(lua_State *L);
+int lua54_atan2(lua_State *L);
+int lua54_flr(lua_State *L);
+int lua54_ceil(lua_State *L);
+
+/* ---- tables (api_tables.cpp) ---- */
+int lua54_add(lua_State *L);
+int lua54_deli(lua_State *L);
+int lua54_del(lua_State *L);
+int lua54_count(lua_State *L);
 
 #endif

@@ -11,15 +11,15 @@
 // yet hold null and are skipped.
 const api_entry api_table[] = {
     /* ---- tables ---- */
-    {"deli", "lua54_deli", nullptr},  /* 1 */
-    {"add", "lua54_add", nullptr},  /* 2 */
-    {"del", "lua54_del", nullptr},  /* 3 */
-    {"count", "lua54_count", nullptr},  /* 4 */
+    {"deli", "lua54_deli", lua54_deli},  /* 1 */
+    {"add", "lua54_add", lua54_add},  /* 2 */
+    {"del", "lua54_del", lua54_del},  /* 3 */
+    {"count", "lua54_count", lua54_count},  /* 4 */
     /* ---- system state ---- */
-    {"time", "lua54_time", nullptr},  /* 5 */
-    {"t", "lua54_time", nullptr},  /* 6 */
-    {"stat", "lua54_stat", nullptr},  /* 7 */
-    {"date", "lua54_date", nullptr},  /* 8 */
+    {"time", "lua54_time", lua54_time},  /* 5 */
+    {"t", "lua54_time", lua54_time},  /* 6 */
+    {"stat", "lua54_stat", lua54_stat},  /* 7 */
+    {"date", "lua54_date", lua54_date},  /* 8 */
     /* ---- drawing, sprites, map and print ---- */
     {"cls", "lua54_cls", nullptr},  /* 9 */
     {"fillp", "lua54_fillp", nullptr},  /* 10 */
@@ -68,8 +68,8 @@ const api_entry api_table[] = {
     {"_cache_store", "lua54_cache_store", lua54_cache_store},  /* 51 */
     {"_cache_fetch", "lua54_cache_fetch", lua54_cache_fetch},  /* 52 */
     {"_fetch_anywhen", "lua54_fetch_anywhen", lua54_fetch_anywhen},  /* 53 */
-    {"_fetch_remote", "lua54_fetch_remote", nullptr},  /* 54 */
-    {"_fetch_remote_result", "lua54_fetch_remote_result", nullptr},  /* 55 */
+    {"_fetch_remote", "lua54_fetch_remote", lua54_fetch_remote},  /* 54 */
+    {"_fetch_remote_result", "lua54_fetch_remote_result", lua54_fetch_remote_result},  /* 55 */
     {"_fetch_metadata_from_file", "lua54_fetch_metadata", lua54_fetch_metadata},  /* 56 */
     {"_store_metadata_str_to_file", "lua54_store_metadata_str", lua54_store_metadata_str},  /* 57 */
     {"_ls", "lua54_list_files", lua54_list_files},  /* 58 */
@@ -89,36 +89,36 @@ const api_entry api_table[] = {
     {"send_message", "lua54_send_message", lua54_send_message},  /* 71 */
     {"_read_message", "lua54__read_message", lua54__read_message},  /* 72 */
     /* ---- strings ---- */
-    {"chr", "lua54_chr", nullptr},  /* 73 */
-    {"ord", "lua54_ord", nullptr},  /* 74 */
-    {"tokenoid", "lua54_tokenoid", nullptr},  /* 75 */
+    {"chr", "lua54_chr", lua54_chr},  /* 73 */
+    {"ord", "lua54_ord", lua54_ord},  /* 74 */
+    {"tokenoid", "lua54_tokenoid", lua54_tokenoid},  /* 75 */
     /* ---- math ---- */
-    {"rnd", "lua54_rnd", nullptr},  /* 76 */
-    {"srand", "lua54_srand", nullptr},  /* 77 */
-    {"abs", "lua54_abs", nullptr},  /* 78 */
-    {"sgn", "lua54_sgn", nullptr},  /* 79 */
-    {"max", "lua54_max", nullptr},  /* 80 */
-    {"min", "lua54_min", nullptr},  /* 81 */
-    {"mid", "lua54_mid", nullptr},  /* 82 */
-    {"sqrt", "lua54_sqrt", nullptr},  /* 83 */
-    {"cos", "lua54_cos", nullptr},  /* 84 */
-    {"sin", "lua54_sin", nullptr},  /* 85 */
-    {"atan2", "lua54_atan2", nullptr},  /* 86 */
-    {"flr", "lua54_flr", nullptr},  /* 87 */
-    {"ceil", "lua54_ceil", nullptr},  /* 88 */
+    {"rnd", "lua54_rnd", lua54_rnd},  /* 76 */
+    {"srand", "lua54_srand", lua54_srand},  /* 77 */
+    {"abs", "lua54_abs", lua54_abs},  /* 78 */
+    {"sgn", "lua54_sgn", lua54_sgn},  /* 79 */
+    {"max", "lua54_max", lua54_max},  /* 80 */
+    {"min", "lua54_min", lua54_min},  /* 81 */
+    {"mid", "lua54_mid", lua54_mid},  /* 82 */
+    {"sqrt", "lua54_sqrt", lua54_sqrt},  /* 83 */
+    {"cos", "lua54_cos", lua54_cos},  /* 84 */
+    {"sin", "lua54_sin", lua54_sin},  /* 85 */
+    {"atan2", "lua54_atan2", lua54_atan2},  /* 86 */
+    {"flr", "lua54_flr", lua54_flr},  /* 87 */
+    {"ceil", "lua54_ceil", lua54_ceil},  /* 88 */
     /* ---- typed arrays and sprite cells ---- */
-    {"userdata", "lua54_userdata", nullptr},  /* 89 */
-    {"vec", "lua54_vec", nullptr},  /* 90 */
+    {"userdata", "lua54_userdata", lua54_userdata},  /* 89 */
+    {"vec", "lua54_vec", lua54_vec},  /* 90 */
     {"get", "lua54_get", nullptr},  /* 91 */
     {"set", "lua54_set", nullptr},  /* 92 */
     /* ---- frames ---- */
     {"_flip", "lua54_flip", lua54_flip},  /* 93 */
     {"flip", "lua54_flip", lua54_flip},  /* 94 */
     /* ---- strings ---- */
-    {"split", "lua54_split", nullptr},  /* 95 */
+    {"split", "lua54_split", lua54_split},  /* 95 */
     /* ---- userland clipboard ---- */
-    {"_get_userland_clipboard_text", "lua54_get_userland_clipboard_text", nullptr},  /* 96 */
-    {"_set_userland_clipboard_text", "lua54_set_userland_clipboard_text", nullptr},  /* 97 */
+    {"_get_userland_clipboard_text", "lua54_get_userland_clipboard_text", lua54_get_userland_clipboard_text},  /* 96 */
+    {"_set_userland_clipboard_text", "lua54_set_userland_clipboard_text", lua54_set_userland_clipboard_text},  /* 97 */
     /* ---- process control ---- */
     {"_yielded_to_escape_slice", "lua54_yielded_to_escape_slice", lua54_yielded_to_escape_slice},  /* 98 */
     {"_create_process_from_code", "lua54__create_process_from_code", lua54__create_process_from_code},  /* 99 */
@@ -148,37 +148,37 @@ const api_entry api_table[] = {
     {"_get_process_display_size", "lua54__get_process_display_size", lua54__get_process_display_size},  /* 117 */
     {"_get_process_list", "lua54__get_process_list", lua54__get_process_list},  /* 118 */
     /* ---- settings and signals ---- */
-    {"_apply_system_settings", "lua54__apply_system_settings", nullptr},  /* 119 */
+    {"_apply_system_settings", "lua54__apply_system_settings", lua54__apply_system_settings},  /* 119 */
     {"_signal", "lua54__signal", lua54__signal},  /* 120 */
-    {"_warp_mouse", "lua54__warp_mouse", nullptr},  /* 121 */
+    {"_warp_mouse", "lua54__warp_mouse", lua54__warp_mouse},  /* 121 */
     /* ---- sprite slots and memory mapping ---- */
     {"_set_spr", "lua54__set_spr", nullptr},  /* 122 */
     {"_map_ram", "lua54__map_ram", nullptr},  /* 123 */
     {"_unmap_ram", "lua54__unmap_ram_by_userdata", nullptr},  /* 124 */
     /* ---- buttons ---- */
-    {"_update_buttons", "lua54__update_buttons", nullptr},  /* 125 */
+    {"_update_buttons", "lua54__update_buttons", lua54__update_buttons},  /* 125 */
     /* ---- host window ---- */
-    {"_set_host_window_icon", "lua54__set_host_window_icon", nullptr},  /* 126 */
-    {"_set_host_window_title", "lua54__set_host_window_title", nullptr},  /* 127 */
+    {"_set_host_window_icon", "lua54__set_host_window_icon", lua54__set_host_window_icon},  /* 126 */
+    {"_set_host_window_title", "lua54__set_host_window_title", lua54__set_host_window_title},  /* 127 */
     /* ---- strings ---- */
-    {"_md5", "lua54__md5", nullptr},  /* 128 */
-    {"_strindex", "lua54__strindex", nullptr},  /* 129 */
+    {"_md5", "lua54__md5", lua54__md5},  /* 128 */
+    {"_strindex", "lua54__strindex", lua54__strindex},  /* 129 */
     /* ---- buttons ---- */
-    {"btn", "lua54_btn", nullptr},  /* 130 */
-    {"btnp", "lua54_btnp", nullptr},  /* 131 */
+    {"btn", "lua54_btn", lua54_btn},  /* 130 */
+    {"btnp", "lua54_btnp", lua54_btnp},  /* 131 */
     /* ---- memory ---- */
-    {"peek", "lua54_peek", nullptr},  /* 132 */
-    {"poke", "lua54_poke", nullptr},  /* 133 */
-    {"peek2", "lua54_peek2", nullptr},  /* 134 */
-    {"poke2", "lua54_poke2", nullptr},  /* 135 */
-    {"peek4", "lua54_peek4", nullptr},  /* 136 */
-    {"poke4", "lua54_poke4", nullptr},  /* 137 */
-    {"peek8", "lua54_peek8", nullptr},  /* 138 */
-    {"poke8", "lua54_poke8", nullptr},  /* 139 */
-    {"_ppeek", "lua54__ppeek", nullptr},  /* 140 */
-    {"_ppeek4", "lua54__ppeek4", nullptr},  /* 141 */
-    {"memcpy", "lua54_memcpy", nullptr},  /* 142 */
-    {"memset", "lua54_memset", nullptr},  /* 143 */
+    {"peek", "lua54_peek", lua54_peek},  /* 132 */
+    {"poke", "lua54_poke", lua54_poke},  /* 133 */
+    {"peek2", "lua54_peek2", lua54_peek2},  /* 134 */
+    {"poke2", "lua54_poke2", lua54_poke2},  /* 135 */
+    {"peek4", "lua54_peek4", lua54_peek4},  /* 136 */
+    {"poke4", "lua54_poke4", lua54_poke4},  /* 137 */
+    {"peek8", "lua54_peek8", lua54_peek8},  /* 138 */
+    {"poke8", "lua54_poke8", lua54_poke8},  /* 139 */
+    {"_ppeek", "lua54__ppeek", lua54__ppeek},  /* 140 */
+    {"_ppeek4", "lua54__ppeek4", lua54__ppeek4},  /* 141 */
+    {"memcpy", "lua54_memcpy", lua54_memcpy},  /* 142 */
+    {"memset", "lua54_memset", lua54_memset},  /* 143 */
 };
 
 static_assert(sizeof api_table / sizeof api_table[0] == API_NUM_NAMES, "143 names");

@@ -17,6 +17,7 @@
 #include "fsops.h"
 #include "host.h"
 #include "host_fs.h"
+#include "host_replace.h"
 #include "htable.h"
 #include "paths.h"
 #include "pdisk_internal.h"
@@ -120,9 +121,10 @@ bool write_blob(const std::string &blobs, const std::string &hash, const buffer_
     host_stat st{};
     if (fs->stat(path.c_str(), &st) == 0 && st.is_reg && st.size == b->length) return true;
     std::string temp;
-    bool ok = fs->create_temp(path.c_str(), &temp) == 0;
+    bool ok = host_create_temp(fs, path.c_str(), &temp, nullptr) == 0;
     if (ok) {
-        ok = fs->write_temp(temp.c_str(), b->data, b->length) == 0 && fs->replace(temp.c_str(), path.c_str()) == 0;
+        ok = fs->write_temp(temp.c_str(), b->data, b->length) == 0 &&
+             host_replace_temp(fs, temp.c_str(), path.c_str(), nullptr) == 0;
         if (!ok) fs->remove(temp.c_str());
     }
     if (!ok) pdisk_log("[anywhen] couldn't write blob %s\n", path.c_str());

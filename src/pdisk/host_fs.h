@@ -34,6 +34,7 @@ enum class host_op : int {
     mkdir,        /* mkdir */
     list,         /* list */
     realpath,     /* realpath */
+    sync_dir,     /* sync_dir */
     count
 };
 
@@ -88,6 +89,10 @@ public:
 
     /* The canonical absolute form of 'path', links resolved. */
     virtual int realpath(const char *path, std::string *out) = 0;
+
+    /* Flushes the folder 'path' itself (its names) to the disk, so that a
+       rename inside it survives a power cut. */
+    virtual int sync_dir(const char *path) = 0;
 };
 
 /* The seam in use: the host implementation unless a test installed its own. */

@@ -4,6 +4,8 @@
 */
 #include "host_fs.h"
 
+#include "host_replace.h"  // temporaries' names
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -14,13 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-/* Longest temporary-name stem taken from the target's name, so that
-   ".<stem>.tmp.<n>" stays within a host name's limit. */
-inline constexpr size_t TEMP_STEM_MAX = 200;
-
-/* Tries of "n" before create_temp gives up. */
-inline constexpr int TEMP_TRIES = 1000;
 
 /* Bytes read per read() call. */
 inline constexpr int64_t READ_CHUNK = 1 << 16;
@@ -103,12 +98,8 @@ public:
     }
 
     int create_temp(const char *target, std::string *temp_path) override {
-        const char *slash = std::strrchr(target, '/');
-        const std::string dir = slash ? std::string(target, static_cast<size_t>(slash - target) + 1) : std::string();
-        std::string stem = slash ? slash + 1 : target;
-        if (stem.size() > TEMP_STEM_MAX) stem.resize(TEMP_STEM_MAX);
-        for (int n = 0; n < TEMP_TRIES; n++) {
-            std::string candidate = dir + "." + stem + ".tmp." + std::to_string(n);
+        for (int n = 0; n < HOST_TEMP_TRIES; n++) {
+            std::string candidate = host_temp_name(target, n);
             const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (fd >= 0) {
                 ::close(fd);
@@ -161,6 +152,14 @@ public:
         }
         ::closedir(d);
         return 0;
+    }
+
+    int sync_dir(const char *path) override {
+        const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return -1;
+        const bool ok = ::fsync(fd) == 0;
+        ::close(fd);
+        return ok ? 0 : -1;
     }
 
     int realpath(const char *path, std::string *out) override {

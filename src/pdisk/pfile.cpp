@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 
 #include "anywhen.h"
 #include "env.h"
 #include "host_fs.h"
+#include "host_replace.h"
 #include "paths.h"
 #include "pdisk_internal.h"
 #include "vm_hooks.h"
@@ -90,6 +92,17 @@ void set_mode(pfile_rec &f, const char *mode) {
     f.mode[2] = 0;
 }
 
+/* Whether an open host slot still writes through the temporary 'temp'. */
+bool temp_held_open(const std::string &temp) {
+    for (int i = 0; i < g_used_end; i++) {
+        const buffer_rec *held = pfile[i].host_temp;
+        if (held && static_cast<size_t>(held->length) == temp.size() &&
+            std::memcmp(held->data, temp.data(), temp.size()) == 0)
+            return true;
+    }
+    return false;
+}
+
 /* The host part of pfopen: fills the taken slot 'i' or frees it again.
    'm0', 'm1' are the mode letters. */
 pfile_rec *open_host(int i, char m0, char m1) {
@@ -121,7 +134,8 @@ pfile_rec *open_host(int i, char m0, char m1) {
             if (fs->realpath(origin, &real) == 0) target = real;
         }
         std::string temp;
-        ok = !(fs->stat(target.c_str(), &st) == 0 && st.is_dir) && fs->create_temp(target.c_str(), &temp) == 0;
+        ok = !(fs->stat(target.c_str(), &st) == 0 && st.is_dir) &&
+             host_create_temp(fs, target.c_str(), &temp, temp_held_open) == 0;
         if (ok) {
             f.host_temp = buffer_of(temp, 'p');
             f.host_target = buffer_of(target, 'p');
@@ -148,7 +162,8 @@ int write_host(pfile_rec &f) {
     anywhen_event(ANYWHEN_OPEN_DAY, nullptr, nullptr);  // the day's log first holds the state before this change
     if (f.mode[0] == 'w') {
         const char *temp = to_cstr(f.host_temp);
-        if (fs->write_temp(temp, bytes, len) != 0 || fs->replace(temp, to_cstr(f.host_target)) != 0) {
+        if (fs->write_temp(temp, bytes, len) != 0 ||
+            host_replace_temp(fs, temp, to_cstr(f.host_target), temp_held_open) != 0) {
             fs->remove(temp);
             result = 1;
         }

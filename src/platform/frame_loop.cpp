@@ -50,8 +50,6 @@ void pace(uint32_t period) {
 
 void frame_set_video_out(uint32_t *(*fn)(int32_t *, int32_t *)) { video_out = fn ? fn : generate_video_out; }
 
-void start_frame() { handle_sdl_messages(); }
-
 void system_frame() {
     debug_system_frames_since_reboot++;
 

@@ -8,6 +8,7 @@
 #include "app_state.h"
 #include "boot_hooks.h"
 #include "host.h"
+#include "host_services.h"
 #include "sdl_seam.h"
 
 extern "C" void os_system_init(void) {
@@ -21,4 +22,20 @@ extern "C" void os_system_init(void) {
 
 extern "C" void handle_sdl_messages(void) {
     if (sdl_seam_drain_events() > 0) app.exit_requested = 1;
+}
+
+// No keyboard and no controllers: nothing is ever down.
+extern "C" int32_t os_key_state(int32_t scancode) {
+    (void)scancode;
+    return 0;
+}
+
+extern "C" const char *os_key_from_scancode(int32_t scancode) {
+    (void)scancode;
+    return nullptr;
+}
+
+extern "C" void os_get_button_states(int32_t player, uint8_t *out) {
+    (void)player;
+    (void)out;
 }

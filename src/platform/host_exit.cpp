@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "gurl.h"
 #include "log_file.h"
 
 extern "C" void host_exit(int status) {
@@ -13,6 +14,7 @@ extern "C" void host_exit(int status) {
     exit(status);
 }
 
-// Nothing to close yet: the audio device and the HTTP workers add their
-// shutdown here.
-extern "C" void host_shutdown(void) {}
+inline constexpr int64_t WORKER_WAIT_MS = 2000;  /* how long the HTTP workers get to end */
+
+// The audio device adds its shutdown here.
+extern "C" void host_shutdown(void) { gurl_shutdown(WORKER_WAIT_MS); }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "boot_hooks.h"
+#include "build_info.h"
 #include "command_line.h"
 #include "config_file.h"
 #include "anywhen.h"
@@ -22,10 +23,6 @@ int system_inited = 0;
 uint64_t debug_system_frames_since_reboot = 0;
 
 namespace {
-
-// The version text and build stamp of the start-up log lines.
-inline constexpr const char *QUILLMAR_VERSION = "0.1.0";
-inline constexpr const char *QUILLMAR_BUILD = __DATE__ " " __TIME__;
 
 // The blocks of sysrom.dat the boot needs, and the one it mounts if present.
 inline constexpr int SYSTEM_ROM_BLOCK = 1;

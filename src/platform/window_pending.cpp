@@ -6,8 +6,6 @@
 
 extern "C" void os_apply_video_config(void) {}
 
-extern "C" void os_minimise_window(void) {}
-
 // No window yet: every frame is dropped.
 extern "C" void blit_to_sdl_window_hardware(const uint32_t *frame, int32_t width) {
     (void)frame;

@@ -24,3 +24,9 @@ int64_t floor_double_to_i64_or_min(double v) {
     if (!(f >= -9223372036854775808.0 && f < 9223372036854775808.0)) return INT64_MIN;
     return static_cast<int64_t>(f);
 }
+
+int64_t ceil_double_to_i64_or_min(double v) {
+    const double c = std::ceil(v);
+    if (!(c >= -9223372036854775808.0 && c < 9223372036854775808.0)) return INT64_MIN;
+    return static_cast<int64_t>(c);
+}

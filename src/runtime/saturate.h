@@ -21,6 +21,9 @@ int64_t saturate_double_to_i64(double v);
 */
 int64_t floor_double_to_i64_or_min(double v);
 
+/* ceil(v) as a 64-bit integer, with the same INT64_MIN for what does not fit. */
+int64_t ceil_double_to_i64_or_min(double v);
+
 /* As saturate_double_to_i64, within the 32-bit range. */
 int32_t saturate_double_to_i32(double v);
 

@@ -325,3 +325,23 @@ TEST(Pacing, OneHundredTwentyHeadlessFramesTakeAtLeastOnePointEightFiveSeconds) 
 }
 
 }  // namespace
+
+/* ---- the script API's host calls ---- */
+
+TEST(ScriptApi, BuildCodesDesktopMountSettingsAndTheClipboardAcrossAReboot) {
+    sandbox s;
+    s.pack({}, "script_api");
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 0) << diagnostics(r);
+    std::smatch version, stamp;
+    ASSERT_TRUE(std::regex_search(r.log, version, std::regex("booting quillmar ([^\\n]*)\\n"))) << r.log;
+    ASSERT_TRUE(std::regex_search(r.log, stamp, std::regex("build: ([^\\n]*)\\n"))) << r.log;
+    EXPECT_TRUE(has_line(r, "main: build 1 " + version[1].str())) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "main: stamp " + stamp[1].str())) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "main: headless 1 expcart 3")) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "** lua54__apply_system_settings failed; not a table")) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "main: clipboard kept across the reboot")) << diagnostics(r);
+    // store writes pod: the text is inside it.
+    EXPECT_NE(read_file(s.home + "/Desktop/quillmar_desktop/hello.txt").find("from the desktop"),
+              std::string::npos);
+}

@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Variables of the test's own environment that the run sets or must not see.
-const char *const kReplaced[] = {"HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME",
+const char *const kReplaced[] = {"HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DESKTOP_DIR",
                                  "SDL_VIDEODRIVER", "SDL_AUDIODRIVER", "ASAN_OPTIONS", "UBSAN_OPTIONS"};
 
 void check(bool ok, const std::string &what) {

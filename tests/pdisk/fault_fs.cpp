@@ -63,3 +63,5 @@ int fault_fs::list(const char *path, std::vector<std::string> *names) {
 int fault_fs::realpath(const char *path, std::string *out) {
     return hit(host_op::realpath) ? -1 : real_->realpath(path, out);
 }
+
+int fault_fs::sync_dir(const char *path) { return hit(host_op::sync_dir) ? -1 : real_->sync_dir(path); }

@@ -41,6 +41,7 @@ public:
     int mkdir(const char *path, uint32_t mode) override;
     int list(const char *path, std::vector<std::string> *names) override;
     int realpath(const char *path, std::string *out) override;
+    int sync_dir(const char *path) override;
 
 private:
     // Counts a call; true when it is to fail (throws when it is to crash).

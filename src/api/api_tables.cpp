@@ -1,0 +1,180 @@
+// Table functions: `add` and `deli` edit sequences with the table library's
+// rules; `del` and `count` search raw elements with Lua equality.
+#include <cstdint>
+
+#include "api_functions.h"
+#include "intp.h"
+#include "lua.hpp"
+#include "table_scan.h"
+#include "vm_hooks.h"
+
+namespace {
+
+/* Moves between two checks of the watchdog in add and deli. */
+inline constexpr int64_t WATCHDOG_STRIDE = 4096;
+
+/* A length beyond the raw length by more than this is checked against the
+   table's largest integer key before del or count scan it. */
+inline constexpr int64_t LYING_LENGTH_SLACK = 65536;
+
+void charge(int64_t n) {
+    if (n > INT32_MAX) n = INT32_MAX;
+    if (n < INT32_MIN) n = INT32_MIN;
+    spend_cpu(static_cast<int32_t>(n));
+}
+
+bool has_field(lua_State *L, const char *key, int n) {
+    lua_pushstring(L, key);
+    return lua_rawget(L, -n) != LUA_TNIL;
+}
+
+/* Argument 1 must be a table or carry __index, __newindex and __len, as the
+   table library demands; otherwise raises its type error. */
+void check_sequence(lua_State *L) {
+    if (lua_type(L, 1) == LUA_TTABLE) return;
+    int n = 1;
+    if (lua_getmetatable(L, 1) && has_field(L, "__index", ++n) && has_field(L, "__newindex", ++n) &&
+        has_field(L, "__len", ++n)) {
+        lua_pop(L, n);
+        return;
+    }
+    luaL_checktype(L, 1, LUA_TTABLE);
+}
+
+/* Raises the watchdog's error when a move loop has run so far past the
+   budget that the slice could never stop it otherwise (a lying __len). */
+void watchdog(lua_State *L, int64_t moves) {
+    if (static_cast<int64_t>(cpu_cycles) + moves >
+        static_cast<int64_t>(cpu_cycles_max) + VM_WATCHDOG_MARGIN)
+        luaL_error(L, VM_WATCHDOG_MESSAGE);
+}
+
+/* The largest positive integer key of the table at index 1 (0 for none):
+   every element above it is nil. */
+lua_Integer largest_integer_key(lua_State *L) {
+    lua_Integer k = 0;
+    lua_pushnil(L);
+    while (lua_next(L, 1)) {
+        lua_pop(L, 1);
+        if (lua_isinteger(L, -1)) {
+            const lua_Integer key = lua_tointeger(L, -1);
+            if (key > k) k = key;
+        }
+    }
+    return k;
+}
+
+/* How far del and count must read for a length n: n itself, or just past
+   the largest integer key when n claims far more than the table holds. */
+lua_Integer scan_limit(lua_State *L, lua_Integer n) {
+    if (n - static_cast<lua_Integer>(lua_rawlen(L, 1)) <= LYING_LENGTH_SLACK) return n;
+    const lua_Integer k = largest_integer_key(L);
+    return k < n ? k + 1 : n;
+}
+
+}  // namespace
+
+int lua54_add(lua_State *L) {
+    check_sequence(L);
+    const lua_Integer n = luaL_len(L, 1);
+    const lua_Integer e = luaL_intop(+, n, 1);
+    lua_Integer pos;
+    switch (lua_gettop(L)) {
+        case 1: return 0;
+        case 2: pos = e; break;
+        case 3: {
+            pos = lua_isnil(L, 3) ? e : kiv_intp(L, 3, 0);
+            lua_settop(L, 2);
+            luaL_argcheck(L, static_cast<lua_Unsigned>(pos) - 1u < static_cast<lua_Unsigned>(e), 3,
+                          "position out of bounds");
+            int64_t moves = 0;
+            for (lua_Integer i = e; i > pos; i--) {
+                lua_geti(L, 1, i - 1);
+                lua_seti(L, 1, i);
+                if (++moves % WATCHDOG_STRIDE == 0) watchdog(L, moves);
+            }
+            charge(static_cast<int64_t>(static_cast<lua_Unsigned>(e) - static_cast<lua_Unsigned>(pos)));
+            break;
+        }
+        default: return luaL_error(L, "wrong number of arguments to 'insert'");
+    }
+    lua_pushvalue(L, 2);
+    lua_seti(L, 1, pos);
+    lua_settop(L, 2);
+    return 1;
+}
+
+int lua54_deli(lua_State *L) {
+    check_sequence(L);
+    const lua_Integer n = luaL_len(L, 1);
+    const lua_Integer pos = lua_gettop(L) == 1 ? n : kiv_intp(L, 2, 0);
+    if (pos < 1 || pos > n) return 0;
+    lua_geti(L, 1, pos);
+    charge(static_cast<int64_t>(static_cast<lua_Unsigned>(n) - static_cast<lua_Unsigned>(pos)));
+    int64_t moves = 0;
+    for (lua_Integer k = pos; k < n; k++) {
+        lua_geti(L, 1, k + 1);
+        lua_seti(L, 1, k);
+        if (++moves % WATCHDOG_STRIDE == 0) watchdog(L, moves);
+    }
+    lua_pushnil(L);
+    lua_seti(L, 1, n);
+    return 1;
+}
+
+int lua54_del(lua_State *L) {
+    if (lua_type(L, 1) != LUA_TTABLE || lua_gettop(L) < 2) return 0;
+    lua_settop(L, 2);
+    const auto n = static_cast<int32_t>(luaL_len(L, 1));
+    if (n <= 0) {
+        charge(n);
+        return 0;
+    }
+    const lua_Integer limit = scan_limit(L, n);
+    lua_Integer found = table_scan_find(L, 1, limit);
+    if (found < 0) {  // a value whose equality may call __eq
+        found = 0;
+        for (lua_Integer k = 1; k <= limit; k++) {
+            lua_rawgeti(L, 1, k);
+            const bool equal = lua_compare(L, -1, 2, LUA_OPEQ);
+            lua_pop(L, 1);
+            if (equal) {
+                found = k;
+                break;
+            }
+        }
+    }
+    charge(n);
+    if (!found) return 0;
+    lua_rawgeti(L, 1, found);
+    // Elements above the limit are nil: moving them changes nothing.
+    table_remove_raw(L, 1, found, limit < n ? limit : n, n);
+    return 1;
+}
+
+int lua54_count(lua_State *L) {
+    if (lua_type(L, 1) != LUA_TTABLE) return 0;
+    const int top = lua_gettop(L);
+    const lua_Integer n = luaL_len(L, 1);
+    if (top == 1 || n < 1) {
+        charge(1);
+        lua_pushinteger(L, top == 1 ? n : 0);
+        return 1;
+    }
+    lua_settop(L, 2);
+    const lua_Integer limit = scan_limit(L, n);
+    lua_Integer count = table_scan_count(L, 1, limit);
+    if (count < 0) {  // a value whose equality may call __eq
+        count = 0;
+        for (lua_Integer k = 1; k <= limit; k++) {
+            lua_rawgeti(L, 1, k);
+            if (lua_compare(L, -1, 2, LUA_OPEQ)) count++;
+            lua_pop(L, 1);
+        }
+    }
+    // The nils above the limit, counted without reading them.
+    if (lua_isnil(L, 2) && limit < n) count += n - limit;
+    charge(n);
+    lua_pushinteger(L, count);
+    return 1;
+}

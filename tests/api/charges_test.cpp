@@ -1,0 +1,64 @@
+// The CPU charge of every charging call, measured around one call made from
+// C, so that no interpreted instruction is counted.
+#include "seam_fakes.h"
+
+using Charges = SeamTest;
+
+TEST_F(Charges, EachCallChargesExactlyItsWork) {
+    struct Case {
+        const char *name;
+        const char *args;
+        int64_t cycles;  // 0: nothing charged
+    } cases[] = {
+        {"chr", "", 1},
+        {"chr", "72, 105, 33", 3},
+        {"peek", "0x10", 1},
+        {"peek", "0x10, 300", 299},
+        {"peek2", "0x10", 0},
+        {"peek4", "0x10, 2", 1},
+        {"peek8", "0x10, 10", 9},
+        {"poke", "0x10, 1", 0},
+        {"poke", "0x10, 1, 2, 3", 2},
+        {"poke4", "0x10, 1, 2", 1},
+        {"rnd", "", 4},
+        {"rnd", "{}", 4},
+        {"rnd", "{1, 2}", 4},
+        {"sqrt", "2", 6},
+        {"_md5", "''", 1},
+        {"_md5", "string.rep('x', 1000)", 500},
+        {"split", "string.rep('a,', 50)", 100},
+        {"tokenoid", "'local x', 1", 5},
+        {"tokenoid", "'--[[ open', 1", 9},
+        {"ord", "'abc', 1, 40", 40},
+        {"ord", "'abc'", 1},
+        {"add", "{'a', 'b'}, 'x'", 0},
+        {"add", "{'a', 'b'}, 'x', 1", 2},
+        {"add", "{'a', 'b'}, 'x', nil", 1},
+        {"deli", "{1, 2, 3}, 1", 2},
+        {"deli", "{1, 2, 3}", 1},
+        {"del", "{1, 2, 3, 2}, 2", 4},
+        {"del", "{1, 2, 3, 2}, 9", 4},
+        {"del", "{}, 9", 1},
+        {"count", "{1, 2, 3, 2}", 1},
+        {"count", "{1, 2, 3, 2}, 2", 4},
+        {"count", "{}, 2", 1},
+        {"memset", "0x100, 7, 1000", 8},
+        {"stat", "0", 0},
+        {"abs", "-3", 0},
+        {"btn", "", 0},
+    };
+    process_rec *p = spawn("");
+    ASSERT_NE(p, nullptr);
+    for (const Case &c : cases)
+        EXPECT_EQ(charge_of(p, c.name, c.args), c.cycles) << c.name << "(" << c.args << ")";
+}
+
+TEST_F(Charges, MixedOutputChargesHalfItsFramesAndOneWhenEmpty) {
+    process_rec *p = spawn("");
+    fake_host::set_audio_op_start_result(0);
+    app.audio_focus = p->id;
+    seam.copied_count = 100;
+    EXPECT_EQ(charge_of(p, "stat", "465, 0, 0x30000"), 50);
+    seam.copied_count = 0;
+    EXPECT_EQ(charge_of(p, "stat", "465, 0, 0x30000"), 1);
+}
