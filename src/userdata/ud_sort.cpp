@@ -101,41 +101,61 @@ template <class V, class Less> class counting_sort {
         }
     }
 
-    V median3(const V &x, const V &y, const V &z) {
-        if (less(x, y)) {
-            if (less(y, z)) return y;
-            return less(x, z) ? z : x;
+    // The index of the median of v[x], v[y], v[z].
+    int64_t median3(V *v, int64_t x, int64_t y, int64_t z) {
+        if (less(v[x], v[y])) {
+            if (less(v[y], v[z])) return y;
+            return less(v[x], v[z]) ? z : x;
         }
-        if (less(x, z)) return x;
-        return less(y, z) ? z : y;
+        if (less(v[x], v[z])) return x;
+        return less(v[y], v[z]) ? z : y;
     }
 
-    void quick(V *v, int64_t lo, int64_t hi, int depth) {
+    // Moves the elements of v[lo + 1 .. hi] that 'take' selects to the front
+    // of that range, in one pass without branches on the keys; each element
+    // is compared with the pivot once. Returns the index after the last one moved.
+    template <class Take> int64_t split(V *v, int64_t lo, int64_t hi, Take take) {
+        int64_t b = lo + 1;
+        for (int64_t i = lo + 1; i <= hi; i++) {
+            const V x = v[i];
+            const bool t = take(x);
+            v[i] = v[b];
+            v[b] = x;
+            b += t;
+        }
+        compares += uint64_t(hi - lo);
+        return b;
+    }
+
+    // 'pred', when not null, is an element before the range that no key of
+    // the range lies below (the pivot of the parent range): a pivot equal to
+    // it means a run of equal keys, which is set aside in one pass.
+    void quick(V *v, int64_t lo, int64_t hi, int depth, const V *pred = nullptr) {
         while (hi - lo >= 16) {
             if (depth-- == 0) {
                 heap(v + lo, hi - lo + 1);
                 return;
             }
-            const V p = median3(v[lo], v[lo + (hi - lo) / 2], v[hi]);
-            // Hoare partition: stops on keys equal to the pivot, so runs of
-            // equal keys split evenly.
-            // Each scan compares once per step it takes, so the count is
-            // the distance the two scans travel.
-            int64_t i = lo - 1, j = hi + 1;
-            for (;;) {
-                const int64_t i0 = i, j0 = j;
-                do i++; while (less_(v[i], p));
-                do j--; while (less_(p, v[j]));
-                compares += uint64_t(i - i0) + uint64_t(j0 - j);
-                if (i >= j) break;
-                std::swap(v[i], v[j]);
+            // Candidates away from the ends: a pass leaves the largest key of
+            // a sorted run at the front of the upper part.
+            const int64_t q = (hi - lo) / 4;
+            std::swap(v[lo], v[median3(v, lo + q, lo + 2 * q, lo + 3 * q)]);
+            const V p = v[lo];
+            if (pred && !less(*pred, p)) {
+                // Keys equal to the pivot go to the front and are done.
+                lo = split(v, lo, hi, [&](const V &x) { return !less_(p, x); });
+                continue;
             }
-            if (j - lo < hi - j) {
-                quick(v, lo, j, depth);
-                lo = j + 1;
+            const int64_t b = split(v, lo, hi, [&](const V &x) { return less_(x, p); });
+            std::swap(v[lo], v[b - 1]);
+            const int64_t mid = b - 1;
+            if (mid - lo < hi - mid) {
+                quick(v, lo, mid - 1, depth, pred);
+                lo = mid + 1;
+                pred = &v[mid];
             } else {
-                quick(v, j + 1, hi, depth);
-                hi = j;
+                quick(v, mid + 1, hi, depth, &v[mid]);
+                hi = mid - 1;
             }
         }
         insertion(v, lo, hi);
