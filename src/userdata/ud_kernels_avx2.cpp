@@ -1,5 +1,7 @@
 // The element-wise and matrix kernels built for AVX2
 // (compile options in CMakeLists.txt).
+#include <immintrin.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>

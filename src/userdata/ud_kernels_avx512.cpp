@@ -1,5 +1,7 @@
 // The element-wise and matrix kernels built for AVX-512 (F, BW, DQ, VL)
 // (compile options in CMakeLists.txt).
+#include <immintrin.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>

@@ -258,6 +258,38 @@ TEST_F(Elementwise, AliasedOperandsFollowElementOrderAtEveryLevel) {
     ud_force_simd_level(-1);
 }
 
+// Runs of a megabyte and more take the path that streams results past the
+// caches: every shape and an unaligned start, against the reference.
+TEST_F(Elementwise, LongRunsAgreeWithTheReferenceAtEveryLevel) {
+    std::mt19937 gen(3);
+    for (int level = 0; level <= ud_simd_level_available(); level++) {
+        ud_force_simd_level(level);
+        uddiff::runner r(L());
+        for (int code : {3, 12, 22}) {
+            udref::array a, b;
+            a.code = b.code = code;
+            a.width = b.width = code == 3 ? (1u << 21) + 77 : (1u << 18) + 77;
+            a.data.resize(size_t(a.count() * a.size()));
+            b.data.resize(a.data.size());
+            for (auto &byte : a.data) byte = uint8_t(gen() % 97);  // finite doubles only
+            for (auto &byte : b.data) byte = uint8_t(gen() % 97);
+            r.load({a, b});
+            using V = udref::value;
+            const std::vector<std::vector<V>> calls = {
+                {V::Arr(0), V::Arr(1), V::Arr(1), V::Int(0), V::Int(3)},   // b and out one array, same start
+                {V::Arr(0), V::Arr(1), V::Bool(true), V::Int(5), V::Int(1)},  // in place, b ahead
+                {V::Arr(0), V::Int(7)},                                    // fresh, scalar right
+                {V::Arr(0), V::Arr(0), V::Bool(true), V::Int(9), V::Int(2)},  // one array, b ahead of out
+                {V::Arr(0), V::Arr(0), V::Bool(true)},                     // one array, same start
+                {V::Int(7), V::Arr(0), V::Arr(1), V::Int(0), V::Int(1)},   // scalar left
+            };
+            for (const char *op : {"sub", "max", "copy", "abs"})
+                for (const auto &args : calls) ASSERT_EQ(r.check(op, args), "") << "level " << level;
+        }
+    }
+    ud_force_simd_level(-1);
+}
+
 // Calls that would ask for billions of element steps stop at the bound and
 // finish quickly, also in the sanitizer build (processor time, so a busy
 // machine does not fail them; unbounded work would take minutes).
