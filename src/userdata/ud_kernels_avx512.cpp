@@ -18,4 +18,7 @@
 // (a 512-bit access at an 8-byte-aligned address splits a cache line every
 // time); the product is bound by arithmetic and uses the full width.
 #define UD_MATMUL_ATTR __attribute__((target("prefer-vector-width=512")))
+// The product's accumulators: 64-byte vectors, 4 per row of a group of four.
+#define UD_MM_VEC_BYTES 64
+#define UD_MM_NV 4
 #include "ud_kernels.inc"

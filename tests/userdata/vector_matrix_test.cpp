@@ -117,8 +117,11 @@ TEST_F(VectorMatrix, MatmulEqualsThePlainSumAtEveryLevel) {
     uddiff::runner r(L());
     for (int level = 0; level <= ud_simd_level_available(); level++) {
         ud_force_simd_level(level);
-        for (int round = 0; round < 40; round++) {
-            const uint32_t rows = 1 + gen() % 70, inner = 1 + gen() % 70, cols = 1 + gen() % 70;
+        for (int round = 0; round < 44; round++) {
+            // The last rounds run inner lengths past one packed block of b.
+            const bool deep = round >= 40;
+            const uint32_t rows = 1 + gen() % (deep ? 13 : 70), inner = deep ? 129 + gen() % 300 : 1 + gen() % 70,
+                           cols = 1 + gen() % (deep ? 40 : 70);
             auto make = [&](uint32_t w, uint32_t h) {
                 udref::array m;
                 m.code = 22;
