@@ -290,6 +290,32 @@ TEST_F(Elementwise, LongRunsAgreeWithTheReferenceAtEveryLevel) {
     ud_force_simd_level(-1);
 }
 
+// Integer division by scalars takes a reciprocal path: every divisor size,
+// both signs and the extremes, on random and extreme dividends.
+TEST_F(Elementwise, ScalarDivisionAgreesWithTheReferenceAtEveryLevel) {
+    std::mt19937 gen(9);
+    const int64_t divisors[] = {1, -1, 2, -2, 3, 7, -7, 10, 255, 256, 32767, -32768, 65535, 1 << 20,
+                                (1 << 30) + 3, 2147483647, -2147483647 - 1, -1000003, 46341, 12345678};
+    for (int level = 0; level <= ud_simd_level_available(); level++) {
+        ud_force_simd_level(level);
+        uddiff::runner r(L());
+        for (int code : {3, 12, 13}) {
+            udref::array a;
+            a.code = code;
+            a.width = 600;
+            a.data.resize(size_t(a.count() * a.size()));
+            for (auto &byte : a.data) byte = uint8_t(gen());
+            const int32_t extremes[] = {0, 1, -1, INT32_MAX, INT32_MIN, 32767, -32768, 255, 65535, INT32_MIN + 1};
+            for (int k = 0; k < 10; k++) std::memcpy(a.data.data() + k * a.size(), &extremes[k], size_t(a.size()));
+            r.load({a});
+            for (int64_t d : divisors)
+                for (const char *op : {"div", "idiv"})
+                    ASSERT_EQ(r.check(op, {udref::value::Arr(0), udref::value::Int(d)}), "") << "level " << level;
+        }
+    }
+    ud_force_simd_level(-1);
+}
+
 // Calls that would ask for billions of element steps stop at the bound and
 // finish quickly, also in the sanitizer build (processor time, so a busy
 // machine does not fail them; unbounded work would take minutes).
