@@ -290,8 +290,8 @@ TEST_F(Elementwise, LongRunsAgreeWithTheReferenceAtEveryLevel) {
     ud_force_simd_level(-1);
 }
 
-// Integer division by scalars takes a reciprocal path: every divisor size,
-// both signs and the extremes, on random and extreme dividends.
+// Integer division by scalars divides in doubles: every divisor size, both
+// signs and the extremes, on random and extreme dividends.
 TEST_F(Elementwise, ScalarDivisionAgreesWithTheReferenceAtEveryLevel) {
     std::mt19937 gen(9);
     const int64_t divisors[] = {1, -1, 2, -2, 3, 7, -7, 10, 255, 256, 32767, -32768, 65535, 1 << 20,
