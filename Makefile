@@ -5,8 +5,9 @@ CMAKE_GEN := -G Ninja
 ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
+TSAN_DIR := build/tsan
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-script bench-net bench-typed fuzz fuzz-smoke clean
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-script bench-net fuzz fuzz-smoke clean bench-typed bench-audio bench-captures bench-gfx
 
 all: release
 
@@ -23,6 +24,9 @@ $(RELEASE_DIR)/build.ninja: | deps
 test: deps $(ASAN_DIR)/build.ninja
 	cmake --build $(ASAN_DIR) -j $(NPROC)
 	cd $(ASAN_DIR) && ctest --output-on-failure -j $(NPROC)
+	cmake -S . -B $(TSAN_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQUILLMAR_TSAN=ON
+	cmake --build $(TSAN_DIR) -j $(NPROC) --target mudo_concurrency_test
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_DIR)/tests/mudo/mudo_concurrency_test
 
 release: deps $(RELEASE_DIR)/build.ninja
 	cmake --build $(RELEASE_DIR) -j $(NPROC)
@@ -56,6 +60,9 @@ bench-pod: release
 bench-typed: release
 	$(RELEASE_DIR)/bench/bench_typed
 
+bench-gfx: release
+	$(RELEASE_DIR)/bench/bench_gfx
+
 # The script API's calls against their baselines; the last line is the worst
 # ratio / goal.
 bench-script: release
@@ -65,6 +72,15 @@ bench-script: release
 # the worst goal margin.
 bench-net: release
 	$(RELEASE_DIR)/bench/bench_net
+
+# Real-time factors of whole mixes and the engine's ratios; the last line is
+# the worst goal margin.
+bench-audio: release
+	$(RELEASE_DIR)/bench/bench_audio
+
+# GIF recording and screenshots; the last line is the worst goal margin.
+bench-captures: release
+	$(RELEASE_DIR)/bench/bench_captures
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -76,4 +92,4 @@ fuzz-smoke: fuzz
 	@tools/fuzz-smoke $(FUZZ_DIR)
 
 clean:
-	rm -rf build/asan build/release build/fuzz
+	rm -rf build/asan build/release build/fuzz build/tsan

@@ -14,3 +14,11 @@ if(QUILLMAR_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# ThreadSanitizer, for the tests that share the engine between threads
+# (`make test` builds and runs them in build/tsan).
+option(QUILLMAR_TSAN "Build with ThreadSanitizer" OFF)
+if(QUILLMAR_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()

@@ -124,5 +124,9 @@ int lua54_add(lua_State *L);
 int lua54_deli(lua_State *L);
 int lua54_del(lua_State *L);
 int lua54_count(lua_State *L);
+/* ---- audio (api_audio.cpp) ---- */
+int lua54_play_note(lua_State *L);
+int lua54_play_track(lua_State *L);
+int lua54_play_music(lua_State *L);
 
 #endif

@@ -32,7 +32,7 @@ struct api_host_rec {
     void (*apply_settings)(void);                          /* quillmar_apply_settings */
     void (*start_frame)(void);
     /* the mixer, called only inside the audio bracket */
-    int32_t (*get_channel_state)(int32_t channel, int32_t field, int16_t *dest);
+    int32_t (*get_channel_state)(int32_t channel, int32_t field, uint8_t *dest);
     int32_t (*get_active_channels)(void);
     int32_t (*get_music_state)(int32_t which);
 };

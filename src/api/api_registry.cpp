@@ -52,9 +52,9 @@ const api_entry api_table[] = {
     {"pal", "lua54_pal", nullptr},  /* 37 */
     {"palt", "lua54_palt", nullptr},  /* 38 */
     /* ---- audio ---- */
-    {"note", "lua54_play_note", nullptr},  /* 39 */
-    {"sfx", "lua54_play_track", nullptr},  /* 40 */
-    {"music", "lua54_play_music", nullptr},  /* 41 */
+    {"note", "lua54_play_note", lua54_play_note},  /* 39 */
+    {"sfx", "lua54_play_track", lua54_play_track},  /* 40 */
+    {"music", "lua54_play_music", lua54_play_music},  /* 41 */
     /* ---- pod, files and fetches ---- */
     {"pod", "lua54_stringify", lua54_stringify},  /* 42 */
     {"_pod", "lua54_stringify", lua54_stringify},  /* 43 */

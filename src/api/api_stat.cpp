@@ -64,7 +64,7 @@ int64_t channel_query(process_rec *p, int32_t c, int32_t a, uint32_t b) {
         return static_cast<int32_t>(p->channel_cache[c][a]);
     }
     if (!bracket_open(p)) return -1;
-    const int32_t v = api_host.get_channel_state(c, a, audio_dat);
+    const int32_t v = api_host.get_channel_state(c, a, reinterpret_cast<uint8_t *>(audio_dat));
     audio_op_end();
     write_samples(b, a == 19 ? 2 * static_cast<int64_t>(v) : v);
     return v;
@@ -85,7 +85,7 @@ int64_t active_channels(process_rec *p) {
 /* Code 465: the last mixed output, copied to b; charged per frame pair. */
 int64_t mixed_output(process_rec *p, uint32_t b) {
     if (!bracket_open(p)) return -1;
-    const int32_t v = api_host.get_channel_state(-1, -1, audio_dat);
+    const int32_t v = api_host.get_channel_state(-1, -1, reinterpret_cast<uint8_t *>(audio_dat));
     audio_op_end();
     write_samples(b, 2 * static_cast<int64_t>(v));
     spend_cpu(v / 2);

@@ -20,7 +20,7 @@ extern "C" {
 ** Channel -1 with field -1 copies the last mixed output (stereo) and
 ** returns its frame count. Anything else gives -1.
 */
-int32_t mudo_get_channel_state(int32_t channel, int32_t field, int16_t *dest);
+int32_t mudo_get_channel_state(int32_t channel, int32_t field, uint8_t *dest);
 
 /* Bit c set for each of the 16 channels that is playing. */
 int32_t mudo_get_active_channels(void);

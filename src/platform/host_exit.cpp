@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "captures.h"
 #include "gurl.h"
 #include "log_file.h"
 
@@ -16,5 +17,9 @@ extern "C" void host_exit(int status) {
 
 inline constexpr int64_t WORKER_WAIT_MS = 2000;  /* how long the HTTP workers get to end */
 
-// The audio device adds its shutdown here.
-extern "C" void host_shutdown(void) { gurl_shutdown(WORKER_WAIT_MS); }
+// The audio device adds its shutdown here. A running GIF recording leaves no
+// temporary file behind.
+extern "C" void host_shutdown(void) {
+    gif_cancel();
+    gurl_shutdown(WORKER_WAIT_MS);
+}

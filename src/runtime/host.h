@@ -63,13 +63,22 @@ void update_all_sockets(void);
    the two sensitivities; called once per frame with process 3's registers. */
 void os_lock_mouse_cursor(int32_t flags, int32_t event_sensitivity, int32_t move_sensitivity);
 
-/* Stops every channel of the audio engine (caller holds no audio lock). */
+/* Stops every channel of the audio engine and the music. Takes one audio-lock
+   level itself, so callers with or without the lock may call it. */
 void mudo_kill_all_audio(void);
 
 /* The audio bracket: 0 with one audio-lock level held for the caller's
    audio_op_end, or 1 without it. 'pid' 0 means the current audio focus. */
 int audio_op_start(int64_t pid, int32_t force);
 void audio_op_end(void);
+
+/* ---- captures, fed by video out once per produced frame, in this order ---- */
+
+/* The shown process's 256 display colours and 270 row banks (526 u32). */
+void update_gif_recording(const uint32_t *display_pal);
+
+/* The finished 480 x 270 frame of 0x00RRGGBB pixels. */
+void update_screenshot(const uint32_t *frame);
 
 /* ---- the four state initialisers, in the order creation calls them ---- */
 

@@ -84,6 +84,8 @@ struct process_rec {
     typed_ud_rec *draw_target;        /* bitmap drawing goes to; null = no drawing */
     int32_t clip_x0, clip_x1, clip_y0, clip_y1; /* clip rectangle, x1 and y1 exclusive */
     uint64_t clip_source;             /* the eight clip register bytes it came from */
+    typed_ud_rec *clip_target;        /* draw target the clip rectangle was built for */
+    uint32_t clip_target_w, clip_target_h; /* that target's width and height at the time */
     uint32_t inverted_fill;           /* inverted-fill flag */
     uint32_t print_newline_flag;      /* printer state */
     print_ctx_rec print_ctx;          /* printer context */

@@ -92,7 +92,8 @@ inline int32_t capture_end() {
 inline void apply_setting(const char *key, int32_t v) { seam.settings.emplace_back(key, v); }
 inline void apply_settings() { seam.settings_applied++; }
 inline void pump() { seam.pumps++; }
-inline int32_t channel_state(int32_t channel, int32_t field, int16_t *dest) {
+inline int32_t channel_state(int32_t channel, int32_t field, uint8_t *bytes) {
+    int16_t *dest = reinterpret_cast<int16_t *>(bytes);
     seam.channel_calls++;
     seam.lock_level_seen = fake_host::audio_lock_level();
     if (field >= 16 && field <= 18) return -1;

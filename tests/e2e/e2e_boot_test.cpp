@@ -252,6 +252,28 @@ TEST(Errors, AWindowManagerErrorEndsTheProgramWhileTheServiceLives) {
     EXPECT_TRUE(has_line(r, "** RUNTIME ERROR IN WINDOW MANAGER **")) << diagnostics(r);
 }
 
+/* ---- audio ---- */
+
+// The window manager (a system process, so the audio bracket grants it) calls
+// note, sfx and music with edge arguments over several frames.
+TEST(Audio, AudioCalls) {
+    sandbox s;
+    s.pack({{"system/wm.lua",
+             "note(48) flip()\n"
+             "note(60, 1, 64, 0, 0, 3) note(60, 1, 64, 0, 0, 20) note('60', {}, 300, 52, 9, 15, true, 200)\n"
+             "note(48, 0, 64, 0, 0, -1, false, -2^31) flip()\n"
+             "note(255) note() flip()\n"
+             "sfx(5) sfx(5, 2, 8, 4) sfx(-1) sfx(-2, 99) sfx(-4, -1, 300) sfx(2^40, -1, -5, 2^31) flip()\n"
+             "music(0, 1000, 15) flip() music(-1, 500) flip()\n"
+             "music(-1) music(3, 0, 255, 2^40) music(-5) music(2^31, 0/0, 'x', {}) flip()\n"
+             "_printh(\"wm: audio ok\") _signal(33) while true do flip() end\n"}});
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 0) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "wm: audio ok")) << diagnostics(r);
+    EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("runtime error"), std::string::npos) << r.err;
+}
+
 /* ---- reboot ---- */
 
 TEST(Reboot, RestoresTheRomKeepsTheDriveAndBootsAgain) {
@@ -344,4 +366,19 @@ TEST(ScriptApi, BuildCodesDesktopMountSettingsAndTheClipboardAcrossAReboot) {
     // store writes pod: the text is inside it.
     EXPECT_NE(read_file(s.home + "/Desktop/quillmar_desktop/hello.txt").find("from the desktop"),
               std::string::npos);
+}
+
+/* ---- with video out ---- */
+
+TEST(Windowed, TheShippedRomRunsWithVideoOutAndLogsTheBootSequenceOnce) {
+    sandbox s;
+    s.pack();
+    s.windowed = true;
+    s.term_at = std::chrono::milliseconds(3500);
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 0) << diagnostics(r);
+    EXPECT_FALSE(r.timed_out);
+    size_t first = r.log.find("@@ finished_boot_sequence\n");
+    EXPECT_NE(first, std::string::npos) << r.log;
+    EXPECT_EQ(r.log.find("@@ finished_boot_sequence\n", first + 1), std::string::npos) << r.log;
 }

@@ -150,7 +150,8 @@ run_result sandbox::run(const line_hook &hook) {
     posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
     posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-    std::vector<std::string> argv = {dir + "/quillmar", "-x"};
+    std::vector<std::string> argv = {dir + "/quillmar"};
+    if (!windowed) argv.push_back("-x");
     std::vector<std::string> env = run_environment(home, root_ + "/run");
     std::vector<char *> args = pointers(argv), envp = pointers(env);
     pid_t pid = 0;
@@ -160,7 +161,9 @@ run_result sandbox::run(const line_hook &hook) {
     close(err_pipe[1]);
     check(spawned == 0, "could not start the program");
 
-    const auto deadline = std::chrono::steady_clock::now() + RUN_DEADLINE;
+    const auto started = std::chrono::steady_clock::now();
+    const auto deadline = started + RUN_DEADLINE;
+    bool termed = false;
     std::string partial;
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     int open_fds = 2;
@@ -170,7 +173,13 @@ run_result sandbox::run(const line_hook &hook) {
             r.timed_out = true;
             break;
         }
-        if (poll(fds, 2, int(std::min<int64_t>(left.count(), 1000))) < 0 && errno != EINTR) break;
+        if (term_at.count() > 0 && !termed && std::chrono::steady_clock::now() - started >= term_at) {
+            kill(pid, SIGTERM);
+            termed = true;
+        }
+        if (poll(fds, 2, int(std::min<int64_t>(left.count(), term_at.count() > 0 && !termed ? 50 : 1000))) < 0 &&
+            errno != EINTR)
+            break;
         for (int i = 0; i < 2; i++) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             char buf[4096];

@@ -55,8 +55,11 @@ public:
     // Writes a host file below the sandbox's program folder.
     void write_file(const std::string &relative, const std::string &bytes);
 
-    // Runs the program with -x and waits for it (or the deadline).
+    // Runs the program (with -x unless windowed) and waits for it (or the deadline).
     run_result run(const line_hook &hook = nullptr);
+
+    bool windowed = false;              // run without -x: video out every frame
+    std::chrono::milliseconds term_at{0}; // send SIGTERM this long after the start; 0 never
 
     std::string dir;      // the program folder
     std::string home;     // HOME of the run

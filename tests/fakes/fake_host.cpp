@@ -27,6 +27,7 @@ struct recordings {
     uint32_t boot_time = 0;
     int lock_level = 0;
     int lock_errors = 0;
+    int lock_calls = 0;
     int audio_result = 1;
     int audio_calls = 0;
     std::vector<fake_host::mouse_call> mouse;
@@ -34,6 +35,7 @@ struct recordings {
     int socket_updates = 0;
     int kill_all_audio = 0;
     std::vector<std::string> initialisers;
+    std::vector<fake_host::capture_call> captures;
     bool echo = false;
 };
 
@@ -134,7 +136,10 @@ FAKE_WEAK void host_exit(int status) {
 
 FAKE_WEAK uint32_t boot_get_time(void) { return rec().boot_time; }
 
-FAKE_WEAK void os_lock_audio(void) { rec().lock_level++; }
+FAKE_WEAK void os_lock_audio(void) {
+    rec().lock_level++;
+    rec().lock_calls++;
+}
 
 FAKE_WEAK void os_unlock_audio(void) {
     if (--rec().lock_level < 0) {
@@ -162,6 +167,10 @@ FAKE_WEAK int audio_op_start(int64_t pid, int32_t force) {
 }
 
 FAKE_WEAK void audio_op_end(void) { os_unlock_audio(); }
+
+FAKE_WEAK void update_gif_recording(const uint32_t *display_pal) { rec().captures.push_back({'g', display_pal}); }
+
+FAKE_WEAK void update_screenshot(const uint32_t *frame) { rec().captures.push_back({'s', frame}); }
 
 FAKE_WEAK void api_add_c_functions(struct lua_State *L) {
     rec().initialisers.push_back("api");
@@ -210,6 +219,7 @@ void set_time(int64_t ms) { rec().time = ms; }
 void set_boot_time(uint32_t ms) { rec().boot_time = ms; }
 int audio_lock_level() { return rec().lock_level; }
 int audio_lock_errors() { return rec().lock_errors; }
+int audio_lock_calls() { return rec().lock_calls; }
 void set_audio_op_start_result(int result) { rec().audio_result = result; }
 int audio_op_start_calls() { return rec().audio_calls; }
 const std::vector<mouse_call> &mouse_calls() { return rec().mouse; }
@@ -217,5 +227,6 @@ const std::vector<int64_t> &deleted_socket_owners() { return rec().socket_owners
 int socket_updates() { return rec().socket_updates; }
 int kill_all_audio_calls() { return rec().kill_all_audio; }
 const std::vector<std::string> &initialisers() { return rec().initialisers; }
+const std::vector<capture_call> &capture_calls() { return rec().captures; }
 
 }  // namespace fake_host

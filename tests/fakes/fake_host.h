@@ -38,6 +38,7 @@ void set_boot_time(uint32_t ms);  // what boot_get_time returns
 // The audio lock: the nesting level, and how many unlocks went below 0.
 int audio_lock_level();
 int audio_lock_errors();
+int audio_lock_calls();  // os_lock_audio calls since the reset
 
 // The audio bracket: audio_op_start returns 'result' (0 takes a lock level).
 void set_audio_op_start_result(int result);
@@ -51,6 +52,13 @@ const std::vector<mouse_call> &mouse_calls();
 const std::vector<int64_t> &deleted_socket_owners();  // ids passed to delete_sockets_by_process
 int socket_updates();                                 // update_all_sockets calls
 int kill_all_audio_calls();                           // mudo_kill_all_audio calls
+// The capture hooks in call order: 'g' update_gif_recording, 's'
+// update_screenshot, with the pointer each received.
+struct capture_call {
+    char hook;
+    const uint32_t *data;
+};
+const std::vector<capture_call> &capture_calls();
 // The state initialisers in call order: "api", "os", "userdata", "socket".
 const std::vector<std::string> &initialisers();
 

@@ -2,6 +2,7 @@
 // reset with a non-zero frame count.
 #include <gtest/gtest.h>
 
+#include "boot_screen.h"
 #include "host.h"
 
 TEST(BootClock, StartsAtTheFirstCountedFrameAndAdvances16Point6MsAFrame) {
@@ -29,4 +30,21 @@ TEST(BootClock, TheGateOpensAtTheFrameThatReaches2200Ms) {
     EXPECT_LT(static_cast<int32_t>(boot_get_time()), 2200);
     app.frame_count = 1 + 133;  // 2207.8 ms
     EXPECT_GE(static_cast<int32_t>(boot_get_time()), 2200);
+}
+
+TEST(BootClock, SaturatesInsteadOfWrappingAndBootInitRestartsIt) {
+    app = app_state_rec{};
+    app.frame_count = 1;
+    boot_get_time();
+    struct Case {
+        uint64_t frames;
+        uint32_t ms;
+    } cases[] = {{129366484, 2147483634u}, {129366485, 0x7FFFFFFFu}, {1ull << 40, 0x7FFFFFFFu}, {~0ull, 0x7FFFFFFFu}};
+    for (const auto &c : cases) {
+        app.frame_count = 1 + c.frames;
+        EXPECT_EQ(boot_get_time(), c.ms) << c.frames;
+    }
+    boot_init();
+    EXPECT_EQ(app.boot_start_frame, 0u);
+    EXPECT_EQ(boot_get_time(), 0u);
 }

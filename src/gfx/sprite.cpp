@@ -1,0 +1,63 @@
+// Sprites through the colour tables, with flips.
+#include "blits.h"
+#include "pixel_rule.h"
+
+using namespace gfx;
+
+namespace {
+
+// draw_spr's clipping in 64 bits; false when nothing remains.
+bool clip_sprite(const typed_ud_rec *spr, const clip_box &box, int64_t &sx, int64_t &sy,
+                 int64_t &dx, int64_t &dy, int64_t &w, int64_t &h) {
+    if (sx < 0) dx -= sx, w += sx, sx = 0;
+    if (sy < 0) dy -= sy, h += sy, sy = 0;
+    if (sx >= int64_t(spr->width) || sy >= int64_t(spr->height) || dx >= box.x1 || dy >= box.y1)
+        return false;
+    w = std::min<int64_t>(w, int64_t(spr->width) - sx);
+    h = std::min<int64_t>(h, int64_t(spr->height) - sy);
+    if (dx < box.x0) w -= box.x0 - dx, sx += box.x0 - dx, dx = box.x0;
+    if (dy < box.y0) h -= box.y0 - dy, sy += box.y0 - dy, dy = box.y0;
+    w = std::min<int64_t>(w, box.x1 - dx);
+    h = std::min<int64_t>(h, box.y1 - dy);
+    return w >= 1 && h >= 1;
+}
+
+}  // namespace
+
+extern "C" void clip_bitmaps(typed_ud_rec *src, typed_ud_rec *dst, int32_t *sx, int32_t *sy,
+                             int32_t *dx, int32_t *dy, int32_t *w, int32_t *h) {
+    int64_t x = *sx, y = *sy, px = *dx, py = *dy, ww = *w, hh = *h;
+    if (!src || !dst || !cproc || !clip_sprite(src, clip_for(cproc, dst), x, y, px, py, ww, hh)) {
+        *h = 0;
+        return;
+    }
+    *sx = int32_t(x), *sy = int32_t(y), *dx = int32_t(px), *dy = int32_t(py), *w = int32_t(ww),
+    *h = int32_t(hh);
+}
+
+extern "C" int32_t draw_spr(typed_ud_rec *sprite, typed_ud_rec *target, int32_t sx, int32_t sy,
+                            int32_t dx, int32_t dy, int32_t w, int32_t h, int32_t flip_x,
+                            int32_t flip_y) {
+    if (!sprite || !target || !cproc) return 0;
+    pixel_ctx c;
+    load_ctx(c, cproc, REG_SPRITE_TARGET_MASK);
+    clip_box box = clip_for(cproc, target);
+    int64_t x = sx, y = sy, px = dx, py = dy, ww = w, hh = h;
+    if (box.empty() || !clip_sprite(sprite, box, x, y, px, py, ww, hh)) return 0;
+    const int64_t sw = sprite->width, sh = sprite->height;
+    const uint8_t *spix = ud_elements(sprite);
+    for (int64_t j = 0; j < hh; j++) {
+        int64_t row = y + j;
+        const uint8_t *src = spix + (flip_y ? sh - 1 - row : row) * sw;
+        uint8_t *dst = row_of(target, py + j) + px;
+        int64_t ty = py + j;
+        if (flip_x) {
+            for (int64_t i = 0; i < ww; i++)
+                dst[i] = texture_pixel(c, px + i, ty, src[sw - 1 - (x + i)], dst[i]);
+        } else {
+            for (int64_t i = 0; i < ww; i++)
+                dst[i] = texture_pixel(c, px + i, ty, src[x + i], dst[i]);
+        }
+    }
+    return int32_t(std::min<int64_t>(ww * hh, INT32_MAX));
+}
