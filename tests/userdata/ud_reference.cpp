@@ -394,7 +394,15 @@ outcome take(std::vector<array> &state, const std::vector<value> &args) {
     int64_t total = 0, written = 0;
     for (int64_t i = 0; i < n; i++) {
         int64_t p = idx_offset + i * idx_stride;
-        if (p < 0 || p >= len_idx) continue;
+        if (p < 0 || p >= len_idx) {
+            // Skipped. Moving away from idx, no later step lies inside it;
+            // moving toward it, go on at the first step that reaches it.
+            if ((idx_stride > 0 && p >= len_idx) || (idx_stride < 0 && p < 0)) break;
+            const int64_t gap = idx_stride > 0 ? -p : p - (len_idx - 1);
+            const int64_t st = idx_stride > 0 ? idx_stride : -idx_stride;
+            i += (gap + st - 1) / st - 1;
+            continue;
+        }
         int64_t e = geti(state[size_t(idx)], p);
         int64_t o = out_offset + i * out_stride;
         const array &S = state[size_t(src)];
