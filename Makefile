@@ -7,7 +7,7 @@ RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 TSAN_DIR := build/tsan
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-script bench-net fuzz fuzz-smoke clean bench-typed bench-audio bench-captures bench-gfx
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-draw fuzz fuzz-smoke clean bench-typed bench-net bench-text bench-script bench-audio bench-captures bench-gfx
 
 all: release
 
@@ -60,6 +60,10 @@ bench-pod: release
 bench-typed: release
 	$(RELEASE_DIR)/bench/bench_typed
 
+# The drawing calls against their cheapest bindings; the last line is the margin.
+bench-draw: release
+	$(RELEASE_DIR)/bench/bench_draw
+
 bench-gfx: release
 	$(RELEASE_DIR)/bench/bench_gfx
 
@@ -77,6 +81,10 @@ bench-net: release
 # the worst goal margin.
 bench-audio: release
 	$(RELEASE_DIR)/bench/bench_audio
+
+# The printer and the image cartridge writer against plain baselines.
+bench-text: release
+	$(RELEASE_DIR)/bench/bench_text
 
 # GIF recording and screenshots; the last line is the worst goal margin.
 bench-captures: release

@@ -88,6 +88,18 @@ const char *const kCalls[] = {
     "poke2",         "peek4",             "poke4",
     "peek8",         "poke8",             "_ppeek",
     "_ppeek4",       "memcpy",            "memset",
+    "cls",           "fillp",             "pset",
+    "pget",          "fset",              "fget",
+    "mset",          "mget",              "camera",
+    "clip",          "rectfill",          "rect",
+    "ovalfill",      "circfill",          "oval",
+    "circ",          "rrect",             "rrectfill",
+    "line",          "tline3d",           "sspr",
+    "spr",           "_draw_map",         "blit",
+    "_print_zenscii", "cursor",           "color",
+    "pal",           "palt",              "get",
+    "set",           "_set_draw_target",  "_blit_process_video",
+    "_set_spr",      "_map_ram",          "_unmap_ram",
 };
 
 // Registered by socket_add_public_c_functions, not the API table.
@@ -165,6 +177,13 @@ const char *const kPalette[] = {
     "unpod('userdata(\"f64\",3,\"-1.0,6.0,1.5\")')",
     "unpod('userdata(\"f64\",4,4,\"-1.0,6.0,1.5,-3.0,4.0,-0.5,6.5,2.0,-2.5,4.5,0.0,7.0,2.5,-2.0,5.0,0.5\")')",
     "unpod('userdata(\"f64\",17,3,\"-1.0,6.0,1.5,-3.0,4.0,-0.5,6.5,2.0,-2.5,4.5,0.0,7.0,2.5,-2.0,5.0,0.5,7.5,3.0,-1.5,5.5,1.0,-3.5,3.5,-1.0,6.0,1.5,-3.0,4.0,-0.5,6.5,2.0,-2.5,4.5,0.0,7.0,2.5,-2.0,5.0,0.5,7.5,3.0,-1.5,5.5,1.0,-3.5,3.5,-1.0,6.0,1.5,-3.0,4.0\")')",
+    // Typed arrays for the drawing calls: every type, odd shapes, f64
+    // batches holding non-finite values, and sizes at the edges.
+    "userdata('u8', 1, 1)", "userdata('i16', 3, 5)", "userdata('u8', 40000, 1)", "userdata('u8', 105536, 1)",
+    "userdata('i32', 7, 7)", "userdata('i64', 2, 3)", "userdata('u8', 480, 270)",
+    "userdata('f64', 5, 3, '0/0 1/0 -1/0 1e300 -1e300 3 4 5 6 7 8 9 10 11 12')",
+    "userdata('f64', 12, 2, '1 2 3 4 5 6 7 8 9 10 11 0 0 1e300 -1e300 0 0 0 0 0 0 0 0 0')",
+    "2^30", "-2^31", "2^40", "0x100000", "0x10000",
     "'note(48) sfx(1, 2) music(0, 100) flip()'", "48", "255", "0x7fffffff", "'60'",
 };
 

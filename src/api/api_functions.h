@@ -58,6 +58,59 @@ int lua54_normalise_userland_path(lua_State *L);
 int lua54_normalise_userland_path_debug(lua_State *L);
 int lua54_is_well_formed_bbs_path(lua_State *L);
 
+/* ---- draw state (api_draw_state_calls.cpp) ---- */
+int lua54_camera(lua_State *L);
+int lua54_clip(lua_State *L);
+int lua54_cursor(lua_State *L);
+int lua54_color(lua_State *L);
+int lua54_fillp(lua_State *L);
+int lua54__set_draw_target(lua_State *L);
+
+/* ---- shapes (api_shapes.cpp) ---- */
+int lua54_cls(lua_State *L);
+int lua54_pset(lua_State *L);
+int lua54_pget(lua_State *L);
+int lua54_rectfill(lua_State *L);
+int lua54_rect(lua_State *L);
+int lua54_ovalfill(lua_State *L);
+int lua54_circfill(lua_State *L);
+int lua54_oval(lua_State *L);
+int lua54_circ(lua_State *L);
+int lua54_rrect(lua_State *L);
+int lua54_rrectfill(lua_State *L);
+int lua54_line(lua_State *L);
+
+/* ---- palette and print (api_palette.cpp, api_print.cpp) ---- */
+int lua54_pal(lua_State *L);
+int lua54_palt(lua_State *L);
+int lua54__print_zenscii(lua_State *L);
+
+/* ---- sprite slots, flags, map cells, memory mapping (api_memmap.cpp) ---- */
+int lua54__set_spr(lua_State *L);
+int lua54_fset(lua_State *L);
+int lua54_fget(lua_State *L);
+int lua54_mset(lua_State *L);
+int lua54_mget(lua_State *L);
+int lua54__map_ram(lua_State *L);
+int lua54__unmap_ram_by_userdata(lua_State *L);
+
+/* ---- sprites, copies and textured lines (api_sprites.cpp, api_tlines.cpp) ---- */
+int lua54_spr(lua_State *L);
+int lua54_blit(lua_State *L);
+int lua54__blit_process_video(lua_State *L);
+int lua54_sspr(lua_State *L);
+int lua54_draw_map(lua_State *L);
+int lua54_tline3d(lua_State *L);
+/* blit's body, which the arrays' blit method calls as well. */
+extern "C" int lua54_blit_0(lua_State *L);
+
+/* ---- elements of typed arrays (api_elements.cpp) ---- */
+int lua54_get(lua_State *L);
+int lua54_set(lua_State *L);
+/* The bodies, which the arrays' get and set methods call as well. */
+extern "C" int lua54_get_0(lua_State *L);
+extern "C" int lua54_set_0(lua_State *L);
+
 /* ---- host requests and debug output ---- */
 int lua54__signal(lua_State *L);  /* api_signal.cpp */
 int lua54__printh(lua_State *L);  /* api_printh.cpp */

@@ -21,36 +21,36 @@ const api_entry api_table[] = {
     {"stat", "lua54_stat", lua54_stat},  /* 7 */
     {"date", "lua54_date", lua54_date},  /* 8 */
     /* ---- drawing, sprites, map and print ---- */
-    {"cls", "lua54_cls", nullptr},  /* 9 */
-    {"fillp", "lua54_fillp", nullptr},  /* 10 */
-    {"pset", "lua54_pset", nullptr},  /* 11 */
-    {"pget", "lua54_pget", nullptr},  /* 12 */
-    {"fset", "lua54_fset", nullptr},  /* 13 */
-    {"fget", "lua54_fget", nullptr},  /* 14 */
-    {"mset", "lua54_mset", nullptr},  /* 15 */
-    {"mget", "lua54_mget", nullptr},  /* 16 */
-    {"camera", "lua54_camera", nullptr},  /* 17 */
-    {"clip", "lua54_clip", nullptr},  /* 18 */
-    {"rectfill", "lua54_rectfill", nullptr},  /* 19 */
-    {"rect", "lua54_rect", nullptr},  /* 20 */
-    {"ovalfill", "lua54_ovalfill", nullptr},  /* 21 */
-    {"circfill", "lua54_circfill", nullptr},  /* 22 */
-    {"oval", "lua54_oval", nullptr},  /* 23 */
-    {"circ", "lua54_circ", nullptr},  /* 24 */
-    {"rrect", "lua54_rrect", nullptr},  /* 25 */
-    {"rrectfill", "lua54_rrectfill", nullptr},  /* 26 */
-    {"line", "lua54_line", nullptr},  /* 27 */
-    {"tline3d", "lua54_tline3d", nullptr},  /* 28 */
-    {"sspr", "lua54_sspr", nullptr},  /* 29 */
-    {"spr", "lua54_spr", nullptr},  /* 30 */
-    {"_draw_map", "lua54_draw_map", nullptr},  /* 31 */
-    {"blit", "lua54_blit", nullptr},  /* 32 */
-    {"_print_zenscii", "lua54__print_zenscii", nullptr},  /* 33 */
+    {"cls", "lua54_cls", lua54_cls},  /* 9 */
+    {"fillp", "lua54_fillp", lua54_fillp},  /* 10 */
+    {"pset", "lua54_pset", lua54_pset},  /* 11 */
+    {"pget", "lua54_pget", lua54_pget},  /* 12 */
+    {"fset", "lua54_fset", lua54_fset},  /* 13 */
+    {"fget", "lua54_fget", lua54_fget},  /* 14 */
+    {"mset", "lua54_mset", lua54_mset},  /* 15 */
+    {"mget", "lua54_mget", lua54_mget},  /* 16 */
+    {"camera", "lua54_camera", lua54_camera},  /* 17 */
+    {"clip", "lua54_clip", lua54_clip},  /* 18 */
+    {"rectfill", "lua54_rectfill", lua54_rectfill},  /* 19 */
+    {"rect", "lua54_rect", lua54_rect},  /* 20 */
+    {"ovalfill", "lua54_ovalfill", lua54_ovalfill},  /* 21 */
+    {"circfill", "lua54_circfill", lua54_circfill},  /* 22 */
+    {"oval", "lua54_oval", lua54_oval},  /* 23 */
+    {"circ", "lua54_circ", lua54_circ},  /* 24 */
+    {"rrect", "lua54_rrect", lua54_rrect},  /* 25 */
+    {"rrectfill", "lua54_rrectfill", lua54_rrectfill},  /* 26 */
+    {"line", "lua54_line", lua54_line},  /* 27 */
+    {"tline3d", "lua54_tline3d", lua54_tline3d},  /* 28 */
+    {"sspr", "lua54_sspr", lua54_sspr},  /* 29 */
+    {"spr", "lua54_spr", lua54_spr},  /* 30 */
+    {"_draw_map", "lua54_draw_map", lua54_draw_map},  /* 31 */
+    {"blit", "lua54_blit", lua54_blit},  /* 32 */
+    {"_print_zenscii", "lua54__print_zenscii", lua54__print_zenscii},  /* 33 */
     {"_printh", "lua54__printh", lua54__printh},  /* 34 */
-    {"cursor", "lua54_cursor", nullptr},  /* 35 */
-    {"color", "lua54_color", nullptr},  /* 36 */
-    {"pal", "lua54_pal", nullptr},  /* 37 */
-    {"palt", "lua54_palt", nullptr},  /* 38 */
+    {"cursor", "lua54_cursor", lua54_cursor},  /* 35 */
+    {"color", "lua54_color", lua54_color},  /* 36 */
+    {"pal", "lua54_pal", lua54_pal},  /* 37 */
+    {"palt", "lua54_palt", lua54_palt},  /* 38 */
     /* ---- audio ---- */
     {"note", "lua54_play_note", lua54_play_note},  /* 39 */
     {"sfx", "lua54_play_track", lua54_play_track},  /* 40 */
@@ -109,8 +109,8 @@ const api_entry api_table[] = {
     /* ---- typed arrays and sprite cells ---- */
     {"userdata", "lua54_userdata", lua54_userdata},  /* 89 */
     {"vec", "lua54_vec", lua54_vec},  /* 90 */
-    {"get", "lua54_get", nullptr},  /* 91 */
-    {"set", "lua54_set", nullptr},  /* 92 */
+    {"get", "lua54_get", lua54_get},  /* 91 */
+    {"set", "lua54_set", lua54_set},  /* 92 */
     /* ---- frames ---- */
     {"_flip", "lua54_flip", lua54_flip},  /* 93 */
     {"flip", "lua54_flip", lua54_flip},  /* 94 */
@@ -130,7 +130,7 @@ const api_entry api_table[] = {
     {"_mount", "lua54_mount", lua54_mount},  /* 104 */
     {"mount", "lua54_mount", lua54_mount},  /* 105 */
     /* ---- draw target ---- */
-    {"_set_draw_target", "lua54__set_draw_target", nullptr},  /* 106 */
+    {"_set_draw_target", "lua54__set_draw_target", lua54__set_draw_target},  /* 106 */
     /* ---- working folder and paths ---- */
     {"_pwd", "lua54_get_process_pwd", lua54_get_process_pwd},  /* 107 */
     {"_cd", "lua54_set_process_pwd", lua54_set_process_pwd},  /* 108 */
@@ -142,7 +142,7 @@ const api_entry api_table[] = {
     /* ---- load ---- */
     {"load", "luaB_load0", luaB_load0},  /* 114 */
     /* ---- process video ---- */
-    {"_blit_process_video", "lua54__blit_process_video", nullptr},  /* 115 */
+    {"_blit_process_video", "lua54__blit_process_video", lua54__blit_process_video},  /* 115 */
     /* ---- process state ---- */
     {"_process_state", "lua54__process_state", lua54__process_state},  /* 116 */
     {"_get_process_display_size", "lua54__get_process_display_size", lua54__get_process_display_size},  /* 117 */
@@ -152,9 +152,9 @@ const api_entry api_table[] = {
     {"_signal", "lua54__signal", lua54__signal},  /* 120 */
     {"_warp_mouse", "lua54__warp_mouse", lua54__warp_mouse},  /* 121 */
     /* ---- sprite slots and memory mapping ---- */
-    {"_set_spr", "lua54__set_spr", nullptr},  /* 122 */
-    {"_map_ram", "lua54__map_ram", nullptr},  /* 123 */
-    {"_unmap_ram", "lua54__unmap_ram_by_userdata", nullptr},  /* 124 */
+    {"_set_spr", "lua54__set_spr", lua54__set_spr},  /* 122 */
+    {"_map_ram", "lua54__map_ram", lua54__map_ram},  /* 123 */
+    {"_unmap_ram", "lua54__unmap_ram_by_userdata", lua54__unmap_ram_by_userdata},  /* 124 */
     /* ---- buttons ---- */
     {"_update_buttons", "lua54__update_buttons", lua54__update_buttons},  /* 125 */
     /* ---- host window ---- */

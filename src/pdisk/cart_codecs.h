@@ -14,10 +14,16 @@
 /* Reads a whole cartridge file; 'folder' names it in log lines only. */
 using cart_decode_fn = cart_read_result (*)(const uint8_t *bytes, size_t len, const char *folder);
 
-/* Appends the cartridge file holding 'entries' to 'out'; false (and 'out'
-   as it was) when this form cannot hold them, that is when its reader could
-   not read them back whole. */
-using cart_encode_fn = bool (*)(const std::vector<cart_entry> &entries, std::string &out);
+/* What an encoder made of a cartridge. */
+enum class cart_encode_status {
+    written,    /* 'out' holds the cartridge */
+    refused,    /* this form cannot hold the entries (its reader could not read them back whole) */
+    too_large,  /* the entries fit the form but not its size limit; the user is told once */
+};
+
+/* Appends the cartridge file holding 'entries' to 'out'; anything but
+   written leaves 'out' as it was. */
+using cart_encode_fn = cart_encode_status (*)(const std::vector<cart_entry> &entries, std::string &out);
 
 struct cart_codec {
     cart_decode_fn decode;  /* null: files of this kind cannot be read */
@@ -31,7 +37,7 @@ const cart_codec &pdisk_cart_codec(int kind);
 void pdisk_set_cart_codec(int kind, cart_codec codec);
 
 /* The built-in codecs again: text and ROM cartridges read and written,
-   image cartridges neither. */
+   image cartridges written only. */
 void pdisk_reset_cart_codecs();
 
 /* The RAM files and folders under the RAM folder 'origin' as entries, in

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cart_codecs.h"
+#include "cart_png.h"
 #include "cart_rom.h"
 #include "cart_text.h"
 #include "env.h"
@@ -23,21 +24,21 @@ inline constexpr const char *CART_FOLDER_ROOT = "/ram/mount";
 inline constexpr int CART_FOLDER_LETTERS = 8;
 
 /* Write-back stores binary files of text cartridges as base64. */
-bool encode_text_cart(const std::vector<cart_entry> &entries, std::string &out) {
-    return encode_kiv_text(entries, false, out);
+cart_encode_status encode_text_cart(const std::vector<cart_entry> &entries, std::string &out) {
+    return encode_kiv_text(entries, false, out) ? cart_encode_status::written : cart_encode_status::refused;
 }
 
 /* Write-back passes no flags to the ROM writer. */
-bool encode_rom_cart(const std::vector<cart_entry> &entries, std::string &out) {
-    return encode_kiv_rom(entries, 0, out);
+cart_encode_status encode_rom_cart(const std::vector<cart_entry> &entries, std::string &out) {
+    return encode_kiv_rom(entries, 0, out) ? cart_encode_status::written : cart_encode_status::refused;
 }
 
-/* The built-in codecs; image cartridges have neither reader nor writer. */
+/* The built-in codecs; image cartridges are written but have no reader. */
 const cart_codec BUILT_IN_CODECS[4] = {
     {nullptr, nullptr},
     {decode_kiv_text, encode_text_cart},
     {decode_kiv_rom, encode_rom_cart},
-    {nullptr, nullptr},
+    {nullptr, encode_kiv_png},
 };
 
 cart_codec g_codecs[4] = {BUILT_IN_CODECS[0], BUILT_IN_CODECS[1], BUILT_IN_CODECS[2],

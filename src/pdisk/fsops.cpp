@@ -84,6 +84,7 @@ int pmkdir(const char *path) {
         if (!m) return 1;
         m->dirty = 1;
         m->flush_t = pdisk_now_ms() + FLUSH_DELAY_MS;
+        m->warned &= ~MOUNT_WARNED_TOO_LARGE;
         return 0;
     }
     pdisk_resolved r;

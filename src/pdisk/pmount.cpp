@@ -328,6 +328,7 @@ void pdisk_mark_dirty(std::string_view origin) {
     if (i < 0) i = deepest(g_by_origin, origin, false, [](int j) { return pmount[j].kind == 2; });
     if (i < 0) return;
     pmount[i].dirty = 1;
+    pmount[i].warned &= ~MOUNT_WARNED_TOO_LARGE;
     if (pmount[i].flush_t == 0) pmount[i].flush_t = pdisk_now_ms() + FLUSH_DELAY_MS;
 }
 

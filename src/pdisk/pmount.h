@@ -37,6 +37,7 @@ enum : uint32_t {
 enum : uint32_t {
     MOUNT_WARNED_NOT_WHOLE = 1,  /* "not writing back ...: it was not read whole" */
     MOUNT_WARNED_WRITE = 2,      /* "could not write back ..." */
+    MOUNT_WARNED_TOO_LARGE = 4,  /* the user was told the cartridge is too large; not rebuilt until changed */
 };
 
 /*

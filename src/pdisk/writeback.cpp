@@ -8,8 +8,10 @@
 #include <string>
 
 #include "cart_codecs.h"
+#include "cart_png.h"
 #include "env.h"
 #include "host.h"
+#include "messages.h"
 #include "paths.h"
 #include "pdisk_internal.h"
 
@@ -17,25 +19,26 @@ int64_t last_sync_t = 0;
 
 namespace {
 
-/* Builds the cartridge bytes of 'm' and writes them over its file; true
-   when the file now holds them. */
-bool write_back(pmount_rec *m, int kind) {
+/* Builds the cartridge bytes of 'm' and writes them over its file: written
+   when the file now holds them; the file is untouched otherwise. */
+cart_encode_status write_back(pmount_rec *m, int kind) {
     const cart_codec &codec = pdisk_cart_codec(kind);
-    if (!codec.encode) return false;
+    if (!codec.encode) return cart_encode_status::refused;
     std::string bytes;
     {
         const std::vector<cart_entry> entries = pdisk_collect_entries(std::string(bview(m->origin)));
-        if (!codec.encode(entries, bytes)) return false;
+        const cart_encode_status made = codec.encode(entries, bytes);
+        if (made != cart_encode_status::written) return made;
     }
     const std::string point(bview(m->mount_point));
     pfile_rec *f = pfopen(point.c_str(), "wf");
-    if (!f) return false;
+    if (!f) return cart_encode_status::refused;
     const int64_t n = static_cast<int64_t>(bytes.size());
     if (pfwrite(bytes.data(), 1, n, f) != n) {
         pdisk_abandon(f);
-        return false;
+        return cart_encode_status::refused;
     }
-    return pfclose(f) == 0;
+    return pfclose(f) == 0 ? cart_encode_status::written : cart_encode_status::refused;
 }
 
 }  // namespace
@@ -58,10 +61,19 @@ void flush_dirty_mount(pmount_rec *m, int delayed) {
         }
         return;
     }
-    if (write_back(m, kind)) {
+    // Too large to store: the user has been told; the file keeps its old
+    // contents and the mount its changes until they change again.
+    if (m->warned & MOUNT_WARNED_TOO_LARGE) return;
+    const cart_encode_status made = write_back(m, kind);
+    if (made == cart_encode_status::written) {
         m->dirty = 0;
         m->flush_t = 0;
         m->warned &= ~MOUNT_WARNED_WRITE;
+        return;
+    }
+    if (made == cart_encode_status::too_large) {
+        m->warned |= MOUNT_WARNED_TOO_LARGE;
+        notify(CART_TOO_LARGE_MESSAGE);
         return;
     }
     m->flush_t = pdisk_now_ms() + FLUSH_RETRY_MS;

@@ -7,8 +7,9 @@
 
 #include <stdint.h>
 
+#include "version.h" /* QUILLMAR_VERSION, shown by the boot screen too */
+
 inline constexpr int64_t QUILLMAR_BUILD_NUMBER = 1;
-inline constexpr const char *QUILLMAR_VERSION = "0.1.0";
 
 /* The date and time this build's build_info.cpp was compiled: one text for
    the whole program, whatever file reads it. */

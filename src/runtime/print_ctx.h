@@ -12,13 +12,12 @@ extern "C" {
 #endif
 
 struct typed_ud_rec;
-struct font_rec;
 
 typedef struct print_ctx_rec {
     uint8_t *buffer;              /* owned copy of the text being printed; null when idle */
     uint8_t *read;                /* next byte to interpret */
     uint8_t *end;                 /* one past the caller's last byte */
-    struct font_rec *font;        /* current font, inside the process's address space */
+    uint32_t font;                /* address of the current font in the process's space */
     int32_t wrap;                 /* non-zero: glyphs wrap at wrap_right */
     int32_t wrap_right;           /* right edge for wrapping, target pixels */
     int32_t home_x;               /* x that newline and carriage return go back to */
@@ -41,6 +40,9 @@ typedef struct print_ctx_rec {
     int32_t char_delay;           /* frames to pause after every glyph */
     int32_t outline_mask;         /* 9-bit outline neighbourhood */
     int32_t outline_col;          /* outline colour */
+    uint32_t buffer_size;         /* bytes allocated at buffer */
+    uint8_t *spare;               /* a small idle allocation kept for the next print */
+    uint32_t spare_size;          /* its bytes */
 } print_ctx_rec;
 
 #ifdef __cplusplus

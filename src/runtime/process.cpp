@@ -307,6 +307,10 @@ void free_process(process_rec *rec) {
     rec->message_read = 0;
     std::free(rec->source);
     rec->source = nullptr;
+    std::free(rec->print_ctx.buffer);
+    std::free(rec->print_ctx.spare);
+    rec->print_ctx.buffer = rec->print_ctx.spare = nullptr;
+    rec->print_ctx.read = rec->print_ctx.end = nullptr;
     delete_sockets_by_process(rec->id);
     rec->closing = 0;
 }

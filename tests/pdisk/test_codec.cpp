@@ -63,11 +63,11 @@ cart_read_result decode(const uint8_t *bytes, size_t len, const char *) {
     return r;
 }
 
-bool encode_fn(const std::vector<cart_entry> &entries, std::string &out) {
+cart_encode_status encode_fn(const std::vector<cart_entry> &entries, std::string &out) {
     encodes++;
-    if (refuse) return false;
+    if (refuse) return cart_encode_status::refused;
     out += encode(entries);
-    return true;
+    return cart_encode_status::written;
 }
 
 }  // namespace

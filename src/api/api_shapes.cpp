@@ -1,0 +1,334 @@
+// The shape calls: cls, pset, pget, rectfill, rect, ovalfill, circfill,
+// oval, circ, rrect, rrectfill and line, with the batch forms of pset,
+// rectfill and circfill.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "api_draw_state.h"
+#include "api_functions.h"
+#include "lua.hpp"
+#include "saturate.h"
+#include "shapes.h"
+
+namespace {
+
+/* Argument i minus the camera offset, saturated for the rasteriser. */
+int32_t screen(lua_State *L, int i, int32_t camera, int64_t def = 0) {
+    return sat32(sub64(kiv_intp(L, i, def), camera));
+}
+
+/* A batch coordinate: floored, the camera taken off in doubles, truncated. */
+int32_t batch_coord(double v, int32_t camera) { return saturate_double_to_i32(std::floor(v) - double(camera)); }
+
+/* A batch integer field, floored. */
+int64_t batch_int(double v) { return floor_double_to_i64_or_min(v); }
+
+/* rectfill of the single form and of each batch record: inverted while the
+   process's inverted fill is set. */
+int64_t fill_box(typed_ud_rec *t, int64_t x0, int64_t y0, int64_t x1, int64_t y1, int32_t c) {
+    if (!cproc->inverted_fill) return rectfill(t, sat32(x0), sat32(y0), sat32(x1), sat32(y1), c);
+    const int64_t W = t->width, H = t->height;
+    int64_t cost = rectfill(t, -1, -1, sat32(W), sat32(y0 - 1), c);
+    cost += rectfill(t, -1, sat32(y1 + 1), sat32(W), sat32(H), c);
+    cost += rectfill(t, -1, sat32(y0), sat32(x0 - 1), sat32(y1), c);
+    cost += rectfill(t, sat32(x1 + 1), sat32(y0), sat32(W), sat32(y1), c);
+    return cost;
+}
+
+/* circfill of the single form and of each batch record. */
+int64_t fill_circle(typed_ud_rec *t, int64_t cx, int64_t cy, int64_t r, int32_t c) {
+    if (r < 0) {
+        if (!cproc->inverted_fill) return 0;
+        return rectfill(t, 0, 0, sat32(int64_t(t->width) - 1), sat32(int64_t(t->height) - 1), c);
+    }
+    return draw_filloval(t, sat32(sub64(cx, r)), sat32(sub64(cy, r)), sat32(add64(cx, r)), sat32(add64(cy, r)), c);
+}
+
+/* The whole-target fill of an inverted shape with no inside. */
+int64_t fill_all(typed_ud_rec *t, int32_t c) {
+    return rectfill(t, 0, 0, sat32(int64_t(t->width) - 1), sat32(int64_t(t->height) - 1), c);
+}
+
+}  // namespace
+
+int lua54_cls(lua_State *L) {
+    typed_ud_rec *t = cproc ? cproc->draw_target : nullptr;
+    if (!t) return 0;
+    const uint64_t n = uint64_t(t->width) * t->height;
+    std::memset(ud_elements(t), int(uint8_t(kiv_intp(L, 1, 0))), size_t(n));
+    reg_write(cproc, REG_CURSOR_X, 0, 8, false);
+    charge(int64_t(n >> 6));
+    return 0;
+}
+
+int lua54_pset(lua_State *L) {
+    typed_ud_rec *t = draw_target_refreshed();
+    if (!t) return 0;
+    get_masks_shape();
+    const int32_t cx = camera_x(), cy = camera_y();
+    if (typed_ud_rec *a = batch_array(L)) {
+        batch_reader b = read_batch(L, a, 3);
+        const int32_t pen_colour = pen();
+        int64_t drawn = 0;
+        for (const double *r; b.next(&r); drawn++) {
+            int64_t colour = pen_colour;
+            if (b.fields >= 3) {
+                colour = batch_int(r[2]);
+                set_colp(colour);
+            }
+            putpixel(t, batch_coord(b.field(r, 0, 0), cx), batch_coord(b.field(r, 1, 0), cy), int32_t(colour));
+        }
+        charge(3 * drawn);
+        return 0;
+    }
+    if (lua_gettop(L) < 2) return 0;
+    const int32_t x = screen(L, 1, cx), y = screen(L, 2, cy);
+    putpixel(t, x, y, colp(L, 3));
+    return 0;
+}
+
+int lua54_pget(lua_State *L) {
+    typed_ud_rec *t = cproc ? cproc->draw_target : nullptr;
+    if (!t || lua_gettop(L) < 2) return 0;
+    lua_pushinteger(L, getpixel(t, screen(L, 1, camera_x()), screen(L, 2, camera_y())));
+    return 1;
+}
+
+int lua54_rectfill(lua_State *L) {
+    typed_ud_rec *t = draw_target_refreshed();
+    if (!t) return 0;
+    const int32_t cx = camera_x(), cy = camera_y();
+    if (typed_ud_rec *a = batch_array(L)) {
+        batch_reader b = read_batch(L, a, 5);
+        const int32_t pen_colour = pen();
+        int64_t drawn = 0, cost = 0;
+        for (const double *r; b.next(&r); drawn++) {
+            cproc->inverted_fill = 0;
+            const int64_t colour = b.fields >= 5 ? batch_int(r[4]) : pen_colour;
+            set_colp(colour);
+            cost += fill_box(t, batch_coord(b.field(r, 0, 0), cx), batch_coord(b.field(r, 1, 0), cy),
+                             batch_coord(b.field(r, 2, 0), cx), batch_coord(b.field(r, 3, 0), cy), int32_t(colour));
+        }
+        charge(3 * drawn);
+        if (cost) charge(cost / 3);
+        return 0;
+    }
+    if (lua_gettop(L) < 4) return 0;
+    const int64_t x0 = sub64(kiv_intp(L, 1, 0), cx), y0 = sub64(kiv_intp(L, 2, 0), cy);
+    const int64_t x1 = sub64(kiv_intp(L, 3, 0), cx), y1 = sub64(kiv_intp(L, 4, 0), cy);
+    cproc->inverted_fill = 0;
+    const int32_t c = colp(L, 5);
+    charge(fill_box(t, sat32(x0), sat32(y0), sat32(x1), sat32(y1), c) / 3);
+    return 0;
+}
+
+int lua54_rect(lua_State *L) {
+    typed_ud_rec *t = draw_target_refreshed();
+    if (!t || lua_gettop(L) < 4) return 0;
+    const int32_t cx = camera_x(), cy = camera_y();
+    const int32_t x0 = screen(L, 1, cx), y0 = screen(L, 2, cy), x1 = screen(L, 3, cx), y1 = screen(L, 4, cy);
+    const int32_t c = colp(L, 5);
+    int64_t cost = draw_line(t, x0, y0, x1, y0, c);
+    if (y1 != y0) cost += draw_line(t, x0, y1, x1, y1, c);
+    if (std::abs(int64_t(y1) - y0) >= 2) {
+        const int32_t top = std::min(y0, y1) + 1, bottom = std::max(y0, y1) - 1;
+        cost += draw_line(t, x0, top, x0, bottom, c);
+        cost += draw_line(t, x1, top, x1, bottom, c);
+    }
+    charge(cost / 3);
+    return 0;
+}
+
+int lua54_ovalfill(lua_State *L) {
+    typed_ud_rec *t = draw_target_refreshed();
+    if (!t || lua_gettop(L) < 4) return 0;
+    const int32_t cx = camera_x(), cy = camera_y();
+    const int32_t x0 = screen(L, 1, cx), y0 = screen(L, 2, cy), x1 = screen(L, 3, cx), y1 = screen(L, 4, cy);
+    cproc->inverted_fill = 0;
+    const int32_t c = colp(L, 5);
+    charge(int64_t(draw_filloval(t, x0, y0, x1, y1, c)) / 3);
+    return 0;
+}
+
+int lua54_circfill(lua_State *L) {
+    typed_ud_rec *t = draw_target_refreshed();
+    if (!t) return 0;
+    const int32_t cx = camera_x(), cy = camera_y();
+    if (typed_ud_rec *a = batch_array(L)) {
+        batch_reader b = read_batch(L, a, 4);
+        const int32_t pen_colour = pen();
+        int64_t drawn = 0, cost = 0;
+        for (const double *r; b.next(&r); drawn++) {
+            cproc->inverted_fill = 0;
+            const int64_t colour = b.fields >= 4 ? batch_int(r[3]) : pen_colour;
+            set_colp(colour);
+            const int64_t radius = b.fields >= 3 ? batch_int(r[2]) : 4;
+            cost += fill_circle(t, batch_coord(b.field(r, 0, 0), cx), batch_coord(b.field(r, 1, 0), cy), radius,
+                                int32_t(colour));
+        }
+        charge(4 * drawn);
+        if (cost) charge(cost / 3);
+        return 0;
+    }
+    if (lua_gettop(L) < 2) return 0;
+    const int64_t x = sub64(kiv_intp(L, 1, 0), cx), y = sub64(kiv_intp(L, 2, 0), cy);
+    const int64_t r = kiv_intp(L, 3, 4);
+    cproc->inverted_fill = 0;
+    const int32_t c = colp(L, 4);
+    if (r < 0 && !cproc->inverted_fill) return 0;
+    charge(fill_circle(t, x, y, r, c) / 3);
+    return 0;
+}
+
+int lua54_oval(lua_State *L) {
+    typed_ud_rec *t = draw_target_refreshed();
+    if (!t || lua_gettop(L) < 4) return 0;
+    const int32_t cx = camera_x(), cy = camera_y();
+    const int32_t x0 = screen(L, 1, cx), y0 = screen(L, 2, cy), x1 = screen(L, 3, cx), y1 = screen(L, 4, cy);
+    charge(draw_oval(t, x0, y0, x1, y1, colp(L, 5)));
+    return 0;
+}
+
+int lua54_circ(lua_State *L) {
+    typed_ud_rec *t = draw_target_refreshed();
+    if (!t || lua_gettop(L) < 2) return 0;
+    const int64_t x = sub64(kiv_intp(L, 1, 0), camera_x()), y = sub64(kiv_intp(L, 2, 0), camera_y());
+    const int64_t r = kiv_intp(L, 3, 4);
+    const int32_t c = colp(L, 4);
+    if (r < 0) return 0;
+    charge(int64_t(draw_oval(t, sat32(sub64(x, r)), sat32(sub64(y, r)), sat32(add64(x, r)), sat32(add64(y, r)), c)) /
+           3);
+    return 0;
+}
+
+namespace {
+
+/* The corner radius of a rounded rectangle: small enough for the corners to fit. */
+int64_t corner_radius(int64_t w, int64_t h, int64_t r) { return std::min((std::min(w, h) >> 1) - 1, r); }
+
+/* Reads x, y, w, h, r of rrect and rrectfill (x and y camera-shifted). */
+struct rounded_args {
+    int64_t x, y, w, h, r;
+};
+
+rounded_args read_rounded(lua_State *L) {
+    return {sub64(kiv_intp(L, 1, 0), camera_x()), sub64(kiv_intp(L, 2, 0), camera_y()), kiv_intp(L, 3, 0),
+            kiv_intp(L, 4, 0), kiv_intp(L, 5, 0)};
+}
+
+}  // namespace
+
+int lua54_rrect(lua_State *L) {
+    typed_ud_rec *t = draw_target_refreshed();
+    if (!t || lua_gettop(L) < 2) return 0;
+    const rounded_args a = read_rounded(L);
+    const int32_t c = colp(L, 6);
+    if (a.w < 1 || a.h < 1) return 0;
+    const int64_t rr = corner_radius(a.w, a.h, a.r);
+    const int64_t X1 = add64(a.x, a.w - 1), Y1 = add64(a.y, a.h - 1);
+    int64_t cost = 0;
+    auto line = [&](int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
+        cost += draw_line(t, sat32(x0), sat32(y0), sat32(x1), sat32(y1), c);
+    };
+    if (rr < 1) {
+        line(a.x, a.y, X1, a.y);
+        if (Y1 != a.y) line(a.x, Y1, X1, Y1);
+        if (a.h >= 3) {
+            line(a.x, a.y + 1, a.x, Y1 - 1);
+            line(X1, a.y + 1, X1, Y1 - 1);
+        }
+    } else {
+        cost += draw_rrect(t, sat32(a.x), sat32(a.y), sat32(add64(a.x, 2 * rr + 2)), sat32(add64(a.y, 2 * rr + 2)),
+                           sat32(a.w - 2 * rr - 3), sat32(a.h - 2 * rr - 3), c);
+        const int64_t left = add64(a.x, rr + 2), right = add64(a.x, a.w - 3 - rr);
+        if (left <= right) {
+            line(left, a.y, right, a.y);
+            line(left, Y1, right, Y1);
+        }
+        const int64_t top = add64(a.y, rr + 2), bottom = add64(a.y, a.h - 3 - rr);
+        if (top <= bottom) {
+            line(a.x, top, a.x, bottom);
+            line(X1, top, X1, bottom);
+        }
+    }
+    charge(cost / 3);
+    return 0;
+}
+
+int lua54_rrectfill(lua_State *L) {
+    typed_ud_rec *t = draw_target_refreshed();
+    if (!t || lua_gettop(L) < 2) return 0;
+    const rounded_args a = read_rounded(L);
+    cproc->inverted_fill = 0;
+    const int32_t c = colp(L, 6);
+    if (a.w < 1 || a.h < 1) {
+        if (cproc->inverted_fill) charge(fill_all(t, c) / 3);
+        return 0;
+    }
+    const bool inverted = cproc->inverted_fill != 0;
+    const int64_t rr = corner_radius(a.w, a.h, a.r);
+    const int64_t X1 = add64(a.x, a.w - 1);
+    int64_t cost = 0;
+    // One span per row; rows outside the clip would draw nothing.
+    auto spans = [&](int64_t from, int64_t to) {
+        from = std::max<int64_t>(from, cproc->clip_y0);
+        to = std::min<int64_t>(to, int64_t(cproc->clip_y1) - 1);
+        for (int64_t y = from; y <= to; y++)
+            cost += inverted ? draw_hline_inv(t, sat32(a.x), sat32(X1), int32_t(y), c)
+                             : draw_hline(t, sat32(a.x), sat32(X1), int32_t(y), c);
+    };
+    if (rr <= 0) {
+        spans(a.y, add64(a.y, a.h - 1));
+        if (inverted) {
+            cost += rectfill(t, -1, -1, sat32(t->width), sat32(a.y - 1), c);
+            cost += rectfill(t, -1, sat32(add64(a.y, a.h)), sat32(t->width), sat32(t->height), c);
+        }
+    } else {
+        cost += draw_rrectfill(t, sat32(a.x), sat32(a.y), sat32(add64(a.x, 2 * rr + 2)),
+                               sat32(add64(a.y, 2 * rr + 2)), sat32(a.w - 2 * rr - 3), sat32(a.h - 2 * rr - 3), c);
+        spans(add64(a.y, rr + 2), add64(a.y, a.h - rr - 3));
+    }
+    charge(cost / 3);
+    return 0;
+}
+
+int lua54_line(lua_State *L) {
+    typed_ud_rec *t = draw_target_refreshed();
+    if (!t) return 0;
+    const int n = lua_gettop(L);
+    if (n == 0) {
+        reg_write(cproc, REG_LINE_STATE, 1, 1, true);
+        return 0;
+    }
+    if (n == 1) {
+        reg_write(cproc, REG_LINE_STATE, 1, 1, true);
+        if (lua_type(L, 1) == LUA_TNUMBER) set_colp(kiv_intp(L, 1, 0));
+        return 0;
+    }
+    const int32_t cx = camera_x(), cy = camera_y();
+    int64_t xa, ya, xb, yb;
+    int32_t c;
+    if (n <= 3) {
+        xa = kiv_intp(L, 1, 0);
+        ya = kiv_intp(L, 2, 0);
+        if (reg_u8(cproc, REG_LINE_STATE) == 1) {
+            reg_write(cproc, REG_LINE_STATE, 0, 1, true);
+            reg_write(cproc, REG_LINE_X, uint32_t(xa) | uint64_t(uint32_t(ya)) << 32, 8, true);
+            return 0;
+        }
+        xb = reg_i32(cproc, REG_LINE_X);
+        yb = reg_i32(cproc, REG_LINE_Y);
+        reg_write(cproc, REG_LINE_X, uint32_t(xa) | uint64_t(uint32_t(ya)) << 32, 8, true);
+        c = colp(L, 3);
+    } else {
+        xa = kiv_intp(L, 1, 0);
+        ya = kiv_intp(L, 2, 0);
+        xb = kiv_intp(L, 3, 0);
+        yb = kiv_intp(L, 4, 0);
+        reg_write(cproc, REG_LINE_X, uint32_t(xb) | uint64_t(uint32_t(yb)) << 32, 8, true);
+        c = colp(L, 5);
+    }
+    charge(draw_line(t, sat32(sub64(xa, cx)), sat32(sub64(ya, cy)), sat32(sub64(xb, cx)), sat32(sub64(yb, cy)), c));
+    return 0;
+}

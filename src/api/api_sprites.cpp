@@ -1,0 +1,107 @@
+// Sprites and copies: spr, blit and _blit_process_video.
+#include "address_space.h"
+#include "api_args.h"
+#include "api_draw_state.h"
+#include "api_functions.h"
+#include "api_sprite_arg.h"
+#include "blits.h"
+#include "lua.hpp"
+#include "saturate.h"
+
+typed_ud_rec *sprite_argument(lua_State *L, int index) {
+    if (typed_ud_rec *s = to_typed_ud(L, index)) return s;
+    return sprite_by_index(kiv_intp(L, index, -1));
+}
+
+typed_ud_rec *sprite_by_index(int64_t index) {
+    if (!cproc || index < 0 || index >= SPRITE_SLOTS) return nullptr;
+    return cproc->sprite[index];
+}
+
+namespace {
+
+int64_t draw_whole_sprite(typed_ud_rec *s, typed_ud_rec *t, int32_t x, int32_t y, bool fx, bool fy) {
+    if (!s) return 0;
+    return draw_spr(s, t, 0, 0, x, y, sat32(s->width), sat32(s->height), fx, fy);
+}
+
+}  // namespace
+
+int lua54_spr(lua_State *L) {
+    typed_ud_rec *t = draw_target_refreshed();
+    if (!t) return 0;
+    if (typed_ud_rec *a = batch_array(L)) {
+        batch_reader b = read_batch(L, a, 5);
+        int64_t drawn = 0, cost = 0;
+        for (const double *r; b.next(&r); drawn++) {
+            if (b.fields == 0) {
+                cost += draw_whole_sprite(sprite_by_index(0), t, 0, 0, false, false);
+                continue;
+            }
+            typed_ud_rec *s = sprite_by_index(floor_double_to_i64_or_min(r[0]));
+            if (b.fields == 1) {
+                cost += draw_whole_sprite(s, t, 0, 0, false, false);
+                continue;
+            }
+            const int32_t x = sat32(floor_double_to_i64_or_min(r[1]));
+            const int32_t y = b.fields >= 3 ? sat32(floor_double_to_i64_or_min(r[2])) : 0;
+            const bool fx = b.fields >= 4 && r[3] < 0, fy = b.fields >= 5 && r[4] < 0;
+            cost += draw_whole_sprite(s, t, x, y, fx, fy);
+        }
+        charge(3 * drawn);
+        if (cost) charge(cost / 3);
+        return 0;
+    }
+    typed_ud_rec *s = sprite_argument(L, 1);
+    const int n = lua_gettop(L);
+    const int32_t x = sat32(sub64(kiv_intp(L, 2, 0), camera_x()));
+    const int32_t y = sat32(sub64(kiv_intp(L, 3, 0), camera_y()));
+    const bool fx = n >= 4 && lua_toboolean(L, 4), fy = n >= 5 && lua_toboolean(L, 5);
+    charge(draw_whole_sprite(s, t, x, y, fx, fy) / 3);
+    return 0;
+}
+
+extern "C" int lua54_blit_0(lua_State *L) {
+    if (!cproc) return 0;
+    typed_ud_rec *target = cproc->draw_target;
+    typed_ud_rec *src = to_typed_ud(L, 1), *dst = to_typed_ud(L, 2);
+    if (!src) src = target;
+    if (!dst) dst = target;
+    if (!src || !dst) return 0;
+    const int32_t sx = sat32(kiv_intp(L, 3, 0)), sy = sat32(kiv_intp(L, 4, 0));
+    const int32_t dx = sat32(kiv_intp(L, 5, 0)), dy = sat32(kiv_intp(L, 6, 0));
+    const int32_t w = sat32(kiv_intp(L, 7, src->width)), h = sat32(kiv_intp(L, 8, src->height));
+    int64_t cost;
+    if (dst == target) {
+        refresh_clip(cproc);
+        cost = blit(src, dst, sx, sy, dx, dy, w, h);
+    } else {
+        set_temporary_clipping(dst);
+        cost = blit(src, dst, sx, sy, dx, dy, w, h);
+        restore_after_temporary_clipping();
+    }
+    charge(cost / 64);
+    return 0;
+}
+
+int lua54_blit(lua_State *L) { return lua54_blit_0(L); }
+
+int lua54__blit_process_video(lua_State *L) {
+    typed_ud_rec *t = draw_target_refreshed();
+    if (!t) return 0;
+    process_rec *proc = get_process(api_integer(L, 1));
+    if (!proc || proc->state == PROC_STOPPED) return 0;
+    const int32_t sx = sat32(kiv_intp(L, 2, 0)), sy = sat32(kiv_intp(L, 3, 0));
+    const int32_t w = sat32(kiv_intp(L, 4, peek2_proc(proc, REG_DISPLAY_WIDTH)));
+    const int32_t h = sat32(kiv_intp(L, 5, peek2_proc(proc, REG_DISPLAY_HEIGHT)));
+    const int32_t dx = sat32(kiv_intp(L, 6, 0)), dy = sat32(kiv_intp(L, 7, 0));
+    if (peek_proc(proc, REG_PROCESS_FLAGS) & 2) {
+        lua_pushboolean(L, 1);
+        return 1;
+    }
+    const uint32_t mask = peek_proc(proc, REG_VIDEO_MASK);
+    const int64_t cost = blit_from_ram(proc, DISPLAY_ADDR, t, sx, sy, dx, dy, w, h, mask);
+    if (w == 480 && h == 270 && mask == 0) return 0;
+    charge(mask ? cost / 8 : cost / 64);
+    return 0;
+}

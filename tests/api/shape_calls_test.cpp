@@ -1,0 +1,137 @@
+// Shape calls through Lua against the rasteriser's primitives called in C on
+// a bitmap of the same size under the same process state: the same bytes
+// and the charge the call's rule gives from the primitive's cost.
+#include <functional>
+
+#include "draw_fixture.h"
+#include "shapes.h"
+
+namespace {
+
+struct shape_case {
+    const char *lua;                                   // the call, after camera(5, -3)
+    std::function<int64_t(typed_ud_rec *)> reference;  // draws, returns the expected charge
+};
+
+int64_t third(int64_t cost) { return cost / 3; }
+
+}  // namespace
+
+using ShapeCalls = DrawTest;
+
+TEST_F(ShapeCalls, EachCallDrawsWhatItsPrimitiveDrawsAndChargesByItsRule) {
+    const shape_case cases[] = {
+        {"rectfill(10, 20, 50, 60, 7)", [](typed_ud_rec *t) { return third(rectfill(t, 5, 23, 45, 63, 7)); }},
+        {"rectfill(50, 60, 10, 20, 7)", [](typed_ud_rec *t) { return third(rectfill(t, 45, 63, 5, 23, 7)); }},
+        {"rect(10, 20, 50, 60, 8)",
+         [](typed_ud_rec *t) {
+             return third(int64_t(draw_line(t, 5, 23, 45, 23, 8)) + draw_line(t, 5, 63, 45, 63, 8) +
+                          draw_line(t, 5, 24, 5, 62, 8) + draw_line(t, 45, 24, 45, 62, 8));
+         }},
+        {"rect(10, 20, 50, 21, 8)",
+         [](typed_ud_rec *t) { return third(int64_t(draw_line(t, 5, 23, 45, 23, 8)) + draw_line(t, 5, 24, 45, 24, 8)); }},
+        {"ovalfill(1, 2, 40, 30, 9)", [](typed_ud_rec *t) { return third(draw_filloval(t, -4, 5, 35, 33, 9)); }},
+        {"oval(1, 2, 40, 30, 9)", [](typed_ud_rec *t) { return int64_t(draw_oval(t, -4, 5, 35, 33, 9)); }},
+        {"circfill(100, 100, 20, 10)", [](typed_ud_rec *t) { return third(draw_filloval(t, 75, 83, 115, 123, 10)); }},
+        {"circfill(100, 100)", [](typed_ud_rec *t) { return third(draw_filloval(t, 91, 99, 99, 107, 6)); }},
+        {"circ(100, 100, 20, 10)", [](typed_ud_rec *t) { return third(draw_oval(t, 75, 83, 115, 123, 10)); }},
+        {"line(0, 0, 100, 50, 11)", [](typed_ud_rec *t) { return int64_t(draw_line(t, -5, 3, 95, 53, 11)); }},
+        {"rrect(10, 10, 10, 6, 5, 12)",
+         [](typed_ud_rec *t) {
+             return third(int64_t(draw_rrect(t, 5, 13, 11, 19, 3, -1, 12)) + draw_line(t, 9, 13, 10, 13, 12) +
+                          draw_line(t, 9, 18, 10, 18, 12));
+         }},
+        {"rrectfill(10, 10, 20, 12, 3, 13)",
+         [](typed_ud_rec *t) {
+             int64_t cost = draw_rrectfill(t, 5, 13, 13, 21, 11, 3, 13);
+             for (int y = 18; y <= 19; y++) cost += draw_hline(t, 5, 24, y, 13);
+             return third(cost);
+         }},
+        {"rrectfill(10, 10, 4, 2, 3, 13)",
+         [](typed_ud_rec *t) { return third(int64_t(draw_hline(t, 5, 8, 13, 13)) + draw_hline(t, 5, 8, 14, 13)); }},
+        {"rectfill(10, 20, 50, 60, 0x800000007)",
+         [](typed_ud_rec *t) {
+             return third(int64_t(rectfill(t, -1, -1, 480, 22, 7)) + rectfill(t, -1, 64, 480, 270, 7) +
+                          rectfill(t, -1, 23, 4, 63, 7) + rectfill(t, 46, 23, 480, 63, 7));
+         }},
+        {"circfill(10, 10, -1, 0x800000003)", [](typed_ud_rec *t) { return third(rectfill(t, 0, 0, 479, 269, 3)); }},
+        {"circfill(10, 10, -1, 3)", [](typed_ud_rec *) { return int64_t(0); }},
+        {"rrect(10, 10, 0, 5, 1, 3)", [](typed_ud_rec *) { return int64_t(0); }},
+        {"rrectfill(10, 10, 0, 5, 1, 0x800000003)", [](typed_ud_rec *t) { return third(rectfill(t, 0, 0, 479, 269, 3)); }},
+        {"pset(7, 7, 4)", [](typed_ud_rec *t) { putpixel(t, 2, 10, 4); return int64_t(0); }},
+    };
+    for (const shape_case &c : cases) {
+        SCOPED_TRACE(c.lua);
+        std::string call = c.lua;  // "f(args)" measured as charge(f, args)
+        call.replace(call.find('('), 1, ", ");
+        process_rec *p = run_drawing("camera(5, -3) clip(0, 0, 300, 200) color(6) out(charge(" + call + ")");
+        ASSERT_NE(p, nullptr);
+        const Lines lines = output();
+        // The reference, drawn after the call under the state it left.
+        c_bitmap ref(480, 270);
+        const remembered_process prev = remember_current_process();
+        cproc = p;
+        refresh_clip(p);
+        get_masks_shape();
+        p->inverted_fill = 0;
+        if (std::string(c.lua).find("0x8000000") != std::string::npos) p->inverted_fill = 1;
+        const int64_t expected = c.reference(ref.rec);
+        restore_current_process(prev);
+        EXPECT_EQ(target_bytes(p), ref.bytes());
+        ASSERT_FALSE(lines.empty());
+        ASSERT_EQ(lines.back().substr(0, 2), "1:") << lines.back() << fake_host::log_text();
+        const int64_t charged = std::stoll(lines.back().substr(2));
+        // spend_cpu charges at least one cycle for any charge it is given.
+        EXPECT_EQ(charged, expected > 0 ? expected : charged == 1 ? 1 : 0);
+        processes_init();
+    }
+}
+
+TEST_F(ShapeCalls, ClsFillsEverythingAndHomesTheCursor) {
+    process_rec *p = run_drawing(R"(
+        clip(10, 10, 5, 5) camera(3, 3) cursor(7, 9)
+        out(charge(cls, 0x107))
+        out(t_peek(0x54F0, 4), t_peek(0x54F4, 4), pget(3, 3), pget(482, 272))
+    )");
+    EXPECT_EQ(output(), (Lines{"1:2025", "4:0,0,7,7"}));
+    for (uint8_t b : target_bytes(p)) ASSERT_EQ(b, 7);
+}
+
+TEST_F(ShapeCalls, LineSequencesAndTheFirstLineFromTheOrigin) {
+    process_rec *p = run_drawing(R"(
+        line(3, 0, 7)            -- a new process's line starts at (0, 0)
+        line() line(10, 10) line(20, 10, 8)
+        out(pget(0, 0), pget(3, 0), pget(10, 10), pget(15, 10), pget(20, 10), t_peek(0x5520, 4))
+        line(1, 2, 3, 4, 9) out(t_peek(0x5520, 4), t_peek(0x5524, 4), t_peek(0x551F))
+    )");
+    (void)p;
+    EXPECT_EQ(output(), (Lines{"6:7,7,8,8,8,20", "3:3,4,0"}));
+}
+
+TEST_F(ShapeCalls, BatchesStopAtTheirLimitsAndReadTheirFields) {
+    run_drawing(R"(
+        -- Records one element apart: record 262144 alone would draw colour 9
+        -- at (0, 0); every other record draws colour 0, which leaves pixels.
+        local a = t_userdata('f64', 3, 90000)
+        set(a, 262146, 0, 9)
+        pset(a, 0, 1000000, 3, 1)
+        out(pget(0, 0))
+        local r = t_userdata('f64', 4, 2)
+        set(r, 0, 0, 1, 1, 3, 3,  10, 10, 12, 12)
+        color(5) rectfill(r)
+        out(pget(1, 1), pget(3, 3), pget(11, 11), pget(4, 4))
+        local w = t_userdata('f64', 7, 2)
+        set(w, 0, 0, 20, 20, 22, 22, 9, 99, 99,  30, 30, 31, 31, 10, 99, 99)
+        rectfill(w)
+        out(pget(21, 21), pget(30, 30), t_peek(0x550C, 2))
+        local pts = t_userdata('f64', 3, 1)
+        set(pts, 0, 40, 40, 0x8107)
+        pset(pts) out(pget(40, 40), t_peek(0x550C, 2), t_peek(0x5500, 8))
+        local neg = t_userdata('f64', 2, 4)
+        out(charge(pset, neg, -2), charge(pset, neg, 2, 10, 2, -4))
+        local odd = t_userdata('f64', 3, 2)
+        set(odd, 0, 0, 0/0, 1/0, -1e300, 1e300, 0/0, 1)
+        pset(odd) rectfill(odd) circfill(odd) out("survived")
+    )");
+    EXPECT_EQ(output(), (Lines{"1:0", "4:5,5,5,0", "3:9,10,10", "3:7,-32505,0", "2:1,3", "1:survived"}));
+}
