@@ -7,7 +7,7 @@ RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 TSAN_DIR := build/tsan
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-draw fuzz fuzz-smoke clean bench-net bench-text bench-script bench-audio bench-captures bench-gfx
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-window bench-draw fuzz fuzz-smoke clean bench-net bench-text bench-script bench-audio bench-captures bench-gfx
 
 all: release
 
@@ -31,9 +31,9 @@ test: deps $(ASAN_DIR)/build.ninja
 release: deps $(RELEASE_DIR)/build.ninja
 	cmake --build $(RELEASE_DIR) -j $(NPROC)
 
-# Headless until the window exists; Ctrl-C ends the program with status 0.
+# In a window; closing it or Ctrl-C ends the program with status 0.
 run: release
-	$(RELEASE_DIR)/quillmar -x
+	$(RELEASE_DIR)/quillmar
 
 bench: release
 	@for b in $(RELEASE_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
@@ -51,6 +51,11 @@ bench-boot: release
 
 bench-vfs: release
 	$(RELEASE_DIR)/bench/bench_vfs
+
+# Presenting frames in the window against SDL's own upload; the last line is
+# the worst goal margin.
+bench-window: release
+	$(RELEASE_DIR)/bench/bench_window
 
 bench-pod: release
 	$(RELEASE_DIR)/bench/bench_pod

@@ -14,6 +14,9 @@
 // choosing it from the palette below. The top bit of the last byte turns the
 // network off. The loopback guard is installed: sockets and fetches reach
 // loopback addresses only, and every socket and job ends with the input.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +27,7 @@
 
 #include "api_registry.h"
 #include "env.h"
+#include "host_open.h"
 #include "boot_hooks.h"
 #include "fake_host.h"
 #include "gurl.h"
@@ -64,6 +68,8 @@ const char *const kCalls[] = {
     "cd",            "_normalise_userland_path",
     "norm",          "_is_well_formed_bbs_path",
     "_fetch_anywhen",
+    "_req_host_clipboard_text",           "_get_host_clipboard_text",
+    "_set_host_clipboard_text",           "_open_host_path",
     "note",          "sfx",               "music",
     "_fetch_remote", "_fetch_remote_result",
     "_create_tcp_socket", "_create_udp_socket", "_close_socket", "_read_socket",
@@ -100,6 +106,8 @@ const char *const kCalls[] = {
     "_set_spr",      "_map_ram",          "_unmap_ram",
 };
 
+// The host calls, registered after the API's table (checked as globals).
+bool is_host_call(const char *name) { return std::strstr(name, "_host_") != nullptr; }
 // Registered by socket_add_public_c_functions, not the API table.
 const char *const kSocketCalls[] = {
     "_create_tcp_socket", "_create_udp_socket", "_close_socket", "_read_socket",
@@ -254,6 +262,16 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
     desktop = std::string(appdata) + "/desktop";
     pdisk_set_pwd_source(process_pwd);
     pdisk_set_appdata_folder(home);
+    // A stub opener for _open_host_path, first on PATH.
+    const std::string bin = home + "bin";
+    if (mkdir(bin.c_str(), 0755) != 0) std::abort();
+    FILE *stub = std::fopen((bin + "/xdg-open").c_str(), "w");
+    if (!stub) std::abort();
+    std::fputs("#!/bin/sh\nexit 0\n", stub);
+    std::fclose(stub);
+    chmod((bin + "/xdg-open").c_str(), 0755);
+    const char *path = getenv("PATH");
+    setenv("PATH", (bin + ":" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
     net_install_loopback_guard();
     socket_connect_timeout_ms = CONNECT_WAIT_MS;
     sockets_init();
@@ -263,6 +281,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
     mudo_init();
     for (const char *name : kCalls) {
         bool found = false;
+        found = is_host_call(name);
         for (const api_entry &e : api_table) found |= std::strcmp(e.name, name) == 0 && e.fn;
         for (const char *s : kSocketCalls)
             if (std::strcmp(s, name) == 0) {
@@ -315,6 +334,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     for (int f = 0; f < MAX_FRAMES && get_process(ROOT_PID) && num_processes <= MAX_LIVE; f++)
         run_frame(get_process(ROOT_PID));
+    while (reap_host_openers() > 0) usleep(1000);
 
     processes_init();
     pdisk_shutdown();

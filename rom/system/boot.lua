@@ -16,6 +16,10 @@ end
 start("/system/idle.lua", "idle")
 start("/system/wm.lua", "wm")
 
+-- The display settings: a 960 x 540 window (headless, only the sound
+-- settings apply). Every boot applies them; the same settings keep the window.
+_apply_system_settings({fullscreen = false, pixel_perfect = true, pixel_scale = 2})
+
 local user_main = "/ram/expcart/main.lua"
 local code = fetch(user_main)
 if type(code) == "string" then

@@ -1,4 +1,4 @@
-// The system clock and the replaceable ticks and sleep of the frame pacing.
+// The replaceable ticks and sleep of the frame pacing.
 #include "frame_clock.h"
 
 #include "host.h"
@@ -8,8 +8,6 @@ namespace {
 uint32_t (*clock_ticks)(void) = sdl_seam_ticks;      // what get_ticks reads
 void (*clock_sleep)(uint32_t) = sdl_seam_delay;      // what os_sleep calls
 }  // namespace
-
-extern "C" int64_t os_get_time(void) { return static_cast<int64_t>(sdl_seam_ticks()); }
 
 extern "C" uint32_t get_ticks(void) { return clock_ticks(); }
 

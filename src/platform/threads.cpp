@@ -1,18 +1,19 @@
-// Worker threads over SDL.
+// Worker threads over SDL, through the seam.
 #include "threads.h"
-
-#include <SDL.h>
 
 #include <new>
 
+#include "host_services.h"
+#include "sdl_seam.h"
+
 struct os_thread_rec {
-    SDL_Thread *handle;
+    SDL_Thread *handle;  // null when SDL could not start the thread
 };
 
 extern "C" os_thread_rec *os_create_thread(int (*fn)(void *), void *data) {
     auto *t = new (std::nothrow) os_thread_rec{nullptr};
     if (!t) return nullptr;
-    t->handle = SDL_CreateThread(fn, "quillmar_worker", data);
+    t->handle = sdl.CreateThread(fn, "quillmar_worker", data);
     return t;
 }
 
@@ -20,6 +21,6 @@ extern "C" int os_thread_started(const os_thread_rec *t) { return t && t->handle
 
 extern "C" void os_destroy_thread(os_thread_rec *t) {
     if (!t) return;
-    if (t->handle) SDL_DetachThread(t->handle);
+    if (t->handle) sdl.DetachThread(t->handle);
     delete t;
 }

@@ -75,6 +75,17 @@ void quillmar_apply_settings(void);
    host.h); only 'name' when no desktop folder is known. Returns 'out'. */
 char *codo_prefix_with_desktop_path(const char *name, char *out);
 
+/* ---- worker threads ---- */
+
+/* A worker thread named "quillmar_worker" running function(data); the
+   record's thread is null when SDL could not start it. */
+struct os_thread_rec;
+struct os_thread_rec *os_create_thread(int (*function)(void *), void *data);
+
+/* Detaches the record's thread (it cleans up after itself when it ends) and
+   frees the record; waits for nothing. Null is ignored. */
+void os_destroy_thread(struct os_thread_rec *record);
+
 /* ---- the build ---- */
 
 /* The build's number, version text and date stamp, as the start-up log

@@ -143,7 +143,7 @@ void sandbox::write_file(const std::string &relative, const std::string &bytes) 
     write_bytes(dir + "/" + relative, bytes);
 }
 
-run_result sandbox::run(const line_hook &hook) {
+run_result sandbox::run(const line_hook &hook, const run_options &options) {
     run_result r;
     int out_pipe[2], err_pipe[2];
     check(pipe2(out_pipe, O_CLOEXEC) == 0 && pipe2(err_pipe, O_CLOEXEC) == 0, "pipe");
@@ -154,8 +154,13 @@ run_result sandbox::run(const line_hook &hook) {
     posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
     posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
     std::vector<std::string> argv = {dir + "/quillmar"};
-    if (!windowed) argv.push_back("-x");
+    if (!options.windowed && !windowed) argv.push_back("-x");
     std::vector<std::string> env = run_environment(home, root_ + "/run", desktop);
+    for (const auto &[name, value] : options.env) {
+        const std::string head = name + "=";
+        std::erase_if(env, [&](const std::string &e) { return e.compare(0, head.size(), head) == 0; });
+        env.push_back(head + value);
+    }
     std::vector<char *> args = pointers(argv), envp = pointers(env);
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());

@@ -37,6 +37,12 @@ struct run_result {
 // Called for each line of standard output with the running child's pid.
 using line_hook = std::function<void(const std::string &line, int pid)>;
 
+// How a run differs from the headless default.
+struct run_options {
+    bool windowed = false;                          // no -x
+    std::vector<std::pair<std::string, std::string>> env;  // set or replaced for the run
+};
+
 class sandbox {
 public:
     sandbox();
@@ -56,8 +62,9 @@ public:
     // Writes a host file below the sandbox's program folder.
     void write_file(const std::string &relative, const std::string &bytes);
 
-    // Runs the program (with -x unless windowed) and waits for it (or the deadline).
-    run_result run(const line_hook &hook = nullptr);
+    // Runs the program (with -x unless windowed) and waits for it (or the
+    // deadline).
+    run_result run(const line_hook &hook = nullptr, const run_options &options = {});
 
     bool windowed = false;              // run without -x: video out every frame
     std::chrono::milliseconds term_at{0}; // send SIGTERM this long after the start; 0 never

@@ -6,16 +6,10 @@
 #include <thread>
 
 #include "app_state.h"
+#include "fake_sdl.h"
 #include "host_open.h"
 #include "host_paths.h"
 #include "platform_fixture.h"
-
-namespace {
-int minimised = 0;
-}
-
-// The window, counted; defining it here keeps the empty version out.
-extern "C" void os_minimise_window(void) { minimised++; }
 
 namespace {
 
@@ -103,14 +97,18 @@ TEST_F(HostOpen, AWebAddressArrivesEncoded) {
     EXPECT_EQ(recorded(), args({"https://example.org/a%20b%22c"}));
 }
 
-TEST_F(HostOpen, TheWindowIsMinimisedOnlyInFullScreenMode) {
-    minimised = 0;
+TEST_F(HostOpen, TheWindowIsMinimisedOnlyInFullScreenModeWithAWindow) {
+    FakeSdl::install();
     config.fullscreen = 1;
-    ASSERT_EQ(open_host_file("/a"), 0);
-    config.fullscreen = 0;
+    ASSERT_EQ(open_host_file("/a"), 0);  // no window yet
+    sdl_window = FakeSdl::window_handle();
     ASSERT_EQ(open_host_file("/b"), 0);
+    config.fullscreen = 0;
+    ASSERT_EQ(open_host_file("/c"), 0);
+    sdl_window = nullptr;
+    FakeSdl::restore();
     wait_for_openers();
-    EXPECT_EQ(minimised, 1);
+    EXPECT_EQ(FakeSdl::minimised, 1);
 }
 
 TEST_F(HostOpen, AMissingOpenerIsLogged) {

@@ -1,0 +1,67 @@
+// The four host calls every process receives: the host clipboard and
+// opening host files, folders and web addresses.
+#include <cstring>
+
+#include "api_args.h"
+#include "api_protected.h"
+#include "buffer.h"
+#include "host.h"
+#include "host_open.h"
+#include "host_text.h"
+#include "lua.hpp"
+#include "pmount.h"
+#include "sdl_seam.h"
+
+namespace {
+
+int os_req_host_clipboard_text(lua_State *L) {
+    (void)L;
+    return 0;
+}
+
+// Nothing raises while the host's text and the buffers are held: the push
+// is protected and its error, if any, is raised once they are released.
+int os_get_host_clipboard_text(lua_State *L) {
+    char *host = sdl.GetClipboardText();
+    buffer_rec *raw = create_buffer_from_str(host ? host : "");
+    if (host) sdl.free(host);
+    buffer_rec *text = raw ? decode_host_text(raw) : nullptr;
+    destroy_buffer(raw);
+    int status = text ? api_push_bytes(L, text->data, size_t(text->length)) : api_push_bytes(L, "", 0);
+    destroy_buffer(text);
+    if (status != LUA_OK) return lua_error(L);
+    return 1;
+}
+
+int os_set_host_clipboard_text(lua_State *L) {
+    const char *text = api_string(L, 1, nullptr);
+    if (!text) return 0;
+    buffer_rec *utf8 = encode_host_text(text);
+    if (!utf8) return 0;
+    sdl.SetClipboardText(to_cstr(utf8));
+    destroy_buffer(utf8);
+    return 0;
+}
+
+int os_open_host_path(lua_State *L) {
+    const char *path = api_path(L, 1, nullptr);
+    if (!path) return 0;
+    if (strncmp(path, "https:", 6) == 0) {
+        open_host_file(path);
+        return 0;
+    }
+    int kind = 0;
+    buffer_rec *origin = resolve_to_origin(path, &kind, 0);
+    if (origin && kind == 1) open_host_file(to_cstr(origin));
+    destroy_buffer(origin);
+    return 0;
+}
+
+}  // namespace
+
+extern "C" void os_add_public_c_functions(lua_State *L) {
+    lua_register(L, "_req_host_clipboard_text", os_req_host_clipboard_text);
+    lua_register(L, "_get_host_clipboard_text", os_get_host_clipboard_text);
+    lua_register(L, "_set_host_clipboard_text", os_set_host_clipboard_text);
+    lua_register(L, "_open_host_path", os_open_host_path);
+}
