@@ -7,7 +7,7 @@ RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 TSAN_DIR := build/tsan
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-window bench-draw fuzz fuzz-smoke clean bench-net bench-text bench-script bench-audio bench-captures bench-gfx
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-window bench-draw fuzz fuzz-smoke clean bench-typed bench-net bench-text bench-script bench-audio bench-captures bench-gfx
 
 all: release
 
@@ -59,6 +59,11 @@ bench-window: release
 
 bench-pod: release
 	$(RELEASE_DIR)/bench/bench_pod
+
+# Typed-array operations against numpy and plain C++; the last line is the
+# worst goal margin.
+bench-typed: release
+	$(RELEASE_DIR)/bench/bench_typed
 
 # The drawing calls against their cheapest bindings; the last line is the margin.
 bench-draw: release

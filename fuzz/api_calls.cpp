@@ -1,5 +1,6 @@
 // The process, message, load, signal, print, pod, file, socket, remote
-// fetch and audio calls with random arguments, inside real processes: a generated kernel (pid 1) makes each
+// fetch and audio calls and the typed-array methods with random arguments,
+// inside real processes: a generated kernel (pid 1) makes each
 // call under pcall beside two idle system processes and runs frames, over a
 // file system of RAM folders and a temporary application-data folder. No
 // call may crash or trip a sanitizer (the audio calls reach the engine in
@@ -39,6 +40,7 @@
 #include "pmount.h"
 #include "process.h"
 #include "slice.h"
+#include "ud_methods.h"
 #include "socket_calls.h"
 #include "sockets.h"
 #include "vm_hooks.h"
@@ -114,6 +116,15 @@ const char *const kSocketCalls[] = {
     "_sock_status", "_accept_socket", "_write_socket",
 };
 
+// The typed-array methods beyond the core ones, called as USERDATA.<name>.
+const char *const kUdCalls[] = {
+    "sort", "copy", "take", "clear", "__add", "__sub", "__mul", "__div", "__idiv", "__mod", "__pow",
+    "__band", "__bor", "__bxor", "__shl", "__shr", "add", "sub", "mul", "div", "idiv", "mod", "pow",
+    "band", "bor", "bxor", "shl", "shr", "max", "min", "abs", "sgn", "sgn0", "set", "get", "blit",
+    "lerp", "magnitude", "distance", "dot", "cross", "matmul", "matmul3d", "matmul2d", "transpose",
+    "row", "column",
+};
+
 // Argument values, as Lua expressions evaluated at the call.
 const char *const kPalette[] = {
     "nil", "true", "false", "0", "1", "2", "3", "4", "5", "-1", "99999", "0.5", "1.5", "0/0",
@@ -153,6 +164,27 @@ const char *const kPalette[] = {
     "setmetatable({}, {__eq = function() return true end})",
     "setmetatable({}, {__eq = function() error('palette metamethod') end})",
     "{volume = 2^40, fullscreen = false, [1] = 5}",
+    // Typed arrays of every type in shapes 1x1, 3x1, 4x4 and 17x3.
+    "unpod('userdata(\"u8\",1,\"fe\")')",
+    "unpod('userdata(\"u8\",3,\"fe0c03\")')",
+    "unpod('userdata(\"u8\",4,4,\"fe0c03fa08ff0d04fb09000e05fc0a01\")')",
+    "unpod('userdata(\"u8\",17,3,\"fe0c03fa08ff0d04fb09000e05fc0a010f06fd0b02f907fe0c03fa08ff0d04fb09000e05fc0a010f06fd0b02f907fe0c03fa08\")')",
+    "unpod('userdata(\"i16\",1,\"fffe\")')",
+    "unpod('userdata(\"i16\",3,\"fffe000c0003\")')",
+    "unpod('userdata(\"i16\",4,4,\"fffe000c0003fffa0008ffff000d0004fffb00090000000e0005fffc000a0001\")')",
+    "unpod('userdata(\"i16\",17,3,\"fffe000c0003fffa0008ffff000d0004fffb00090000000e0005fffc000a0001000f0006fffd000b0002fff90007fffe000c0003fffa0008ffff000d0004fffb00090000000e0005fffc000a0001000f0006fffd000b0002fff90007fffe000c0003fffa0008\")')",
+    "unpod('userdata(\"i32\",1,\"fffffffe\")')",
+    "unpod('userdata(\"i32\",3,\"fffffffe0000000c00000003\")')",
+    "unpod('userdata(\"i32\",4,4,\"fffffffe0000000c00000003fffffffa00000008ffffffff0000000d00000004fffffffb00000009000000000000000e00000005fffffffc0000000a00000001\")')",
+    "unpod('userdata(\"i32\",17,3,\"fffffffe0000000c00000003fffffffa00000008ffffffff0000000d00000004fffffffb00000009000000000000000e00000005fffffffc0000000a000000010000000f00000006fffffffd0000000b00000002fffffff900000007fffffffe0000000c00000003fffffffa00000008ffffffff0000000d00000004fffffffb00000009000000000000000e00000005fffffffc0000000a000000010000000f00000006fffffffd0000000b00000002fffffff900000007fffffffe0000000c00000003fffffffa00000008\")')",
+    "unpod('userdata(\"i64\",1,\"fffffffffffffffe\")')",
+    "unpod('userdata(\"i64\",3,\"fffffffffffffffe000000000000000c0000000000000003\")')",
+    "unpod('userdata(\"i64\",4,4,\"fffffffffffffffe000000000000000c0000000000000003fffffffffffffffa0000000000000008ffffffffffffffff000000000000000d0000000000000004fffffffffffffffb00000000000000090000000000000000000000000000000e0000000000000005fffffffffffffffc000000000000000a0000000000000001\")')",
+    "unpod('userdata(\"i64\",17,3,\"fffffffffffffffe000000000000000c0000000000000003fffffffffffffffa0000000000000008ffffffffffffffff000000000000000d0000000000000004fffffffffffffffb00000000000000090000000000000000000000000000000e0000000000000005fffffffffffffffc000000000000000a0000000000000001000000000000000f0000000000000006fffffffffffffffd000000000000000b0000000000000002fffffffffffffff90000000000000007fffffffffffffffe000000000000000c0000000000000003fffffffffffffffa0000000000000008ffffffffffffffff000000000000000d0000000000000004fffffffffffffffb00000000000000090000000000000000000000000000000e0000000000000005fffffffffffffffc000000000000000a0000000000000001000000000000000f0000000000000006fffffffffffffffd000000000000000b0000000000000002fffffffffffffff90000000000000007fffffffffffffffe000000000000000c0000000000000003fffffffffffffffa0000000000000008\")')",
+    "unpod('userdata(\"f64\",1,\"-1.0\")')",
+    "unpod('userdata(\"f64\",3,\"-1.0,6.0,1.5\")')",
+    "unpod('userdata(\"f64\",4,4,\"-1.0,6.0,1.5,-3.0,4.0,-0.5,6.5,2.0,-2.5,4.5,0.0,7.0,2.5,-2.0,5.0,0.5\")')",
+    "unpod('userdata(\"f64\",17,3,\"-1.0,6.0,1.5,-3.0,4.0,-0.5,6.5,2.0,-2.5,4.5,0.0,7.0,2.5,-2.0,5.0,0.5,7.5,3.0,-1.5,5.5,1.0,-3.5,3.5,-1.0,6.0,1.5,-3.0,4.0,-0.5,6.5,2.0,-2.5,4.5,0.0,7.0,2.5,-2.0,5.0,0.5,7.5,3.0,-1.5,5.5,1.0,-3.5,3.5,-1.0,6.0,1.5,-3.0,4.0\")')",
     // Typed arrays for the drawing calls: every type, odd shapes, f64
     // batches holding non-finite values, and sizes at the edges.
     "userdata('u8', 1, 1)", "userdata('i16', 3, 5)", "userdata('u8', 40000, 1)", "userdata('u8', 105536, 1)",
@@ -209,7 +241,9 @@ local allowed = {send_message = true, _send_message = true, load = true,
                  date = true, add = true, deli = true, abs = true}
 local writes_pod = {pod = true, _pod = true, store = true, _store_local = true}
 local function try(name, ...)
-  local ok, e = pcall(_G[name], ...)
+  local f = _G[name]
+  if name:sub(1, 3) == "ud." then f = USERDATA[name:sub(4)] end
+  local ok, e = pcall(f, ...)
   if ok or allowed[name] then return end
   e = type(e) == "string" and e or "(not a string)"
   if writes_pod[name] and e:find("attempt to compare", 1, true) then return end
@@ -224,12 +258,14 @@ std::string generate(const uint8_t *data, size_t size) {
     size_t i = 0, calls = 0;
     int creations = 0;
     while (i + 2 <= size && calls < MAX_CALLS) {
-        const char *name = kCalls[data[i] % std::size(kCalls)];
+        const size_t pick = data[i] % (std::size(kCalls) + std::size(kUdCalls));
+        const bool ud = pick >= std::size(kCalls);
+        const char *name = ud ? kUdCalls[pick - std::size(kCalls)] : kCalls[pick];
         const int argc = data[i + 1] & 3;
         i += 2;
         if (std::strcmp(name, "_create_process_from_code") == 0 && ++creations > MAX_CREATIONS)
             continue;
-        code += "try(\"";
+        code += ud ? "try(\"ud." : "try(\"";
         code += name;
         code += "\"";
         for (int a = 0; a < argc && i < size; a++, i++) {
@@ -278,6 +314,17 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
     processes_init();
     process_rec *probe = create_process_from_code("", "probe", "/t/probe.lua", "");
     if (!probe) std::abort();
+    // Every typed-array method under test is an entry of the real method
+    // table (naming the table also links it in place of the fake host's
+    // stand-in, so processes get USERDATA).
+    for (const char *name : kUdCalls) {
+        bool found = false;
+        for (const ud_method &m : userdata_methods) found |= std::strcmp(m.name, name) == 0 && m.fn;
+        if (!found) {
+            std::fprintf(stderr, "USERDATA.%s is not an entry\n", name);
+            std::abort();
+        }
+    }
     mudo_init();
     for (const char *name : kCalls) {
         bool found = false;

@@ -102,6 +102,13 @@ typed_ud_rec *create_userdata_shaped(lua_State *L, int code, int dims, uint32_t 
 typed_ud_rec *push_duplicate_userdata(lua_State *L, const typed_ud_rec *rec);
 
 /*
+** Pushes a new array with the header of 'rec' (and the metatable rule of
+** creation) whose elements the caller writes wholly before anything can read
+** them; only the bytes that round the area up to 8 are zeroed. Charges nothing.
+*/
+typed_ud_rec *push_userdata_for_overwrite(lua_State *L, const typed_ud_rec *rec);
+
+/*
 ** The number of elements an operation over arrays 'a' and 'b' (either may be
 ** null) may process: the smallest of 'count', a's count minus 'off_a' and b's
 ** count minus 'off_b'. 0 or less means nothing to do.

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
 
 #include "typed_ud.h"
 #include "buffer.h"
@@ -42,12 +43,31 @@ uint64_t rounded_area(int code, uint32_t width, uint32_t height, uint32_t depth)
     return bytes <= TYPED_UD_MAX_BYTES ? bytes : 0;
 }
 
-// Allocates and pushes a zeroed block of header plus 'area' bytes, sets the
-// metatable from the global USERDATA when that is a table, fills the header.
+// Large arrays are walked whole by the element-wise operations: backed by
+// huge pages (where the system gives them on request) they take far fewer
+// TLB misses. Only the 2 MiB pages wholly inside the block are advised, before
+// anything touches them.
+void advise_huge_pages(void *block, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t huge = uintptr_t(2) << 20;
+    if (bytes < 2 * huge) return;
+    const uintptr_t lo = (uintptr_t(block) + huge - 1) & ~(huge - 1);
+    const uintptr_t hi = (uintptr_t(block) + bytes) & ~(huge - 1);
+    if (hi > lo) madvise(reinterpret_cast<void *>(lo), hi - lo, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)bytes;
+#endif
+}
+
+// Allocates and pushes a block of header plus 'area' bytes, zeroed unless
+// 'zero' is false, sets the metatable from the global USERDATA when that is a
+// table, fills the header.
 typed_ud_rec *push_block(lua_State *L, size_t area, int code, int dims, uint32_t width,
-                         uint32_t height, uint32_t depth) {
+                         uint32_t height, uint32_t depth, bool zero = true) {
     void *block = lua_newuserdatauv(L, TYPED_UD_HEADER + area, 0);
-    std::memset(block, 0, TYPED_UD_HEADER + area);
+    advise_huge_pages(block, TYPED_UD_HEADER + area);
+    if (zero) std::memset(block, 0, TYPED_UD_HEADER + area);
     // A raw read: creation never runs Lua code (the pod reader creates arrays
     // in the middle of its work).
     lua_rawgeti(L, LUA_REGISTRYINDEX, LUA_RIDX_GLOBALS);
@@ -222,9 +242,19 @@ typed_ud_rec *create_userdata(lua_State *L, const char *type_text, int dims, uin
 typed_ud_rec *push_duplicate_userdata(lua_State *L, const typed_ud_rec *rec) {
     uint64_t area = (ud_count(rec) * utype_size(ud_type(rec)) + 7) & ~uint64_t(7);
     typed_ud_rec *copy = push_block(L, size_t(area), rec->type, rec->dims, rec->width,
-                                    rec->height, rec->depth);
+                                    rec->height, rec->depth, false);
     std::memcpy(copy, rec, TYPED_UD_HEADER + size_t(area));
     return copy;
+}
+
+typed_ud_rec *push_userdata_for_overwrite(lua_State *L, const typed_ud_rec *rec) {
+    uint64_t bytes = ud_count(rec) * utype_size(ud_type(rec));
+    uint64_t area = (bytes + 7) & ~uint64_t(7);
+    typed_ud_rec *fresh = push_block(L, size_t(area), rec->type, rec->dims, rec->width,
+                                     rec->height, rec->depth, false);
+    std::memcpy(fresh, rec, TYPED_UD_HEADER);
+    std::memset(ud_elements(fresh) + bytes, 0, size_t(area - bytes));
+    return fresh;
 }
 
 int32_t get_userdata_len2(const typed_ud_rec *a, const typed_ud_rec *b, int32_t off_a,

@@ -8,11 +8,10 @@ extern "C" {
 #include "lua.h"
 }
 
-// One entry of USERDATA: its key and its host function (null while that
-// operation is not built; registration skips it).
+// One entry of USERDATA: its key and its host function.
 struct ud_method {
     const char *name;   // key in USERDATA
-    lua_CFunction fn;   // host function without upvalues, or null
+    lua_CFunction fn;   // host function without upvalues
 };
 
 // Every entry, in the order the table is set.
@@ -38,3 +37,53 @@ int lua54_ud_poke(lua_State *L);
 // Retyping: a converted copy (or indices and palette), and the in-place reshape.
 int lua54_ud_convert(lua_State *L);
 int lua54_ud_mutate(lua_State *L);
+
+// Sorting rows by a key column; the number of comparisons made.
+int lua54_ud_sort(lua_State *L);
+
+// Copying and filling (gathering when the second argument is an i32 array),
+// gathering, clearing.
+int lua54_ud_copy(lua_State *L);
+int lua54_ud_take(lua_State *L);
+int lua54_ud_clear(lua_State *L);
+
+// Element-wise arithmetic; each is also the metamethod of its operator.
+int lua54_ud_add(lua_State *L);
+int lua54_ud_sub(lua_State *L);
+int lua54_ud_mul(lua_State *L);
+int lua54_ud_div(lua_State *L);
+int lua54_ud_idiv(lua_State *L);
+int lua54_ud_mod(lua_State *L);
+int lua54_ud_pow(lua_State *L);
+
+// Element-wise bitwise operations and shifts (integer types only); also metamethods.
+int lua54_ud_band(lua_State *L);
+int lua54_ud_bor(lua_State *L);
+int lua54_ud_bxor(lua_State *L);
+int lua54_ud_shl(lua_State *L);
+int lua54_ud_shr(lua_State *L);
+
+// Extremum and sign operations.
+int lua54_ud_max(lua_State *L);
+int lua54_ud_min(lua_State *L);
+int lua54_ud_abs(lua_State *L);
+int lua54_ud_sgn(lua_State *L);
+int lua54_ud_sgn0(lua_State *L);
+
+// The drawing calls set, get and blit with the array first.
+int lua54_ud_set(lua_State *L);
+int lua54_ud_get(lua_State *L);
+int lua54_ud_blit(lua_State *L);
+
+// Interpolation along runs, vectors, matrices, transposing, rows and columns.
+int lua54_ud_lerp(lua_State *L);
+int lua54_ud_magnitude(lua_State *L);
+int lua54_ud_distance(lua_State *L);
+int lua54_ud_dot(lua_State *L);
+int lua54_ud_cross(lua_State *L);
+int lua54_ud_matmul(lua_State *L);
+int lua54_ud_matmul3d(lua_State *L);
+int lua54_ud_matmul2d(lua_State *L);
+int lua54_ud_transpose(lua_State *L);
+int lua54_ud_row(lua_State *L);
+int lua54_ud_column(lua_State *L);

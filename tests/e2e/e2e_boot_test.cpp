@@ -173,6 +173,24 @@ TEST(NormalBoot, WithTwoBlocksThereIsNoExpansionFolder) {
     EXPECT_TRUE(has_line(r, "idle: expcart false")) << diagnostics(r);
 }
 
+/* ---- typed arrays ---- */
+
+TEST(TypedArrays, OperationsOnArraysFromPodTexts) {
+    sandbox s;
+    s.pack({}, "typed_ops");
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 0) << diagnostics(r);
+    for (const char *line : {
+             "typed: add userdata(\"u8\",4,\"2c011406\")",
+             "typed: running userdata(\"i32\",5,\"0000000100000003000000060000000a0000000f\")",
+             "typed: take userdata(\"i16\",3,\"0028000a001e\")",
+             "typed: point userdata(\"f64\",3,\"11,22,33\")",
+             "typed: sorted 3",
+             "typed: rows userdata(\"i32\",2,3,\"000000020000000a0000000300000014000000010000001e\")",
+         })
+        EXPECT_TRUE(has_line(r, line)) << line << "\n" << diagnostics(r);
+}
+
 /* ---- messages ---- */
 
 TEST(Messages, ExchangeWithAnEchoProcessTheWindowManagerAndAChildEnd) {

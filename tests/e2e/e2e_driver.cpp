@@ -40,7 +40,8 @@ void write_bytes(const std::string &path, const std::string &bytes) {
     check(bool(out), "could not write " + path);
 }
 
-std::vector<std::string> run_environment(const std::string &home, const std::string &runtime_dir) {
+std::vector<std::string> run_environment(const std::string &home, const std::string &runtime_dir,
+                                         const std::string &desktop) {
     std::vector<std::string> env;
     for (char **e = environ; *e; e++) {
         bool replaced = false;
@@ -52,6 +53,7 @@ std::vector<std::string> run_environment(const std::string &home, const std::str
     }
     env.push_back("HOME=" + home);
     env.push_back("XDG_RUNTIME_DIR=" + runtime_dir);
+    env.push_back("XDG_DESKTOP_DIR=" + desktop);
     env.push_back("SDL_VIDEODRIVER=dummy");
     env.push_back("SDL_AUDIODRIVER=dummy");
     env.push_back("ASAN_OPTIONS=exitcode=99");
@@ -101,6 +103,7 @@ sandbox::sandbox() {
     root_ = tmpl;
     dir = root_ + "/prog";
     home = root_ + "/home";
+    desktop = home + "/Desktop";
     appdata = home + "/.local/share/quillmar/exp/shared/";
     fs::create_directories(dir);
     fs::create_directories(home);
@@ -152,7 +155,7 @@ run_result sandbox::run(const line_hook &hook, const run_options &options) {
     posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
     std::vector<std::string> argv = {dir + "/quillmar"};
     if (!options.windowed && !windowed) argv.push_back("-x");
-    std::vector<std::string> env = run_environment(home, root_ + "/run");
+    std::vector<std::string> env = run_environment(home, root_ + "/run", desktop);
     for (const auto &[name, value] : options.env) {
         const std::string head = name + "=";
         std::erase_if(env, [&](const std::string &e) { return e.compare(0, head.size(), head) == 0; });

@@ -1,6 +1,7 @@
 // Runs the real program headless in a temporary folder: a symlink to the
 // binary, a sysrom.dat packed for the case, a temporary HOME and
-// XDG_RUNTIME_DIR, the dummy SDL drivers, the sanitizers' exit code 99.
+// XDG_RUNTIME_DIR, XDG_DESKTOP_DIR, the dummy SDL drivers, the sanitizers'
+// exit code 99.
 #pragma once
 
 #include <chrono>
@@ -70,6 +71,7 @@ public:
 
     std::string dir;      // the program folder
     std::string home;     // HOME of the run
+    std::string desktop;  // XDG_DESKTOP_DIR of the run: <home>/Desktop, not made
     std::string appdata;  // the application-data folder the run uses
 
 private:

@@ -1,0 +1,79 @@
+// Typed arrays: the element-wise operations, their kernels and the kernel
+// tables of each instruction-set level.
+#pragma once
+
+#include <cstdint>
+
+#include "typed_ud.h"
+
+extern "C" {
+#include "lua.h"
+}
+
+// The element-wise operations that run the frame.
+enum ud_op {
+    UD_ADD, UD_SUB, UD_MUL, UD_DIV, UD_IDIV, UD_MOD, UD_POW,
+    UD_BAND, UD_BOR, UD_BXOR, UD_SHL, UD_SHR,
+    UD_MAX, UD_MIN, UD_ABS, UD_SGN, UD_SGN0,
+    UD_COPY,
+    UD_OP_COUNT
+};
+
+// Operand shapes: array with array, scalar on the right, scalar on the left.
+enum ud_shape { UD_ARRAY, UD_RIGHT, UD_LEFT, UD_SHAPE_COUNT };
+
+// Index of an element type in the kernel tables: u8, i16, i32, i64, f64; -1 for others.
+inline int ud_type_slot(int code) {
+    switch (code) {
+    case UTYPE_U8: return 0;
+    case UTYPE_I16: return 1;
+    case UTYPE_I32: return 2;
+    case UTYPE_I64: return 3;
+    case UTYPE_F64: return 4;
+    default: return -1;
+    }
+}
+
+// One span: out[k] = op(a[k], b[k]) (array), op(a[k], s) (right) or
+// op(s, a[k]) (left) for k from 0 to n - 1 in increasing order, each result
+// stored before the next operands are read. 'si' is the scalar of the integer
+// types (the element type keeps its low bits), 'sf' that of f64.
+using ud_span_fn = void (*)(uint8_t *out, const uint8_t *a, const uint8_t *b, int64_t si,
+                            double sf, int64_t n);
+
+// out (rows x cols) = a (rows x inner) times b (inner x cols), every sum taken
+// in increasing k from 0.0. The three areas do not overlap.
+using ud_matmul_fn = void (*)(double *out, const double *a, const double *b, int64_t rows,
+                              int64_t inner, int64_t cols);
+
+struct ud_kernel_set {
+    ud_span_fn span[UD_OP_COUNT][5][UD_SHAPE_COUNT];  // null where the type has no such operation
+    ud_matmul_fn matmul;
+};
+
+// Instruction-set levels: 0 the x86-64 baseline, 1 AVX2, 2 AVX-512 (F, BW, DQ, VL).
+const ud_kernel_set &ud_kernels_baseline();
+const ud_kernel_set &ud_kernels_avx2();
+const ud_kernel_set &ud_kernels_avx512();
+
+// The kernels of the level in use: the best the processor has, unless forced.
+const ud_kernel_set &ud_kernels();
+
+// The best level this processor runs.
+int ud_simd_level_available();
+
+// Test hook: use 'level' (clamped to what the processor runs); -1 goes back to the best.
+void ud_force_simd_level(int level);
+
+// The element-wise frame shared by every operation above.
+int ud_frame(lua_State *L, ud_op op);
+
+// Gathering through an i32 index array (also copy's form with an i32 second argument).
+int ud_take(lua_State *L);
+
+// Charges a 64-bit cycle count: negative counts are ignored, counts above
+// INT32_MAX charge INT32_MAX.
+void ud_charge(int64_t n);
+
+// Most elements one call writes: 16 passes over the largest array.
+inline constexpr int64_t ud_write_bound = int64_t(1) << 28;

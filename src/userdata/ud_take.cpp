@@ -1,0 +1,201 @@
+// Typed arrays: gathering runs through an i32 index array, and clearing.
+#include <cstring>
+
+#include "intp.h"
+#include "ud_methods.h"
+#include "ud_ops.h"
+#include "vm_hooks.h"
+
+namespace {
+
+int32_t arg32(lua_State *L, int idx, int32_t def) { return int32_t(uint32_t(uint64_t(kiv_intp(L, idx, def)))); }
+
+// floor(p / q) and ceil(p / q) for q > 0.
+int64_t floor_div(int64_t p, int64_t q) { return p >= 0 ? p / q : -((-p + q - 1) / q); }
+int64_t ceil_div(int64_t p, int64_t q) { return -floor_div(-p, q); }
+
+// Copies m elements of 'size' bytes from 'src' to 'dst' in increasing order,
+// each stored before the next is read (a run that overlaps ahead of its
+// source repeats the source's first elements).
+void copy_forward(uint8_t *dst, const uint8_t *src, int64_t m, int64_t size) {
+    const int64_t bytes = m * size;
+    if (dst <= src || dst >= src + bytes) {
+        std::memmove(dst, src, size_t(bytes));
+        return;
+    }
+    // dst lies inside the source run: the run repeats with period dst - src.
+    const int64_t period = dst - src;
+    for (int64_t done = 0; done < bytes;) {
+        int64_t chunk = bytes - done < period ? bytes - done : period;
+        std::memcpy(dst + done, src + done, size_t(chunk));
+        done += chunk;
+    }
+}
+
+// One element of 'size' bytes, in a copy of fixed size.
+inline void copy_one(uint8_t *dst, const uint8_t *src, int64_t size) {
+    switch (size) {
+    case 1: *dst = *src; break;
+    case 2: std::memcpy(dst, src, 2); break;
+    case 4: std::memcpy(dst, src, 4); break;
+    default: std::memcpy(dst, src, 8); break;
+    }
+}
+
+// Steps first to last of a gather of single elements, index position
+// off + i, place out_off + i. Returns the elements counted (as the general
+// loop counts them: 1 per copy, 0 or less for a step outside an array).
+template <class T>
+int64_t gather_ones_t(uint8_t *out, const uint8_t *src, const uint8_t *idx, int64_t off, int64_t out_off,
+                      int64_t first, int64_t last, int64_t len_src, int64_t len_out) {
+    int64_t total = 0;
+    for (int64_t i = first; i <= last; i++) {
+        int32_t e32;
+        std::memcpy(&e32, idx + (off + i) * 4, 4);
+        const int64_t e = e32, o = out_off + i;
+        if (e >= 0 && e < len_src && o >= 0 && o < len_out) {
+            T v;
+            std::memcpy(&v, src + e * int64_t(sizeof(T)), sizeof(T));
+            std::memcpy(out + o * int64_t(sizeof(T)), &v, sizeof(T));
+            total += 1;
+        } else {
+            int64_t m = 1;
+            if (len_src - e < m) m = len_src - e;
+            if (len_out - o < m) m = len_out - o;
+            if (o < 0) m -= -o;
+            if (e < 0) m -= -e;
+            total += m;
+        }
+    }
+    return total;
+}
+
+int64_t gather_ones(uint8_t *out, const uint8_t *src, const uint8_t *idx, int64_t size, int64_t off, int64_t out_off,
+                    int64_t first, int64_t last, int64_t len_src, int64_t len_out) {
+    switch (size) {
+    case 1: return gather_ones_t<uint8_t>(out, src, idx, off, out_off, first, last, len_src, len_out);
+    case 2: return gather_ones_t<uint16_t>(out, src, idx, off, out_off, first, last, len_src, len_out);
+    case 4: return gather_ones_t<uint32_t>(out, src, idx, off, out_off, first, last, len_src, len_out);
+    default: return gather_ones_t<uint64_t>(out, src, idx, off, out_off, first, last, len_src, len_out);
+    }
+}
+
+}  // namespace
+
+int ud_take(lua_State *L) {
+    typed_ud_rec *src = to_typed_ud(L, 1);
+    typed_ud_rec *idx = to_typed_ud(L, 2);
+    if (!src || !idx || ud_type(idx) != UTYPE_I32) return 0;
+    const int code = ud_type(src);
+    if (ud_type_slot(code) < 0) return 0;
+    typed_ud_rec *out = to_typed_ud(L, 3);
+    if (out && ud_type(out) != code) return 0;
+    const bool in_place = !out && lua_toboolean(L, 3);
+    if (in_place) out = src;
+
+    const int64_t len_idx = int64_t(ud_count(idx));
+    const int32_t idx_offset = arg32(L, 4, 0);
+    const int32_t out_offset = arg32(L, 5, 0);
+    const int32_t span = arg32(L, 6, 1);
+    const int32_t idx_stride = arg32(L, 7, 1);
+    const int32_t out_stride = arg32(L, 8, span);
+    const int32_t idx_count = arg32(L, 9, span == 1 ? int32_t(len_idx) : int32_t(idx->width));
+
+    if (out) {
+        lua_pushvalue(L, in_place ? 1 : 3);
+    } else if (span == 1) {
+        out = create_userdata(L, get_utype_string(code), idx->dims, idx->width, idx->height, 1,
+                              nullptr);
+        if (!out) return 0;
+    } else {
+        if (span <= 0 || idx_count <= 0) return 0;
+        out = create_userdata(L, get_utype_string(code), 2, uint32_t(span), uint32_t(idx_count), 1,
+                              nullptr);
+        if (!out) return 0;
+    }
+
+    // Steps: the unsigned quotient, capped by the unsigned count. A zero
+    // stride gives no steps.
+    int32_t n = 0;
+    if (idx_stride != 0) {
+        uint32_t q = (uint32_t(len_idx) - uint32_t(idx_offset)) / uint32_t(idx_stride);
+        uint32_t cap = uint32_t(idx_count);
+        n = int32_t(q < cap ? q : cap);
+    }
+    if (n <= 0) {
+        spend_cpu(n / 2);
+        return 1;
+    }
+
+    // Only the steps whose index position lies inside idx do anything.
+    int64_t first, last;
+    const int64_t off = idx_offset, st = idx_stride;
+    if (st > 0) {
+        first = ceil_div(-off, st);
+        last = floor_div(len_idx - 1 - off, st);
+    } else {
+        first = ceil_div(off - (len_idx - 1), -st);
+        last = floor_div(off, -st);
+    }
+    if (first < 0) first = 0;
+    if (last > int64_t(n) - 1) last = int64_t(n) - 1;
+
+    const int64_t size = utype_size(code);
+    const int64_t len_src = int64_t(ud_count(src));
+    const int64_t len_out = int64_t(ud_count(out));
+    const uint8_t *src_area = ud_elements(src);
+    uint8_t *out_area = ud_elements(out);
+    const uint8_t *idx_area = ud_elements(idx);
+    int64_t total = 0, written = 0;
+    if (span == 1 && out_stride == 1 && st == 1 && idx_area != out_area) {
+        // Single elements from consecutive indices to consecutive places.
+        total = gather_ones(out_area, src_area, idx_area, size, off, out_offset, first, last, len_src, len_out);
+        const int64_t d = code == UTYPE_I64 || code == UTYPE_F64 ? 12 : 24;
+        ud_charge(total / d + n / 2);
+        return 1;
+    }
+    for (int64_t i = first; i <= last; i++) {
+        const int64_t p = off + i * st;
+        int32_t e32;
+        std::memcpy(&e32, idx_area + p * 4, 4);
+        const int64_t e = e32;
+        const int64_t o = out_offset + i * int64_t(out_stride);
+        int64_t m = span;
+        if (len_src - e < m) m = len_src - e;
+        if (len_out - o < m) m = len_out - o;
+        int64_t so = o, se = e;
+        if (o < 0) {
+            m -= -o;
+            so = 0;
+        }
+        if (e < 0) {
+            m -= -e;
+            se = 0;
+        }
+        if (m == 1) {
+            if (written + 1 > ud_write_bound) break;
+            copy_one(out_area + so * size, src_area + se * size, size);
+            written += 1;
+        } else if (m > 1) {
+            if (written + m > ud_write_bound) break;
+            copy_forward(out_area + so * size, src_area + se * size, m, size);
+            written += m;
+        }
+        total += m;
+    }
+    const int64_t d = code == UTYPE_I64 || code == UTYPE_F64 ? 12 : 24;
+    ud_charge(total / d + n / 2);
+    return 1;
+}
+
+int lua54_ud_take(lua_State *L) { return ud_take(L); }
+
+int lua54_ud_clear(lua_State *L) {
+    typed_ud_rec *rec = to_typed_ud(L, 1);
+    if (!rec) return 0;
+    const uint64_t count = ud_count(rec);
+    const uint32_t size = utype_size(ud_type(rec));
+    std::memset(ud_elements(rec), 0, size_t(count * size));
+    ud_charge(int64_t(count * size * 8 / 512));
+    return 0;
+}
