@@ -13,6 +13,8 @@ for a = 0x5508, 0x550B do poke(a, 0x3F) end
 _set_draw_target(display)
 pal()
 pal(2)
+-- The desktop is ready: the boot screen may end.
+_signal(37)
 
 -- The lowest process id above the window manager's, or nil.
 local function lowest_user_process()
