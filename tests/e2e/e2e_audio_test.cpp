@@ -25,11 +25,6 @@ constexpr size_t DEVICE_BUFFER_BYTES = 512 * 4;
 // How long a case waits for sound before it gives up.
 constexpr auto SOUND_WAIT = std::chrono::seconds(4);
 
-std::string diagnostics(const run_result &r) {
-    return "status " + std::to_string(r.status) + (r.timed_out ? " (timed out)" : "") + "\n--- stdout\n" +
-           r.out + "--- stderr\n" + r.err + "--- log\n" + r.log;
-}
-
 // The volumes, the audio base (64 KB units: instruments at 0x40000, tracks at
 // 0x50000), instrument 1 as one oscillator over the default wavetable's first
 // wave, and track 0: four notes of instrument 1 looping for ever, started on

@@ -24,24 +24,6 @@ line_hook term_after(const std::string &line) {
     };
 }
 
-bool has_line(const run_result &r, const std::string &line) {
-    for (const out_line &l : r.lines)
-        if (l.text == line) return true;
-    return false;
-}
-
-int count_lines_with(const run_result &r, const std::string &part) {
-    int n = 0;
-    for (const out_line &l : r.lines)
-        if (l.text.find(part) != std::string::npos) n++;
-    return n;
-}
-
-std::string diagnostics(const run_result &r) {
-    return "status " + std::to_string(r.status) + (r.timed_out ? " (timed out)" : "") + "\n--- stdout\n" +
-           r.out + "--- stderr\n" + r.err + "--- log\n" + r.log;
-}
-
 /* ---- start-up failures ---- */
 
 // How a case lays out its program folder before the run.

@@ -14,11 +14,6 @@ namespace {
 using namespace e2e;
 namespace fs = std::filesystem;
 
-std::string diagnostics(const run_result &r) {
-    return "status " + std::to_string(r.status) + (r.timed_out ? " (timed out)" : "") + "\n--- stdout\n" +
-           r.out + "--- stderr\n" + r.err + "--- log\n" + r.log;
-}
-
 // Names in 'folder' (none when it is missing).
 std::vector<std::string> names_in(const std::string &folder) {
     std::vector<std::string> names;

@@ -15,8 +15,6 @@ namespace {
 
 using namespace e2e;
 
-std::string diagnostics(const run_result &r) { return "out:\n" + r.out + "\nerr:\n" + r.err; }
-
 int64_t file_size(const std::string &path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 ? int64_t(st.st_size) : -1;

@@ -8,12 +8,6 @@ namespace {
 
 using namespace e2e;
 
-int count_lines(const run_result &r, const std::string &text) {
-    int n = 0;
-    for (const out_line &l : r.lines) n += l.text == text;
-    return n;
-}
-
 }  // namespace
 
 TEST(Drawing, EachMessageIsPrintedOnceAndTheProcessRunsOn) {

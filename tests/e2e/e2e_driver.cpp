@@ -222,4 +222,23 @@ run_result sandbox::run(const line_hook &hook, const run_options &options) {
     return r;
 }
 
+bool has_line(const run_result &r, const std::string &line) { return count_lines(r, line) > 0; }
+
+int count_lines(const run_result &r, const std::string &line) {
+    int n = 0;
+    for (const out_line &l : r.lines) n += l.text == line;
+    return n;
+}
+
+int count_lines_with(const run_result &r, const std::string &part) {
+    int n = 0;
+    for (const out_line &l : r.lines) n += l.text.find(part) != std::string::npos;
+    return n;
+}
+
+std::string diagnostics(const run_result &r) {
+    return "status " + std::to_string(r.status) + (r.timed_out ? " (timed out)" : "") + "\n--- stdout\n" +
+           r.out + "--- stderr\n" + r.err + "--- log\n" + r.log;
+}
+
 }  // namespace e2e

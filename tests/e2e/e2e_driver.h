@@ -81,4 +81,16 @@ private:
 // Reads a whole host file ("" when it does not open).
 std::string read_file(const std::string &path);
 
+// Whether standard output holds 'line' exactly.
+bool has_line(const run_result &r, const std::string &line);
+
+// Lines of standard output equal to 'line'.
+int count_lines(const run_result &r, const std::string &line);
+
+// Lines of standard output holding 'part'.
+int count_lines_with(const run_result &r, const std::string &part);
+
+// Status, standard output, standard error and the log, for failure messages.
+std::string diagnostics(const run_result &r);
+
 }  // namespace e2e

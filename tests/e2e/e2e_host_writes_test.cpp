@@ -15,12 +15,6 @@ namespace {
 
 using namespace e2e;
 
-bool printed(const run_result &r, const std::string &line) {
-    for (const out_line &l : r.lines)
-        if (l.text == line) return true;
-    return false;
-}
-
 }  // namespace
 
 TEST(HostWrites, KilledWhileSavingTheFilesStayWholeAndNoTemporaryRemains) {
@@ -48,8 +42,8 @@ TEST(HostWrites, KilledWhileSavingTheFilesStayWholeAndNoTemporaryRemains) {
         if (text == "main: clean") kill(pid, SIGTERM);
     });
     EXPECT_EQ(r.status, 0) << r.out << r.err << r.log;
-    EXPECT_TRUE(printed(r, "main: plain whole")) << r.out;
-    EXPECT_TRUE(printed(r, "main: cart whole")) << r.out;
+    EXPECT_TRUE(has_line(r, "main: plain whole")) << r.out;
+    EXPECT_TRUE(has_line(r, "main: cart whole")) << r.out;
 
     const std::string drive = s.appdata + "drive";
     for (const auto &e : std::filesystem::directory_iterator(drive))

@@ -11,17 +11,6 @@ namespace {
 
 using namespace e2e;
 
-std::string diagnostics(const run_result &r) {
-    return "status " + std::to_string(r.status) + (r.timed_out ? " (timed out)" : "") + "\n--- stdout\n" +
-           r.out + "--- stderr\n" + r.err + "--- log\n" + r.log;
-}
-
-bool has_line(const run_result &r, const std::string &line) {
-    for (const out_line &l : r.lines)
-        if (l.text == line) return true;
-    return false;
-}
-
 sockaddr_in loopback(uint16_t port) {
     sockaddr_in a = {};
     a.sin_family = AF_INET;

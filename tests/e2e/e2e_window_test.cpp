@@ -19,8 +19,6 @@ namespace {
 
 using namespace e2e;
 
-std::string diagnostics(const run_result &r) { return "out:\n" + r.out + "\nerr:\n" + r.err + "\nlog:\n" + r.log; }
-
 // The top-level window named 'title', or 0.
 Window find_window(Display *d, const char *title) {
     Window root = DefaultRootWindow(d), parent, *children = nullptr;

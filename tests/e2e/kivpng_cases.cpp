@@ -15,24 +15,6 @@ namespace {
 
 using namespace e2e;
 
-bool has_line(const run_result &r, const std::string &line) {
-    for (const out_line &l : r.lines)
-        if (l.text == line) return true;
-    return false;
-}
-
-int count_lines_with(const run_result &r, const std::string &part) {
-    int n = 0;
-    for (const out_line &l : r.lines)
-        if (l.text.find(part) != std::string::npos) n++;
-    return n;
-}
-
-std::string diagnostics(const run_result &r) {
-    return "status " + std::to_string(r.status) + (r.timed_out ? " (timed out)" : "") + "\n--- stdout\n" +
-           r.out + "--- stderr\n" + r.err + "--- log\n" + r.log;
-}
-
 std::vector<uint8_t> visible(const uint8_t *p) { return {uint8_t(p[0] & 0xF8), uint8_t(p[1] & 0xF8), uint8_t(p[2] & 0xF8), uint8_t(p[3] & 0xFC)}; }
 
 std::string encode_png(const std::vector<uint8_t> &rgba, unsigned w, unsigned h) {
