@@ -95,6 +95,7 @@ extern "C" void gurl_cb(gurl_job_rec *job) {
     if (!named || folder_len == 0 || folder_len + 1 + name_len > HOST_PATH_SIZE - 1 ||
         folder_len + sizeof TEMP_NAME > HOST_PATH_SIZE) {
         std::printf("** gurl_cb: ignoring invalid png download %s\n", url);
+        std::fflush(stdout);  // on the worker thread: no later print of ours may come to flush it
         return;
     }
     char cache[HOST_PATH_SIZE];
