@@ -125,8 +125,7 @@ extern "C" void mudo_set_note(int32_t ch, int32_t pitch, int32_t inst, int32_t v
             mudo_channel_rec *chan = &mixer.channels[c];
             if (!chan->music_owned) continue;
             kill_channel(chan, 1);
-            chan->music_owned = 0;
-            chan->pattern_ticks_left = 0;
+            end_music_ownership(chan);
         }
         mixer.music_mask = mixer.music_on = mixer.music_pattern = 0;
         return;

@@ -72,7 +72,11 @@ int32_t ms_to_ticks(int32_t ms);
 void advance_pattern();
 mudo_channel_rec *get_leftmost_nonlooping_channel();
 int32_t calc_pattern_ticks_to_play();
+void end_music_ownership(mudo_channel_rec *chan);
 void mudo_update_fade_tick();
 
 // ---- mixing ----
+// The gain G of 'chan' from 0x5538, its mix volume and, for music, 0x5539
+// and the music volume; 256 is unity.
+int32_t channel_gain(const mudo_channel_rec *chan);
 int32_t mix_channel(mudo_channel_rec *chan, int32_t n, int16_t *dst);

@@ -14,12 +14,6 @@ constexpr uint32_t REG_AUDIO_FLAGS = 0x547F, REG_CHANNEL_VOL = 0x5538, REG_MUSIC
 
 int32_t mudo_mix_out32[MUDO_MIX_BLOCK * 2];
 
-int32_t channel_gain(const mudo_channel_rec *chan) {
-    int32_t G = (int32_t(ram_u8(REG_CHANNEL_VOL)) * chan->mix_vol) >> 4;
-    if (chan->music_owned) G = int32_t((int64_t(G) * ram_u8(REG_MUSIC_VOL) * mixer.music_vol) / 16384);
-    return G;
-}
-
 inline int16_t loud_clamp(int64_t prod, int64_t hi, int64_t lo, int64_t q) {
     if (prod >= hi) return 32767;
     if (prod < lo) return -32767;
@@ -42,7 +36,16 @@ void copy_echo_history(const mudo_node_rec *src, mudo_node_rec *dst) {
     for (uint32_t k = 0; k <= 64; k++) dst->output[(r + k) & 0x7FFF] = src->output[(r + k) & 0x7FFF];
 }
 
-void start_tick(mudo_channel_rec *chan) {
+// Scales the ghost's 64 samples 'g' by 'num' / 'den' (den > 0), clamped.
+void scale_ghost(int16_t *g, int32_t num, int32_t den) {
+    for (int i = 0; i < 64; i++) g[i] = int16_t(clamp_sample(int64_t(g[i]) * num / den));
+}
+
+// Renders the channel's next tick. The ghost's continuation of the previous
+// tick's sound was mixed at 'old_gain' and now mixes at 'new_gain' (they
+// differ when the channel stopped being music in that tick): it is scaled to
+// keep its level.
+void start_tick(mudo_channel_rec *chan, int32_t old_gain, int32_t new_gain) {
     update_channel_track_tick(chan);
     evaluate_channel_node_parameters(chan);
     render_channel_tick(chan, chan->tick_samples);
@@ -53,6 +56,10 @@ void start_tick(mudo_channel_rec *chan) {
     g->index = gi;
     bind_node_outputs(g, gi);
     render_channel_tick(g, 64);
+    if (old_gain != new_gain && new_gain > 0) {
+        scale_ghost(g->node_state[0].output, old_gain, new_gain);
+        if (chan->wide) scale_ghost(g->node_state[STEREO_NODE_INDEX].output, old_gain, new_gain);
+    }
     buffer_written(chan->node_state[0].output);
     buffer_written(chan->node_state[STEREO_NODE_INDEX].output);
     int16_t *n0 = chan->node_state[0].output, *g0 = g->node_state[0].output;
@@ -96,22 +103,34 @@ void mix_wide(const mudo_channel_rec *chan, int32_t G, int32_t m, int16_t *dst) 
     }
 }
 
-// Truncating division by 4096 of a product that fits 32 bits.
-inline int32_t div4096(int32_t p) { return (p + ((p >> 31) & 4095)) >> 12; }
+// Truncating division by 4096.
+template <typename T> inline T div4096(T p) { return (p + ((p >> (sizeof(T) * 8 - 1)) & 4095)) >> 12; }
+
+// One frame of a mono channel at side gains g_l and g_r (1/4096 units).
+// 'Wide' is the product type: g reaches 16192 * 4096 / 256 for a loud music
+// channel, so g * s fits 32 bits only while G < 4096.
+template <typename Wide> inline void mono_frame(int32_t g_l, int32_t g_r, int16_t s, bool loud, int16_t *dst) {
+    Wide pl = Wide(g_l) * s, pr = Wide(g_r) * s;
+    Wide l = div4096(pl), r = div4096(pr);
+    if (loud) {
+        l = pl >= 0x8000000 ? 32767 : pl < -0x7FFFFFF ? -32767 : l;
+        r = pr >= 0x8000000 ? 32767 : pr < -0x7FFFFFF ? -32767 : r;
+    }
+    dst[0] = int16_t(l);
+    dst[1] = int16_t(r);
+}
 
 // One side's frames at a constant gain g (the common case: the pan holds).
+template <typename Wide>
 void mono_constant(const int16_t *src, int32_t g_l, int32_t g_r, bool loud, int32_t m, int16_t *dst) {
-    for (int32_t i = 0; i < m; i++) {
-        // |g| <= 65024, so g * s fits 32 bits.
-        int32_t pl = g_l * src[i], pr = g_r * src[i];
-        int32_t l = div4096(pl), r = div4096(pr);
-        if (loud) {
-            l = pl >= 0x8000000 ? 32767 : pl < -0x7FFFFFF ? -32767 : l;
-            r = pr >= 0x8000000 ? 32767 : pr < -0x7FFFFFF ? -32767 : r;
-        }
-        dst[2 * i] = int16_t(l);
-        dst[2 * i + 1] = int16_t(r);
-    }
+    for (int32_t i = 0; i < m; i++) mono_frame<Wide>(g_l, g_r, src[i], loud, dst + 2 * i);
+}
+
+template <typename Wide>
+void mono_ramp(const int16_t *src, int64_t al, int64_t ar, int64_t sl, int64_t sr, bool loud, int32_t m,
+               int16_t *dst) {
+    for (int32_t i = 0; i < m; i++, al += sl, ar += sr)
+        mono_frame<Wide>(int32_t(al >> 16), int32_t(ar >> 16), src[i], loud, dst + 2 * i);
 }
 
 void mix_mono(mudo_channel_rec *chan, int32_t G, int32_t m, int16_t *dst) {
@@ -122,21 +141,17 @@ void mix_mono(mudo_channel_rec *chan, int32_t G, int32_t m, int16_t *dst) {
     int64_t Ar = int64_t(chan->last_gain_r) * G * 256, Br = int64_t(gr) * G * 256;
     int64_t sl = (Bl - Al) / m, sr = (Br - Ar) / m;
     const int16_t *src = chan->node_state[0].output + chan->tick_pos;
-    bool loud = G > 256;
+    bool loud = G > 256, wide = G >= 4096;
     if (sl == 0 && sr == 0) {
-        mono_constant(src, int32_t(Al >> 16), int32_t(Ar >> 16), loud, m, dst);
+        int32_t g_l = int32_t(Al >> 16), g_r = int32_t(Ar >> 16);
+        if (wide)
+            mono_constant<int64_t>(src, g_l, g_r, loud, m, dst);
+        else
+            mono_constant<int32_t>(src, g_l, g_r, loud, m, dst);
+    } else if (wide) {
+        mono_ramp<int64_t>(src, Al, Ar, sl, sr, loud, m, dst);
     } else {
-        int64_t al = Al, ar = Ar;
-        for (int32_t i = 0; i < m; i++, al += sl, ar += sr) {
-            int32_t pl = int32_t(al >> 16) * src[i], pr = int32_t(ar >> 16) * src[i];
-            int32_t l = div4096(pl), r = div4096(pr);
-            if (loud) {
-                l = pl >= 0x8000000 ? 32767 : pl < -0x7FFFFFF ? -32767 : l;
-                r = pr >= 0x8000000 ? 32767 : pr < -0x7FFFFFF ? -32767 : r;
-            }
-            dst[2 * i] = int16_t(l);
-            dst[2 * i + 1] = int16_t(r);
-        }
+        mono_ramp<int32_t>(src, Al, Ar, sl, sr, loud, m, dst);
     }
     chan->last_gain_l = int32_t(gl);
     chan->last_gain_r = int32_t(gr);
@@ -214,10 +229,16 @@ void mix_block(int16_t *out, int32_t frames, int32_t master, int32_t swap) {
 
 }  // namespace
 
+int32_t channel_gain(const mudo_channel_rec *chan) {
+    int32_t G = (int32_t(ram_u8(REG_CHANNEL_VOL)) * chan->mix_vol) >> 4;
+    if (chan->music_owned) G = int32_t((int64_t(G) * ram_u8(REG_MUSIC_VOL) * mixer.music_vol) / 16384);
+    return G;
+}
+
 int32_t mix_channel(mudo_channel_rec *chan, int32_t n, int16_t *dst) {
     bind_node_outputs(chan, chan->index);
     if (chan->tick_samples == 0) chan->tick_samples = MUDO_TICK_SAMPLES;
-    int32_t G = channel_gain(chan);
+    int32_t G = chan->gain_held ? chan->held_gain : channel_gain(chan);
     if (n <= 0) return n;
     int32_t r = n;
     while (r > 0) {
@@ -226,7 +247,12 @@ int32_t mix_channel(mudo_channel_rec *chan, int32_t n, int16_t *dst) {
                 if (chan->pattern_ticks_left <= 0) return n - r;
                 chan->pattern_ticks_left--;
             }
-            start_tick(chan);
+            int32_t old_gain = G;
+            if (chan->gain_held) {
+                chan->gain_held = 0;
+                G = channel_gain(chan);
+            }
+            start_tick(chan, old_gain, G);
         }
         int32_t m = chan->tick_len - chan->tick_pos;
         if (m > r) m = r;

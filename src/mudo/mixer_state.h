@@ -64,6 +64,8 @@ struct mudo_channel_rec {
     int32_t loop_start, loop_end, delay, play_len;
     int32_t music_owned, pattern_ticks_left;
     int32_t tick_samples, tick_pos, tick_len;
+    int32_t gain_held;  // 1: the rest of this tick mixes at held_gain
+    int32_t held_gain;  // G when the channel stopped being music, mid-tick
 };
 
 struct mudo_mixer_rec {

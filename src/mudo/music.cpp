@@ -78,22 +78,32 @@ extern "C" void mudo_play_music(int32_t pattern, int32_t fade_ms, int32_t mask, 
     mixer.music_vol = mixer.fade_from;
 }
 
+// The part of the current tick already rendered still plays; it keeps the
+// gain it had as music, so that a silent (faded) tune does not sound out.
+void end_music_ownership(mudo_channel_rec *chan) {
+    if (chan->tick_pos < chan->tick_len && !chan->gain_held) {
+        chan->held_gain = channel_gain(chan);
+        chan->gain_held = 1;
+    }
+    chan->music_owned = 0;
+    chan->pattern_ticks_left = 0;
+}
+
 extern "C" void mudo_stop_music(void) {
     for (int c = 0; c < 8; c++) {
         mudo_channel_rec *ch = &mixer.channels[c];
         if (!ch->music_owned) continue;
         kill_channel(ch, 1);
-        ch->music_owned = 0;
-        ch->pattern_ticks_left = 0;
+        end_music_ownership(ch);
     }
     mixer.music_mask = mixer.music_on = mixer.music_pattern = 0;
 }
 
 extern "C" void mudo_fade_out_music(int32_t ms) {
     if (ms == 0) {
+        mudo_stop_music();  // first: the channels keep the gain they had
         mixer.fade_ticks = 0;
         mixer.music_vol = 0;
-        mudo_stop_music();
         return;
     }
     mixer.fade_from = mixer.fade_ticks != 0 ? mixer.music_vol : 256;

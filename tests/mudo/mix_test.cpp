@@ -87,19 +87,28 @@ TEST_F(MixTest, GainsClampingSwapAndMaster) {
 }
 
 // The mono ramp written straight, against mix_channel for G on both sides of
-// 256, 2048 and 4064 (the largest G).
+// 256, 2048 and 4096, up to 4064 for a channel of its own and 16192 (the
+// largest G) for a music channel. Every fourth run holds the pan.
+// A loud music channel used to come out with its sign flipped: its gain
+// times the sample overflowed 32 bits.
 TEST_F(MixTest, MonoGainRampAgainstReference) {
     std::mt19937 rng(17);
     struct {
         int reg, mix;
-    } gains[] = {{64, 63}, {64, 64}, {65, 64}, {128, 255}, {255, 129}, {255, 255}, {255, 254}};
+        int music_reg, music_vol;  // 0x5539 and the music volume; -1: not a music channel
+    } gains[] = {{64, 63, -1, 0},    {64, 64, -1, 0},    {65, 64, -1, 0},     {128, 255, -1, 0},
+                 {255, 129, -1, 0},  {255, 255, -1, 0},  {255, 254, -1, 0},   {255, 255, 64, 256},
+                 {255, 255, 65, 256}, {255, 255, 128, 200}, {255, 255, 255, 256}, {128, 255, 255, 3}};
     for (auto g : gains) {
         for (int rep = 0; rep < 20; rep++) {
             mudo_channel_rec *ch = &mixer.channels[5];
             poke8(0x5538, uint8_t(g.reg));
+            poke8(0x5539, uint8_t(g.music_reg < 0 ? 64 : g.music_reg));
+            mixer.music_vol = g.music_vol;
             ch->mix_vol = g.mix;
             ch->wide = 0;
-            ch->music_owned = 0;
+            ch->music_owned = g.music_reg >= 0;
+            ch->pattern_ticks_left = 1;
             ch->tick_samples = 367;
             ch->tick_len = 367;
             ch->tick_pos = int32_t(rng() % 100);
@@ -110,7 +119,12 @@ TEST_F(MixTest, MonoGainRampAgainstReference) {
             int16_t *src = mixer.node_output[5 * MUDO_MAX_CHANNEL_NODES];
             for (int i = 0; i < 367; i++) src[i] = rng() % 5 == 0 ? -32768 : int16_t(rng());
             int64_t G = (int64_t(g.reg) * g.mix) >> 4;
+            if (g.music_reg >= 0) G = G * g.music_reg * g.music_vol / 16384;
             int p = std::clamp(ch->node_state[0].val[1] / 65536, -127, 127);
+            if (rep % 4 == 0) {
+                ch->last_gain_l = int32_t(stereo_contrib[128 + p]);
+                ch->last_gain_r = int32_t(stereo_contrib[128 - p]);
+            }
             __int128 Al = __int128(ch->last_gain_l) * G * 256, Bl = __int128(stereo_contrib[128 + p]) * G * 256;
             __int128 Ar = __int128(ch->last_gain_r) * G * 256, Br = __int128(stereo_contrib[128 - p]) * G * 256;
             __int128 sl = (Bl - Al) / m, sr = (Br - Ar) / m;
@@ -129,6 +143,25 @@ TEST_F(MixTest, MonoGainRampAgainstReference) {
             ASSERT_EQ(got, want) << "G " << G;
         }
     }
+}
+
+// Music faded out to silence and then stopped stays silent. The part of the
+// tick rendered before the stop used to play at full level: the stop made
+// the channel its own, at its own gain.
+TEST_F(MixTest, StoppingMusicFadedToSilenceStaysSilent) {
+    track(0, 8, 1, 0, 8, 0, {{48, 2, 64, 0, 0}});  // the constant +20000, looping
+    pattern(0, {0}, 0, 1);
+    mudo_play_music(0, 0, 1, 0);
+    mudo_fade_out_music(100);
+    render(20);
+    ASSERT_EQ(mixer.music_vol, 0);
+    std::vector<int16_t> out = render(1, 200);  // ends inside a tick
+    ASSERT_LT(mixer.channels[0].tick_pos, mixer.channels[0].tick_len);
+    mudo_fade_out_music(0);
+    out = render(2);
+    int loud = 0;
+    for (int16_t v : out) loud += v != 0;
+    EXPECT_EQ(loud, 0);
 }
 
 TEST_F(MixTest, PatternChangeInsideABlockAndThePassLimit) {
