@@ -257,7 +257,8 @@ int lua54_write_socket(lua_State *L) {
     else
         sent = net_sendto(s->fd, data, len, MSG_NOSIGNAL | MSG_DONTWAIT,
                           s->peer_address_length ? &s->peer_address.sa : nullptr, s->peer_address_length);
-    if (sent < 0) return close_host_socket_on_error(L, s);
+    // A UDP peer sends on its listener's descriptor, which it never closes.
+    if (sent < 0) return s->peer_handle != 0 ? push_socket_error(L, nullptr) : close_host_socket_on_error(L, s);
     lua_pushinteger(L, lua_Integer(sent));
     return 1;
 }

@@ -12,6 +12,11 @@ namespace {
 
 std::string str(int v) { return std::to_string(v); }
 
+ssize_t unreachable_sendto(int, const void *, size_t, int, const sockaddr *, socklen_t) {
+    errno = EHOSTUNREACH;
+    return -1;
+}
+
 }  // namespace
 
 TEST_F(SocketCalls, Messages) {
@@ -217,6 +222,12 @@ TEST_F(SocketCalls, UdpListenerAndClient) {
     pollfd cf = {sockdat[1].fd, POLLIN, 0};
     poll(&cf, 1, 1000);
     EXPECT_EQ(exec(p, "out(_read_socket(C)) out(_read_socket(C))"), (Lines{"1:back", "2:nil,errno " + str(EAGAIN)}));
+    EXPECT_EQ(exec1(p, "out(_sock_status(L), _sock_status(A))"), "2:listening,ready");
+    // A failed send on the peer gives its error and closes nothing: the
+    // descriptor is the listener's (it used to be closed under it).
+    net_calls.sendto = unreachable_sendto;
+    EXPECT_EQ(exec1(p, "out(_write_socket(A, 'lost'))"), "2:nil,errno " + str(EHOSTUNREACH));
+    EXPECT_TRUE(fd_is_open(sockdat[0].fd));
     EXPECT_EQ(exec1(p, "out(_sock_status(L), _sock_status(A))"), "2:listening,ready");
 }
 
