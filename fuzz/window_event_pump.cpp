@@ -31,8 +31,8 @@ struct reader {
     int32_t i32() { return int32_t(uint32_t(u8() | u8() << 8 | u8() << 16 | uint32_t(u8()) << 24)); }
 };
 
-uint32_t now = 1000;
-uint32_t ticks() { return now; }
+uint64_t now = 1000;
+uint64_t ticks() { return now; }
 void sleep_ms(uint32_t ms) { now += ms; }
 
 lua_State *checker = nullptr;

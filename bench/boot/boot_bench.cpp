@@ -119,8 +119,8 @@ std::string exec_bench() {
 int slice_depth = 0;             // nesting of wrapped slice calls
 clock_type::duration root_time{};  // time inside the root's outermost slices
 
-uint32_t fast_ticks() {
-    static uint32_t t = 0;
+uint64_t fast_ticks() {
+    static uint64_t t = 0;
     return t += 1000;  // every reading is past the frame period
 }
 

@@ -231,7 +231,7 @@ extern "C" void handle_sdl_messages(void) {
         handle_event(e);
     }
 
-    if (uint64_t(get_ticks()) <= app.focus_gained_t + FOCUS_KEY_DELAY_MS) memset(key_state, 0, sizeof key_state);
+    if (get_ticks() <= app.focus_gained_t + FOCUS_KEY_DELAY_MS) memset(key_state, 0, sizeof key_state);
 
     for (int32_t sc = 0; sc < KEY_COUNT; sc++) {
         if (key_state[sc] && !last_key_state[sc]) send_wm_event("{event=\"keydown\",scancode=%d}", sc);

@@ -1,6 +1,6 @@
 /*
 ** The system's clock and the frame pacing's view of it. os_get_time (in
-** host.h) is SDL's tick count widened to 64 bits. Pacing reads ticks and
+** host.h) is SDL's 64-bit tick count. Pacing reads ticks and
 ** sleeps through two replaceable functions, which only tests and the
 ** benchmarks swap. C linkage.
 */
@@ -13,15 +13,15 @@
 extern "C" {
 #endif
 
-/* The tick count the frame loop reads (SDL's unless replaced). */
-uint32_t get_ticks(void);
+/* The tick count the frame loop reads (SDL's unless replaced), in ms. */
+uint64_t get_ticks(void);
 
 /* Sleeps the calling thread for 'ms' milliseconds (SDL's delay unless
    replaced). */
 void os_sleep(uint32_t ms);
 
 /* Replaces the two functions above; a null argument restores SDL's. */
-void frame_clock_set(uint32_t (*ticks)(void), void (*sleep_ms)(uint32_t));
+void frame_clock_set(uint64_t (*ticks)(void), void (*sleep_ms)(uint32_t));
 
 #ifdef __cplusplus
 }

@@ -14,7 +14,7 @@
 #include "slice.h"
 #include "startup.h"
 
-uint32_t last_t = 0;
+uint64_t last_t = 0;
 
 namespace {
 
@@ -38,10 +38,9 @@ process_rec *live_root() {
     host_exit(0);
 }
 
-// The frame period ends 'period' ms after last_t; the elapsed time is taken
-// modulo 2^32, so the wrap of the tick count paces like any other frame.
+// The frame period ends 'period' ms after last_t.
 void pace(uint32_t period) {
-    for (int sleeps = 0; sleeps < MAX_PACING_SLEEPS && uint32_t(get_ticks() - last_t) < period; sleeps++)
+    for (int sleeps = 0; sleeps < MAX_PACING_SLEEPS && get_ticks() - last_t < period; sleeps++)
         os_sleep(1);
     last_t = get_ticks();
 }
@@ -92,7 +91,7 @@ void end_frame() {
     reap_host_openers();
 
     app.idle = config.battery_saver && app.boot_done &&
-               app.last_input_t + IDLE_AFTER_INPUT_MS < uint64_t(get_ticks());
+               app.last_input_t + IDLE_AFTER_INPUT_MS < get_ticks();
     pace(app.idle ? IDLE_FRAME_PERIOD_MS : FRAME_PERIOD_MS);
 }
 

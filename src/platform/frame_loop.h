@@ -27,7 +27,7 @@ inline constexpr int EXIT_BARE_FRAMES = 120;
 /* Printed (with a line break) and logged when pid 1 has ended. */
 inline constexpr const char *ROOT_ENDED_MESSAGE = "** root process ended";
 
-extern uint32_t last_t; /* tick count at the end of the previous frame */
+extern uint64_t last_t; /* tick count at the end of the previous frame */
 
 /*
 ** One frame: a pending reboot (unless a process holds the exclusive run),

@@ -1,4 +1,4 @@
-// The system clock: SDL's tick count widened to 64 bits. Apart from the
+// The system clock: SDL's 64-bit tick count. Apart from the
 // frame clock, so that code reading the frame's ticks does not bring this
 // definition along where a test supplies its own clock.
 #include "host.h"

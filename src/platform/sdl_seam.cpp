@@ -1,7 +1,7 @@
 // The SDL seam: the tick clock, the delay, and the record of SDL calls.
 #include "sdl_seam.h"
 
-extern "C" uint32_t sdl_seam_ticks(void) { return SDL_GetTicks(); }
+extern "C" uint64_t sdl_seam_ticks(void) { return SDL_GetTicks64(); }
 
 extern "C" void sdl_seam_delay(uint32_t ms) { SDL_Delay(ms); }
 

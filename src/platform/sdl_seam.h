@@ -16,8 +16,9 @@
 extern "C" {
 #endif
 
-/* SDL's millisecond tick count (valid before SDL is started; wraps at 2^32). */
-uint32_t sdl_seam_ticks(void);
+/* SDL's millisecond tick count (valid before SDL is started; 64 bits, so it
+   does not wrap). */
+uint64_t sdl_seam_ticks(void);
 
 /* Sleeps the calling thread for 'ms' milliseconds. */
 void sdl_seam_delay(uint32_t ms);

@@ -26,15 +26,15 @@ inline const char *const kYieldingKernel = "while true do coroutine.yield() end"
 // The fake clock: ticks read 'now'; each sleep counts and, unless the clock
 // is stuck, moves it on by the time slept.
 struct fake_clock {
-    static inline uint32_t now = 0;
+    static inline uint64_t now = 0;
     static inline int sleeps = 0;
     static inline bool stuck = false;
-    static uint32_t ticks() { return now; }
+    static uint64_t ticks() { return now; }
     static void sleep(uint32_t ms) {
         sleeps++;
         if (!stuck) now += ms;
     }
-    static void reset(uint32_t at) {
+    static void reset(uint64_t at) {
         now = at;
         sleeps = 0;
         stuck = false;

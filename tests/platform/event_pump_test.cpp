@@ -34,20 +34,29 @@ TEST_F(Pump, AKeyPressedAndReleasedBetweenFramesIsDownInOneFrameAndUpInTheNext) 
     EXPECT_EQ(os_key_state(-1), 0);
 }
 
+// Also across 2^32 ms (49.7 days), where a 32-bit tick count wrapped and
+// every key then read as up for weeks.
 TEST_F(Pump, KeysHeldThroughAFocusGainReadUpFor100Ms) {
-    FakeSdl::keys[30] = 1;
-    FakeSdl::window_event(SDL_WINDOWEVENT_FOCUS_GAINED);
-    pump();
-    EXPECT_EQ(FakeSdl::raised, 0);  // no window to raise yet
-    const uint64_t gained = app.focus_gained_t;
-    EXPECT_EQ(gained, test_clock::now);
-    wm_texts();
-    test_clock::now = uint32_t(gained + 100);
-    handle_sdl_messages();
-    EXPECT_TRUE(wm_texts().empty());
-    test_clock::now = uint32_t(gained + 101);
-    handle_sdl_messages();
-    EXPECT_EQ(wm_texts(), std::vector<std::string>{"{event=\"keydown\",scancode=30}"});
+    for (const uint64_t start : {uint64_t(10000), (uint64_t(1) << 32) - 50}) {
+        SCOPED_TRACE(start);
+        test_clock::now = start;
+        FakeSdl::keys[30] = 1;
+        FakeSdl::window_event(SDL_WINDOWEVENT_FOCUS_GAINED);
+        pump();
+        EXPECT_EQ(FakeSdl::raised, 0);  // no window to raise yet
+        const uint64_t gained = app.focus_gained_t;
+        EXPECT_EQ(gained, test_clock::now);
+        wm_texts();
+        test_clock::now = gained + 100;
+        handle_sdl_messages();
+        EXPECT_TRUE(wm_texts().empty());
+        test_clock::now = gained + 101;
+        handle_sdl_messages();
+        EXPECT_EQ(wm_texts(), std::vector<std::string>{"{event=\"keydown\",scancode=30}"});
+        FakeSdl::keys[30] = 0;
+        handle_sdl_messages();
+        wm_texts();
+    }
 }
 
 TEST_F(Pump, ScancodesOutsideTheTableAreIgnored) {

@@ -19,8 +19,8 @@
 namespace platform_test {
 
 struct test_clock {
-    static inline uint32_t now = 0;
-    static uint32_t ticks() { return now; }
+    static inline uint64_t now = 0;
+    static uint64_t ticks() { return now; }
     static void sleep(uint32_t ms) { now += ms; }
 };
 

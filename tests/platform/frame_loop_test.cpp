@@ -34,7 +34,7 @@ TEST_P(Pacing, HoldsTheFramePeriod) {
     boot();
     system_frame();  // the platform start, whose own events count as input
     config.battery_saver = c.battery_saver;
-    fake_clock::reset(c.start + c.work_ms);
+    fake_clock::reset(uint64_t(c.start) + c.work_ms);
     fake_clock::stuck = c.stuck;
     last_t = c.start;
     app.boot_done = c.boot_done;
@@ -58,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
         pacing_case{"BootNotDoneGivesSixteen", 5000, 5, 1, 0, 10000, false, 11, 16, 0},
         pacing_case{"BatterySaverOffGivesSixteen", 5000, 5, 0, 1, 10000, false, 11, 16, 0},
         pacing_case{"AStuckClockStopsAfterOneHundredSleeps", 5000, 5, 0, 1, 0, true, 100, 5, 0},
-        // Used to sleep 100 times: the end of the period wrapped below the clock.
+        // Across 2^32 ms, where the tick count was 32 bits and wrapped (the
+        // end of the period then wrapped below the clock: 100 sleeps).
         pacing_case{"AcrossTheWrapOfTheTickCount", 0xFFFFFFF8u, 5, 0, 1, 0, false, 11, 16, 0},
         pacing_case{"WorkEndingAfterTheWrap", 0xFFFFFFF8u, 10, 0, 1, 0, false, 6, 16, 0}),
     [](const auto &info) { return std::string(info.param.name); });
@@ -66,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(BootedMachine, ConsecutiveFramesAreSixteenMsApart) {
     boot();
     system_frame();
-    const uint32_t first = last_t;
+    const uint64_t first = last_t;
     for (int i = 0; i < 5; i++) system_frame();
     EXPECT_EQ(last_t - first, 5 * FRAME_PERIOD_MS);
 }
