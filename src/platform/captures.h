@@ -8,6 +8,7 @@
 #ifndef QUILLMAR_PLATFORM_CAPTURES_H
 #define QUILLMAR_PLATFORM_CAPTURES_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -67,6 +68,10 @@ extern int32_t src_x0, src_y0, src_width, src_height, gif_scale;
 extern int32_t out_width, out_height, gif_skip, gif_silent, gif_frames;
 extern char gif_name[256];
 extern char gif_filename[CAPTURE_PATH_SIZE];
+
+/* Where a recording's buffers come from: 'n' zeroed bytes, or null when
+   there is no memory (tests swap it to make a start run out). */
+extern void *(*gif_buffer_alloc)(size_t n);
 
 /* Starts a recording from the parameter block at 0x40 of the running
    process, into a hidden file beside its target. 0 when it started (a

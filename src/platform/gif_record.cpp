@@ -67,22 +67,24 @@ struct recorder {
 
 recorder R;
 
-/* giflib's output: collects the bytes until the frame is done. */
-int collect(GifFileType *, const GifByteType *bytes, int n) {
-    if (R.discarding || R.failed || n <= 0) return n;
-    if (R.pending_len + size_t(n) > R.pending_cap) {
-        size_t cap = R.pending_cap ? R.pending_cap : 65536;
-        while (cap < R.pending_len + size_t(n)) cap *= 2;
-        auto *grown = static_cast<uint8_t *>(realloc(R.pending, cap));
+/* giflib's output: collects the bytes until the frame is done, in the
+   recorder that is the coder's user data. */
+int collect(GifFileType *gif, const GifByteType *bytes, int n) {
+    recorder &r = *static_cast<recorder *>(gif->UserData);
+    if (r.discarding || r.failed || n <= 0) return n;
+    if (r.pending_len + size_t(n) > r.pending_cap) {
+        size_t cap = r.pending_cap ? r.pending_cap : 65536;
+        while (cap < r.pending_len + size_t(n)) cap *= 2;
+        auto *grown = static_cast<uint8_t *>(realloc(r.pending, cap));
         if (!grown) {
-            R.failed = true;
+            r.failed = true;
             return n;
         }
-        R.pending = grown;
-        R.pending_cap = cap;
+        r.pending = grown;
+        r.pending_cap = cap;
     }
-    std::memcpy(R.pending + R.pending_len, bytes, size_t(n));
-    R.pending_len += size_t(n);
+    std::memcpy(r.pending + r.pending_len, bytes, size_t(n));
+    r.pending_len += size_t(n);
     return n;
 }
 
@@ -98,24 +100,26 @@ int append_to_temp(void *, const uint8_t *bytes, int64_t n) {
     return pdisk_host_fs()->append(R.temp.c_str(), bytes, n) == 0 ? 0 : -1;
 }
 
-/* Frees everything the recording holds (the coder must be closed). */
-void release() {
-    free(R.pending);
-    free(R.display);
-    free(R.last);
-    free(R.row);
-    free(R.src_row);
-    if (R.map) GifFreeMapObject(R.map);
-    R.pending = R.display = R.last = R.row = R.src_row = nullptr;
-    R.map = nullptr;
-    R.pending_len = R.pending_cap = 0;
-    R.temp.clear();
-    R.target.clear();
-    R.to_file = false;
-    R.failed = R.discarding = false;
-    R.write = nullptr;
-    R.write_ctx = nullptr;
+/* Frees everything 'r' holds (its coder must be closed). */
+void release(recorder &r) {
+    free(r.pending);
+    free(r.display);
+    free(r.last);
+    free(r.row);
+    free(r.src_row);
+    if (r.map) GifFreeMapObject(r.map);
+    r.pending = r.display = r.last = r.row = r.src_row = nullptr;
+    r.map = nullptr;
+    r.pending_len = r.pending_cap = 0;
+    r.temp.clear();
+    r.target.clear();
+    r.to_file = false;
+    r.failed = r.discarding = false;
+    r.write = nullptr;
+    r.write_ctx = nullptr;
 }
+
+void release() { release(R); }
 
 /* Closes the coder; its trailer is kept only when 'keep'. */
 void close_coder(bool keep) {
@@ -140,9 +144,36 @@ gif_params read_params() {
     return p;
 }
 
-/* Opens the coder for 'p' writing to 'write'; false when giflib could not
-   start (nothing is then held). */
-bool begin(const gif_params &p, gif_output_fn write, void *ctx, int *err) {
+void *zeroed_buffer(size_t n) { return calloc(n, 1); }
+
+/* Makes the buffers and opens the coder of a recording of 'p' in 'r', which
+   holds nothing, while any running recording goes on; false when they
+   could not be made ('r' then holds nothing and '*err' has giflib's code). */
+bool open_recorder(recorder &r, const gif_params &p, int *err) {
+    r.display = static_cast<uint8_t *>(gif_buffer_alloc(DISPLAY_BYTES));
+    r.last = static_cast<uint8_t *>(gif_buffer_alloc(DISPLAY_BYTES));
+    r.row = static_cast<uint8_t *>(gif_buffer_alloc(size_t(p.width) * size_t(p.scale)));
+    r.src_row = static_cast<uint8_t *>(gif_buffer_alloc(size_t(p.width)));
+    r.map = GifMakeMapObject(GIF_COLOURS, nullptr);
+    *err = 0;
+    if (r.display && r.last && r.row && r.src_row && r.map) r.gif = EGifOpen(&r, collect, err);
+    if (!r.gif) {
+        release(r);
+        return false;
+    }
+    // The version is fixed before the first frame's extensions exist.
+    EGifSetGifVersion(r.gif, true);
+    return true;
+}
+
+/* Cancels any running recording and makes the one opened in 'next' of 'p'
+   run in its place, writing to 'write'. */
+void run_recorder(recorder &next, const gif_params &p, gif_output_fn write, void *ctx) {
+    gif_cancel();
+    R = std::move(next);
+    R.gif->UserData = &R;
+    R.write = write;
+    R.write_ctx = ctx;
     src_x0 = p.x0;
     src_y0 = p.y0;
     src_width = p.width;
@@ -153,22 +184,6 @@ bool begin(const gif_params &p, gif_output_fn write, void *ctx, int *err) {
     gif_skip = p.skip;
     gif_silent = p.silent;
     gif_frames = 0;
-    R.write = write;
-    R.write_ctx = ctx;
-    R.display = static_cast<uint8_t *>(calloc(DISPLAY_BYTES, 1));
-    R.last = static_cast<uint8_t *>(calloc(DISPLAY_BYTES, 1));
-    R.row = static_cast<uint8_t *>(malloc(size_t(out_width)));
-    R.src_row = static_cast<uint8_t *>(malloc(size_t(src_width)));
-    R.map = GifMakeMapObject(GIF_COLOURS, nullptr);
-    *err = 0;
-    if (R.display && R.last && R.row && R.src_row && R.map) R.gif = EGifOpen(nullptr, collect, err);
-    if (!R.gif) {
-        release();
-        return false;
-    }
-    // The version is fixed before the first frame's extensions exist.
-    EGifSetGifVersion(R.gif, true);
-    return true;
 }
 
 /* Per bank: its 64 colours are the previous frame's ('same'), and no two
@@ -263,6 +278,7 @@ void put_extensions(bool first, bool transparent) {
 
 }  // namespace
 
+void *(*gif_buffer_alloc)(size_t n) = zeroed_buffer;
 int32_t src_x0, src_y0, src_width, src_height, gif_scale;
 int32_t out_width, out_height, gif_skip, gif_silent, gif_frames;
 char gif_name[256];
@@ -271,7 +287,8 @@ char gif_filename[CAPTURE_PATH_SIZE];
 /* ---- starting ---- */
 
 int gif_start(void) {
-    // Everything of the new recording is made before the running one goes.
+    // Everything of the new recording is made before the running one goes:
+    // a start that fails leaves it running.
     char name[CAPTURE_NAME_BYTES + 1];
     read_capture_name(name);
     const gif_params p = read_params();
@@ -297,12 +314,13 @@ int gif_start(void) {
     if (!temp.empty()) {
         char path_copy[CAPTURE_PATH_SIZE];
         snprintf(path_copy, sizeof path_copy, "%s", path);
-        gif_cancel();
+        recorder next{};
         int err = 0;
-        R.to_file = true;
-        R.temp = temp;
-        R.target = target;
-        if (begin(p, append_to_temp, nullptr, &err)) {
+        if (open_recorder(next, p, &err)) {
+            next.to_file = true;
+            next.temp = temp;
+            next.target = target;
+            run_recorder(next, p, append_to_temp, nullptr);
             snprintf(gif_name, sizeof gif_name, "%s", name);
             snprintf(gif_filename, sizeof gif_filename, "%s", path_copy);
             return 0;
@@ -317,7 +335,6 @@ int gif_start(void) {
 
 void gif_begin_stream(int32_t x0, int32_t y0, int32_t width, int32_t height, int32_t scale, gif_output_fn write,
                       void *ctx) {
-    gif_cancel();
     gif_params p{};
     p.width = capture_clamp(width, MIN_REGION, CAPTURE_FRAME_W);
     p.height = capture_clamp(height, MIN_REGION, CAPTURE_FRAME_H);
@@ -325,8 +342,12 @@ void gif_begin_stream(int32_t x0, int32_t y0, int32_t width, int32_t height, int
     p.y0 = capture_clamp(y0, 0, CAPTURE_FRAME_H - p.height);
     p.scale = capture_clamp(scale, 1, MAX_SCALE);
     p.silent = 1;
+    recorder next{};
     int err = 0;
-    begin(p, write, ctx, &err);
+    if (open_recorder(next, p, &err))
+        run_recorder(next, p, write, ctx);
+    else
+        gif_cancel();
     gif_filename[0] = 0;
 }
 

@@ -430,26 +430,38 @@ TEST_F(GifTest, NothingReachesTheTargetBeforeTheEndAndNoTemporaryFileAfter) {
     EXPECT_EQ(end(), -1) << "19 with no recording running does nothing";
 }
 
+void *no_memory(size_t) { return nullptr; }
+
+// The second start fails making its temporary file, or its coder (which
+// used to cancel the first recording before it failed).
 TEST_F(GifTest, AFailedSecondStartLeavesTheFirstRecordingRunning) {
-    std::mt19937 rng(6);
-    random_display(rng, 0);
-    const pal_t pal = random_pal(rng);
-    ASSERT_EQ(start(5, 6, 40, 30, 2, 0, 0, "first"), 0);
-    update_gif_recording(pal.data());
-    fault_fs faults;
-    faults.fail_all[static_cast<int>(host_op::create_temp)] = true;
-    pdisk_set_host_fs(&faults);
-    poke_params(0x40, {0, 0, 100, 100, 1, 0, 0, 0}, "second");
-    EXPECT_EQ(gif_start(), 1);
-    pdisk_set_host_fs(nullptr);
-    update_gif_recording(pal.data());
-    update_gif_recording(pal.data());
-    ASSERT_EQ(end(), 0);
-    EXPECT_EQ(notes(), std::vector<std::string>{"captured 2 frame gif 40x30 (x2): /desktop/host/first.gif"});
-    slurped g(desk + "/first.gif");
-    ASSERT_NE(g.gif, nullptr);
-    EXPECT_EQ(g.gif->SWidth, 80);
-    EXPECT_EQ(g.gif->ImageCount, 2);
+    void *(*const default_alloc)(size_t) = gif_buffer_alloc;
+    for (const bool out_of_memory : {false, true}) {
+        SCOPED_TRACE(out_of_memory ? "no memory for the coder" : "no temporary file");
+        std::mt19937 rng(6);
+        random_display(rng, 0);
+        const pal_t pal = random_pal(rng);
+        ASSERT_EQ(start(5, 6, 40, 30, 2, 0, 0, "first"), 0);
+        update_gif_recording(pal.data());
+        fault_fs faults;
+        faults.fail_all[static_cast<int>(host_op::create_temp)] = !out_of_memory;
+        pdisk_set_host_fs(&faults);
+        if (out_of_memory) gif_buffer_alloc = no_memory;
+        poke_params(0x40, {0, 0, 100, 100, 1, 0, 0, 0}, "second");
+        EXPECT_EQ(gif_start(), 1);
+        pdisk_set_host_fs(nullptr);
+        gif_buffer_alloc = default_alloc;
+        update_gif_recording(pal.data());
+        update_gif_recording(pal.data());
+        ASSERT_EQ(end(), 0);
+        EXPECT_EQ(notes(), std::vector<std::string>{"captured 2 frame gif 40x30 (x2): /desktop/host/first.gif"});
+        slurped g(desk + "/first.gif");
+        ASSERT_NE(g.gif, nullptr);
+        EXPECT_EQ(g.gif->SWidth, 80);
+        EXPECT_EQ(g.gif->ImageCount, 2);
+        EXPECT_EQ(temp_files().size(), 0u);
+        fs::remove(desk + "/first.gif");
+    }
 }
 
 TEST_F(GifTest, RebootExitEmptyEndAndFailingOutputLeaveNoFile) {
