@@ -27,14 +27,23 @@ local function lowest_user_process()
 	return lowest
 end
 
+local last_shown  -- the process shown in the last frame
+
 while true do
 	local m = _read_message()
 	while m ~= nil do
 		_printh("wm: " .. pod(m))
 		m = _read_message()
 	end
-	cls(DESKTOP)
 	local shown = lowest_user_process()
-	if shown then _blit_process_video(shown) end
+	-- A program holding its frame (bit 1 of its 0x547F) has no new one: the
+	-- display keeps the one composed from it last. The zero-sized copy only
+	-- asks.
+	local held = shown ~= nil and shown == last_shown and _blit_process_video(shown, 0, 0, 0, 0) == true
+	if not held then
+		cls(DESKTOP)
+		if shown then _blit_process_video(shown) end
+	end
+	last_shown = shown
 	flip()
 end

@@ -30,3 +30,14 @@ TEST(Drawing, TheSceneDrawsItsGoldenChecksum) {
     EXPECT_EQ(r.status, 0) << r.out << r.err << r.log;
     EXPECT_EQ(count_lines(r, "main: scene " DRAW_SCENE_CHECKSUM), 1) << r.out << r.log;
 }
+
+// A program that holds its frame stays on show; the window manager used to
+// clear its display to the desktop and copy nothing.
+TEST(Drawing, TheWindowManagerKeepsShowingAHeldFrame) {
+    sandbox s;
+    s.pack({}, "held_frame");
+    const run_result r = s.run();
+    EXPECT_EQ(r.status, 0) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "main: shown 9")) << diagnostics(r);
+    EXPECT_TRUE(has_line(r, "main: held 9")) << diagnostics(r);
+}
