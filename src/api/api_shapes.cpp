@@ -217,6 +217,27 @@ rounded_args read_rounded(lua_State *L) {
             kiv_intp(L, 4, 0), kiv_intp(L, 5, 0)};
 }
 
+/* One axis of corners_near_clip: the run of n from s against [lo, hi). */
+bool pull_to_clip(int64_t &s, int64_t &n, int64_t lo, int64_t hi, int64_t reach) {
+    const __int128 end = __int128(s) + n - 1;
+    if (end < lo || s >= hi) return false;
+    const int64_t from = std::max(s, lo - reach), to = int64_t(std::min<__int128>(end, __int128(hi) + reach));
+    s = from;
+    n = to - from + 1;
+    return true;
+}
+
+/* The rectangle 'a' as the 32-bit corner primitives are given it, for a
+   corner radius rr of 1 to ELLIPSE_MAX_RADIUS: an edge whose corners lie
+   wholly beyond the clip moves to just beyond it, so what is drawn inside
+   the clip stays the same and every value fits 32 bits. False when the
+   rectangle misses the clip. */
+bool corners_near_clip(rounded_args &a, int64_t rr) {
+    const int64_t reach = 2 * rr + 4;  // a corner's box and one more
+    return pull_to_clip(a.x, a.w, cproc->clip_x0, cproc->clip_x1, reach) &&
+           pull_to_clip(a.y, a.h, cproc->clip_y0, cproc->clip_y1, reach);
+}
+
 }  // namespace
 
 int lua54_rrect(lua_State *L) {
@@ -239,8 +260,10 @@ int lua54_rrect(lua_State *L) {
             line(X1, add64(a.y, 1), X1, sub64(Y1, 1));
         }
     } else {
-        cost += draw_rrect(t, sat32(a.x), sat32(a.y), sat32(add64(a.x, 2 * rr + 2)), sat32(add64(a.y, 2 * rr + 2)),
-                           sat32(a.w - 2 * rr - 3), sat32(a.h - 2 * rr - 3), c);
+        rounded_args k = a;
+        if (rr > ELLIPSE_MAX_RADIUS || corners_near_clip(k, rr))
+            cost += draw_rrect(t, sat32(k.x), sat32(k.y), sat32(add64(k.x, 2 * rr + 2)), sat32(add64(k.y, 2 * rr + 2)),
+                               sat32(k.w - 2 * rr - 3), sat32(k.h - 2 * rr - 3), c);
         const int64_t left = add64(a.x, rr + 2), right = add64(a.x, a.w - 3 - rr);
         if (left <= right) {
             line(left, a.y, right, a.y);
@@ -285,9 +308,14 @@ int lua54_rrectfill(lua_State *L) {
             cost += rectfill(t, -1, sat32(add64(a.y, a.h)), sat32(t->width), sat32(t->height), c);
         }
     } else {
-        cost += draw_rrectfill(t, sat32(a.x), sat32(a.y), sat32(add64(a.x, 2 * rr + 2)),
-                               sat32(add64(a.y, 2 * rr + 2)), sat32(a.w - 2 * rr - 3), sat32(a.h - 2 * rr - 3), c);
-        spans(add64(a.y, rr + 2), add64(a.y, a.h - rr - 3));
+        rounded_args k = a;
+        if (rr > ELLIPSE_MAX_RADIUS || corners_near_clip(k, rr)) {
+            cost += draw_rrectfill(t, sat32(k.x), sat32(k.y), sat32(add64(k.x, 2 * rr + 2)),
+                                   sat32(add64(k.y, 2 * rr + 2)), sat32(k.w - 2 * rr - 3), sat32(k.h - 2 * rr - 3), c);
+            spans(add64(a.y, rr + 2), add64(a.y, a.h - rr - 3));
+        } else if (inverted) {
+            cost += fill_all(t, c);  // nothing of the rectangle is inside the clip
+        }
     }
     charge(cost / 3);
     return 0;

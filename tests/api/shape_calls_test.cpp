@@ -59,6 +59,15 @@ TEST_F(ShapeCalls, EachCallDrawsWhatItsPrimitiveDrawsAndChargesByItsRule) {
         {"rrect(10, 10, 0, 5, 1, 3)", [](typed_ud_rec *) { return int64_t(0); }},
         // y at the maximum: its sides once wrapped round and lit whole columns.
         {"rrect(10, math.maxinteger, 5, 5, 0, 7)", [](typed_ud_rec *) { return int64_t(0); }},
+        // Wider than 32 bits: the right corners as those of a rectangle whose
+        // left corners are just off the clip (they once went missing).
+        {"rrect(-2^32, 10, 2^32 + 20, 10, 3, 7)",
+         [](typed_ud_rec *t) {
+             return third(int64_t(draw_rrect(t, -25, 13, -17, 21, 31, 1, 7)) + draw_line(t, -20, 13, 9, 13, 7) +
+                          draw_line(t, -20, 22, 9, 22, 7));
+         }},
+        {"rrectfill(-2^32, 10, 2^32 + 20, 10, 3, 7)",
+         [](typed_ud_rec *t) { return third(draw_rrectfill(t, -25, 13, -17, 21, 31, 1, 7)); }},
         {"rrectfill(10, 10, 0, 5, 1, 0x800000003)", [](typed_ud_rec *t) { return third(rectfill(t, 0, 0, 479, 269, 3)); }},
         {"pset(7, 7, 4)", [](typed_ud_rec *t) { putpixel(t, 2, 10, 4); return int64_t(0); }},
     };
