@@ -50,8 +50,10 @@ int lua54_clip(lua_State *L) {
             y1 = std::max<int64_t>(Y0, std::min<int64_t>(Y1, ye));
         } else {
             // An edge beyond the target stays at the target's edge, and an
-            // end left of its start makes the clip empty, so no value wraps
-            // into a clip wider than asked.
+            // end left of its start makes the clip empty. The registers keep
+            // 16 bits: on a target wider or taller than 32767 an edge past
+            // 32767 reads back negative, a start as 0 and an end as the
+            // target's edge, so there the clip can exceed what was asked.
             x0 = clamp64(x, 0, W);
             y0 = clamp64(y, 0, H);
             x1 = clamp64(xe, x0, W);

@@ -101,7 +101,7 @@ int lua54_rectfill(lua_State *L) {
     const int32_t cx = camera_x(), cy = camera_y();
     if (typed_ud_rec *a = batch_array(L)) {
         batch_reader b = read_batch(L, a, 5);
-        const int32_t pen_colour = pen();
+        const int64_t pen_colour = pen() & 0xFFFF;  // applied as a colour argument: no bit above 15
         int64_t drawn = 0, cost = 0;
         for (const double *r; b.next(&r); drawn++) {
             cproc->inverted_fill = 0;
@@ -157,7 +157,7 @@ int lua54_circfill(lua_State *L) {
     const int32_t cx = camera_x(), cy = camera_y();
     if (typed_ud_rec *a = batch_array(L)) {
         batch_reader b = read_batch(L, a, 4);
-        const int32_t pen_colour = pen();
+        const int64_t pen_colour = pen() & 0xFFFF;  // applied as a colour argument: no bit above 15
         int64_t drawn = 0, cost = 0;
         for (const double *r; b.next(&r); drawn++) {
             cproc->inverted_fill = 0;
@@ -217,6 +217,27 @@ rounded_args read_rounded(lua_State *L) {
             kiv_intp(L, 4, 0), kiv_intp(L, 5, 0)};
 }
 
+/* One axis of corners_near_clip: the run of n from s against [lo, hi). */
+bool pull_to_clip(int64_t &s, int64_t &n, int64_t lo, int64_t hi, int64_t reach) {
+    const __int128 end = __int128(s) + n - 1;
+    if (end < lo || s >= hi) return false;
+    const int64_t from = std::max(s, lo - reach), to = int64_t(std::min<__int128>(end, __int128(hi) + reach));
+    s = from;
+    n = to - from + 1;
+    return true;
+}
+
+/* The rectangle 'a' as the 32-bit corner primitives are given it, for a
+   corner radius rr of 1 to ELLIPSE_MAX_RADIUS: an edge whose corners lie
+   wholly beyond the clip moves to just beyond it, so what is drawn inside
+   the clip stays the same and every value fits 32 bits. False when the
+   rectangle misses the clip. */
+bool corners_near_clip(rounded_args &a, int64_t rr) {
+    const int64_t reach = 2 * rr + 4;  // a corner's box and one more
+    return pull_to_clip(a.x, a.w, cproc->clip_x0, cproc->clip_x1, reach) &&
+           pull_to_clip(a.y, a.h, cproc->clip_y0, cproc->clip_y1, reach);
+}
+
 }  // namespace
 
 int lua54_rrect(lua_State *L) {
@@ -235,12 +256,14 @@ int lua54_rrect(lua_State *L) {
         line(a.x, a.y, X1, a.y);
         if (Y1 != a.y) line(a.x, Y1, X1, Y1);
         if (a.h >= 3) {
-            line(a.x, a.y + 1, a.x, Y1 - 1);
-            line(X1, a.y + 1, X1, Y1 - 1);
+            line(a.x, add64(a.y, 1), a.x, sub64(Y1, 1));
+            line(X1, add64(a.y, 1), X1, sub64(Y1, 1));
         }
     } else {
-        cost += draw_rrect(t, sat32(a.x), sat32(a.y), sat32(add64(a.x, 2 * rr + 2)), sat32(add64(a.y, 2 * rr + 2)),
-                           sat32(a.w - 2 * rr - 3), sat32(a.h - 2 * rr - 3), c);
+        rounded_args k = a;
+        if (rr > ELLIPSE_MAX_RADIUS || corners_near_clip(k, rr))
+            cost += draw_rrect(t, sat32(k.x), sat32(k.y), sat32(add64(k.x, 2 * rr + 2)), sat32(add64(k.y, 2 * rr + 2)),
+                               sat32(k.w - 2 * rr - 3), sat32(k.h - 2 * rr - 3), c);
         const int64_t left = add64(a.x, rr + 2), right = add64(a.x, a.w - 3 - rr);
         if (left <= right) {
             line(left, a.y, right, a.y);
@@ -281,17 +304,31 @@ int lua54_rrectfill(lua_State *L) {
     if (rr <= 0) {
         spans(a.y, add64(a.y, a.h - 1));
         if (inverted) {
-            cost += rectfill(t, -1, -1, sat32(t->width), sat32(a.y - 1), c);
+            cost += rectfill(t, -1, -1, sat32(t->width), sat32(sub64(a.y, 1)), c);
             cost += rectfill(t, -1, sat32(add64(a.y, a.h)), sat32(t->width), sat32(t->height), c);
         }
     } else {
-        cost += draw_rrectfill(t, sat32(a.x), sat32(a.y), sat32(add64(a.x, 2 * rr + 2)),
-                               sat32(add64(a.y, 2 * rr + 2)), sat32(a.w - 2 * rr - 3), sat32(a.h - 2 * rr - 3), c);
-        spans(add64(a.y, rr + 2), add64(a.y, a.h - rr - 3));
+        rounded_args k = a;
+        if (rr > ELLIPSE_MAX_RADIUS || corners_near_clip(k, rr)) {
+            cost += draw_rrectfill(t, sat32(k.x), sat32(k.y), sat32(add64(k.x, 2 * rr + 2)),
+                                   sat32(add64(k.y, 2 * rr + 2)), sat32(k.w - 2 * rr - 3), sat32(k.h - 2 * rr - 3), c);
+            spans(add64(a.y, rr + 2), add64(a.y, a.h - rr - 3));
+        } else if (inverted) {
+            cost += fill_all(t, c);  // nothing of the rectangle is inside the clip
+        }
     }
     charge(cost / 3);
     return 0;
 }
+
+namespace {
+
+/* Stores the end of the last line, each coordinate saturated to 32 bits. */
+void remember_line_end(int64_t x, int64_t y) {
+    reg_write(cproc, REG_LINE_X, uint32_t(sat32(x)) | uint64_t(uint32_t(sat32(y))) << 32, 8, true);
+}
+
+}  // namespace
 
 int lua54_line(lua_State *L) {
     typed_ud_rec *t = draw_target_refreshed();
@@ -314,19 +351,19 @@ int lua54_line(lua_State *L) {
         ya = kiv_intp(L, 2, 0);
         if (reg_u8(cproc, REG_LINE_STATE) == 1) {
             reg_write(cproc, REG_LINE_STATE, 0, 1, true);
-            reg_write(cproc, REG_LINE_X, uint32_t(xa) | uint64_t(uint32_t(ya)) << 32, 8, true);
+            remember_line_end(xa, ya);
             return 0;
         }
         xb = reg_i32(cproc, REG_LINE_X);
         yb = reg_i32(cproc, REG_LINE_Y);
-        reg_write(cproc, REG_LINE_X, uint32_t(xa) | uint64_t(uint32_t(ya)) << 32, 8, true);
+        remember_line_end(xa, ya);
         c = colp(L, 3);
     } else {
         xa = kiv_intp(L, 1, 0);
         ya = kiv_intp(L, 2, 0);
         xb = kiv_intp(L, 3, 0);
         yb = kiv_intp(L, 4, 0);
-        reg_write(cproc, REG_LINE_X, uint32_t(xb) | uint64_t(uint32_t(yb)) << 32, 8, true);
+        remember_line_end(xb, yb);
         c = colp(L, 5);
     }
     charge(draw_line(t, sat32(sub64(xa, cx)), sat32(sub64(ya, cy)), sat32(sub64(xb, cx)), sat32(sub64(yb, cy)), c));

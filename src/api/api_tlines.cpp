@@ -1,6 +1,8 @@
 // The calls drawn with textured lines: sspr, _draw_map and tline3d.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "address_space.h"
 #include "api_draw_state.h"
@@ -26,12 +28,13 @@ int64_t draw_plan(typed_ud_rec *s, typed_ud_rec *t, const tline_plan &p) {
    remains. */
 bool skip_negative_start(int64_t &s0, int64_t &sw, int64_t &d0, int64_t &dw) {
     if (s0 >= 0) return true;
-    const __int128 skip = (__int128(-s0) * dw) / sw;
+    const __int128 skip = (-__int128(s0) * dw) / sw;
+    if (skip >= dw || -__int128(s0) >= sw) return false;
     d0 = add64(d0, int64_t(skip));
     dw -= int64_t(skip);
     sw += s0;
     s0 = 0;
-    return sw >= 1 && dw >= 1;
+    return true;
 }
 
 /* Fits the source size to what the sprite holds from s0 and scales the
@@ -44,10 +47,42 @@ void fit_source(int64_t size, int64_t s0, int64_t &sw, int64_t &dw) {
 }
 
 /* The lines k = first..last of a run of n lines starting at screen
-   coordinate 'start' that lie inside [lo, hi). */
+   coordinate 'start' that lie inside [lo, hi); none (first > last) when the
+   run misses it. */
 void visible_lines(int64_t start, int64_t n, int64_t lo, int64_t hi, int64_t &first, int64_t &last) {
-    first = std::max<int64_t>(0, lo - start);
-    last = std::min<int64_t>(n - 1, hi - 1 - start);
+    const __int128 f = std::max<__int128>(0, __int128(lo) - start);
+    const __int128 l = std::min<__int128>(n - 1, __int128(hi) - 1 - start);
+    if (f > l) {
+        first = 1;
+        last = 0;
+        return;
+    }
+    first = int64_t(f);
+    last = int64_t(l);
+}
+
+/* The cells of a run from screen coordinate 'start', 'size' apart, that can
+   reach into [lo, hi): the cells 'first' up to 'end' (exclusive), 'end' at
+   most what it held. False when none remains. The run's length and its
+   screen end are exact in 128 bits, whatever the coordinates. */
+bool visible_cells(int64_t start, int64_t size, int32_t lo, int32_t hi, int64_t &first, int64_t &end) {
+    const __int128 f = lo > start ? (__int128(lo) - start) / size : 0;
+    __int128 e = end;
+    const __int128 over = e * size + start - hi;
+    if (over > 0) e -= over / size;
+    if (e <= f) return false;
+    first = int64_t(f);
+    end = int64_t(e);
+    return true;
+}
+
+/* A copy of the u8 bitmap 'b' (header and width x height bytes), freed
+   with free; null when memory runs out. */
+typed_ud_rec *copy_bitmap(typed_ud_rec *b) {
+    const size_t bytes = TYPED_UD_HEADER + size_t(uint64_t(b->width) * b->height);
+    void *copy = std::malloc(bytes);
+    if (copy) std::memcpy(copy, b, bytes);
+    return static_cast<typed_ud_rec *>(copy);
 }
 
 double number_or(lua_State *L, int i, double def) {
@@ -120,23 +155,21 @@ int lua54_draw_map(lua_State *L) {
     if (th >= 0) R = std::min(R, th);
     if (C <= 0 || R <= 0) return 0;
     const int64_t sx0 = sub64(x, camera_x()), sy0 = sub64(y, camera_y());
-    // Cells wholly outside the clip are left out.
-    const int64_t f = cproc->clip_x0 > sx0 ? (cproc->clip_x0 - sx0) / cw : 0;
-    const int64_t g = cproc->clip_y0 > sy0 ? (cproc->clip_y0 - sy0) / ch : 0;
-    const __int128 over_x = __int128(C) * cw + sx0 - cproc->clip_x1;
-    const __int128 over_y = __int128(R) * ch + sy0 - cproc->clip_y1;
-    if (over_x > 0) C -= int64_t(over_x / cw);
-    if (over_y > 0) R -= int64_t(over_y / ch);
-    const int64_t columns = std::max<int64_t>(0, C - f), rows = std::max<int64_t>(0, R - g);
-    if (columns == 0 || rows == 0) {
+    int64_t f, g;
+    if (!visible_cells(sx0, cw, cproc->clip_x0, cproc->clip_x1, f, C) ||
+        !visible_cells(sy0, ch, cproc->clip_y0, cproc->clip_y1, g, R)) {
         charge(0);
         charge(0);
         return 0;
     }
+    const int64_t columns = C - f, rows = R - g;
     const bool draw_zero = reg_u8(cproc, REG_PRINT_FLAGS) & 8;
     const int16_t *cells = reinterpret_cast<const int16_t *>(ud_elements(map));
     bool out_of_range = false;
     int64_t cost = 0;
+    // A cell showing the draw target reads it as it was before the call.
+    typed_ud_rec *before = nullptr;
+    bool copied = false;
     for (int64_t r = g; r < R; r++) {
         const int64_t mr = ty + r;
         for (int64_t c = f; c < C; c++) {
@@ -150,7 +183,12 @@ int lua54_draw_map(lua_State *L) {
             typed_ud_rec *s = cproc->sprite[n];
             if (!s || s->width == 0 || s->height == 0 || (n == 0 && !draw_zero)) continue;
             if (layers && !(peek(SPRITE_FLAGS_ADDR + uint32_t(n)) & layers)) continue;
-            const int64_t X = sx0 + c * cw, Y = sy0 + r * ch;
+            if (s == t) {
+                if (!copied) before = copy_bitmap(t), copied = true;
+                if (before) s = before;
+            }
+            // Visible cells lie near the clip, so these fit 64 bits.
+            const int64_t X = int64_t(__int128(sx0) + __int128(c) * cw), Y = int64_t(__int128(sy0) + __int128(r) * ch);
             const bool transposed = v & 0x2000, fx = v & 0x4000, fy = v & 0x8000;
             if (s->width == cw && s->height == ch && !transposed) {
                 cost += draw_spr(s, t, 0, 0, sat32(X), sat32(Y), int32_t(cw), int32_t(ch), fx, fy);
@@ -162,12 +200,14 @@ int lua54_draw_map(lua_State *L) {
                 cost += draw_plan(s, t, cell_line(s->width, s->height, X, Y, cw, ch, transposed, fx, fy, j));
         }
     }
+    const int64_t copy_cost = before ? int64_t(uint64_t(t->width) * t->height / 64) : 0;
+    std::free(before);
     if (out_of_range) {
         std::printf("** lua54_draw_map OUT OF RANGE ***\n");
         std::fflush(stdout);
     }
     charge(2 * columns * rows);
-    charge(cost / 3);
+    charge(cost / 3 + copy_cost);
     return 0;
 }
 

@@ -8,7 +8,8 @@
 
 #include <stdint.h>
 
-/* One line: screen ends (x0, y0)-(x1, y1), texture ends (u0, v0)-(u1, v1). */
+/* One line: screen ends (x0, y0)-(x1, y1), saturated to 64 bits, texture
+   ends (u0, v0)-(u1, v1). */
 struct tline_plan {
     int64_t x0, y0, x1, y1;
     double u0, v0, u1, v1;

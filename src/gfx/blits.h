@@ -19,8 +19,10 @@ extern "C" {
 struct typed_ud_rec;
 
 /* The sprite rectangle (sx, sy, w, h) to (dx, dy) by the sprite rule, the
-   whole sprite mirrored first by flip_x and flip_y; returns rows x columns
-   drawn, 0 when nothing is drawn or a bitmap is null. */
+   whole sprite mirrored first by flip_x and flip_y (a flipped sprite that
+   is the target reads it as it was before the call); returns rows x
+   columns drawn, 0 when nothing is drawn, a bitmap is null or memory for
+   that copy runs out. */
 int32_t draw_spr(struct typed_ud_rec *sprite, struct typed_ud_rec *target, int32_t sx, int32_t sy,
                  int32_t dx, int32_t dy, int32_t w, int32_t h, int32_t flip_x, int32_t flip_y);
 

@@ -95,8 +95,8 @@ double nll(double t) {
 void cline(uint8_t *pixels, int32_t xa, int32_t ya, int32_t xb, int32_t yb, int32_t phase) {
     const int64_t n = std::max(std::llabs(static_cast<int64_t>(xb) - xa), std::llabs(static_cast<int64_t>(yb) - ya));
     if (n == 0) return;
-    const int64_t dx = (static_cast<int64_t>(xb - xa) * 65536) / n;
-    const int64_t dy = (static_cast<int64_t>(yb - ya) * 65536) / n;
+    const int64_t dx = ((static_cast<int64_t>(xb) - xa) * 65536) / n;
+    const int64_t dy = ((static_cast<int64_t>(yb) - ya) * 65536) / n;
     int64_t x = static_cast<int64_t>(xa) * 65536, y = static_cast<int64_t>(ya) * 65536;
     const bool alt = app.boot_alt_colours != 0;
     for (int64_t i = 0; i < n; i++) {

@@ -1,4 +1,7 @@
 // Sprites through the colour tables, with flips.
+#include <cstdlib>
+#include <cstring>
+
 #include "blits.h"
 #include "pixel_rule.h"
 
@@ -44,8 +47,27 @@ extern "C" int32_t draw_spr(typed_ud_rec *sprite, typed_ud_rec *target, int32_t 
     clip_box box = clip_for(cproc, target);
     int64_t x = sx, y = sy, px = dx, py = dy, ww = w, hh = h;
     if (box.empty() || !clip_sprite(sprite, box, x, y, px, py, ww, hh)) return 0;
-    const int64_t sw = sprite->width, sh = sprite->height;
+    int64_t sw = sprite->width, sh = sprite->height;
     const uint8_t *spix = ud_elements(sprite);
+    // A flipped sprite that is the target would read pixels already drawn:
+    // the part the rectangle reads is copied first, the rows and columns of
+    // the copy counted from the end the flips read from.
+    uint8_t *copy = nullptr;
+    if (sprite == target && (flip_x || flip_y)) {
+        copy = static_cast<uint8_t *>(std::malloc(size_t(ww * hh)));
+        if (!copy) return 0;
+        for (int64_t j = 0; j < hh; j++) {
+            const int64_t row = flip_y ? sh - 1 - (y + j) : y + j;
+            const int64_t col = flip_x ? sw - (x + ww) : x;
+            std::memcpy(copy + (flip_y ? hh - 1 - j : j) * ww, spix + row * sw + col, size_t(ww));
+        }
+        spix = copy;
+        // The copy stands for a ww x hh sprite read at (0, 0) with the same flips.
+        sw = ww;
+        sh = hh;
+        x = 0;
+        y = 0;
+    }
     for (int64_t j = 0; j < hh; j++) {
         int64_t row = y + j;
         const uint8_t *src = spix + (flip_y ? sh - 1 - row : row) * sw;
@@ -59,5 +81,6 @@ extern "C" int32_t draw_spr(typed_ud_rec *sprite, typed_ud_rec *target, int32_t 
                 dst[i] = texture_pixel(c, px + i, ty, src[x + i], dst[i]);
         }
     }
+    std::free(copy);
     return int32_t(std::min<int64_t>(ww * hh, INT32_MAX));
 }

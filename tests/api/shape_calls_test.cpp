@@ -57,6 +57,17 @@ TEST_F(ShapeCalls, EachCallDrawsWhatItsPrimitiveDrawsAndChargesByItsRule) {
         {"circfill(10, 10, -1, 0x800000003)", [](typed_ud_rec *t) { return third(rectfill(t, 0, 0, 479, 269, 3)); }},
         {"circfill(10, 10, -1, 3)", [](typed_ud_rec *) { return int64_t(0); }},
         {"rrect(10, 10, 0, 5, 1, 3)", [](typed_ud_rec *) { return int64_t(0); }},
+        // y at the maximum: its sides once wrapped round and lit whole columns.
+        {"rrect(10, math.maxinteger, 5, 5, 0, 7)", [](typed_ud_rec *) { return int64_t(0); }},
+        // Wider than 32 bits: the right corners as those of a rectangle whose
+        // left corners are just off the clip (they once went missing).
+        {"rrect(-2^32, 10, 2^32 + 20, 10, 3, 7)",
+         [](typed_ud_rec *t) {
+             return third(int64_t(draw_rrect(t, -25, 13, -17, 21, 31, 1, 7)) + draw_line(t, -20, 13, 9, 13, 7) +
+                          draw_line(t, -20, 22, 9, 22, 7));
+         }},
+        {"rrectfill(-2^32, 10, 2^32 + 20, 10, 3, 7)",
+         [](typed_ud_rec *t) { return third(draw_rrectfill(t, -25, 13, -17, 21, 31, 1, 7)); }},
         {"rrectfill(10, 10, 0, 5, 1, 0x800000003)", [](typed_ud_rec *t) { return third(rectfill(t, 0, 0, 479, 269, 3)); }},
         {"pset(7, 7, 4)", [](typed_ud_rec *t) { putpixel(t, 2, 10, 4); return int64_t(0); }},
     };
@@ -103,17 +114,19 @@ TEST_F(ShapeCalls, LineSequencesAndTheFirstLineFromTheOrigin) {
         line() line(10, 10) line(20, 10, 8)
         out(pget(0, 0), pget(3, 0), pget(10, 10), pget(15, 10), pget(20, 10), t_peek(0x5520, 4))
         line(1, 2, 3, 4, 9) out(t_peek(0x5520, 4), t_peek(0x5524, 4), t_peek(0x551F))
+        line(0, 0, 2^40, -2^40) out(t_peek(0x5520, 4), t_peek(0x5524, 4))  -- saturated, not wrapped to 0
     )");
     (void)p;
-    EXPECT_EQ(output(), (Lines{"6:7,7,8,8,8,20", "3:3,4,0"}));
+    EXPECT_EQ(output(), (Lines{"6:7,7,8,8,8,20", "3:3,4,0", "2:2147483647,-2147483648"}));
 }
 
 TEST_F(ShapeCalls, BatchesStopAtTheirLimitsAndReadTheirFields) {
     run_drawing(R"(
-        -- Records one element apart: record 262144 alone would draw colour 9
-        -- at (0, 0); every other record draws colour 0, which leaves pixels.
-        local a = t_userdata('f64', 3, 90000)
-        set(a, 262146, 0, 9)
+        -- Records one element apart, three fields each: the last record,
+        -- number 262144, alone would draw colour 9 at (0, 0); every other
+        -- record draws colour 0 there or elsewhere.
+        local a = t_userdata('f64', 1, 262147)
+        set(a, 0, 262146, 9)
         pset(a, 0, 1000000, 3, 1)
         out(pget(0, 0))
         local r = t_userdata('f64', 4, 2)
@@ -127,11 +140,16 @@ TEST_F(ShapeCalls, BatchesStopAtTheirLimitsAndReadTheirFields) {
         local pts = t_userdata('f64', 3, 1)
         set(pts, 0, 40, 40, 0x8107)
         pset(pts) out(pget(40, 40), t_peek(0x550C, 2), t_peek(0x5500, 8))
+        -- Records without a colour apply the pen 0x8107 as it is: no pattern,
+        -- no inverted fill from its sign.
+        local disc = t_userdata('f64', 3, 1) set(disc, 0, 60, 60, 0) circfill(disc)
+        local box = t_userdata('f64', 4, 1) set(box, 0, 50, 50, 51, 51) rectfill(box)
+        out(pget(60, 60), pget(50, 50), pget(100, 100), t_peek(0x5500, 8))
         local neg = t_userdata('f64', 2, 4)
         out(charge(pset, neg, -2), charge(pset, neg, 2, 10, 2, -4))
         local odd = t_userdata('f64', 3, 2)
         set(odd, 0, 0, 0/0, 1/0, -1e300, 1e300, 0/0, 1)
         pset(odd) rectfill(odd) circfill(odd) out("survived")
     )");
-    EXPECT_EQ(output(), (Lines{"1:0", "4:5,5,5,0", "3:9,10,10", "3:7,-32505,0", "2:1,3", "1:survived"}));
+    EXPECT_EQ(output(), (Lines{"1:0", "4:5,5,5,0", "3:9,10,10", "3:7,-32505,0", "4:7,7,0,0", "2:1,3", "1:survived"}));
 }

@@ -1,6 +1,9 @@
 // Sprite, map, textured-line and copy calls through Lua, against the
 // primitives called in C and the cases of their rules.
+#include <iterator>
+
 #include "blits.h"
+#include "crc32.h"
 #include "draw_fixture.h"
 #include "textured_lines.h"
 
@@ -54,9 +57,16 @@ TEST_F(SpriteCalls, SsprStretchesMirrorsAndClipsItsSource) {
         sspr(1, 0, 0, 32, 16, 0, 20, 32, 16)             -- only 16 columns are in the sprite
         sspr(1, -4, 0, 16, 16, 0, 40)                    -- the source starts at column 0, 4 further right
         sspr(1, 0, 0, 16, 16, 0, 60, 2^40, 16)           -- too wide: nothing
+        -- Starts and ends at the integer limits: nothing
+        sspr(1, math.mininteger, 0, 2, 16, 0, 80) sspr(1, 0, 0, 16, 16, math.mininteger, 80)
+        sspr(1, 0, 0, 16, 16, 0, math.maxinteger) sspr(1, 0, 0, 16, 16, math.maxinteger - 8, 80, 32, 8)
         out(pget(16, 20), pget(15, 20), pget(4, 40), pget(3, 40), pget(16, 40), pget(0, 60))
     )");
-    EXPECT_EQ(region(p, 0, 0, 16, 16), region(p, 0, 0, 16, 16));
+    std::vector<uint8_t> sprite;
+    for (int y = 0; y < 16; y++)
+        for (int x = 0; x < 16; x++) sprite.push_back(uint8_t(1 + (x + 3 * y) % 15));
+    EXPECT_EQ(region(p, 0, 0, 16, 16), sprite);
+    EXPECT_EQ(region(p, 0, 60, 480, 210), std::vector<uint8_t>(480 * 210, 0));
     std::vector<uint8_t> plain = region(p, 0, 0, 16, 16), mirrored = region(p, 32, 0, 16, 16);
     for (int y = 0; y < 16; y++)
         for (int x = 0; x < 16; x++) ASSERT_EQ(mirrored[size_t(y) * 16 + size_t(x)], plain[size_t(y) * 16 + size_t(15 - x)]);
@@ -77,10 +87,17 @@ TEST_F(SpriteCalls, MapCellsLayersZeroAndOutOfRange) {
         cls() _draw_map(m, -3, 0, 0, 0, 5, 1, 0, 16, 16) out(pget(64, 0), pget(0, 0))
         cls() _draw_map(m, 0, 0, 0, 0, 4, 2, 0, 0, 16) out(pget(16, 0))
         cls() _draw_map(m, 0, 1, 0, 0, 4, 1, 0, 8, 8) out(pget(0, 0), pget(7, 7), pget(8, 8))
+        -- Screen positions no cell of which reaches the clip: nothing, at once
+        -- (the cull once overflowed and ran about 2^60 cells).
+        cls()
+        for _, v in ipairs({0/0, 1/0, -1/0, 1e300, -1e300, math.mininteger, math.maxinteger}) do
+            _draw_map(m, 0, 0, v, 0, 4, 2, 0, 8, 8) _draw_map(m, 0, 0, 0, v, 4, 2, 0, 8, 8)
+            _draw_map(m, 0, 0, v, v, -1, -1, 0, 1, 1)
+        end
     )");
-    (void)p;
     EXPECT_EQ(output(), (Lines{"4:0,1,1,1", "1:0", "1:1", "** lua54_draw_map OUT OF RANGE ***", "2:1,0",
                                "1:0", "3:5,1,0"}));
+    EXPECT_EQ(target_bytes(p), std::vector<uint8_t>(480 * 270, 0));
 }
 
 TEST_F(SpriteCalls, BlitsIntoTheTargetAndIntoOtherArrays) {
@@ -137,4 +154,81 @@ TEST_F(SpriteCalls, Tline3dSingleAndBatchAgainstThePrimitive) {
     restore_current_process(prev);
     EXPECT_EQ(target_bytes(p), ref.bytes());
     EXPECT_EQ(output(), (Lines{"1:0"}));
+}
+
+TEST_F(SpriteCalls, AFlippedSpriteOrMapCellDrawnOntoItselfShowsItAsItWas) {
+    // T is 4 x 2: 1 2 3 4 / 5 6 7 8, and is sprite 2 as well.
+    run_drawing(R"(
+        local function reset() set(T, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8) end
+        _set_spr(2, T)
+        reset() spr(2, 0, 0, true) out(get(T, 0, 0, 8))
+        reset() spr(2, 0, 0, false, true) out(get(T, 0, 0, 8))
+        -- Transposed: row 0 shows column 1, row 1 column 3, each over rows 0, 0, 1, 1.
+        local m = t_userdata('i16', 1, 1) set(m, 0, 2 | 0x2000)
+        reset() _draw_map(m, 0, 0, 0, 0, 1, 1, 0, 4, 2) out(get(T, 0, 0, 8))
+    )", 4, 2);
+    EXPECT_EQ(output(), (Lines{"8:4,3,2,1,8,7,6,5", "8:5,6,7,8,1,2,3,4", "8:2,2,6,6,4,4,8,8"}));
+}
+
+namespace {
+
+// One map cell: its flip and transpose bits and the cell size.
+struct map_cell_case {
+    uint16_t bits;   // 0x2000 transposed, 0x4000 flipped in x, 0x8000 in y
+    int cw, ch;      // the cell size; the sprite is 5 x 3
+    uint32_t crc;    // CRC-32 of the cell's cw x ch pixels, row by row
+};
+
+// Pixel (k, j) of a cell showing the 5 x 3 sprite whose pixel (x, y) is
+// 1 + x + 5y: each pixel samples the sprite at its centre scaled to the
+// sprite, mirrored within the cell's rows and columns by the flips, with
+// rows and columns exchanged when transposed. Odd sprite sizes and even
+// scaled cell sizes keep every centre off the sprite's pixel edges.
+uint8_t map_cell_pixel(const map_cell_case &c, int k, int j) {
+    const int w = 5, h = 3;
+    const bool transposed = c.bits & 0x2000, fx = c.bits & 0x4000, fy = c.bits & 0x8000;
+    const int i = fy ? c.ch - 1 - j : j;
+    const double along = (k + 0.5) / c.cw, across = (i + 0.5) / c.ch;  // fractions of the cell
+    const double a = fx ? 1 - along : along;
+    const int x = transposed ? int(across * w) : int(a * w);
+    const int y = transposed ? int(a * h) : int(across * h);
+    return uint8_t(1 + x + w * y);
+}
+
+}  // namespace
+
+TEST_F(SpriteCalls, MapCellsEveryFlipAndTransposeAgainstAPlainPerPixelRule) {
+    const map_cell_case cases[] = {
+        {0x0000, 5, 3, 0xF5A6AA3A}, {0x4000, 5, 3, 0x472D1A67},
+        {0x8000, 5, 3, 0x11877DF5}, {0xC000, 5, 3, 0x52A82B9F},
+        {0x2000, 5, 3, 0x38E9D049}, {0x6000, 5, 3, 0x0640CF7C},
+        {0xA000, 5, 3, 0x92A502D9}, {0xE000, 5, 3, 0xAC0C1DEC},
+        {0x0000, 4, 6, 0xF1364EA0}, {0x4000, 4, 6, 0x1D66F8E2},
+        {0x8000, 4, 6, 0xF75A5410}, {0xC000, 4, 6, 0xA98C01F8},
+        {0x2000, 6, 4, 0xE97DF810}, {0x6000, 6, 4, 0x8029593B},
+        {0xA000, 6, 4, 0x5A253CDE}, {0xE000, 6, 4, 0x511EEAA5},
+    };
+    std::string code = R"(
+        local s = t_userdata('u8', 5, 3)
+        for y = 0, 2 do for x = 0, 4 do set(s, x, y, 1 + x + 5 * y) end end
+        _set_spr(3, s)
+        local m = t_userdata('i16', 1, 1)
+    )";
+    for (size_t n = 0; n < std::size(cases); n++) {
+        const map_cell_case &c = cases[n];
+        code += "set(m, 0, " + std::to_string(3 | c.bits) + ") _draw_map(m, 0, 0, " + std::to_string(8 * n) +
+                ", 0, 1, 1, 0, " + std::to_string(c.cw) + ", " + std::to_string(c.ch) + ")\n";
+    }
+    process_rec *p = run_drawing(code);
+    ASSERT_NE(p, nullptr);
+    for (size_t n = 0; n < std::size(cases); n++) {
+        const map_cell_case &c = cases[n];
+        SCOPED_TRACE(::testing::Message() << "cell bits 0x" << std::hex << c.bits << std::dec << ", " << c.cw << " x "
+                                          << c.ch);
+        std::vector<uint8_t> expected;
+        for (int j = 0; j < c.ch; j++)
+            for (int k = 0; k < c.cw; k++) expected.push_back(map_cell_pixel(c, k, j));
+        EXPECT_EQ(crc32b(expected.data(), int64_t(expected.size())), c.crc);
+        EXPECT_EQ(region(p, int(8 * n), 0, c.cw, c.ch), expected);
+    }
 }
