@@ -177,17 +177,22 @@ TEST_F(MethodTable, EveryEntryIgnoresReceiversThatAreNotArrays) {
       ARGSETS = {{}, {0, 5}, {'x', 5}, {1, 2, 3}, {'i16', 4, 4}, {'u8', true},
                  {0x10000, 0, 4}, {'f64'}}
     )");
+    // set, get and blit are the drawing calls, which give other receivers
+    // their own meaning (blit draws from the target); here they echo.
     std::string bad = eval(R"((function()
       local bad, k = {}, 0
+      local drawing = {set = true, get = true, blit = true}
       for name, f in pairs(USERDATA) do
-        for r = 1, 13 do
-          for _, args in ipairs(ARGSETS) do
-            local n = select('#', f(RECEIVERS[r], table.unpack(args)))
-            if n ~= 0 then k = k + 1 bad[k] = name .. '#' .. r end
+        if not drawing[name] then
+          for r = 1, 13 do
+            for _, args in ipairs(ARGSETS) do
+              local n = select('#', f(RECEIVERS[r], table.unpack(args)))
+              if n ~= 0 then k = k + 1 bad[k] = name .. '#' .. r end
+            end
           end
+          local n = select('#', f())
+          if n ~= 0 then k = k + 1 bad[k] = name .. '()' end
         end
-        local n = select('#', f())
-        if n ~= 0 then k = k + 1 bad[k] = name .. '()' end
       end
       return table.concat(bad, ' ')
     end)())");
