@@ -34,7 +34,8 @@ int32_t repeat_setting(uint32_t addr, int32_t fallback) {
     return v;
 }
 
-bool in_range(int32_t b, int32_t p) { return b >= 0 && b < BUTTONS && p >= 0 && p < PLAYERS; }
+/* The player is read whole: a number beyond 32 bits names no player. */
+bool in_range(int32_t b, int64_t p) { return b >= 0 && b < BUTTONS && p >= 0 && p < PLAYERS; }
 
 /* Left and right (then up and down) held together both read released. */
 void cancel_opposites(uint8_t *s) {
@@ -59,7 +60,7 @@ void normalise_stick(uint8_t *s) {
 
 int lua54_btn(lua_State *L) {
     const auto b = static_cast<int32_t>(kiv_intp(L, 1, -1));
-    const auto p = static_cast<int32_t>(kiv_intp(L, 2, 0));
+    const int64_t p = kiv_intp(L, 2, 0);
     process_rec *rec = cproc;
     if (!rec) return 0;
     if (b == -1) {
@@ -80,7 +81,7 @@ int lua54_btn(lua_State *L) {
 
 int lua54_btnp(lua_State *L) {
     const auto b = static_cast<int32_t>(kiv_intp(L, 1, -1));
-    const auto p = static_cast<int32_t>(kiv_intp(L, 2, 0));
+    const int64_t p = kiv_intp(L, 2, 0);
     process_rec *rec = cproc;
     if (!rec) return 0;
     if (b == -1) {

@@ -1,4 +1,5 @@
 // `date`: a time as text through strftime conversions, or as a table.
+#include <climits>
 #include <cstring>
 #include <ctime>
 
@@ -18,6 +19,7 @@ inline constexpr const char *DOUBLE_OPTIONS = "EcECExEXEyEYOdOeOHOIOmOMOSOuOUOVO
 
 inline constexpr const char *TIME_ERROR = "time result cannot be represented in this installation";
 inline constexpr const char *DATE_ERROR = "date result cannot be represented in this installation";
+inline constexpr int YEAR_BASE = 1900;  /* struct tm counts years from here */
 
 /* Two digits of 'text' at 'at', each its character code minus '0'. */
 int digits2(const char *text, size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); }
@@ -59,7 +61,7 @@ void set_field(lua_State *L, const char *key, int value) {
 
 void push_time_table(lua_State *L, const struct tm *tm) {
     lua_createtable(L, 0, 9);
-    set_field(L, "year", tm->tm_year + 1900);
+    set_field(L, "year", tm->tm_year + YEAR_BASE);
     set_field(L, "month", tm->tm_mon + 1);
     set_field(L, "day", tm->tm_mday);
     set_field(L, "hour", tm->tm_hour);
@@ -99,6 +101,8 @@ int lua54_date(lua_State *L) {
     }
     struct tm tm;
     if (!(utc ? gmtime_r(&t, &tm) : localtime_r(&t, &tm))) return luaL_error(L, DATE_ERROR);
+    // The calendar year must fit an int, as the table's field and %Y give it.
+    if (tm.tm_year > INT_MAX - YEAR_BASE) return luaL_error(L, DATE_ERROR);
 
     if (std::strcmp(s, "*t") == 0) {
         push_time_table(L, &tm);

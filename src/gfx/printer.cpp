@@ -462,7 +462,10 @@ void reset_print_context(print_ctx_rec *ctx) {
 
 void destroy_print_buffer(print_ctx_rec *ctx) {
     if (!ctx->buffer) return;
-    if (ctx->buffer_size <= SPARE_MAX && !ctx->spare) {
+    // The larger of the two stays spare: keeping the first one a short text
+    // left would take and free every longer print's buffer anew.
+    if (ctx->buffer_size <= SPARE_MAX && (!ctx->spare || ctx->buffer_size > ctx->spare_size)) {
+        std::free(ctx->spare);
         ctx->spare = ctx->buffer;
         ctx->spare_size = ctx->buffer_size;
     } else {

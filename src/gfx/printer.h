@@ -47,8 +47,8 @@ void reset_print_context(print_ctx_rec *ctx);
 /* Frees the current process's print buffers and zeroes its context. */
 void init_print_context(void);
 
-/* Frees the context's print buffer (keeping a small one for the next print)
-   and clears the pointer. */
+/* Frees the context's print buffer (keeping the larger of it and the spare
+   one, up to 4 KiB, for the next print) and clears the pointer. */
 void destroy_print_buffer(print_ctx_rec *ctx);
 
 /* The parameter digit of a byte: '0'-'9' give 0-9, bytes from 'a' up give

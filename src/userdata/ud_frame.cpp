@@ -13,13 +13,14 @@
 
 namespace {
 
-int available_level() {
+ud_cpu_features processor_features() {
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl"))
-        return 2;
-    if (__builtin_cpu_supports("avx2")) return 1;
-    return 0;
+    ud_cpu_features f;
+    f.avx2 = __builtin_cpu_supports("avx2");
+    f.bmi2 = __builtin_cpu_supports("bmi2");
+    f.avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+               __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+    return f;
 }
 
 // The AVX-512 level: the AVX2 loops for the element-wise work that only
@@ -51,8 +52,14 @@ const ud_kernel_set *chosen = nullptr;
 
 }  // namespace
 
+int ud_simd_level_for(ud_cpu_features f) {
+    // Both vector units are built with BMI2 as well: without it, neither runs.
+    if (!f.avx2 || !f.bmi2) return 0;
+    return f.avx512 ? 2 : 1;
+}
+
 int ud_simd_level_available() {
-    static const int level = available_level();
+    static const int level = ud_simd_level_for(processor_features());
     return level;
 }
 

@@ -59,6 +59,16 @@ const ud_kernel_set &ud_kernels_avx512();
 // The kernels of the level in use: the best the processor has, unless forced.
 const ud_kernel_set &ud_kernels();
 
+// What the level choice reads from the processor.
+struct ud_cpu_features {
+    bool avx2 = false;    /* AVX2, with the OS saving its registers */
+    bool avx512 = false;  /* AVX-512 F, BW, DQ and VL together */
+    bool bmi2 = false;    /* BMI2, which both vector levels are built with */
+};
+
+// The best level a processor with features 'f' runs.
+int ud_simd_level_for(ud_cpu_features f);
+
 // The best level this processor runs.
 int ud_simd_level_available();
 

@@ -33,6 +33,8 @@ TEST_F(Buttons, BtnReadsStatesAndTheMask) {
     EXPECT_EQ(eval(p, "btn(2), btn(7, 7), btn(12, 1), btn(0), btn(0, 8), btn(16), btn(-2), btn(2, -1)"),
               "200,9,77,false,false,false,false,false");
     EXPECT_EQ(eval(p, "btn(2.9), btn('2')"), "200,200");
+    // The player used to be cut to 32 bits: 2^32 read player 0.
+    EXPECT_EQ(eval(p, "btn(2, 1 << 32), btnp(2, 1 << 32)"), "false,false");
 }
 
 TEST_F(Buttons, BtnpRepeatsAfterTheDelayAndThenEveryInterval) {

@@ -295,6 +295,8 @@ TEST_F(Date, BadArgumentsRaiseTheExactErrors) {
         {"date(nil, '2024-04-01')", "bad argument #2 to 'date' (date text shorter than 19 characters)"},
         {"date(nil, math.maxinteger, 1)", "time result cannot be represented in this installation"},
         {"date('!%Y', 2^62)", "date result cannot be represented in this installation"},
+        // The first second of a year past 2^31 - 1 used to give year -2147481749.
+        {"date('!*t', 67767976233532800)", "date result cannot be represented in this installation"},
         {"date(nil, 0, 1.5)", "bad argument #3 to 'date' (number has no integer representation)"},
         {"date({})", "bad argument #1 to 'date' (string expected, got table)"},
     };

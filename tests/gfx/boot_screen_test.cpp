@@ -169,3 +169,25 @@ TEST_F(BootScreen, PrivateRecordAndSteadyFrames) {
     EXPECT_EQ(r->print_ctx.spare, spare);
     EXPECT_EQ(r->print_ctx.buffer, nullptr);
 }
+
+// The error screen's short text used to hold the one spare buffer, so every
+// later frame took and freed a buffer for the longer banner.
+TEST_F(BootScreen, FramesAfterTheErrorScreenAllocateNothing) {
+    init_boot();
+    process_rec *caller = cproc;
+    cproc = boot_screen_proc();
+    init_print_context();  // the record's first print is the error screen's
+    cproc = caller;
+    poke_proc(get_process(1), 0, 5);
+    draw_at(1300);
+    poke_proc(get_process(1), 0, 0);
+    draw_at(1300);
+    alloc_watch::start();
+    for (uint32_t ms = 1300; ms < 3000; ms += 30) {
+        fake_host::set_boot_time(ms);
+        draw_boot();
+    }
+    alloc_watch::stop();
+    if (!alloc_watch::available()) GTEST_SKIP() << "allocations are only seen under the sanitizer";
+    EXPECT_EQ(alloc_watch::count.load(), 0u) << "allocations over the frames after the error screen";
+}

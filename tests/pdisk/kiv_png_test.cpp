@@ -331,7 +331,6 @@ TEST_F(KivPngWriteBack, TooLargeIsToldOnceAndLeavesTheFileUntilItChanges) {
 TEST_F(KivPngWriteBack, ExistingPicturesMountEmptyAndAreNeverWrittenOver) {
     std::string ours;
     ASSERT_EQ(encode_kiv_png({file("main.lua", "print(1)")}, ours), cart_encode_status::written);
-    std::string bomb = png_of(gradient(16, 16, 4), 16, 16);
     const std::string photo = png_of(gradient(512, 384, 5), 512, 384);
     const std::pair<const char *, std::string> files[] = {
         {"ours.kiv.png", ours}, {"text.kiv.png", "print('not a picture')"},

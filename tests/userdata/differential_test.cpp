@@ -46,4 +46,24 @@ TEST_P(Differential, TwentyThousandCallsAgreeWithTheReference) {
 // Levels: the x86-64 baseline, AVX2, AVX-512.
 INSTANTIATE_TEST_SUITE_P(Levels, Differential, ::testing::Values(0, 1, 2));
 
+// The vector units are built with BMI2: a processor without it used to get
+// them anyway and fault on their first BMI2 instruction.
+TEST(KernelLevel, EachLevelNeedsAllTheFeaturesItsKernelsAreBuiltWith) {
+    struct Case {
+        bool avx2, avx512, bmi2;
+        int level;
+    } cases[] = {
+        {false, false, false, 0}, {false, false, true, 0}, {true, false, false, 0},
+        {true, false, true, 1},   {true, true, false, 0},  {true, true, true, 2},
+        {false, true, true, 0},
+    };
+    for (const Case &c : cases) {
+        ud_cpu_features f;
+        f.avx2 = c.avx2;
+        f.avx512 = c.avx512;
+        f.bmi2 = c.bmi2;
+        EXPECT_EQ(ud_simd_level_for(f), c.level) << c.avx2 << c.avx512 << c.bmi2;
+    }
+}
+
 }  // namespace

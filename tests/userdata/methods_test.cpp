@@ -7,6 +7,23 @@
 #include "ud_fixture.h"
 #include "ud_methods.h"
 
+// The drawing calls behind set, get and blit, in place of the script API's:
+// each returns its own name before the arguments it was given.
+namespace {
+
+int echo(lua_State *L, const char *name) {
+    const int n = lua_gettop(L);
+    lua_pushstring(L, name);
+    lua_insert(L, 1);
+    return n + 1;
+}
+
+}  // namespace
+
+extern "C" int lua54_set_0(lua_State *L) { return echo(L, "set"); }
+extern "C" int lua54_get_0(lua_State *L) { return echo(L, "get"); }
+extern "C" int lua54_blit_0(lua_State *L) { return echo(L, "blit"); }
+
 namespace {
 
 using MethodTable = UdTest;
@@ -81,11 +98,20 @@ TEST_F(MethodTable, OperatorsPassOperandsInSourceOrder) {
     for (const Case &c : cases) EXPECT_EQ(eval(c.expr), c.want) << c.expr;
 }
 
-// The forwards reach the drawing calls, which are not built yet and give nothing.
+// The methods hand their receiver, every argument and every result through
+// to the drawing calls (how those draw is the script API's own test).
 TEST_F(MethodTable, SetGetAndBlitForwardToTheDrawingCalls) {
-    exec("A = vec('u8', 1, 2, 3)");
-    EXPECT_EQ(eval("select('#', A:get(0, 0)), select('#', A:set(0, 0, 1)), select('#', A:blit(A))"),
-              "0\t0\t0");
+    exec("A = vec('u8', 1, 2, 3) B = vec('u8', 4, 5) "
+         "function SHOW(...) local t = table.pack(...) "
+         "for i = 1, t.n do t[i] = t[i] == A and 'A' or t[i] == B and 'B' or tostring(t[i]) end "
+         "return table.concat(t, ' ', 1, t.n) end");
+    struct Case { const char *expr, *want; } cases[] = {
+        {"SHOW(A:get(1, 2))", "get A 1 2"},
+        {"SHOW(A:set(0, 0, 7, 8))", "set A 0 0 7 8"},
+        {"SHOW(A:blit(B, nil, 3))", "blit A B nil 3"},
+        {"SHOW(USERDATA.get())", "get"},
+    };
+    for (const Case &c : cases) EXPECT_EQ(eval(c.expr), c.want) << c.expr;
 }
 
 TEST_F(MethodTable, FunctionsStoredInTheTableBecomeMethodsOfExistingArrays) {
@@ -151,17 +177,22 @@ TEST_F(MethodTable, EveryEntryIgnoresReceiversThatAreNotArrays) {
       ARGSETS = {{}, {0, 5}, {'x', 5}, {1, 2, 3}, {'i16', 4, 4}, {'u8', true},
                  {0x10000, 0, 4}, {'f64'}}
     )");
+    // set, get and blit are the drawing calls, which give other receivers
+    // their own meaning (blit draws from the target); here they echo.
     std::string bad = eval(R"((function()
       local bad, k = {}, 0
+      local drawing = {set = true, get = true, blit = true}
       for name, f in pairs(USERDATA) do
-        for r = 1, 13 do
-          for _, args in ipairs(ARGSETS) do
-            local n = select('#', f(RECEIVERS[r], table.unpack(args)))
-            if n ~= 0 then k = k + 1 bad[k] = name .. '#' .. r end
+        if not drawing[name] then
+          for r = 1, 13 do
+            for _, args in ipairs(ARGSETS) do
+              local n = select('#', f(RECEIVERS[r], table.unpack(args)))
+              if n ~= 0 then k = k + 1 bad[k] = name .. '#' .. r end
+            end
           end
+          local n = select('#', f())
+          if n ~= 0 then k = k + 1 bad[k] = name .. '()' end
         end
-        local n = select('#', f())
-        if n ~= 0 then k = k + 1 bad[k] = name .. '()' end
       end
       return table.concat(bad, ' ')
     end)())");
