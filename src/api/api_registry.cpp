@@ -7,8 +7,7 @@
 #include "host.h"
 
 // In registration order. A later registration of the same name would replace
-// an earlier one; no name appears twice. Entries whose function is not built
-// yet hold null and are skipped.
+// an earlier one; no name appears twice. Every entry holds its function.
 const api_entry api_table[] = {
     /* ---- tables ---- */
     {"deli", "lua54_deli", lua54_deli},  /* 1 */
@@ -185,7 +184,6 @@ static_assert(sizeof api_table / sizeof api_table[0] == API_NUM_NAMES, "143 name
 
 extern "C" void api_add_c_functions(lua_State *L) {
     for (const api_entry &e : api_table) {
-        if (!e.fn) continue;
         lua_pushcclosure(L, e.fn, 0);
         lua_setglobal(L, e.name);
     }

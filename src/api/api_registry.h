@@ -15,7 +15,7 @@ inline constexpr int API_NUM_NATIVES = 129; /* distinct native functions behind 
 struct api_entry {
     const char *name;   /* the Lua global */
     const char *native; /* name of the native function that serves it */
-    lua_CFunction fn;   /* that function; null while it is not built (not registered) */
+    lua_CFunction fn;   /* that function */
 };
 
 extern const api_entry api_table[API_NUM_NAMES];
