@@ -86,7 +86,7 @@ const int32_t divisor[UD_OP_COUNT][5] = {
     {4, 4, 4, 2, 4},       // div
     {4, 4, 4, 2, 4},       // idiv
     {4, 4, 4, 2, 4},       // mod
-    {2, 2, 2, 4, 4},       // pow
+    {2, 2, 2, 2, 4},       // pow: i64 powers between 2^53 and 2^64 take a libm pow each
     {24, 24, 24, 12, 12},  // band
     {24, 24, 24, 12, 12},  // bor
     {24, 24, 24, 12, 12},  // bxor
