@@ -363,6 +363,9 @@ TEST_F(Elementwise, WorkIsBoundedWhateverTheSpans) {
         "B:add(B, true, 0, 0, 100, 0, 0, 2147483647)",
         "A:copy(A, true, 2147483647, -2147483648, 4096, 2147483647, -2147483648, 2147483647)",
         "A:add(1, true, 0, -2147483648, 2147483647, 2147483647, 2147483647, 2147483647)",
+        // One-element spans over one place: these visited 2^28 spans (seconds of pow).
+        "B:pow(B, true, 0, 0, 1, 0, 0, 2147483647)",
+        "A:copy(A, true, 0, 0, 1, 0, 0, 2147483647)",
     };
     for (const char *call : calls) {
         const std::clock_t t0 = std::clock();
@@ -370,10 +373,18 @@ TEST_F(Elementwise, WorkIsBoundedWhateverTheSpans) {
         const double s = double(std::clock() - t0) / CLOCKS_PER_SEC;
         EXPECT_LT(s, 3.0) << call;
     }
-    // The bound: 2^28 elements, so 65536 spans of 4096, charged for what was done.
+    // The bounds: 16 passes over a 4096-element output for the cheapest
+    // operations, so 16 spans of 4096; 16 / 12 passes for pow on u8, so ten
+    // spans of 512; as many spans of one as the output's 65536 elements.
+    // Charged as the spans ask.
     exec("A:clear()");
-    EXPECT_EQ(charge("add", "A, 1, true, 0, 0, 4096, 1, 0, 2147483647"), (1 << 28) / 24 + 2147483647 / 4);
-    EXPECT_EQ(eval("A[0], A[4095]"), "0\t0");  // 65536 additions of 1 wrap to 0 in u8
+    EXPECT_EQ(charge("add", "A, 1, true, 0, 0, 4096, 1, 0, 2147483647"), 65536 / 24 + 2147483647 / 4);
+    EXPECT_EQ(eval("A[0], A[4095]"), "16\t16");
+    exec("A:clear() C = t_create('u8', 1, 4096) C:add(2, true) A:add(1, true, 0, 0, 4096, 1, 0, 7)");
+    EXPECT_EQ(charge("pow", "A, C, true, 0, 0, 512, 0, 0, 2147483647"), 5120 / 2 + 2147483647 / 4);
+    EXPECT_EQ(eval("A[0], A[511], A[512]"), "1\t1\t7");  // 7, 49, 97, 193, 129, then 1 in u8
+    exec("D = t_create('u8', 1, 65536)");
+    EXPECT_EQ(charge("add", "D, 1, true, 0, 0, 1, 0, 0, 2147483647"), 65536 / 24 + 2147483647 / 4);
 }
 
 }  // namespace
