@@ -13,6 +13,60 @@ namespace {
 // Palette mode keeps at most this many distinct values.
 inline constexpr int palette_slots = 256;
 
+// The palette of one conversion: slots in order of first appearance, the
+// same slots sorted by value for a binary search, and a direct-mapped cache
+// of the index each recently seen value got. A value's index never changes
+// once given (slots are only appended, and once all are used every new value
+// gets the last one), so a cached index is always the one the linear search
+// from slot 0 would find.
+struct palette_builder {
+    int64_t slot[palette_slots];    // values in order of first appearance
+    int used = 0;                   // slots used, 0 to palette_slots
+    int64_t sorted[palette_slots];  // the used values, ascending
+    uint8_t sorted_slot[palette_slots];  // slot of each sorted value
+    int64_t cache_value[palette_slots];  // value cached in each cache entry
+    int16_t cache_index[palette_slots];  // its index, or -1 for an empty entry
+
+    palette_builder() { std::memset(cache_index, 0xff, sizeof cache_index); }
+
+    // The index of 'v': the slot holding it, a new slot while any is left,
+    // else the last slot.
+    uint8_t index_of(int64_t v) {
+        const unsigned h = unsigned((uint64_t(v) * 0x9E3779B97F4A7C15ull) >> 56);
+        if (cache_index[h] >= 0 && cache_value[h] == v) return uint8_t(cache_index[h]);
+        const int at = lower_bound(v);
+        int k;
+        if (at < used && sorted[at] == v) {
+            k = sorted_slot[at];
+        } else if (used < palette_slots) {
+            k = used;
+            std::memmove(sorted + at + 1, sorted + at, size_t(used - at) * sizeof sorted[0]);
+            std::memmove(sorted_slot + at + 1, sorted_slot + at, size_t(used - at));
+            sorted[at] = v;
+            sorted_slot[at] = uint8_t(k);
+            slot[used++] = v;
+        } else {
+            k = palette_slots - 1;
+        }
+        cache_value[h] = v;
+        cache_index[h] = int16_t(k);
+        return uint8_t(k);
+    }
+
+    // The first position of 'sorted' whose value is not below 'v' (used when none is).
+    int lower_bound(int64_t v) const {
+        if (used == 0) return 0;
+        const int64_t *base = sorted;
+        int n = used;
+        while (n > 1) {
+            const int half = n / 2;
+            base = base[half] < v ? base + half : base;
+            n -= half;
+        }
+        return int(base - sorted) + (*base < v);
+    }
+};
+
 // The type name argument at 'idx' as text (numbers converted), or null.
 const char *type_name_arg(lua_State *L, int idx) {
     int t = lua_type(L, idx);
@@ -63,24 +117,16 @@ int convert_to_palette(lua_State *L, const typed_ud_rec *rec) {
     typed_ud_rec *idx = create_userdata_shaped(L, UTYPE_U8, rec->dims, rec->width, rec->height,
                                                rec->depth);
     if (!idx) return 0;
-    int64_t slot[palette_slots];
-    int used = 0;
+    palette_builder pb;
     const uint8_t *s = ud_elements(const_cast<typed_ud_rec *>(rec));
     uint8_t *out = ud_elements(idx);
     for (uint64_t i = 0; i < count; i++) {
         int64_t v = code == UTYPE_F64 ? floor_to_i64(std::trunc(ud_read_f64(s, i)))
                                       : ud_read_int(s, code, i);
-        int k = 0;
-        while (k < used && slot[k] != v) k++;
-        if (k == used) {
-            if (used < palette_slots) {
-                slot[used++] = v;
-            } else {
-                k = palette_slots - 1;
-            }
-        }
-        out[i] = uint8_t(k);
+        out[i] = pb.index_of(v);
     }
+    const int used = pb.used;
+    const int64_t *slot = pb.slot;
     typed_ud_rec *pal = create_userdata_shaped(L, code, 1, uint32_t(used), 1, 1);
     if (!pal) {
         lua_pop(L, 1);

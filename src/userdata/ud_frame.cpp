@@ -1,5 +1,6 @@
 // Typed arrays: the element-wise frame (operands, output, span walk, charge)
 // and the choice of kernel level.
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -93,7 +94,7 @@ const int32_t divisor[UD_OP_COUNT][5] = {
     {4, 4, 4, 2, 4},       // div
     {4, 4, 4, 2, 4},       // idiv
     {4, 4, 4, 2, 4},       // mod
-    {2, 2, 2, 4, 4},       // pow
+    {2, 2, 2, 2, 4},       // pow: i64 powers between 2^53 and 2^64 take a libm pow each
     {24, 24, 24, 12, 12},  // band
     {24, 24, 24, 12, 12},  // bor
     {24, 24, 24, 12, 12},  // bxor
@@ -200,9 +201,12 @@ int ud_frame(lua_State *L, ud_op op) {
     const uint8_t *const a_area = ud_elements(a);
     const uint8_t *const b_area = b ? ud_elements(b) : nullptr;
     int64_t total = 0;
-    int64_t written = 0;
+    int64_t written = 0;  // elements written, weighted by 48 / D (twice 24 / D, a whole number for every D)
+    const int64_t weight = 48 / divisor[op][slot];
+    const int64_t span_bound = std::max(ud_span_passes * len_out, ud_walk_floor);
+    const int64_t weighted_bound = 2 * std::max(ud_walk_passes * len_out, ud_walk_floor);
     if (count > 0) {
-        for (int64_t i = 0; i < spans; i++) {
+        for (int64_t i = 0; i < spans && i < span_bound; i++) {
             const int64_t pos = offset + i * stride;
             const int64_t bpos = b_offset + i * b_stride;
             int64_t n = min64(count, min64(len_a - pos, len_out - pos));
@@ -217,10 +221,10 @@ int ud_frame(lua_State *L, ud_op op) {
                 n -= -bpos;
             }
             if (n > 0) {
-                if (written + n > ud_write_bound) break;
+                if (written + n * weight > weighted_bound) break;
                 fn(out_area + start * size, a_area + start * size,
                    b ? b_area + bstart * size : nullptr, si, scalar, n);
-                written += n;
+                written += n * weight;
             }
             total += n;
             if (n < count) break;

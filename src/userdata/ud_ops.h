@@ -85,5 +85,17 @@ int ud_take(lua_State *L);
 // INT32_MAX charge INT32_MAX.
 void ud_charge(int64_t n);
 
-// Most elements one call writes: 16 passes over the largest array.
+// Most elements one take writes: 16 passes over the largest array.
 inline constexpr int64_t ud_write_bound = int64_t(1) << 28;
+
+// How far one call of the element-wise frame walks, whatever its spans ask:
+// it visits at most ud_span_passes times the output's element count spans,
+// and writes at most ud_walk_passes times that count in elements weighted by
+// their cost (24 / D for the operation's CPU divisor D: 1 for the cheapest,
+// 12 for the dearest), or ud_walk_floor of either when that is more. One pass
+// of any operation over the whole output, in spans of any length, always
+// fits; what repeats a pass stops within a few tenths of a second even on
+// the largest arrays. lerp refuses interiors beyond the span bound.
+inline constexpr int64_t ud_walk_passes = 16;
+inline constexpr int64_t ud_span_passes = 1;
+inline constexpr int64_t ud_walk_floor = int64_t(1) << 16;

@@ -23,11 +23,18 @@ void copy_forward(uint8_t *dst, const uint8_t *src, int64_t m, int64_t size) {
         std::memmove(dst, src, size_t(bytes));
         return;
     }
-    // dst lies inside the source run: the run repeats with period dst - src.
+    // dst lies inside the source run: the run repeats its first 'period'
+    // bytes. A one-byte period is a fill; otherwise the first period is
+    // copied and then everything written so far, doubling each time.
     const int64_t period = dst - src;
-    for (int64_t done = 0; done < bytes;) {
-        int64_t chunk = bytes - done < period ? bytes - done : period;
-        std::memcpy(dst + done, src + done, size_t(chunk));
+    if (period == 1) {
+        std::memset(dst, *src, size_t(bytes));
+        return;
+    }
+    std::memcpy(dst, src, size_t(period < bytes ? period : bytes));
+    for (int64_t done = period; done < bytes;) {
+        const int64_t chunk = bytes - done < done ? bytes - done : done;
+        std::memcpy(dst + done, dst, size_t(chunk));
         done += chunk;
     }
 }

@@ -1,4 +1,5 @@
 // Typed arrays: interpolation along runs, and f64 arrays as vectors.
+#include <algorithm>
 #include <cmath>
 
 #include "intp.h"
@@ -34,7 +35,7 @@ int lua54_ud_lerp(lua_State *L) {
     const __int128 last = (__int128)(runs - 1) * run_stride + (__int128)len * el_stride + offset;
     if (last >= (__int128)ud_count(a)) return 0;
     const __int128 interior = (__int128)runs * (len - 1);
-    if (interior > ud_write_bound) return 0;
+    if (interior > std::max(ud_span_passes * int64_t(ud_count(a)), ud_walk_floor)) return 0;
     lua_pushvalue(L, 1);
     ud_charge(int64_t(interior / 4));
     if (len == 1 || ud_type_slot(code) < 0) return 1;

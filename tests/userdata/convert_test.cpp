@@ -140,6 +140,58 @@ TEST_F(Convert, PalettesKeepTheFirst256ValuesAndMapTheRestTo255) {
     EXPECT_EQ(eval("P:attribs()"), "256\t1\ti16\t1");
 }
 
+// The palette's lookups against the plain search from slot 0: values drawn
+// from pools of more than 256 (so later new values all get 255), with
+// repeats, extremes and, for f64, values that truncate alike.
+TEST_F(Convert, PaletteIndicesEqualThoseOfAPlainSearch) {
+    exec(R"(
+      function plain_palette(a, float)
+        local slots, n, idx = {}, 0, {}
+        for i = 0, #a - 1 do
+          local v = a[i]
+          if float then v = math.tointeger(v >= 0 and math.floor(v) or math.ceil(v)) or math.mininteger end
+          local k
+          for s = 1, n do if slots[s] == v then k = s - 1 break end end
+          if not k then
+            if n < 256 then n = n + 1 slots[n] = v k = n - 1 else k = 255 end
+          end
+          idx[i + 1] = k
+        end
+        return idx, slots
+      end
+      function compare(ty, pool, len)
+        local a = t_create(ty, 1, len)
+        for i = 0, len - 1 do a[i] = pool[math.random(#pool)] end
+        local I, P = a:convert('u8', true)
+        local idx, slots = plain_palette(a, ty == 'f64')
+        if #P ~= #slots then return ty .. ': palette of ' .. #P .. ', want ' .. #slots end
+        for k = 0, #P - 1 do
+          if P[k] ~= slots[k + 1] then return ty .. ': palette slot ' .. k end
+        end
+        for i = 0, len - 1 do
+          if I[i] ~= idx[i + 1] then return ty .. ': index ' .. i .. ' is ' .. I[i] .. ', want ' .. idx[i + 1] end
+        end
+        return 'ok'
+      end
+      math.randomseed(17)
+      function pool(n, f) local t = {} for i = 1, n do t[i] = f(i) end return t end
+      EXTREMES = {0, -1, 1, math.mininteger, math.maxinteger, 255, -32768, 32767}
+      function with_extremes(t) for _, v in ipairs(EXTREMES) do t[#t + 1] = v end return t end
+    )");
+    const char *cases[] = {
+        "compare('u8', pool(256, function(i) return i - 1 end), 5000)",
+        "compare('i16', pool(300, function() return math.random(-32768, 32767) end), 5000)",
+        "compare('i16', pool(40, function() return math.random(-5, 5) end), 2000)",
+        "compare('i32', with_extremes(pool(400, function() return math.random(-2^31, 2^31 - 1) end)), 8000)",
+        "compare('i64', with_extremes(pool(320, function() return math.random(math.mininteger, math.maxinteger) end)), 8000)",
+        // Multiples of 2^56 and of small steps: values that share hash bits.
+        "compare('i64', pool(300, function(i) return (i % 2 == 0 and i << 56 or i * 256) end), 6000)",
+        "compare('f64', pool(300, function(i) return (math.random() - 0.5) * 600 end), 6000)",
+        "compare('f64', {0/0, 1/0, -1/0, -0.0, 0.0, 0.9, -0.9, 1.5, -1.5, 2^63, -2^63, 1e300, 2^53 + 2}, 3000)",
+    };
+    for (const char *c : cases) EXPECT_EQ(eval(c), "ok") << c;
+}
+
 TEST_F(Convert, ConversionsAreChargedByTheirWidestType) {
     exec("U = t_create('u8', 1, 400) S = t_create('i16', 1, 400) L = t_create('i64', 1, 400) "
          "F = t_create('f64', 1, 400) ONE = t_create('u8', 1, 1)");

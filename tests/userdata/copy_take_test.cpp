@@ -2,6 +2,7 @@
 // take with its steps, runs and fresh outputs, and clear.
 #include <ctime>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "ud_diff.h"
@@ -101,6 +102,35 @@ TEST_F(CopyTake, TakeIntoItsOwnOperandsFollowsStepOrder) {
                 udref::value::Int(seed % 3), udref::value::Int(seed % 7 - 2), udref::value::Int(span),
                 udref::value::Int(1 + seed % 2), udref::value::Int(out_stride)};
             ASSERT_EQ(r.check("take", args), "");
+        }
+    }
+}
+
+// A run a few elements ahead of its source within one array repeats the
+// source's first elements; one behind it moves the source down. Every type,
+// short periods and long runs, against the reference's element-by-element copy.
+TEST_F(CopyTake, RunsOverlappingTheirSourceFollowElementOrder) {
+    std::mt19937 gen(11);
+    uddiff::runner r(L());
+    for (int code : {3, 12, 13, 14, 22}) {
+        udref::array src, idx;
+        src.code = code;
+        src.width = 700;
+        src.data.resize(size_t(src.count() * src.size()));
+        for (auto &byte : src.data) byte = uint8_t(gen());
+        idx.code = 13;
+        idx.width = 1;
+        idx.data.assign(4, 0);
+        for (int32_t e : {0, 37}) {
+            std::memcpy(idx.data.data(), &e, 4);
+            for (int d : {1, 2, 3, 5, 8, -1, -2, -3}) {
+                for (int span : {2, 3, 9, 64, 333, 700}) {
+                    r.load({src, idx});
+                    using V = udref::value;
+                    ASSERT_EQ(r.check("take", {V::Arr(0), V::Arr(1), V::Bool(true), V::Int(0), V::Int(e + d), V::Int(span)}), "")
+                        << "type " << code << " index " << e << " distance " << d << " span " << span;
+                }
+            }
         }
     }
 }

@@ -198,7 +198,7 @@ TEST_F(Elementwise, ChargesFollowTheDivisorOfEachOperationAndType) {
     struct Row { const char *op; int d[5]; } rows[] = {
         {"add", {24, 24, 24, 12, 12}}, {"sub", {24, 24, 24, 12, 12}}, {"mul", {16, 16, 16, 8, 8}},
         {"div", {4, 4, 4, 2, 4}},      {"idiv", {4, 4, 4, 2, 4}},     {"mod", {4, 4, 4, 2, 4}},
-        {"pow", {2, 2, 2, 4, 4}},      {"band", {24, 24, 24, 12, 0}}, {"bor", {24, 24, 24, 12, 0}},
+        {"pow", {2, 2, 2, 2, 4}},      {"band", {24, 24, 24, 12, 0}}, {"bor", {24, 24, 24, 12, 0}},
         {"bxor", {24, 24, 24, 12, 0}}, {"shl", {24, 24, 24, 12, 0}},  {"shr", {24, 24, 24, 12, 0}},
         {"max", {4, 4, 4, 2, 2}},      {"min", {4, 4, 4, 2, 2}},      {"abs", {4, 4, 4, 2, 2}},
         {"sgn", {4, 4, 4, 2, 2}},      {"sgn0", {4, 4, 4, 2, 2}},     {"copy", {24, 24, 24, 12, 12}},
@@ -316,6 +316,41 @@ TEST_F(Elementwise, ScalarDivisionAgreesWithTheReferenceAtEveryLevel) {
     ud_force_simd_level(-1);
 }
 
+// i64 powers worked out in integers, and those left to pow, against the
+// reference's pow of the two doubles: both signs, 0 and 1, the extremes,
+// powers around 2^53 and 2^64, and every small exponent, at every level.
+TEST_F(Elementwise, IntegerPowersAgreeWithTheReferenceAtEveryLevel) {
+    std::mt19937_64 gen(5);
+    const int64_t bases[] = {0, 1, -1, 2, -2, 3, -3, 7, 10, 255, 1 << 17, 208063, 208065, -208065, 2097151, 2097153,
+                             94906265, 94906267, 3037000499, 4294967296, INT64_MAX, INT64_MIN, INT64_MIN + 1,
+                             int64_t(1) << 53, (int64_t(1) << 53) + 1};
+    const int64_t exps[] = {0, 1, 2, 3, 4, 5, 6, 7, 31, 32, 52, 53, 62, 63, 64, 65, -1, -2, -3, INT64_MAX, INT64_MIN,
+                            (int64_t(1) << 53) + 1, -(int64_t(1) << 53) - 1};
+    udref::array x, y;
+    x.code = y.code = 14;
+    x.width = y.width = 4000;
+    x.data.resize(32000);
+    y.data.resize(32000);
+    for (int k = 0; k < 4000; k++) {
+        int64_t b = k < 25 * 23 ? bases[k % 25] : int64_t(gen()) >> (gen() % 64);
+        int64_t e = k < 25 * 23 ? exps[k / 25] : int64_t(gen() % 80) - 8;
+        std::memcpy(x.data.data() + 8 * k, &b, 8);
+        std::memcpy(y.data.data() + 8 * k, &e, 8);
+    }
+    for (int level = 0; level <= ud_simd_level_available(); level++) {
+        ud_force_simd_level(level);
+        uddiff::runner r(L());
+        r.load({x, y});
+        using V = udref::value;
+        ASSERT_EQ(r.check("pow", {V::Arr(0), V::Arr(1)}), "") << "level " << level;
+        for (int64_t e : {0, 1, 3, 5, 13, 63, 64, -1})
+            ASSERT_EQ(r.check("pow", {V::Arr(0), V::Int(e)}), "") << "level " << level << " exponent " << e;
+        for (int64_t b : {-3, -1, 2, 7})
+            ASSERT_EQ(r.check("pow", {V::Int(b), V::Arr(1)}), "") << "level " << level << " base " << b;
+    }
+    ud_force_simd_level(-1);
+}
+
 // Calls that would ask for billions of element steps stop at the bound and
 // finish quickly, also in the sanitizer build (processor time, so a busy
 // machine does not fail them; unbounded work would take minutes).
@@ -328,6 +363,9 @@ TEST_F(Elementwise, WorkIsBoundedWhateverTheSpans) {
         "B:add(B, true, 0, 0, 100, 0, 0, 2147483647)",
         "A:copy(A, true, 2147483647, -2147483648, 4096, 2147483647, -2147483648, 2147483647)",
         "A:add(1, true, 0, -2147483648, 2147483647, 2147483647, 2147483647, 2147483647)",
+        // One-element spans over one place: these visited 2^28 spans (seconds of pow).
+        "B:pow(B, true, 0, 0, 1, 0, 0, 2147483647)",
+        "A:copy(A, true, 0, 0, 1, 0, 0, 2147483647)",
     };
     for (const char *call : calls) {
         const std::clock_t t0 = std::clock();
@@ -335,10 +373,18 @@ TEST_F(Elementwise, WorkIsBoundedWhateverTheSpans) {
         const double s = double(std::clock() - t0) / CLOCKS_PER_SEC;
         EXPECT_LT(s, 3.0) << call;
     }
-    // The bound: 2^28 elements, so 65536 spans of 4096, charged for what was done.
+    // The bounds: 16 passes over a 4096-element output for the cheapest
+    // operations, so 16 spans of 4096; 16 / 12 passes for pow on u8, so ten
+    // spans of 512; as many spans of one as the output's 65536 elements.
+    // Charged as the spans ask.
     exec("A:clear()");
-    EXPECT_EQ(charge("add", "A, 1, true, 0, 0, 4096, 1, 0, 2147483647"), (1 << 28) / 24 + 2147483647 / 4);
-    EXPECT_EQ(eval("A[0], A[4095]"), "0\t0");  // 65536 additions of 1 wrap to 0 in u8
+    EXPECT_EQ(charge("add", "A, 1, true, 0, 0, 4096, 1, 0, 2147483647"), 65536 / 24 + 2147483647 / 4);
+    EXPECT_EQ(eval("A[0], A[4095]"), "16\t16");
+    exec("A:clear() C = t_create('u8', 1, 4096) C:add(2, true) A:add(1, true, 0, 0, 4096, 1, 0, 7)");
+    EXPECT_EQ(charge("pow", "A, C, true, 0, 0, 512, 0, 0, 2147483647"), 5120 / 2 + 2147483647 / 4);
+    EXPECT_EQ(eval("A[0], A[511], A[512]"), "1\t1\t7");  // 7, 49, 97, 193, 129, then 1 in u8
+    exec("D = t_create('u8', 1, 65536)");
+    EXPECT_EQ(charge("add", "D, 1, true, 0, 0, 1, 0, 0, 2147483647"), 65536 / 24 + 2147483647 / 4);
 }
 
 }  // namespace

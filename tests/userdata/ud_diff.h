@@ -25,7 +25,7 @@ class chooser {
     uint32_t below(uint32_t n) { return n ? next() % n : 0; }
 
     // Whether arguments may ask for the largest amounts of work (up to the
-    // 2^28-element bound per call); fuzzing turns it off to keep inputs fast.
+    // bounds of one call's walk); fuzzing turns it off to keep inputs fast.
     bool large_work = true;
 };
 

@@ -208,7 +208,7 @@ const op_info ops[] = {
     {"add", ADD, {24, 24, 24, 12, 12}},  {"sub", SUB, {24, 24, 24, 12, 12}},
     {"mul", MUL, {16, 16, 16, 8, 8}},    {"div", DIV, {4, 4, 4, 2, 4}},
     {"idiv", IDIV, {4, 4, 4, 2, 4}},     {"mod", MOD, {4, 4, 4, 2, 4}},
-    {"pow", POW, {2, 2, 2, 4, 4}},       {"band", BAND, {24, 24, 24, 12, 0}},
+    {"pow", POW, {2, 2, 2, 2, 4}},       {"band", BAND, {24, 24, 24, 12, 0}},
     {"bor", BOR, {24, 24, 24, 12, 0}},   {"bxor", BXOR, {24, 24, 24, 12, 0}},
     {"shl", SHL, {24, 24, 24, 12, 0}},   {"shr", SHR, {24, 24, 24, 12, 0}},
     {"max", MAX, {4, 4, 4, 2, 2}},       {"min", MIN, {4, 4, 4, 2, 2}},
@@ -299,9 +299,13 @@ outcome frame(std::vector<array> &state, const op_info &info, const std::vector<
     const array &A = state[size_t(a)];
     const array *B = b >= 0 ? &state[size_t(b)] : nullptr;
 
+    // The walk's bounds: spans visited, and elements written weighted by 48 / D.
+    const int64_t weight = 48 / info.divisor[slot(code)];
+    const int64_t span_bound = std::max(out.count(), int64_t(1) << 16);
+    const int64_t weighted_bound = 2 * std::max(16 * out.count(), int64_t(1) << 16);
     int64_t total = 0, written = 0;
     if (count > 0) {
-        for (int64_t i = 0; i < spans; i++) {
+        for (int64_t i = 0; i < spans && i < span_bound; i++) {
             int64_t pos = offset + i * stride, bpos = b_offset + i * b_stride;
             int64_t n = count;
             n = std::min(n, A.count() - pos);
@@ -319,7 +323,7 @@ outcome frame(std::vector<array> &state, const op_info &info, const std::vector<
                 n -= -bpos;
             }
             if (n > 0) {
-                if (written + n > (int64_t(1) << 28)) break;
+                if (written + n * weight > weighted_bound) break;
                 for (int64_t k = 0; k < n; k++) {
                     if (code == F64) {
                         double x = left ? scalar : getf(A, as + k);
@@ -331,7 +335,7 @@ outcome frame(std::vector<array> &state, const op_info &info, const std::vector<
                         seti(out, os + k, int_rule(o, code, x, y));
                     }
                 }
-                written += n;
+                written += n * weight;
             }
             total += n;
             if (n < count) break;
@@ -445,7 +449,7 @@ outcome lerp(std::vector<array> &state, const std::vector<value> &args) {
     if (len < 1 || runs < 1 || rs < 1 || el < 1 || offset < 0) return res;
     __int128 last = (__int128)(runs - 1) * rs + (__int128)len * el + offset;
     if (last >= A.count()) return res;
-    if ((__int128)runs * (len - 1) > (int64_t(1) << 28)) return res;
+    if ((__int128)runs * (len - 1) > std::max(A.count(), int64_t(1) << 16)) return res;
     res.kind = outcome::existing;
     res.which = a;
     spend(res, runs * (len - 1) / 4);
