@@ -72,6 +72,50 @@ lua_Integer scan_limit(lua_State *L, lua_Integer n) {
     return k < n ? k + 1 : n;
 }
 
+/* Whether t[i] and t[i] = v on argument 1 are raw reads and sets: a table
+   without __index and __newindex. */
+bool moves_are_raw(lua_State *L) {
+    if (lua_type(L, 1) != LUA_TTABLE) return false;
+    static constexpr const char *kEvents[] = {"__index", "__newindex"};
+    for (const char *event : kEvents) {
+        if (luaL_getmetafield(L, 1, event) != LUA_TNIL) {
+            lua_pop(L, 1);
+            return false;
+        }
+    }
+    return true;
+}
+
+/* Pushes room for the sorted integer keys of the table at index 1 (freed by
+   the collector, so an error in a later set loses nothing) and returns it. */
+lua_Integer *push_key_room(lua_State *L) {
+    const auto slots = static_cast<size_t>(table_slots(L, 1));
+    return static_cast<lua_Integer *>(lua_newuserdatauv(L, (slots ? slots : 1) * sizeof(lua_Integer), 0));
+}
+
+/* For a value whose equality may call __eq, on a sparse table: the raw
+   elements 1..n compared with argument 2 in index order, skipping the nils
+   (a nil never equals it). Counts the equal ones, or with 'first' stops at
+   the first and returns its index (0 for none). */
+lua_Integer compare_entries(lua_State *L, lua_Integer n, bool first) {
+    lua_Integer *keys = push_key_room(L);
+    const size_t m = table_sorted_keys(L, 1, 1, n, keys);
+    lua_Integer result = 0;
+    for (size_t a = 0; a < m; a++) {
+        lua_rawgeti(L, 1, keys[a]);
+        const bool equal = lua_compare(L, -1, 2, LUA_OPEQ);
+        lua_pop(L, 1);
+        if (!equal) continue;
+        if (first) {
+            result = keys[a];
+            break;
+        }
+        result++;
+    }
+    lua_pop(L, 1);
+    return result;
+}
+
 }  // namespace
 
 int lua54_add(lua_State *L) {
@@ -87,13 +131,20 @@ int lua54_add(lua_State *L) {
             lua_settop(L, 2);
             luaL_argcheck(L, static_cast<lua_Unsigned>(pos) - 1u < static_cast<lua_Unsigned>(e), 3,
                           "position out of bounds");
+            // Charged first, so that the watchdog stops a lying length at once.
+            charge(static_cast<int64_t>(static_cast<lua_Unsigned>(e) - static_cast<lua_Unsigned>(pos)));
+            if (moves_are_raw(L) && table_is_sparse(L, 1, e)) {
+                lua_Integer *keys = push_key_room(L);
+                table_shift_up_sparse(L, 1, pos, e, keys, table_sorted_keys(L, 1, pos, e, keys));
+                lua_pop(L, 1);
+                break;
+            }
             int64_t moves = 0;
             for (lua_Integer i = e; i > pos; i--) {
                 lua_geti(L, 1, i - 1);
                 lua_seti(L, 1, i);
                 if (++moves % WATCHDOG_STRIDE == 0) watchdog(L, moves);
             }
-            charge(static_cast<int64_t>(static_cast<lua_Unsigned>(e) - static_cast<lua_Unsigned>(pos)));
             break;
         }
         default: return luaL_error(L, "wrong number of arguments to 'insert'");
@@ -109,6 +160,13 @@ int lua54_deli(lua_State *L) {
     const lua_Integer n = luaL_len(L, 1);
     const lua_Integer pos = lua_gettop(L) == 1 ? n : kiv_intp(L, 2, 0);
     if (pos < 1 || pos > n) return 0;
+    if (moves_are_raw(L) && table_is_sparse(L, 1, n)) {
+        lua_Integer *keys = push_key_room(L);
+        lua_rawgeti(L, 1, pos);
+        charge(static_cast<int64_t>(static_cast<lua_Unsigned>(n) - static_cast<lua_Unsigned>(pos)));
+        table_shift_down_sparse(L, 1, pos, n, keys, table_sorted_keys(L, 1, pos, n, keys));
+        return 1;
+    }
     lua_geti(L, 1, pos);
     charge(static_cast<int64_t>(static_cast<lua_Unsigned>(n) - static_cast<lua_Unsigned>(pos)));
     int64_t moves = 0;
@@ -129,6 +187,16 @@ int lua54_del(lua_State *L) {
     if (n <= 0) {
         charge(n);
         return 0;
+    }
+    if (table_is_sparse(L, 1, n)) {
+        lua_Integer found = table_sparse_find(L, 1, n);
+        if (found < 0) found = compare_entries(L, n, true);
+        charge(n);
+        if (!found) return 0;
+        lua_Integer *keys = push_key_room(L);
+        lua_rawgeti(L, 1, found);
+        table_shift_down_sparse(L, 1, found, n, keys, table_sorted_keys(L, 1, found, n, keys));
+        return 1;
     }
     const lua_Integer limit = scan_limit(L, n);
     lua_Integer found = table_scan_find(L, 1, limit);
@@ -162,6 +230,13 @@ int lua54_count(lua_State *L) {
         return 1;
     }
     lua_settop(L, 2);
+    if (table_is_sparse(L, 1, n)) {
+        lua_Integer count = table_sparse_count(L, 1, n);
+        if (count < 0) count = compare_entries(L, n, false);
+        charge(n);
+        lua_pushinteger(L, count);
+        return 1;
+    }
     const lua_Integer limit = scan_limit(L, n);
     lua_Integer count = table_scan_count(L, 1, limit);
     if (count < 0) {  // a value whose equality may call __eq
