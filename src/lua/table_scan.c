@@ -142,38 +142,43 @@ size_t table_sorted_keys(lua_State *L, int tidx, lua_Integer lo, lua_Integer hi,
     return m;
 }
 
-/* t[i] = t[from] as a raw set. */
-static void move_raw(lua_State *L, int tidx, lua_Integer i, lua_Integer from) {
+/* t[i] = t[from] as a raw set; returns 1, the sets made. */
+static size_t move_raw(lua_State *L, int tidx, lua_Integer i, lua_Integer from) {
     lua_rawgeti(L, tidx, from);
     lua_rawseti(L, tidx, i);
+    return 1;
 }
 
-void table_shift_down_sparse(lua_State *L, int tidx, lua_Integer k, lua_Integer n, const lua_Integer *keys,
-                             size_t m) {
+size_t table_shift_down_sparse(lua_State *L, int tidx, lua_Integer k, lua_Integer n, const lua_Integer *keys,
+                               size_t m) {
+    size_t sets = 1;
     tidx = lua_absindex(L, tidx);
     /* Only t[j] = t[j + 1] with j or j + 1 a key changes anything: j = key - 1
        and j = key, taken in ascending order once each. */
     lua_Integer done = k - 1; /* the last j set */
     for (size_t a = 0; a < m; a++) {
         const lua_Integer key = keys[a];
-        if (key - 1 > done && key - 1 >= k) move_raw(L, tidx, done = key - 1, key);
-        if (key > done && key <= n - 1) move_raw(L, tidx, done = key, key + 1);
+        if (key - 1 > done && key - 1 >= k) sets += move_raw(L, tidx, done = key - 1, key);
+        if (key > done && key <= n - 1) sets += move_raw(L, tidx, done = key, key + 1);
     }
     lua_pushnil(L);
     lua_rawseti(L, tidx, n);
+    return sets;
 }
 
-void table_shift_up_sparse(lua_State *L, int tidx, lua_Integer k, lua_Integer e, const lua_Integer *keys,
-                           size_t m) {
+size_t table_shift_up_sparse(lua_State *L, int tidx, lua_Integer k, lua_Integer e, const lua_Integer *keys,
+                             size_t m) {
+    size_t sets = 0;
     tidx = lua_absindex(L, tidx);
     /* Only t[i] = t[i - 1] with i or i - 1 a key changes anything: i = key + 1
        and i = key, taken in descending order once each. */
     lua_Integer done = e + 1; /* the last i set */
     for (size_t a = m; a-- > 0;) {
         const lua_Integer key = keys[a];
-        if (key < e && key + 1 < done) move_raw(L, tidx, done = key + 1, key);
-        if (key > k && key < done) move_raw(L, tidx, done = key, key - 1);
+        if (key < e && key + 1 < done) sets += move_raw(L, tidx, done = key + 1, key);
+        if (key > k && key < done) sets += move_raw(L, tidx, done = key, key - 1);
     }
+    return sets;
 }
 
 /* }====================================================== */

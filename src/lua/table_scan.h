@@ -60,14 +60,14 @@ size_t table_sorted_keys(lua_State *L, int tidx, lua_Integer lo, lua_Integer hi,
 /*
 ** The raw sets of "for j = k, n - 1 do t[j] = t[j + 1] end t[n] = nil" that
 ** change anything, in the same order, given 'keys', the 'm' sorted keys of
-** the table at 'tidx' in k..n (table_sorted_keys).
+** the table at 'tidx' in k..n (table_sorted_keys). Returns the sets made.
 */
-void table_shift_down_sparse(lua_State *L, int tidx, lua_Integer k, lua_Integer n, const lua_Integer *keys,
+size_t table_shift_down_sparse(lua_State *L, int tidx, lua_Integer k, lua_Integer n, const lua_Integer *keys,
                              size_t m);
 
 /* Likewise for "for i = e, k + 1, -1 do t[i] = t[i - 1] end", given the 'm'
    sorted keys in k..e. */
-void table_shift_up_sparse(lua_State *L, int tidx, lua_Integer k, lua_Integer e, const lua_Integer *keys,
+size_t table_shift_up_sparse(lua_State *L, int tidx, lua_Integer k, lua_Integer e, const lua_Integer *keys,
                            size_t m);
 
 #ifdef __cplusplus
