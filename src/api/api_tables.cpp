@@ -1,5 +1,10 @@
 // Table functions: `add` and `deli` edit sequences with the table library's
 // rules; `del` and `count` search raw elements with Lua equality.
+//
+// A length far above the entries a table holds (keys 1, 2, 4, ..., 2^40 give
+// 2^40) is not walked index by index: the calls work from the entries,
+// with the results and sets of the walk, and charge for the work they do
+// (passes over the table's slots, key sorts, sets) instead of the length.
 #include <cstdint>
 
 #include "api_functions.h"
@@ -72,6 +77,65 @@ lua_Integer scan_limit(lua_State *L, lua_Integer n) {
     return k < n ? k + 1 : n;
 }
 
+/* Whether t[i] and t[i] = v on argument 1 are raw reads and sets: a table
+   without __index and __newindex. */
+bool moves_are_raw(lua_State *L) {
+    if (lua_type(L, 1) != LUA_TTABLE) return false;
+    static constexpr const char *kEvents[] = {"__index", "__newindex"};
+    for (const char *event : kEvents) {
+        if (luaL_getmetafield(L, 1, event) != LUA_TNIL) {
+            lua_pop(L, 1);
+            return false;
+        }
+    }
+    return true;
+}
+
+/* Cycles for sorting m keys: m * ceil(log2 m) comparisons. */
+int64_t sort_cycles(size_t m) {
+    int64_t log2 = 0;
+    while ((size_t{1} << log2) < m) log2++;
+    return static_cast<int64_t>(m) * log2;
+}
+
+/* Pushes the integer keys in lo..hi of the table at index 1 holding a value,
+   sorted, in a userdata the collector frees (so an error in a later set
+   loses nothing); returns them with their count in *m, and adds the work to
+   *work: a pass over the table's slots and the sort. */
+lua_Integer *push_sorted_keys(lua_State *L, lua_Integer lo, lua_Integer hi, size_t *m, int64_t *work) {
+    const lua_Integer slots = table_slots(L, 1);
+    auto *keys = static_cast<lua_Integer *>(
+        lua_newuserdatauv(L, static_cast<size_t>(slots ? slots : 1) * sizeof(lua_Integer), 0));
+    *m = table_sorted_keys(L, 1, lo, hi, keys);
+    *work += slots + sort_cycles(*m);
+    return keys;
+}
+
+/* For a value whose equality may call __eq, on a sparse table: the raw
+   elements 1..n compared with argument 2 in index order, skipping the nils
+   (a nil never equals it). Counts the equal ones, or with 'first' stops at
+   the first and returns its index (0 for none); adds the work to *work, one
+   cycle per comparison besides the keys' (each __eq pays for itself). */
+lua_Integer compare_entries(lua_State *L, lua_Integer n, bool first, int64_t *work) {
+    size_t m;
+    const lua_Integer *keys = push_sorted_keys(L, 1, n, &m, work);
+    lua_Integer result = 0;
+    for (size_t a = 0; a < m; a++) {
+        lua_rawgeti(L, 1, keys[a]);
+        const bool equal = lua_compare(L, -1, 2, LUA_OPEQ);
+        lua_pop(L, 1);
+        ++*work;
+        if (!equal) continue;
+        if (first) {
+            result = keys[a];
+            break;
+        }
+        result++;
+    }
+    lua_pop(L, 1);
+    return result;
+}
+
 }  // namespace
 
 int lua54_add(lua_State *L) {
@@ -87,13 +151,23 @@ int lua54_add(lua_State *L) {
             lua_settop(L, 2);
             luaL_argcheck(L, static_cast<lua_Unsigned>(pos) - 1u < static_cast<lua_Unsigned>(e), 3,
                           "position out of bounds");
+            if (moves_are_raw(L) && table_is_sparse(L, 1, e)) {
+                int64_t work = 0;
+                size_t m;
+                lua_Integer *keys = push_sorted_keys(L, pos, e, &m, &work);
+                work += static_cast<int64_t>(table_shift_up_sparse(L, 1, pos, e, keys, m));
+                lua_pop(L, 1);
+                charge(work);
+                break;
+            }
+            // Charged first, so that the watchdog stops a lying length at once.
+            charge(static_cast<int64_t>(static_cast<lua_Unsigned>(e) - static_cast<lua_Unsigned>(pos)));
             int64_t moves = 0;
             for (lua_Integer i = e; i > pos; i--) {
                 lua_geti(L, 1, i - 1);
                 lua_seti(L, 1, i);
                 if (++moves % WATCHDOG_STRIDE == 0) watchdog(L, moves);
             }
-            charge(static_cast<int64_t>(static_cast<lua_Unsigned>(e) - static_cast<lua_Unsigned>(pos)));
             break;
         }
         default: return luaL_error(L, "wrong number of arguments to 'insert'");
@@ -109,6 +183,15 @@ int lua54_deli(lua_State *L) {
     const lua_Integer n = luaL_len(L, 1);
     const lua_Integer pos = lua_gettop(L) == 1 ? n : kiv_intp(L, 2, 0);
     if (pos < 1 || pos > n) return 0;
+    if (moves_are_raw(L) && table_is_sparse(L, 1, n)) {
+        int64_t work = 0;
+        size_t m;
+        lua_Integer *keys = push_sorted_keys(L, pos, n, &m, &work);
+        lua_rawgeti(L, 1, pos);
+        work += static_cast<int64_t>(table_shift_down_sparse(L, 1, pos, n, keys, m));
+        charge(work);
+        return 1;
+    }
     lua_geti(L, 1, pos);
     charge(static_cast<int64_t>(static_cast<lua_Unsigned>(n) - static_cast<lua_Unsigned>(pos)));
     int64_t moves = 0;
@@ -129,6 +212,24 @@ int lua54_del(lua_State *L) {
     if (n <= 0) {
         charge(n);
         return 0;
+    }
+    if (table_is_sparse(L, 1, n)) {
+        int64_t work = table_slots(L, 1);
+        lua_Integer found = table_sparse_find(L, 1, n);
+        if (found < 0) {
+            work = 0;
+            found = compare_entries(L, n, true, &work);
+        }
+        if (!found) {
+            charge(work);
+            return 0;
+        }
+        size_t m;
+        lua_Integer *keys = push_sorted_keys(L, found, n, &m, &work);
+        lua_rawgeti(L, 1, found);
+        work += static_cast<int64_t>(table_shift_down_sparse(L, 1, found, n, keys, m));
+        charge(work);
+        return 1;
     }
     const lua_Integer limit = scan_limit(L, n);
     lua_Integer found = table_scan_find(L, 1, limit);
@@ -162,6 +263,17 @@ int lua54_count(lua_State *L) {
         return 1;
     }
     lua_settop(L, 2);
+    if (table_is_sparse(L, 1, n)) {
+        int64_t work = table_slots(L, 1);
+        lua_Integer count = table_sparse_count(L, 1, n);
+        if (count < 0) {
+            work = 0;
+            count = compare_entries(L, n, false, &work);
+        }
+        charge(work);
+        lua_pushinteger(L, count);
+        return 1;
+    }
     const lua_Integer limit = scan_limit(L, n);
     lua_Integer count = table_scan_count(L, 1, limit);
     if (count < 0) {  // a value whose equality may call __eq

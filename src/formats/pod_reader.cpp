@@ -5,6 +5,7 @@
 #include <lz4.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +44,13 @@ inline constexpr int kMaxSizeHint = 64;
 
 // Cycles per value read.
 inline constexpr int64_t kValueCycles = 1;
+
+// Cycles per key read, for setting its entry; a bracketed key is charged as
+// a value besides.
+inline constexpr int64_t kKeyCycles = 1;
+
+// Bytes of a bare key's text read per cycle, as for string values.
+inline constexpr int64_t kKeyBytesPerCycle = 4;
 
 /*
 ** State of one read. Plain data only: Lua may raise a memory error at any
@@ -185,6 +193,16 @@ const char *get_value(reader *r, const char *p);
 ** =======================================================
 */
 
+// The float of a token with a '.' or an 'e' that from_chars reads whole,
+// into *v: the language reads such a token with strtod, and both round
+// correctly, so they agree. False for any other token (an integer, a '+'
+// in front, a '_', a value out of range), which the language then reads.
+bool quick_float(const char *token, int n, lua_Number *v) {
+    if (!memchr(token, '.', static_cast<size_t>(n)) && !memchr(token, 'e', static_cast<size_t>(n))) return false;
+    const std::from_chars_result r = std::from_chars(token, token + n, *v);
+    return r.ec == std::errc() && r.ptr == token + n;
+}
+
 // A number token: digits, '_', '+', '-', '.', 'e', at most kMaxNumberToken.
 const char *get_number(reader *r, const char *p) {
     char token[kMaxNumberToken + 1];
@@ -195,7 +213,12 @@ const char *get_number(reader *r, const char *p) {
     }
     if (n == 0) return nullptr;
     token[n] = 0;
-    if (lua_stringtonumber(r->L, token) == 0) return nullptr;
+    lua_Number v;
+    if (quick_float(token, n, &v)) {
+        lua_pushnumber(r->L, v);
+    } else if (lua_stringtonumber(r->L, token) == 0) {
+        return nullptr;
+    }
     return p + n;
 }
 
@@ -446,8 +469,10 @@ const char *get_table(reader *r, const char *p) {
             const char *q = p;
             while (is_key_char(static_cast<unsigned char>(*q))) q++;
             lua_pushlstring(L, p, static_cast<size_t>(q - p));
+            r->cycles += (q - p) / kKeyBytesPerCycle;
             p = q;
         }
+        r->cycles += kKeyCycles;
         if (*p == '=') {
             p = get_value(r, p + 1);
             if (!p) goto fail;

@@ -30,7 +30,7 @@ extern "C" {
 ** the header's table is pushed and 1 returned; a header that does not read,
 ** or a text without one, gives an empty table. Text after the value is
 ** ignored. Raises only Lua's memory error, after freeing its scratch.
-** Charges the running slice for every value, byte and element read.
+** Charges the running slice for every value, key, byte and element read.
 */
 int destringify_object_ex(lua_State *L, const char *text, int64_t length, int metadata);
 

@@ -16,6 +16,7 @@
 #include "base64.h"
 #include "buffer_grow.h"
 #include "pxu_lua.h"
+#include "table_scan.h"
 #include "typed_ud.h"
 #include "vm_hooks.h"
 
@@ -41,6 +42,13 @@ inline constexpr int kLz4Level = 1;
 
 // Cycles per value written.
 inline constexpr int64_t kValueCycles = 2;
+
+// Bytes of key text written per cycle, as for string values.
+inline constexpr int64_t kKeyBytesPerCycle = 4;
+
+// Key comparisons per cycle: sorting m keys is charged m * ceil(log2 m)
+// comparisons.
+inline constexpr int64_t kSortComparisonsPerCycle = 2;
 
 inline constexpr char kHexDigits[] = "0123456789abcdef";
 
@@ -74,6 +82,9 @@ struct writer {
     key_rec *keys;        // collected keys (malloc), 'nkeys' used of 'capkeys'
     size_t nkeys;
     size_t capkeys;
+    lua_Integer *items;   // item indices of open sparse tables (malloc), a stack like 'keys'
+    size_t nitems;
+    size_t capitems;
 };
 
 /*
@@ -220,6 +231,10 @@ int format_float(char *buf, size_t size, lua_Number v) {
     return static_cast<int>(r.ptr - buf);
 }
 
+// Characters of a number's text per cycle, beyond its value's charge: a
+// float's digits cost more than the value's two cycles.
+inline constexpr int64_t kNumberCharsPerCycle = 8;
+
 void put_number(writer *w, int idx) {
     char buf[48];
     int n;
@@ -231,6 +246,7 @@ void put_number(writer *w, int idx) {
         n = format_float(buf, sizeof buf, lua_tonumber(w->L, idx));
     }
     put(w, buf, static_cast<size_t>(n));
+    w->cycles += n / kNumberCharsPerCycle;
 }
 
 void put_string(writer *w, int idx, int flags) {
@@ -467,7 +483,76 @@ void put_key(writer *w, const key_rec &k) {
     }
 }
 
+// The charge for sorting m keys: m * ceil(log2 m) comparisons.
+int64_t sort_cycles(size_t m) {
+    int64_t log2 = 0;
+    while ((size_t{1} << log2) < m) log2++;
+    return static_cast<int64_t>(m) * log2 / kSortComparisonsPerCycle;
+}
+
 void stringify_object_recursive(writer *w, int idx, int flags);
+
+// The separator before item i.
+inline void put_item_separator(writer *w, bool keyed, lua_Unsigned i) {
+    if (keyed || i > 1) put_char(w, ',');
+}
+
+// Items first..last, none of which the table holds: each is written and
+// charged as the item loop writes a nil, in one block. When the text has no
+// room for all of them, the loop would have raised the size error in the
+// first that does not fit, after charging those before it (and that one
+// when its ',' fits): so it does, without writing any.
+void put_nil_items(writer *w, bool keyed, lua_Unsigned first, lua_Unsigned last) {
+    static constexpr char kNil[] = ",nil";
+    if (first == 1 && !keyed) {  // the one item without a ',' before it
+        charge(w, kValueCycles);
+        put_str(w, "nil");
+        if (first++ == last) return;
+    }
+    const lua_Unsigned count = last - first + 1;
+    const int64_t room = kMaxText - (int64_t{w->out->cursor} - w->start);
+    const auto fit = std::min<lua_Unsigned>(count, static_cast<lua_Unsigned>(room / 4));
+    if (fit < count) {
+        w->cycles += static_cast<int64_t>(fit) * kValueCycles;
+        if (room - 4 * static_cast<int64_t>(fit) >= 1) w->cycles += kValueCycles;
+        raise(w->L, POD_SIZE_MESSAGE);
+    }
+    const auto bytes = static_cast<int64_t>(4 * count);
+    uint8_t *p = reserve(w, bytes);
+    for (lua_Unsigned i = 0; i < count; i++, p += 4) memcpy(p, kNil, 4);
+    advance(w, bytes);
+    w->cycles += static_cast<int64_t>(count) * kValueCycles;
+}
+
+// Items 1..n of a table holding far fewer: its items are found among its
+// entries, and the runs between them written by put_nil_items, giving the
+// text of the loop over every index.
+void put_sparse_items(writer *w, int idx, lua_Unsigned n, bool keyed, int inner) {
+    lua_State *L = w->L;
+    const auto slots = static_cast<size_t>(table_slots(L, idx));
+    const size_t base = w->nitems;
+    if (w->capitems - base < slots) {
+        const size_t cap = std::max(2 * w->capitems, base + slots);
+        auto *grown = static_cast<lua_Integer *>(realloc(w->items, cap * sizeof(lua_Integer)));
+        if (!grown) raise_memory(L);
+        w->items = grown;
+        w->capitems = cap;
+    }
+    const size_t m = table_sorted_keys(L, idx, 1, static_cast<lua_Integer>(n), w->items + base);
+    w->nitems = base + m;
+    lua_Unsigned next = 1;
+    for (size_t a = 0; a < m; a++) {
+        const auto i = static_cast<lua_Unsigned>(w->items[base + a]);  // nested tables may move the array
+        if (i > next) put_nil_items(w, keyed, next, i - 1);
+        put_item_separator(w, keyed, i);
+        lua_rawgeti(L, idx, static_cast<lua_Integer>(i));
+        stringify_object_recursive(w, lua_gettop(L), inner);
+        lua_pop(L, 1);
+        next = i + 1;
+    }
+    if (next <= n) put_nil_items(w, keyed, next, n);
+    w->nitems = base;
+}
 
 void put_table(writer *w, int idx, int flags) {
     lua_State *L = w->L;
@@ -482,12 +567,15 @@ void put_table(writer *w, int idx, int flags) {
     collect_keys(w, idx, n);
     const size_t top = w->nkeys;
     std::sort(w->keys + base, w->keys + top, compare_stack_item);
+    w->cycles += sort_cycles(top - base);
     bool keyed = false;
     for (size_t k = base; k < top; k++) {
         const key_rec key = w->keys[k];  // nested tables may move the array
         if (keyed) put_char(w, ',');
         keyed = true;
+        const int64_t before = w->out->cursor;
         put_key(w, key);
+        w->cycles += (w->out->cursor - before) / kKeyBytesPerCycle;
         put_char(w, '=');
         if (key.slot) {
             stringify_object_recursive(w, key.slot, inner);
@@ -504,11 +592,15 @@ void put_table(writer *w, int idx, int flags) {
     }
     w->nkeys = base;
     lua_settop(L, values);
-    for (lua_Unsigned i = 1; i <= n; i++) {
-        if (keyed || i > 1) put_char(w, ',');
-        lua_rawgeti(L, idx, static_cast<lua_Integer>(i));
-        stringify_object_recursive(w, lua_gettop(L), inner);
-        lua_pop(L, 1);
+    if (n > 0 && table_is_sparse(L, idx, static_cast<lua_Integer>(n))) {
+        put_sparse_items(w, idx, n, keyed, inner);
+    } else {
+        for (lua_Unsigned i = 1; i <= n; i++) {
+            put_item_separator(w, keyed, i);
+            lua_rawgeti(L, idx, static_cast<lua_Integer>(i));
+            stringify_object_recursive(w, lua_gettop(L), inner);
+            lua_pop(L, 1);
+        }
     }
     put_char(w, '}');
     w->tables--;
@@ -545,13 +637,30 @@ void spend(int64_t cycles) {
 ** =======================================================
 */
 
+// One LZ4-HC state per thread, kept between calls: making one clears a
+// quarter of a megabyte, which costs more than compressing a small text.
+// A fast reset between texts gives the blocks a fresh state gives.
+struct lz4_state_holder {
+    LZ4_streamHC_t *state = nullptr;
+    ~lz4_state_holder() { LZ4_freeStreamHC(state); }
+};
+
+LZ4_streamHC_t *lz4_state() {
+    static thread_local lz4_state_holder holder;
+    if (!holder.state) holder.state = LZ4_createStreamHC();
+    return holder.state;
+}
+
 // Replaces the text in 'scratch' by its LZ4 record. False when memory fails.
 bool compress_text(buffer_rec *scratch, int64_t *cycles) {
     const int raw = scratch->length;
     const int bound = LZ4_compressBound(raw);
+    LZ4_streamHC_t *state = lz4_state();
+    if (!state) return false;
     auto *block = static_cast<char *>(malloc(static_cast<size_t>(bound) + 1));
     if (!block) return false;
-    const int k = LZ4_compress_HC(reinterpret_cast<const char *>(scratch->data), block, raw, bound, kLz4Level);
+    LZ4_resetStreamHC_fast(state, kLz4Level);
+    const int k = LZ4_compress_HC_continue(state, reinterpret_cast<const char *>(scratch->data), block, raw, bound);
     *cycles += std::max(raw / 8, 1);
     bclear(scratch);
     bool ok = k > 0 || raw == 0;
@@ -594,7 +703,7 @@ int stringify_object(lua_State *L, int index, buffer_rec *out, int depth, int fl
 
     int status;
     {
-        writer w{L, out, 0, 0, flags, 0, nullptr, 0, 0};
+        writer w{L, out, 0, 0, flags, 0, nullptr, 0, 0, nullptr, 0, 0};
         buffer_rec *scratch = nullptr;
         if (scratch_text) {
             scratch = create_buffer_2(kScratchCapacity, 'o');
@@ -611,6 +720,7 @@ int stringify_object(lua_State *L, int index, buffer_rec *out, int depth, int fl
         status = lua_pcall(L, 2, 0, 0);
         if (collecting) lua_gc(L, LUA_GCRESTART);
         free(w.keys);
+        free(w.items);
 
         if (status == LUA_OK && scratch) {
             bool ok = true;

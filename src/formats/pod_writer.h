@@ -34,7 +34,8 @@ extern "C" {
 ** of one table share a type without an order ("attempt to compare two
 ** boolean values"), when tables nest more than 200 deep (POD_DEPTH_MESSAGE),
 ** when the text passes 256 MiB (POD_SIZE_MESSAGE), or on a memory error.
-** Charges the running slice for every value, byte and element written.
+** Charges the running slice for every value, key, byte and element written
+** and for sorting each table's keys.
 */
 int stringify_object(lua_State *L, int index, buffer_rec *out, int depth, int flags);
 

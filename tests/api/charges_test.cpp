@@ -4,6 +4,9 @@
 
 using Charges = SeamTest;
 
+// A table of length 2^20 holding 21 entries, at 1, 2, 4, ..., 2^20.
+#define SPARSE_20 "(function() local t = {} for e = 20, 0, -1 do t[1 << e] = e end return t end)()"
+
 TEST_F(Charges, EachCallChargesExactlyItsWork) {
     struct Case {
         const char *name;
@@ -42,7 +45,20 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"count", "{1, 2, 3, 2}", 1},
         {"count", "{1, 2, 3, 2}, 2", 4},
         {"count", "{}, 2", 1},
+        // Length 2^20 over 21 entries in 32 slots: a pass over the slots for
+        // each search and each key list, 21 * 5 for sorting the keys, one
+        // per set (40 of them).
+        {"count", SPARSE_20 ", 2", 32},
+        {"del", SPARSE_20 ", 0", 32 + 32 + 21 * 5 + 40},
+        {"deli", SPARSE_20 ", 1", 32 + 21 * 5 + 40},
+        {"add", SPARSE_20 ", 'x', 1", 32 + 21 * 5 + 40},
         {"memset", "0x100, 7, 1000", 8},
+        // pod: 2 per value, key texts / 4, m * ceil(log2 m) / 2 for sorting
+        // m keys, number texts / 8; unpod: 1 per value and per key, bare
+        // key texts / 4.
+        {"pod", "{abcdefgh=1,[1.5]=2,[-3]=3}", 8 + 8 / 4 + 5 / 4 + 4 / 4 + 3 * 2 / 2},
+        {"pod", "{1.2345678901234,100,12345678}", 8 + 15 / 8 + 8 / 8},
+        {"unpod", "'{abcdefgh=1,[\"x\"]=2,[-3]=3}'", 4 + 1 + 8 / 4 + 1 + 1 + 1 + 1 + 1},
         {"stat", "0", 0},
         {"abs", "-3", 0},
         {"btn", "", 0},

@@ -88,9 +88,9 @@ TEST_F(TableCalls, DelAndCountUseLuaEquality) {
     EXPECT_EQ(eval(p, "count({1, 1.0, '1'}, 1), del({'a', 'b'}, 'b')"), "2,b");
 }
 
-// A lying length that a raw scan would take minutes over: the scans stop
-// past the largest integer key, with the results and charges of a full scan.
-TEST_F(TableCalls, LyingLengthsFinishAtOnceWithTheSameResultsAndCharges) {
+// A lying length that a raw scan would take minutes over: the calls work
+// from the entries, with the results of a full scan, charging their work.
+TEST_F(TableCalls, LyingLengthsFinishAtOnceWithTheSameResults) {
     eval(p, "t = setmetatable({1, 2, 3}, {__len = len_2_31})");
     EXPECT_EQ(results_of(p, "del", "t, 2"), "2");
     EXPECT_EQ(eval(p, "rawget(t, 1), rawget(t, 2), rawget(t, 3)"), "1,3,nil");
@@ -99,17 +99,17 @@ TEST_F(TableCalls, LyingLengthsFinishAtOnceWithTheSameResultsAndCharges) {
     EXPECT_EQ(results_of(p, "count", "u, 2"), "2");
     EXPECT_EQ(results_of(p, "count", "u, nil"), "1099511627773");
     EXPECT_EQ(results_of(p, "count", "u"), "1099511627776");
-    // The charges saturate where every charge does.
-    EXPECT_EQ(charge_of(p, "del", "setmetatable({1, 2, 3}, {__len = len_2_31}), 2"), VM_CYCLES_CAP);
-    EXPECT_EQ(charge_of(p, "count", "setmetatable({1, 2, 3}, {__len = len_2_40}), 2"), VM_CYCLES_CAP);
+    // Three slots: a pass over them each, a sort of two keys, three sets.
+    EXPECT_EQ(charge_of(p, "del", "setmetatable({1, 2, 3}, {__len = len_2_31}), 2"), 3 + 3 + 2 + 3);
+    EXPECT_EQ(charge_of(p, "count", "setmetatable({1, 2, 3}, {__len = len_2_40}), 2"), 3);
     EXPECT_EQ(charge_of(p, "count", "setmetatable({1, 2, 3}, {__len = len_2_40})"), 1);
 }
 
 TEST_F(TableCalls, MoveLoopsWithALyingLengthStopAtTheWatchdog) {
     struct Case {
         const char *name, *args;
-    } cases[] = {{"add", "setmetatable({}, {__len = len_2_40}), 1, 1"},
-                 {"deli", "setmetatable({}, {__len = len_2_40}), 1"}};
+    } cases[] = {{"add", "setmetatable({}, {__len = len_2_40, __index = {}}), 1, 1"},
+                 {"deli", "setmetatable({}, {__len = len_2_40, __newindex = {}}), 1"}};
     for (const Case &c : cases) {
         remembered_process prev = remember_current_process();
         cproc = p;
@@ -173,4 +173,111 @@ TEST_F(TableCalls, FastScansAgreeWithPlainLuaLoops) {
         run_process_slice(q, 1.0);
     }
     EXPECT_EQ(output(), (Lines{"2:mismatches,0"})) << fake_host::log_text();
+}
+
+// A border far above the entries (keys 1, 2, 4, ..., 2^k) used to make every
+// call scan or move each index below it; the calls now work from the entries
+// and give what the plain loops give.
+TEST_F(TableCalls, SparseTablesWithHugeBordersFinishAtOnce) {
+    eval(p, "(function() function sparse(top) local t = {} for e = top, 0, -1 do t[1 << e] = e end return t end "
+            "function keys(t) local s = {} for k, v in pairs(t) do s[#s + 1] = k .. '=' .. tostring(v) end "
+            "for i = 2, #s do local j = i while j > 1 and s[j] < s[j - 1] do s[j], s[j - 1] = s[j - 1], s[j] "
+            "j = j - 1 end end return table.concat(s, ' ') end end)()");
+    struct Case {
+        const char *setup, *name, *args;
+        const char *check;  // an expression list read after the call
+        const char *want;   // the call's results, '|', the check's values
+    } cases[] = {
+        {"t = sparse(40)", "count", "t, 2", "#t", "1|1099511627776"},
+        {"t = sparse(40)", "count", "t, nil", "", "1099511627735|"},
+        {"t = sparse(40)", "count", "t, 41", "", "0|"},
+        {"t = setmetatable({1, 2, 3}, {__len = function() return 1 << 40 end})", "count", "t, '\\0\\1\\2'", "",
+         "0|"},
+        {"t = setmetatable(sparse(4), {__len = function() return 40 end})", "del", "t, 1", "keys(t)",
+         "1|15=4 1=0 3=2 7=3"},
+        {"t = sparse(30)", "del", "t, 0", "t[1], t[(1 << 29) - 1], t[(1 << 30) - 1], t[1 << 30]", "0|1,29,30,nil"},
+        {"t = sparse(30)", "deli", "t, 2", "t[1], t[3], t[(1 << 30) - 1]", "1|0,2,30"},
+        {"t = sparse(30)", "add", "t, 'x', 2", "t[1], t[2], t[3], t[5], t[(1 << 30) + 1]", "x|0,x,1,2,30"},
+        {"t = sparse(3)", "add", "t, 'x', 1", "keys(t)", "x|1=x 2=0 3=1 5=2 9=3"},
+    };
+    for (const Case &c : cases) {
+        eval(p, std::string("(function() ") + c.setup + " end)()");
+        const std::string results = results_of(p, c.name, c.args);
+        EXPECT_EQ(results + "|" + eval(p, c.check), c.want) << c.setup << "; " << c.name << "(" << c.args << ")";
+    }
+}
+
+// Over small tables whose length (by __len or by their keys) is often many
+// times their entries, count, del, deli and add must leave what the plain
+// loops over every index leave, __eq calls included.
+TEST_F(TableCalls, SparseScansAndMovesAgreeWithPlainLuaLoops) {
+    process_rec *q = start(R"(
+        local ok, e = pcall(function()
+        math.randomseed(23)
+        local mt = {__eq = function(a, b) return a.k == b.k end}
+        local values = {1, 2, "a", true, 0.5, setmetatable({k = 1}, mt), setmetatable({k = 2}, mt)}
+        local function same(a, b)
+          for k, v in pairs(a) do if not rawequal(b[k], v) then return false end end
+          for k, v in pairs(b) do if not rawequal(a[k], v) then return false end end
+          return true
+        end
+        local function copy(t) local c = {} for k, v in pairs(t) do c[k] = v end return c end
+        local bad, sparse = 0, 0
+        for round = 1, 400 do
+          local t = {}
+          for e = 0, math.random(0, 6) do
+            if math.random(3) > 1 then t[1 << e] = values[math.random(#values)] end
+          end
+          if math.random(2) == 1 then t[math.random(1, 12)] = values[math.random(#values)] t.x = 1 end
+          local n = #t
+          if math.random(2) == 1 then
+            n = math.random(0, 90)
+            setmetatable(t, {__len = function() return n end})
+          end
+          if n >= 32 then sparse = sparse + 1 end
+          local v = values[math.random(#values)]
+          if math.random(6) == 1 then v = nil end
+          -- count
+          local want = 0
+          for k = 1, n do if rawequal(rawget(t, k), v) or rawget(t, k) == v then want = want + 1 end end
+          if count(t, v) ~= (n < 1 and 0 or want) then bad = bad + 1 end
+          -- del
+          local ref, first = copy(t), nil
+          for k = 1, n do if rawequal(ref[k], v) or ref[k] == v then first = k break end end
+          if first then
+            for k = first, n - 1 do rawset(ref, k, rawget(ref, k + 1)) end
+            rawset(ref, n, nil)
+          end
+          local u = copy(t) setmetatable(u, getmetatable(t))
+          local r = del(u, v)
+          if not rawequal(r, first and t[first] or nil) or not same(u, ref) then bad = bad + 1 end
+          -- deli
+          local pos = math.random(0, n + 1)
+          ref, u = copy(t), copy(t) setmetatable(u, getmetatable(t))
+          local want_r
+          if pos >= 1 and pos <= n then
+            want_r = ref[pos]
+            for k = pos, n - 1 do ref[k] = ref[k + 1] end
+            ref[n] = nil
+          end
+          r = deli(u, pos)
+          if not rawequal(r, want_r) or not same(u, ref) then bad = bad + 1 end
+          -- add
+          pos = math.random(1, n + 1)
+          ref, u = copy(t), copy(t) setmetatable(u, getmetatable(t))
+          for i = n + 1, pos + 1, -1 do ref[i] = ref[i - 1] end
+          ref[pos] = "new"
+          add(u, "new", pos)
+          if not same(u, ref) then bad = bad + 1 end
+        end
+        out("mismatches", bad, sparse > 100)
+        end)
+        if not ok then out(e) end
+    )");
+    ASSERT_NE(q, nullptr);
+    for (int i = 0; i < 40 && process_slot(q) >= 0; i++) {
+        prepare_processes_for_frame();
+        run_process_slice(q, 1.0);
+    }
+    EXPECT_EQ(output(), (Lines{"3:mismatches,0,true"})) << fake_host::log_text();
 }

@@ -44,7 +44,13 @@ TEST_F(PodCharges, WriterAndReaderChargeTheirValuesBytesAndElements) {
         {true, "1", 0, 2},
         {true, "{}", 0, 2},
         {true, "{1,2,3}", 0, 8},
-        {true, "{a=1,b={2}}", 0, 8},
+        {true, "{a=1,b={2}}", 0, 8 + 2 / 2},
+        // Keys: their texts / 4 and m * ceil(log2 m) / 2 comparisons for
+        // sorting m of them; numbers: their texts / 8 beyond the value.
+        {true, "{abcdefgh=1,[1.5]=2,[-3]=3}", 0, 8 + 8 / 4 + 5 / 4 + 4 / 4 + 3 * 2 / 2},
+        {true, "{1.2345678901234,100,12345678}", 0, 8 + 15 / 8 + 8 / 8},
+        // A sparse table: its 64 items, 57 of them nil, as if each were read.
+        {true, "(function() local t = {} for e = 6, 0, -1 do t[1 << e] = e end return t end)()", 0, 2 + 64 * 2},
         {true, "'abcdefgh'", 0, 2 + 10 / 4},
         {true, "''", 0, 2 + 1},
         {true, "'abcdefgh'", 32, 2 + 8 / 4},
@@ -54,12 +60,14 @@ TEST_F(PodCharges, WriterAndReaderChargeTheirValuesBytesAndElements) {
         {true, "{1,2,3}", 4, 8 + 12 / 8},
         {true, "{1,2,3}", 2, 8 + 1},
         {true, "S4000", 2, 2 + 4002 / 4 + 4002 / 8},
-        // Reader: 1 per value (each unpod wrapper too); strings length / 4,
+        // Reader: 1 per value (each unpod wrapper too) and per key; strings length / 4,
         // at least 1; arrays elements x bits / 32; base64 and LZ4 decoded
         // length / 12.
         {false, "1", 0, 1},
         {false, "{1,2,3}", 0, 4},
-        {false, "{a=1,b={2}}", 0, 4},
+        {false, "{a=1,b={2}}", 0, 4 + 2},
+        // Keys: 1 each, and a bare key's text / 4.
+        {false, "{abcdefgh=1,[\"x\"]=2,[-3]=3}", 0, 4 + 1 + 8 / 4 + 1 + 1 + 1 + 1 + 1},
         {false, "\"abcdefgh\"", 0, 1 + 2},
         {false, "\"\"", 0, 1 + 1},
         {false, "\"a\\065bcdefghijk\"", 0, 1 + 12 / 4},

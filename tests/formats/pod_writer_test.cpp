@@ -1,6 +1,7 @@
 // Pod writer: exact texts for values, keys, typed arrays and flags, and the
 // errors it raises.
 #include <lz4.h>
+#include <lz4hc.h>
 
 #include <cmath>
 #include <cstring>
@@ -141,6 +142,28 @@ TEST_F(PodWriter, Flag2GivesOneLz4RecordOfTheWholeText) {
     EXPECT_EQ(raw, plain);
 }
 
+// The compressor state is kept between texts: every record must still be
+// the block a fresh state makes, whatever came before it.
+TEST_F(PodWriter, Lz4RecordsAreTheBlocksOfAFreshCompressor) {
+    const char *values[] = {
+        "string.rep('abcdefgh', 5000)", "{1,2,3}", "{x='hello hello hello hello',y={1,1,1,1,1,1}}",
+        "string.rep('abcdefgh', 5000) .. 'x'", "(function() local t = {} for i = 1, 3000 do t[i] = i * i % 977 end "
+        "return t end)()", "{1,2,3}", "''",
+    };
+    for (int round = 0; round < 2; round++) {
+        for (const char *v : values) {
+            const std::string plain = write(v);
+            const std::string rec = write(v, 2);
+            std::string block(size_t(LZ4_compressBound(int(plain.size()))), '\0');
+            const int k = LZ4_compress_HC(plain.data(), block.data(), int(plain.size()), int(block.size()), 1);
+            ASSERT_GT(k, 0) << v;
+            EXPECT_EQ(rec, std::string("lz4\0", 4) + le32(uint32_t(k)) + le32(uint32_t(plain.size())) +
+                               block.substr(0, size_t(k)))
+                << v;
+        }
+    }
+}
+
 TEST_F(PodWriter, Flags6WrapTheLz4RecordInBase64) {
     const std::string wrapped = write("{x='hello hello hello hello'}", 6);
     ASSERT_EQ(wrapped.substr(0, 11), "unpod(\"b64:");
@@ -149,6 +172,42 @@ TEST_F(PodWriter, Flags6WrapTheLz4RecordInBase64) {
     EXPECT_EQ(show("V1"), "{[\"x\"]=\"hello hello hello hello\"}");
     // The base64 text decodes to a record starting "lz4" NUL: "bHo0A" begins its base64.
     EXPECT_EQ(wrapped.substr(11, 5), "bHo0A");
+}
+
+// Tables whose length is far above their entries are written from their
+// entries: the text is the one the loop over every index writes.
+TEST_F(PodWriter, SparseTablesGiveTheTextOfEveryIndex) {
+    exec(R"(
+      function sparse(top) local t = {} for e = top, 0, -1 do t[1 << e] = e end return t end
+      function every_index(t, keyed)
+        local s = {}
+        for i = 1, #t do
+          local v = t[i]
+          s[i] = v == nil and 'nil' or type(v) == 'table' and every_index(v) or tostring(v)
+        end
+        return '{' .. (keyed or '') .. table.concat(s, ',') .. '}'
+      end
+    )");
+    const struct {
+        const char *table;  // Lua code making T
+        const char *keyed;  // the text of T's keyed entries
+    } cases[] = {
+        {"T = sparse(6)", ""},
+        {"T = sparse(9)", ""},
+        {"T = sparse(6) T.k = 'v'", "k=\"v\","},
+        {"T = {sparse(6), sparse(9)}", ""},
+        {"T = sparse(9) T[4] = sparse(6)", ""},
+    };
+    for (const auto &c : cases) {
+        exec(std::string(c.table) + " EXPECTED = every_index(T, '" + std::string(c.keyed) + "')");
+        lua_getglobal(L(), "EXPECTED");
+        const std::string expected = lua_tostring(L(), -1);
+        lua_pop(L(), 1);
+        EXPECT_EQ(write("T"), expected) << c.table;
+    }
+    // 2^40 items: the text passes its limit after 2^26 of them, as it did
+    // when every one of them was looked up (about a second).
+    EXPECT_EQ(write("sparse(40)"), "error: pod: text larger than 256 MiB");
 }
 
 TEST_F(PodWriter, KeysOfOneTypeWithoutAnOrderRaiseTheComparisonError) {
