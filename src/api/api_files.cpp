@@ -3,6 +3,7 @@
 //
 // Buffers made here (normalised paths) are released before anything is
 // pushed, or pushed protected, so a memory error never leaks one.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -26,6 +27,9 @@ namespace {
 inline constexpr char ANYWHEN_PREFIX[] = "anywhen://";  /* fullpath leaves these alone */
 inline constexpr size_t PWD_MAX = sizeof(process_rec::pwd) - 1; /* 256 characters */
 inline constexpr size_t BBS_CHECKED_FROM = 6;           /* bbs paths: characters before are not examined */
+inline constexpr int32_t PATH_CYCLES = 32;              /* charged for resolving a path through the mounts */
+inline constexpr size_t PATH_BYTES_PER_CYCLE = 8;       /* and for its length */
+inline constexpr int32_t LISTED_ENTRY_CYCLES = 16;      /* ls: charged per entry listed */
 
 // Pushes the bytes of 'b' as one string and releases 'b'; a memory error is
 // raised only after the release. A null 'b' pushes nothing: 0.
@@ -49,21 +53,35 @@ int collapse(lua_State *L, int trace) {
     return push_and_release(L, collapse_path(path, static_cast<int32_t>(len), trace));
 }
 
+// Charges the resolution of a path argument of 'len' bytes.
+void charge_path(size_t len) {
+    spend_cpu(PATH_CYCLES + static_cast<int32_t>(std::min<size_t>(len / PATH_BYTES_PER_CYCLE, INT32_MAX / 2)));
+}
+
 }  // namespace
 
 /* ---- listing, folders and status ---- */
 
 int lua54_list_files(lua_State *L) {
-    const char *path = api_path(L, 1, nullptr);
+    size_t len = 0;
+    const char *path = api_path(L, 1, &len);
     if (!path) {
         if (!lua_isnoneornil(L, 1)) return 0;
         path = "/";
     }
-    return pflist(path, L);
+    charge_path(len);
+    const int n = pflist(path, L);
+    if (n > 0 && lua_type(L, -n) == LUA_TTABLE) {  // the names, then the folder count
+        const auto entries = static_cast<int64_t>(lua_rawlen(L, -n));
+        spend_cpu(static_cast<int32_t>(std::min<int64_t>(entries * LISTED_ENTRY_CYCLES, INT32_MAX / 2)));
+    }
+    return n;
 }
 
 int lua54_mkdir(lua_State *L) {
-    const char *path = api_path(L, 1, nullptr);
+    size_t len = 0;
+    const char *path = api_path(L, 1, &len);
+    if (path) charge_path(len);
     const char *message = nullptr;
     if (!path)
         message = "mkdir: no path";
@@ -80,6 +98,7 @@ int lua54_fstat(lua_State *L) {
     size_t len = 0;
     const char *path = api_path(L, 1, &len);
     if (!path) return 0;
+    charge_path(len);
     buffer_rec *norm = normalise_quillmar_path_n(path, len);
     if (!norm) return 0;
     const char *p = to_cstr(norm);
@@ -110,6 +129,7 @@ int lua54_resolve_filename(lua_State *L) {
     size_t len = 0;
     const char *path = api_path(L, 1, &len);
     if (!path) return 0;
+    charge_path(len);
     if (len >= sizeof ANYWHEN_PREFIX - 1 && std::memcmp(path, ANYWHEN_PREFIX, sizeof ANYWHEN_PREFIX - 1) == 0) {
         lua_pushvalue(L, 1);
         return 1;
@@ -128,8 +148,11 @@ int lua54__fcopy(lua_State *L) {
 }
 
 int lua54__fdelete(lua_State *L) {
-    const char *path = api_path(L, 1, nullptr);
-    if (path) delete_path(path);
+    size_t len = 0;
+    const char *path = api_path(L, 1, &len);
+    if (!path) return 0;
+    charge_path(len);
+    delete_path(path);
     return 0;
 }
 
