@@ -30,6 +30,8 @@ inline constexpr size_t BBS_CHECKED_FROM = 6;           /* bbs paths: characters
 inline constexpr int32_t PATH_CYCLES = 32;              /* charged for resolving a path through the mounts */
 inline constexpr size_t PATH_BYTES_PER_CYCLE = 8;       /* and for its length */
 inline constexpr int32_t LISTED_ENTRY_CYCLES = 16;      /* ls: charged per entry listed */
+inline constexpr size_t COLLAPSE_BYTES_PER_CYCLE = 8;   /* path collapsing; printing each step costs a cycle a byte */
+inline constexpr size_t BBS_BYTES_PER_CYCLE = 16;       /* bbs path checks */
 
 // Pushes the bytes of 'b' as one string and releases 'b'; a memory error is
 // raised only after the release. A null 'b' pushes nothing: 0.
@@ -50,6 +52,8 @@ int collapse(lua_State *L, int trace) {
     size_t len = 0;
     const char *path = api_string(L, 1, &len);
     if (!path || len > static_cast<size_t>(INT32_MAX)) return 0;
+    const size_t cycles = trace ? len : len / COLLAPSE_BYTES_PER_CYCLE;
+    if (cycles > 0) spend_cpu(static_cast<int32_t>(std::min<size_t>(cycles, INT32_MAX / 2)));
     return push_and_release(L, collapse_path(path, static_cast<int32_t>(len), trace));
 }
 
@@ -181,6 +185,7 @@ int lua54_set_process_pwd(lua_State *L) {
         p->pwd[len] = 0;
         return 0;
     }
+    charge_path(len);
     buffer_rec *norm = normalise_quillmar_path_n(path, len);
     if (!norm) return 0;
     const bool found = pdisk_directory_exists(to_cstr(norm), 1) != 0;
@@ -204,6 +209,8 @@ int lua54_is_well_formed_bbs_path(lua_State *L) {
     size_t len = 0;
     const char *text = api_string(L, 1, &len);
     if (!text) return 0;
+    if (len >= BBS_BYTES_PER_CYCLE)
+        spend_cpu(static_cast<int32_t>(std::min<size_t>(len / BBS_BYTES_PER_CYCLE, INT32_MAX / 2)));
     bool ok = true;
     for (size_t i = BBS_CHECKED_FROM; ok && len > BBS_CHECKED_FROM && i < len; i++)
         ok = bbs_char(static_cast<unsigned char>(text[i]));

@@ -63,6 +63,13 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"load", "string.rep(' ', 1000)", 1000},
         {"fullpath", "string.rep('a/', 100)", 32 + 200 / 8},
         {"fstat", "'/nothing/here'", 32 + 13 / 8},
+        {"ls", "'/nothing/here'", 32 + 13 / 8},
+        {"cd", "string.rep('a/', 100)", 32 + 200 / 8},
+        {"_normalise_userland_path", "string.rep('a/', 100)", 200 / 8},
+        {"norm", "string.rep('a/', 100)", 200},
+        {"_is_well_formed_bbs_path", "string.rep('a', 1000)", 1000 / 16},
+        {"_printh", "string.rep('x', 1000) .. '\\0' .. string.rep('y', 1000)", 1000 / 4},
+        {"_printh", "'abc'", 0},
     };
     process_rec *p = spawn("");
     ASSERT_NE(p, nullptr);
