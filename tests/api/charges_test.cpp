@@ -56,9 +56,9 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_map_ram", "M6000, 0x1000", 2},  // the partial second page is left alone there
         {"_map_ram", "M6000, 0x20000", 4},
         {"_unmap_ram", "M6000", 4 + 6},
-        {"create_delta", "string.rep('a', 1000), string.rep('b', 1000)", 2000 / 128 + DELTA_AB_LEN / 4},
+        {"create_delta", "string.rep('a', 1000), string.rep('b', 1000)", 2000 / 16 + DELTA_AB_LEN / 4},
         {"create_delta", "'abc', 'abd'", DELTA_SHORT_LEN / 4},
-        {"apply_delta", "string.rep('a', 1000), DAB", (1000 + DELTA_AB_LEN) / 128 + 1000 / 4},
+        {"apply_delta", "string.rep('a', 1000), DAB", (1000 + DELTA_AB_LEN) / 16 + 1000 / 4},
         {"_print_zenscii", "'\\0' .. string.rep('a', 5000)", 5001 / 512},
         {"load", "string.rep(' ', 1000)", 1000},
         {"fullpath", "string.rep('a/', 100)", 32 + 200 / 8},
