@@ -26,17 +26,13 @@ inline constexpr size_t DELTA_INPUT_BYTES_PER_CYCLE = 16;  /* and their two inpu
 // error only after the release. A null 'b' pushes nothing: 0. 'read' is the
 // bytes of both inputs, which the call went through whatever it returns.
 int push_and_release(lua_State *L, buffer_rec *b, size_t read) {
-    // Both inputs live in Lua strings, far below 2^31 * 128 bytes together.
     const auto read_cycles =
         static_cast<int32_t>(std::min<size_t>(read / DELTA_INPUT_BYTES_PER_CYCLE, INT32_MAX / 2));
-    if (!b) {
-        if (read_cycles > 0) spend_cpu(read_cycles);
-        return 0;
-    }
+    if (read_cycles > 0) spend_cpu(read_cycles);
+    if (!b) return 0;
     const int status = api_push_bytes(L, b->data, static_cast<size_t>(b->length));
     const int32_t length = b->length;
     destroy_buffer(b);
-    if (read_cycles > 0) spend_cpu(read_cycles);
     if (status != LUA_OK) return lua_error(L);
     spend_cpu(length / DELTA_BYTES_PER_CYCLE);
     return 1;

@@ -9,7 +9,7 @@
 /* Compiling is charged a cycle for every this many bytes of the chunk. */
 enum { LOAD_BYTES_PER_CYCLE = 1 };
 
-/* Charges the compilation of 'size' bytes; nothing for the shortest chunks. */
+/* Charges the compilation of 'size' bytes; nothing for an empty piece. */
 static void charge_chunk(size_t size) {
     size_t cycles = size / LOAD_BYTES_PER_CYCLE;
     if (cycles > 0) spend_cpu(cycles > 0x3FFFFFFF ? 0x3FFFFFFF : (int32_t)cycles);
