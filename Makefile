@@ -7,7 +7,7 @@ RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 TSAN_DIR := build/tsan
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-window bench-draw fuzz fuzz-smoke clean bench-typed bench-net bench-text bench-script bench-audio bench-captures bench-gfx
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-window bench-draw fuzz fuzz-smoke clean bench-typed bench-net bench-text bench-script bench-audio bench-captures bench-gfx bench-budget
 
 all: release
 
@@ -94,6 +94,10 @@ bench-text: release
 # GIF recording and screenshots; the last line is the worst goal margin.
 bench-captures: release
 	$(RELEASE_DIR)/bench/bench_captures
+
+# A whole frame's budget of each call against one frame of real time (goal: margin <= 1).
+bench-budget: release
+	$(RELEASE_DIR)/bench/bench_budget
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \

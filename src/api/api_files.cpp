@@ -3,6 +3,7 @@
 //
 // Buffers made here (normalised paths) are released before anything is
 // pushed, or pushed protected, so a memory error never leaks one.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -26,6 +27,11 @@ namespace {
 inline constexpr char ANYWHEN_PREFIX[] = "anywhen://";  /* fullpath leaves these alone */
 inline constexpr size_t PWD_MAX = sizeof(process_rec::pwd) - 1; /* 256 characters */
 inline constexpr size_t BBS_CHECKED_FROM = 6;           /* bbs paths: characters before are not examined */
+inline constexpr int32_t PATH_CYCLES = 32;              /* charged for resolving a path through the mounts */
+inline constexpr size_t PATH_BYTES_PER_CYCLE = 8;       /* and for its length */
+inline constexpr int32_t LISTED_ENTRY_CYCLES = 16;      /* ls: charged per entry listed */
+inline constexpr size_t COLLAPSE_BYTES_PER_CYCLE = 8;   /* path collapsing; printing each step costs a cycle a byte */
+inline constexpr size_t BBS_BYTES_PER_CYCLE = 16;       /* bbs path checks */
 
 // Pushes the bytes of 'b' as one string and releases 'b'; a memory error is
 // raised only after the release. A null 'b' pushes nothing: 0.
@@ -46,7 +52,14 @@ int collapse(lua_State *L, int trace) {
     size_t len = 0;
     const char *path = api_string(L, 1, &len);
     if (!path || len > static_cast<size_t>(INT32_MAX)) return 0;
+    const size_t cycles = trace ? len : len / COLLAPSE_BYTES_PER_CYCLE;
+    if (cycles > 0) spend_cpu(static_cast<int32_t>(std::min<size_t>(cycles, INT32_MAX / 2)));
     return push_and_release(L, collapse_path(path, static_cast<int32_t>(len), trace));
+}
+
+// Charges the resolution of a path argument of 'len' bytes.
+void charge_path(size_t len) {
+    spend_cpu(PATH_CYCLES + static_cast<int32_t>(std::min<size_t>(len / PATH_BYTES_PER_CYCLE, INT32_MAX / 2)));
 }
 
 }  // namespace
@@ -54,16 +67,25 @@ int collapse(lua_State *L, int trace) {
 /* ---- listing, folders and status ---- */
 
 int lua54_list_files(lua_State *L) {
-    const char *path = api_path(L, 1, nullptr);
+    size_t len = 0;
+    const char *path = api_path(L, 1, &len);
     if (!path) {
         if (!lua_isnoneornil(L, 1)) return 0;
         path = "/";
     }
-    return pflist(path, L);
+    charge_path(len);
+    const int n = pflist(path, L);
+    if (n > 0 && lua_type(L, -n) == LUA_TTABLE) {  // the names, then the folder count
+        const auto entries = static_cast<int64_t>(lua_rawlen(L, -n));
+        spend_cpu(static_cast<int32_t>(std::min<int64_t>(entries * LISTED_ENTRY_CYCLES, INT32_MAX / 2)));
+    }
+    return n;
 }
 
 int lua54_mkdir(lua_State *L) {
-    const char *path = api_path(L, 1, nullptr);
+    size_t len = 0;
+    const char *path = api_path(L, 1, &len);
+    if (path) charge_path(len);
     const char *message = nullptr;
     if (!path)
         message = "mkdir: no path";
@@ -80,6 +102,7 @@ int lua54_fstat(lua_State *L) {
     size_t len = 0;
     const char *path = api_path(L, 1, &len);
     if (!path) return 0;
+    charge_path(len);
     buffer_rec *norm = normalise_quillmar_path_n(path, len);
     if (!norm) return 0;
     const char *p = to_cstr(norm);
@@ -110,6 +133,7 @@ int lua54_resolve_filename(lua_State *L) {
     size_t len = 0;
     const char *path = api_path(L, 1, &len);
     if (!path) return 0;
+    charge_path(len);
     if (len >= sizeof ANYWHEN_PREFIX - 1 && std::memcmp(path, ANYWHEN_PREFIX, sizeof ANYWHEN_PREFIX - 1) == 0) {
         lua_pushvalue(L, 1);
         return 1;
@@ -128,8 +152,11 @@ int lua54__fcopy(lua_State *L) {
 }
 
 int lua54__fdelete(lua_State *L) {
-    const char *path = api_path(L, 1, nullptr);
-    if (path) delete_path(path);
+    size_t len = 0;
+    const char *path = api_path(L, 1, &len);
+    if (!path) return 0;
+    charge_path(len);
+    delete_path(path);
     return 0;
 }
 
@@ -158,6 +185,7 @@ int lua54_set_process_pwd(lua_State *L) {
         p->pwd[len] = 0;
         return 0;
     }
+    charge_path(len);
     buffer_rec *norm = normalise_quillmar_path_n(path, len);
     if (!norm) return 0;
     const bool found = pdisk_directory_exists(to_cstr(norm), 1) != 0;
@@ -181,6 +209,8 @@ int lua54_is_well_formed_bbs_path(lua_State *L) {
     size_t len = 0;
     const char *text = api_string(L, 1, &len);
     if (!text) return 0;
+    if (len >= BBS_BYTES_PER_CYCLE)
+        spend_cpu(static_cast<int32_t>(std::min<size_t>(len / BBS_BYTES_PER_CYCLE, INT32_MAX / 2)));
     bool ok = true;
     for (size_t i = BBS_CHECKED_FROM; ok && len > BBS_CHECKED_FROM && i < len; i++)
         ok = bbs_char(static_cast<unsigned char>(text[i]));

@@ -14,6 +14,8 @@ namespace {
 
 inline constexpr uint32_t MAP_ADDR = 0x100000;
 inline constexpr int SPRITE_SLOTS_SET = 0x2000;
+inline constexpr int32_t PAGE_CYCLES = 2;   /* charged per page mapped or unmapped */
+inline constexpr int32_t UNMAP_CYCLES = 4;  /* _unmap_ram's charge besides its pages */
 
 /* Bytes of an array's elements: count << (type & 7) >> 3. */
 int64_t byte_size(const typed_ud_rec *a) { return int64_t((ud_count(a) << (ud_type(a) & 7)) >> 3); }
@@ -122,13 +124,16 @@ int lua54__map_ram(lua_State *L) {
     const int64_t p0 = (uint32_t(address) & 0xFFF000u) >> PAGE_SHIFT;
     const bool whole_pages_only = p0 * PAGE_BYTES < int64_t(FIRST_PAGES) * PAGE_BYTES;
     uint8_t *elements = ud_elements(a) + offset;
+    int32_t done = 0;
     for (int64_t k = 0; k < pages && p0 + k < NUM_PAGES; k++) {
         const int64_t remaining = mapped - int64_t(PAGE_BYTES) * k;
         if (whole_pages_only && remaining < PAGE_BYTES) continue;
         const int32_t p = int32_t(p0 + k);
         anchor_set(L, ANCHOR_PAGE + p, 1);
         map_page(rec, p, elements + PAGE_BYTES * k, int32_t(std::min<int64_t>(remaining, PAGE_BYTES)));
+        done++;
     }
+    if (done > 0) spend_cpu(done * PAGE_CYCLES);
     lua_pushinteger(L, length);
     return 1;
 }
@@ -148,6 +153,7 @@ int lua54__unmap_ram_by_userdata(lua_State *L) {
     const uintptr_t start = reinterpret_cast<uintptr_t>(a);
     const uintptr_t end = length < 0 ? start : start + TYPED_UD_HEADER + uint64_t(length);
     bool all_gone = true;
+    int32_t done = 0;
     for (int w = 0; w < NUM_PAGES / 64; w++) {
         for (uint64_t bits = rec->mapped_pages[w]; bits; bits &= bits - 1) {
             const int p = w * 64 + __builtin_ctzll(bits);
@@ -159,9 +165,10 @@ int lua54__unmap_ram_by_userdata(lua_State *L) {
             }
             unmap_page(rec, p);
             anchor_clear(L, ANCHOR_PAGE + p);
+            done++;
         }
     }
-    spend_cpu(4);
+    spend_cpu(UNMAP_CYCLES + done * PAGE_CYCLES);
     lua_pushboolean(L, all_gone);
     return 1;
 }

@@ -3,6 +3,7 @@
 //
 // Every buffer made here is released before an error is raised again: the
 // pod writer and the pushes run protected.
+#include <algorithm>
 #include <cstdint>
 
 #include "api_args.h"
@@ -19,10 +20,15 @@ namespace {
 inline constexpr int32_t POD_INITIAL_CAPACITY = 256;  /* bytes of a new pod text buffer */
 inline constexpr int32_t POD_TEXT_TAG = 'P';          /* buffer group of pod texts */
 inline constexpr int32_t DELTA_BYTES_PER_CYCLE = 4;   /* delta calls charge length / 4 */
+inline constexpr size_t DELTA_INPUT_BYTES_PER_CYCLE = 16;  /* and their two inputs' bytes / 16 */
 
 // Pushes the bytes of 'b' as one string and releases 'b'; raises a memory
-// error only after the release. A null 'b' pushes nothing: 0.
-int push_and_release(lua_State *L, buffer_rec *b) {
+// error only after the release. A null 'b' pushes nothing: 0. 'read' is the
+// bytes of both inputs, which the call went through whatever it returns.
+int push_and_release(lua_State *L, buffer_rec *b, size_t read) {
+    const auto read_cycles =
+        static_cast<int32_t>(std::min<size_t>(read / DELTA_INPUT_BYTES_PER_CYCLE, INT32_MAX / 2));
+    if (read_cycles > 0) spend_cpu(read_cycles);
     if (!b) return 0;
     const int status = api_push_bytes(L, b->data, static_cast<size_t>(b->length));
     const int32_t length = b->length;
@@ -61,7 +67,8 @@ int lua54_create_diff(lua_State *L) {
     const char *b = api_string(L, 2, &b_len);
     if (!a || !b) return 0;
     return push_and_release(L, generate_diff(reinterpret_cast<const uint8_t *>(a), static_cast<int64_t>(a_len),
-                                             reinterpret_cast<const uint8_t *>(b), static_cast<int64_t>(b_len)));
+                                             reinterpret_cast<const uint8_t *>(b), static_cast<int64_t>(b_len)),
+                            a_len + b_len);
 }
 
 int lua54_apply_diff(lua_State *L) {
@@ -70,5 +77,6 @@ int lua54_apply_diff(lua_State *L) {
     const char *d = api_string(L, 2, &d_len);
     if (!a || !d) return 0;
     return push_and_release(L, apply_diff(reinterpret_cast<const uint8_t *>(a), static_cast<int64_t>(a_len),
-                                          reinterpret_cast<const uint8_t *>(d), static_cast<int64_t>(d_len)));
+                                          reinterpret_cast<const uint8_t *>(d), static_cast<int64_t>(d_len)),
+                            a_len + d_len);
 }

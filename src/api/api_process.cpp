@@ -5,6 +5,7 @@
 // Every function here reads its arguments into plain values first, and looks
 // processes up by id again after any call that can run Lua code or a slice:
 // that code may kill processes, and a killed record is freed.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -28,6 +29,8 @@ inline constexpr int32_t MESSAGE_BUFFER_TAG = 'p';      /* buffer group of messa
 inline constexpr uint8_t VIDEO_HOLD_BIT = 2;            /* 0x547F: video out skips new frames */
 inline constexpr int64_t FLIP_KEEP_VIDEO_HOLD = 1;      /* flip flag: leave VIDEO_HOLD_BIT alone */
 inline constexpr int64_t FLIP_REWIND_CLOCK = 3;         /* flip flags that rewind the clock a tick */
+inline constexpr int32_t CREATE_PROCESS_CYCLES = 2048;  /* a new process's state, besides its allocations */
+inline constexpr size_t CODE_BYTES_PER_CYCLE = 1;       /* and the compilation of its code */
 inline constexpr int32_t ESCAPE_FLAG_SET = 0x40000000;  /* value _yielded_to_escape_slice stores */
 inline constexpr uint32_t VIDEO_WIDTH_REG = 0x5478;     /* i16: the process's display width */
 inline constexpr uint32_t VIDEO_HEIGHT_REG = 0x547A;    /* i16: its display height */
@@ -188,10 +191,14 @@ int lua54_yielded_to_escape_slice(lua_State *L) {
 /* ---- the kernel's process calls ---- */
 
 int lua54__create_process_from_code(lua_State *L) {
-    const char *code = api_string(L, 1, nullptr);
+    size_t code_len = 0;
+    const char *code = api_string(L, 1, &code_len);
     const char *name = api_string(L, 2, nullptr);
     const char *prog = api_string(L, 3, nullptr);
     if (!code || !name || !prog) return 0;
+    // The new state with its functions and tables, and the compiled chunk.
+    spend_cpu(CREATE_PROCESS_CYCLES +
+              static_cast<int32_t>(std::min<size_t>(code_len / CODE_BYTES_PER_CYCLE, INT32_MAX / 2)));
     const char *argument = api_string(L, 4, nullptr);
     // The texts stay on the caller's stack while the process is built.
     process_rec *p = create_process_from_code(code, name, prog, argument ? argument : "");

@@ -26,6 +26,9 @@ inline constexpr uint32_t SPARE_MAX = 4096;
 // Bytes after the text: the automatic newline, its NUL and two more zeros.
 inline constexpr size_t BUFFER_TAIL = 4;
 
+// The text is copied before anything is printed: one cycle per this many bytes.
+inline constexpr size_t PRINT_COPY_BYTES_PER_CYCLE = 512;
+
 // Print flag bit: no automatic final newline.
 inline constexpr uint8_t PRINT_FLAG_NO_NEWLINE = 4;
 
@@ -511,6 +514,9 @@ int print_zenscii(typed_ud_rec *target, const void *text, size_t len, int flags,
     ctx->spare = spare;
     ctx->spare_size = spare_size;
     if (!buffer) return 0;
+    // The copy is charged whether or not the bytes are ever interpreted (a
+    // NUL first, or a print dropped while suspended, reads none of them).
+    if (len >= PRINT_COPY_BYTES_PER_CYCLE) spend_cpu(static_cast<int32_t>(len / PRINT_COPY_BYTES_PER_CYCLE));
     std::memcpy(buffer, text, len);
     std::memset(buffer + len, 0, BUFFER_TAIL);
     ctx->buffer = buffer;

@@ -4,6 +4,16 @@
 #include <stddef.h>
 
 #include "lauxlib.h"
+#include "vm_hooks.h"
+
+/* Compiling is charged a cycle for every this many bytes of the chunk. */
+enum { LOAD_BYTES_PER_CYCLE = 1 };
+
+/* Charges the compilation of 'size' bytes; nothing for an empty piece. */
+static void charge_chunk(size_t size) {
+    size_t cycles = size / LOAD_BYTES_PER_CYCLE;
+    if (cycles > 0) spend_cpu(cycles > 0x3FFFFFFF ? 0x3FFFFFFF : (int32_t)cycles);
+}
 
 /*
 ** A slot above the four arguments (chunk, chunk name, mode, environment)
@@ -28,7 +38,11 @@ static const char *generic_reader(lua_State *L, void *ud, size_t *size) {
     }
     if (!lua_isstring(L, -1)) luaL_error(L, "reader function must return a string");
     lua_replace(L, RESERVED_SLOT);
-    return lua_tolstring(L, RESERVED_SLOT, size);
+    {
+        const char *piece = lua_tolstring(L, RESERVED_SLOT, size);
+        charge_chunk(*size);
+        return piece;
+    }
 }
 
 int luaB_load0(lua_State *L) {
@@ -39,6 +53,7 @@ int luaB_load0(lua_State *L) {
     int status;
     if (s != NULL) {
         const char *chunkname = luaL_optstring(L, 2, s);
+        charge_chunk(len);
         status = luaL_loadbufferx(L, s, len, chunkname, mode);
     } else {
         const char *chunkname = luaL_optstring(L, 2, "=(load)");

@@ -7,6 +7,9 @@ using Charges = SeamTest;
 // A table of length 2^20 holding 21 entries, at 1, 2, 4, ..., 2^20.
 #define SPARSE_20 "(function() local t = {} for e = 20, 0, -1 do t[1 << e] = e end return t end)()"
 
+// Lengths of the two deltas the table's rows make.
+inline constexpr int64_t DELTA_AB_LEN = 38, DELTA_SHORT_LEN = 26;
+
 TEST_F(Charges, EachCallChargesExactlyItsWork) {
     struct Case {
         const char *name;
@@ -62,11 +65,46 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"stat", "0", 0},
         {"abs", "-3", 0},
         {"btn", "", 0},
+        // work that stays whatever the call returns: pages, input bytes, copies, paths
+        {"_map_ram", "M4, 0x100000", 8},
+        {"_unmap_ram", "M4", 4 + 8},
+        {"_unmap_ram", "M4", 4},
+        {"_map_ram", "M6000, 0x1000", 2},  // the partial second page is left alone there
+        {"_map_ram", "M6000, 0x20000", 4},
+        {"_unmap_ram", "M6000", 4 + 6},
+        {"create_delta", "string.rep('a', 1000), string.rep('b', 1000)", 2000 / 16 + DELTA_AB_LEN / 4},
+        {"create_delta", "'abc', 'abd'", DELTA_SHORT_LEN / 4},
+        {"apply_delta", "string.rep('a', 1000), DAB", (1000 + DELTA_AB_LEN) / 16 + 1000 / 4},
+        {"_print_zenscii", "'\\0' .. string.rep('a', 5000)", 5001 / 512},
+        {"load", "string.rep(' ', 1000)", 1000},
+        {"fullpath", "string.rep('a/', 100)", 32 + 200 / 8},
+        {"fstat", "'/nothing/here'", 32 + 13 / 8},
+        {"ls", "'/nothing/here'", 32 + 13 / 8},
+        {"cd", "string.rep('a/', 100)", 32 + 200 / 8},
+        {"_normalise_userland_path", "string.rep('a/', 100)", 200 / 8},
+        {"norm", "string.rep('a/', 100)", 200},
+        {"_is_well_formed_bbs_path", "string.rep('a', 1000)", 1000 / 16},
+        {"_printh", "string.rep('x', 1000) .. '\\0' .. string.rep('y', 1000)", 1000 / 4},
+        {"_printh", "'abc'", 0},
     };
     process_rec *p = spawn("");
     ASSERT_NE(p, nullptr);
+    ASSERT_EQ(eval(p, "M4 = userdata('u8', 4096, 4) M6000 = userdata('u8', 6000) "
+                      "DAB = create_delta(string.rep('a', 1000), string.rep('b', 1000)) "
+                      "_set_draw_target(userdata('u8', 16, 16)) "
+                      "return #DAB, #create_delta('abc', 'abd')"),
+              std::to_string(DELTA_AB_LEN) + "," + std::to_string(DELTA_SHORT_LEN));
     for (const Case &c : cases)
         EXPECT_EQ(charge_of(p, c.name, c.args), c.cycles) << c.name << "(" << c.args << ")";
+}
+
+TEST_F(Charges, ProcessCreationChargesItsStateAndEveryByteOfCode) {
+    process_rec *p = spawn("");
+    ASSERT_NE(p, nullptr);
+    const int64_t empty = charge_of(p, "_create_process_from_code", "'', 'a', '/a.lua'");
+    const int64_t spaces = charge_of(p, "_create_process_from_code", "string.rep(' ', 4000), 'b', '/b.lua'");
+    EXPECT_GE(empty, 2048);
+    EXPECT_EQ(spaces - empty, 4000);
 }
 
 TEST_F(Charges, MixedOutputChargesHalfItsFramesAndOneWhenEmpty) {

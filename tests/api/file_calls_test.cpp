@@ -114,6 +114,14 @@ TEST_F(FileCalls, LsListsFoldersAndMountPointsFirstAndTheRootByDefault) {
     EXPECT_EQ(output(), (Lines{"2:ram z a.txt b.txt,2", "1:ram z a.txt b.txt", "2:0,0"}));
 }
 
+TEST_F(FileCalls, LsIsChargedForEveryEntryItLists) {
+    for (int i = 0; i < 300; i++) put_host("many/f" + std::to_string(i), "");
+    std::filesystem::create_directories(host("none"));
+    const uint32_t empty = run(R"(ls("/none"))");
+    const uint32_t listed = run(R"(ls("/many"))");
+    EXPECT_GE(listed - empty, 300u * 16);
+}
+
 TEST_F(FileCalls, FdeleteAndMountActOnTheirPaths) {
     put_host("d/x.txt", "x");
     run(R"(

@@ -1,0 +1,421 @@
+// The CPU budget against real time: for each call that does work in
+// proportion to an argument, one user process (headless, alone) spends its
+// whole budget on that call every frame, with arguments that make the call
+// expensive. Each figure is the main thread's CPU time per frame over a few
+// frames after a warm-up frame; the ratio is that time over one frame (16.7
+// ms), and the goal is a ratio of 0.75 at most. Calls that last longer than
+// a frame by themselves are bounded by the debt cap instead of their charge:
+// they are reported apart, with the length of one call.
+// Prints "budget <call> cpu per frame: T ms, calls per frame: C",
+// "budget <call> ratio: R" per figure, the long calls, and last
+// "budget worst goal margin: M", the largest ratio / 0.75.
+// An optional argument runs only the figures whose name contains it.
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "address_space.h"
+#include "app_state.h"
+#include "colour_tables.h"
+#include "draw_state.h"
+#include "env.h"
+#include "fake_host.h"
+#include "host.h"
+#include "lua.hpp"
+#include "pfile.h"
+#include "pmount.h"
+#include "process.h"
+#include "slice.h"
+#include "ud_methods.h"
+#include "vm_hooks.h"
+
+namespace {
+
+inline constexpr double FRAME_MS = 16.7;
+inline constexpr double GOAL = 0.75;
+inline constexpr int WARMUP_FRAMES = 1;
+inline constexpr int MEASURED_FRAMES = 5;
+inline constexpr int LONG_CALL_FRAMES = 24;  // long calls: enough frames for a few calls
+inline constexpr double MAX_CASE_SECONDS = 4.0;  // fewer frames for calls far over the goal
+
+struct figure {
+    const char *name;
+    const char *setup;  // runs once, with a budget that does not run out
+    const char *body;   // the loop body, run until the frame's budget is spent
+    bool long_call;     // one call lasts longer than a frame by itself
+};
+
+// Shared set-up texts.
+#define DRAW "T = userdata('u8', 480, 270) _set_draw_target(T) "
+#define BIG_TEXT "local s = string.rep('abcdefghijklmnopqrstuvwxyz0123456789', 7282) "  // 256 KB
+#define RANDOM_BYTES(n) "srand(7) local rt = {} for j = 1, " #n " do rt[j] = chr(flr(rnd(256))) end "
+#define TABLE_N(n) "local t = {} for j = 1, " #n " do t[j] = j end "
+
+const figure kFigures[] = {
+    /* ---- drawing ---- */
+    {"cls", DRAW, "cls(1)", false},
+    {"rectfill", DRAW, "rectfill(-10, -10, 500, 300, 7)", false},
+    {"rect", DRAW, "rect(-10, -10, 500, 300, 7)", false},
+    {"ovalfill", DRAW, "ovalfill(-10, -10, 500, 300, 7)", false},
+    {"oval", DRAW, "oval(0, 0, 479, 269, 7)", false},
+    {"circfill", DRAW, "circfill(240, 135, 300, 7)", false},
+    {"circ", DRAW, "circ(240, 135, 130, 7)", false},
+    {"rrectfill", DRAW, "rrectfill(-10, -10, 500, 300, 20, 7)", false},
+    {"rrect", DRAW, "rrect(0, 0, 479, 269, 20, 7)", false},
+    {"line", DRAW, "line(0, 0, 479, 269, 7)", false},
+    {"pset", DRAW, "pset(1, 1, 7)", false},
+    {"fillp_rectfill", DRAW "fillp(0x5a5a) ", "rectfill(0, 0, 479, 269, 7)", false},
+    {"tline3d", DRAW "local S = userdata('u8', 256, 256) ", "tline3d(S, 0, 0, 479, 269, 0, 0, 255, 255)", false},
+    {"spr", DRAW "local S = userdata('u8', 480, 270) ", "spr(S, 0, 0)", false},
+    {"sspr", DRAW "local S = userdata('u8', 64, 64) ", "sspr(S, 0, 0, 64, 64, 0, 0, 480, 270)", false},
+    {"sspr_shrink", DRAW "local S = userdata('u8', 480, 270) ", "sspr(S, 0, 0, 480, 270, 0, 0, 8, 8)", false},
+    {"blit", DRAW "local S = userdata('u8', 480, 270) ", "blit(S, T)", false},
+    {"blit_i32", DRAW "local S = userdata('i32', 480, 270) local D = userdata('i32', 480, 270) ", "blit(S, D)",
+     false},
+    {"_draw_map", DRAW "local M = userdata('i16', 256, 256) _set_spr(1, userdata('u8', 8, 8)) M:copy(1, true) ",
+     "_draw_map(M, 0, 0, 0, 0, 60, 34)", false},
+    {"_print_zenscii", DRAW "local s = string.rep('abcdefgh ', 40) ", "_print_zenscii(s, 0, 0)", false},
+    {"_print_zenscii_nul", DRAW "local s = '\\0' .. string.rep('a', 1 << 20) ", "_print_zenscii(s)", false},
+    {"_blit_process_video", DRAW "local me = pid() ", "_blit_process_video(me, 0, 0, 480, 270)", false},
+    {"_blit_process_video_part", DRAW "local me = pid() ", "_blit_process_video(me, 0, 0, 479, 270)", false},
+    {"pal_table", DRAW "local pt = {} for j = 0, 63 do pt[j] = 63 - j end ", "pal(pt)", false},
+    /* ---- memory ---- */
+    {"peek_run", "", "peek(0x30000, 65536)", false},
+    {"peek4_run", "", "peek4(0x30000, 16384)", false},
+    {"peek8_run", "", "peek8(0x30000, 8192)", false},
+    {"_printh", BIG_TEXT, "_printh(s)", false},
+    {"poke4_run", "local v = {} for j = 1, 4096 do v[j] = j end ", "poke4(0x30000, table.unpack(v))", false},
+    {"poke_run", "local v = {} for j = 1, 4096 do v[j] = j & 255 end ", "poke(0x30000, table.unpack(v))",
+     false},
+    {"_ppeek", "local me = pid() ", "_ppeek(me, 0x30000, 65536)", false},
+    {"memcpy", "", "memcpy(0x100000, 0x200000, 1 << 20)", false},
+    {"memset", "", "memset(0x100000, 7, 1 << 20)", false},
+    {"_map_ram", "local A = userdata('u8', 4096, 2048) ", "_map_ram(A, 0x100000) _unmap_ram(A)", false},
+    {"_map_ram_low", "local A = userdata('u8', 4096, 2048) ", "_map_ram(A, 0x10000, 0, 1 << 20) _unmap_ram(A)",
+     false},
+    /* ---- tables ---- */
+    {"add_front", TABLE_N(100000), "add(t, 1, 1) deli(t, 1)", false},
+    {"del", TABLE_N(100000), "del(t, -1)", false},
+    {"count", TABLE_N(100000), "count(t, -1)", false},
+    {"rnd_table", TABLE_N(100000), "rnd(t)", false},
+    /* ---- strings ---- */
+    {"chr", "local v = {} for j = 1, 200 do v[j] = 65 end ", "chr(table.unpack(v))", false},
+    {"ord", BIG_TEXT, "ord(s, 1, 4000)", false},
+    {"split", BIG_TEXT "s = string.rep('12,', 40000) ", "split(s, ',')", false},
+    {"split_text", BIG_TEXT, "split(s, 'x', false)", false},
+    {"_md5", BIG_TEXT, "_md5(s)", false},
+    {"tokenoid", "local s = '--[[' .. string.rep('x', 1 << 20) ", "tokenoid(s, 1, 0)", false},
+    {"create_delta", BIG_TEXT "local s2 = string.rep('0123456789abcdefghijklmnopqrstuvwxyz', 7282) ",
+     "create_delta(s, s2)", false},
+    {"create_delta_same", BIG_TEXT, "create_delta(s, s)", false},
+    {"create_delta_reversed", BIG_TEXT "local s2 = s:reverse() ", "create_delta(s, s2)", false},
+    {"create_delta_random", RANDOM_BYTES(262144) "local s = table.concat(rt) local s2 = s:reverse() ",
+     "create_delta(s, s2)", false},
+    {"create_delta_runs",
+     "local s = string.rep('a', 262144) local s2 = string.rep('a', 131072) .. 'b' .. string.rep('a', 131071) ",
+     "create_delta(s, s2)", false},
+    {"create_delta_small", "local s = string.rep('abcdefgh', 512) local s2 = s:reverse() ", "create_delta(s, s2)",
+     false},
+    {"apply_delta_random",
+     RANDOM_BYTES(262144) "local s = table.concat(rt) local d = create_delta(s, s:reverse()) ",
+     "apply_delta(s, d)", false},
+    {"apply_delta", BIG_TEXT "local s2 = s:sub(2) .. 'x' local d = create_delta(s, s2) ", "apply_delta(s, d)",
+     false},
+    /* ---- pod ---- */
+    {"pod_keys", "local t = {} for j = 1, 5000 do t['key_number_' .. j] = j end ", "pod(t)", false},
+    {"unpod_keys", "local t = {} for j = 1, 5000 do t['key_number_' .. j] = j end local p = pod(t) ",
+     "unpod(p)", false},
+    {"pod_floats", "local t = {} for j = 1, 20000 do t[j] = j / 7 end ", "pod(t)", false},
+    {"unpod_floats", "local t = {} for j = 1, 20000 do t[j] = j / 7 end local p = pod(t) ", "unpod(p)", false},
+    {"pod_userdata", "local A = userdata('f64', 256, 256) ", "pod(A)", false},
+    {"pod_compressed", "local A = userdata('u8', 512, 512) ", "pod(A, 1)", false},
+    {"unpod_userdata", "local p = pod(userdata('u8', 512, 512), 1) ", "unpod(p)", false},
+    /* ---- files ---- */
+    {"store_fetch", "", "store('/ram/v.pod', {1, 2, 3}) fetch('/ram/v.pod')", false},
+    {"store_big", RANDOM_BYTES(65536) "local v = table.concat(rt) ", "store('/ram/b.bin', v)", false},
+    {"fetch_big", RANDOM_BYTES(65536) "store('/ram/b.bin', table.concat(rt)) ", "fetch('/ram/b.bin')", false},
+    {"store_1mb", RANDOM_BYTES(1048576) "local v = table.concat(rt) ", "store('/ram/m.bin', v)", true},
+    {"ls", "mkdir('/ram/d') for j = 1, 2000 do store('/ram/d/f' .. j, j) end ", "ls('/ram/d')", false},
+    {"fstat", "store('/ram/f', 1) ", "fstat('/ram/f')", false},
+    {"fullpath", "local p = string.rep('a/', 100) ", "fullpath(p)", false},
+    {"fullpath_long", "local p = string.rep('abc/../', 10000) ", "fullpath(p)", false},
+    {"fstat_long", "local p = string.rep('abc/../', 10000) .. 'f' ", "fstat(p)", false},
+    {"mkdir", "", "mkdir('/ram/m') _fdelete('/ram/m')", false},
+    {"cp", RANDOM_BYTES(65536) "store('/ram/c.bin', table.concat(rt)) ", "cp('/ram/c.bin', '/ram/c2.bin')",
+     false},
+    {"_store_metadata", RANDOM_BYTES(65536) "store('/ram/sm.bin', table.concat(rt)) ",
+     "_store_metadata_str_to_file('/ram/sm.bin', '--[[pod,title=\\\"x\\\"]]')", false},
+    {"cd", "mkdir('/ram/w') local p = '/ram/w/' .. string.rep('./', 120) ", "cd(p)", false},
+    {"_normalise_userland_path", "local p = string.rep('abc/../', 10000) ", "_normalise_userland_path(p)", false},
+    {"norm", "local p = string.rep('abc/../', 10000) ", "norm(p)", false},
+    {"norm_short", "local p = string.rep('abc/../', 100) ", "norm(p)", false},
+    {"_is_well_formed_bbs_path", "local p = 'bbs://' .. string.rep('a', 1 << 20) ", "_is_well_formed_bbs_path(p)",
+     false},
+    {"_fetch_metadata", "store('/ram/md', 1, {title = string.rep('x', 1000)}) ", "_fetch_metadata_from_file('/ram/md')",
+     false},
+    /* ---- processes ---- */
+    {"_create_process_from_code", "", "_kill_process(_create_process_from_code('', 'p', '/p.lua'))", false},
+    {"_create_process_big",
+     "local code = string.rep('a = 1 ', 40000) ",
+     "_kill_process(_create_process_from_code(code, 'p', '/p.lua'))", false},
+    {"send_message", "local me = pid() local m = {event = 'x', data = string.rep('y', 4096)} ",
+     "send_message(me, m) _read_message()", false},
+    {"load", "local code = string.rep('a = 1 ', 40000) ", "load(code)", false},
+    {"load_dense", "local code = string.rep('a=1;', 60000) ", "load(code)", false},
+    {"load_error", "local code = string.rep('a = 1 ', 40000) .. ')' ", "load(code)", false},
+    {"_get_process_list", "", "_get_process_list()", false},
+    /* ---- typed arrays ---- */
+    {"userdata_new", "", "userdata('u8', 1024, 1024)", false},
+    {"userdata_hex", "local h = string.rep('ab', 65536) ", "userdata('u8', 65536, 1, h)", false},
+    {"vec", "local v = {} for j = 1, 200 do v[j] = j end ", "vec('f64', table.unpack(v))", false},
+    {"ud_set", "local A = userdata('f64', 4096) local v = {} for j = 1, 200 do v[j] = j end ",
+     "A:set(0, table.unpack(v))", false},
+    {"ud_get", "local A = userdata('f64', 4096) ", "A:get(0, 4096)", false},
+    {"ud_copy", "local A = userdata('u8', 1024, 1024) local B = userdata('u8', 1024, 1024) ", "B:copy(A, true)",
+     false},
+    {"ud_copy_new", "local A = userdata('f64', 256, 256) ", "A:copy()", false},
+    {"ud_clear", "local A = userdata('f64', 512, 512) ", "A:clear()", false},
+    {"ud_convert_f64", "local A = userdata('u8', 512, 512) ", "A:convert('f64')", false},
+    {"ud_convert_palette",
+     "local A = userdata('i32', 256, 256) for j = 0, 65535 do A:set(j, (j & 255) * 65793) end ",
+     "A:convert('u8', true)", false},
+    {"ud_take", "local S = userdata('f64', 65536) local I = userdata('i32', 65536) "
+                "for j = 0, 65535 do I:set(j, (j * 7919) & 65535) end ",
+     "S:take(I)", false},
+    {"ud_take_overlap", "local S = userdata('u8', 65536) local I = userdata('i32', 1) ", "S:take(I, true, 0, 1, 65535)",
+     false},
+    {"ud_take_runs", "local S = userdata('u8', 65536) local I = userdata('i32', 64) ", "S:take(I, nil, 0, 0, 1024)",
+     false},
+    {"ud_add", "local A = userdata('f64', 512, 512) ", "A:add(1, true)", false},
+    {"ud_mul_u8", "local A = userdata('u8', 1024, 1024) ", "A:mul(3, true)", false},
+    {"ud_div", "local A = userdata('f64', 512, 512) ", "A:div(3, true)", false},
+    {"ud_idiv_i64", "local A = userdata('i64', 512, 512) ", "A:idiv(3, true)", false},
+    {"ud_mod_i64", "local A = userdata('i64', 512, 512) ", "A:mod(7, true)", false},
+    {"ud_pow_f64", "local A = userdata('f64', 512, 512) ", "A:pow(1.5, true)", false},
+    {"ud_pow_i64", "local A = userdata('i64', 512, 512) A:add(3, true) ", "A:pow(63, true)", false},
+    {"ud_band", "local A = userdata('i32', 512, 512) ", "A:band(0xff, true)", false},
+    {"ud_shl", "local A = userdata('i64', 512, 512) ", "A:shl(3, true)", false},
+    {"ud_max", "local A = userdata('f64', 512, 512) ", "A:max(3, true)", false},
+    {"ud_abs", "local A = userdata('f64', 512, 512) ", "A:abs(true)", false},
+    {"ud_sgn", "local A = userdata('i32', 512, 512) ", "A:sgn(true)", false},
+    {"ud_strided", "local A = userdata('f64', 512, 512) local B = userdata('f64', 512, 512) ",
+     "A:add(B, true, 0, 0, 1, 512, 512, 512)", false},
+    {"ud_blit", "local A = userdata('u8', 1024, 1024) local B = userdata('u8', 1024, 1024) ", "A:blit(B)", false},
+    {"ud_peek", "local A = userdata('u8', 65536) ", "A:peek(0x30000)", false},
+    {"ud_poke", "local A = userdata('u8', 65536) ", "A:poke(0x30000)", false},
+    {"ud_mutate", "local A = userdata('u8', 1024, 1024) ", "A:mutate('u8', 1024, 1024)", false},
+    {"ud_lerp", "local A = userdata('f64', 65536) ", "A:lerp(0, 65535, 1)", false},
+    {"ud_magnitude", "local A = userdata('f64', 65536) ", "A:magnitude()", false},
+    {"ud_distance", "local A = userdata('f64', 65536) local B = userdata('f64', 65536) ", "A:distance(B)", false},
+    {"ud_dot", "local A = userdata('f64', 65536) local B = userdata('f64', 65536) ", "A:dot(B)", false},
+    {"ud_matmul", "local A = userdata('f64', 64, 64) local B = userdata('f64', 64, 64) ", "A:matmul(B)", false},
+    {"ud_matmul_1024", "local A = userdata('f64', 1024, 1024) local B = userdata('f64', 1024, 1024) ",
+     "A:matmul(B)", true},
+    {"ud_transpose", "local A = userdata('f64', 512, 512) ", "A:transpose()", false},
+    {"ud_row", "local A = userdata('f64', 65536, 2) ", "A:row(1)", false},
+    {"ud_column", "local A = userdata('f64', 2, 65536) ", "A:column(1)", false},
+    {"ud_sort", "local A = userdata('i32', 65536) local B = userdata('i32', 65536) "
+                "for j = 0, 65535 do B:set(j, (j * 2654435761) & 0x7fffffff) end ",
+     "A:copy(B, true) A:sort()", false},
+    {"ud_sort_rows", "local A = userdata('f64', 4, 16384) local B = userdata('f64', 4, 16384) "
+                     "for j = 0, 65535 do B:set(j, (j * 2654435761) % 1000) end ",
+     "A:copy(B, true) A:sort(2)", false},
+    {"ud_sort_2m", "local A = userdata('i32', 2097152) local B = userdata('i32', 2097152) "
+                   "for j = 0, 2097151 do B:set(j, (j * 2654435761) & 0x7fffffff) end ",
+     "A:copy(B, true) A:sort()", true},
+    {"load_1mb", "local code = string.rep('a=1;', 1 << 18) ", "load(code)", true},
+    {"_md5_16mb", "local s = string.rep('0123456789abcdef', 1 << 20) ", "_md5(s)", true},
+    {"create_delta_4mb", "local s = string.rep('0123456789abcdef', 1 << 18) local s2 = s:reverse() ",
+     "create_delta(s, s2)", true},
+    {"pod_1m", "local t = {} for j = 1, 1 << 20 do t[j] = j / 7 end ", "pod(t)", true},
+    {"ud_tostring", "local A = userdata('u8', 4096) ", "tostring(A)", false},
+};
+
+[[noreturn]] void die(const std::string &what) {
+    std::fprintf(stderr, "bench_budget: %s\n", what.c_str());
+    std::exit(1);
+}
+
+double thread_ms() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+const char *process_pwd() { return cproc ? cproc->pwd : "/"; }
+
+// Runs rec's chunk with a budget that does not run out until it flips.
+bool run_setup(process_rec *rec) {
+    remembered_process prev = remember_current_process();
+    cproc = rec;
+    cpu_cycles = 0;
+    cpu_cycles_max = VM_SUPERYIELD - 1;  // a flip still ends it
+    cpu_superyielding = 0;
+    rec->resume_depth++;
+    int nres = 0;
+    const int status = lua_resume(rec->lua_state, nullptr, 0, &nres);
+    rec->resume_depth--;
+    bool ok = status == LUA_YIELD;
+    if (!ok) std::fprintf(stderr, "bench_budget: setup: %s\n", lua_tostring(rec->lua_state, -1));
+    lua_settop(rec->lua_state, 0);
+    cpu_cycles = 0;
+    cpu_cycles_max = 0;
+    restore_current_process(prev);
+    return ok;
+}
+
+lua_Integer calls_so_far(process_rec *rec) {
+    lua_State *L = rec->lua_state;
+    lua_getglobal(L, "calls_made");
+    const lua_Integer n = lua_tointeger(L, -1);
+    lua_pop(L, 1);
+    return n;
+}
+
+struct result {
+    double ms_per_frame;
+    double calls_per_frame;
+    double ms_per_call;
+    double longest_frame_ms;
+    bool failed;
+};
+
+result measure(const figure &f) {
+    result r{0, 0, 0, 0, true};
+    const std::string code = std::string(f.setup) + " flip() calls_made = 0 while true do " + f.body +
+                             " calls_made = calls_made + 1 end";
+    process_rec *p = create_process_from_code(code.c_str(), "budget", "/budget.lua", "");
+    if (!p) {
+        std::fprintf(stderr, "bench_budget: %s does not load\n", f.name);
+        return r;
+    }
+    const int64_t id = p->id;
+    write_bytes_proc(p, 0x8000, default_coltabs, sizeof default_coltabs);
+    const uint8_t masks[4] = {0x3F, 0x3F, 0x3F, 0x3F};
+    write_bytes_proc(p, REG_READ_MASK, masks, 4);
+    if (!run_setup(p)) {
+        kill_process(p);
+        return r;
+    }
+    double spent = 0;
+    int frames = 0;
+    lua_Integer calls0 = 0;
+    double longest = 0;
+    const int measured = f.long_call ? LONG_CALL_FRAMES : MEASURED_FRAMES;
+    for (int i = 0; i < WARMUP_FRAMES + measured; i++) {
+        if (i == WARMUP_FRAMES) {
+            calls0 = calls_so_far(p);
+            spent = 0;
+            frames = 0;
+        }
+        const double t0 = thread_ms();
+        prepare_processes_for_frame();
+        run_process_slice(p, 1.0);
+        update_processes_after_frame();
+        const double frame_ms = thread_ms() - t0;
+        spent += frame_ms;
+        if (i >= WARMUP_FRAMES) longest = std::max(longest, frame_ms);
+        frames++;
+        if (!process_is_live(p, id)) {
+            std::fprintf(stderr, "bench_budget: %s ended: %s\n", f.name, fstl_buf);
+            return r;
+        }
+        if (i >= WARMUP_FRAMES && spent > MAX_CASE_SECONDS * 1e3) break;
+    }
+    const lua_Integer calls = calls_so_far(p) - calls0;
+    kill_process(p);
+    r.ms_per_frame = spent / frames;
+    r.calls_per_frame = double(calls) / frames;
+    r.ms_per_call = calls > 0 ? spent / double(calls) : spent;
+    r.longest_frame_ms = longest;
+    r.failed = false;
+    return r;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    // Naming the method table links the real one in place of the fake
+    // host's stand-in, so the processes get the typed-array methods.
+    if (!userdata_methods[0].fn) die("no typed-array methods");
+    fake_host::reset();
+    app = app_state_rec{};
+    config = config_rec{};
+    config.headless = 1;
+    processes_init();
+    app.audio_focus = -2;
+    app.audio_synced_pid = -3;
+    init_default_coltabs();
+    while (process_id < FIRST_USER_PID) create_process_from_code("", "filler", "/filler.lua", "");
+    while (get_process_count() > 0) kill_process_by_index(get_process_count() - 1);
+
+    char tmpl[] = "/tmp/bench_budget_XXXXXX";
+    if (!mkdtemp(tmpl)) die("no temporary folder");
+    const std::string root = tmpl, drive = root + "/drive", appdata = root + "/appdata/";
+    std::filesystem::create_directories(drive);
+    std::filesystem::create_directories(appdata);
+    std::snprintf(config.home_path, sizeof config.home_path, "%s", appdata.c_str());
+    pdisk_set_pwd_source(process_pwd);
+    pdisk_set_appdata_folder(appdata);
+    pfile_init();
+    pfile_reset();
+    mount_ram_folder("/ram");
+    mount_host_path("/", (drive + "/").c_str());
+
+    // What the scripts print stays out of the results.
+    std::fflush(stdout);
+    const int out_fd = dup(1);
+    const int null_fd = open("/dev/null", O_WRONLY);
+    FILE *out = fdopen(out_fd, "w");
+    if (!out) die("no output");
+
+    double worst = 0;
+    std::string worst_name = "none";
+    std::vector<std::string> long_lines;
+    int failures = 0;
+    for (const figure &f : kFigures) {
+        if (argc > 1 && !std::strstr(f.name, argv[1])) continue;
+        std::fflush(stdout);
+        dup2(null_fd, 1);
+        const result r = measure(f);
+        std::fflush(stdout);
+        dup2(out_fd, 1);
+        if (r.failed) {
+            failures++;
+            std::fprintf(out, "budget %s failed\n", f.name);
+            std::fflush(out);
+            continue;
+        }
+        const double ratio = r.ms_per_frame / FRAME_MS;
+        std::fprintf(out, "budget %s cpu per frame: %.2f ms, calls per frame: %.2f, per call: %.4f ms\n", f.name,
+                     r.ms_per_frame, r.calls_per_frame, r.ms_per_call);
+        if (f.long_call) {
+            char line[200];
+            std::snprintf(line, sizeof line, "budget long call %s: %.1f ms a call, longest frame %.1f ms, ratio %.3f",
+                          f.name, r.ms_per_call, r.longest_frame_ms, ratio);
+            long_lines.push_back(line);
+        } else {
+            std::fprintf(out, "budget %s ratio: %.3f\n", f.name, ratio);
+            if (ratio / GOAL > worst) {
+                worst = ratio / GOAL;
+                worst_name = f.name;
+            }
+        }
+        std::fflush(out);
+    }
+    for (const std::string &l : long_lines) std::fprintf(out, "%s\n", l.c_str());
+    std::fprintf(out, "budget worst call: %s\n", worst_name.c_str());
+    std::fprintf(out, "budget worst goal margin: %.3f\n", worst);
+    std::fflush(out);
+    std::error_code ec;
+    std::filesystem::remove_all(root, ec);
+    _exit(failures ? 1 : 0);  // the processes and files go with the program
+}
