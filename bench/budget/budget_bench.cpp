@@ -142,6 +142,7 @@ const figure kFigures[] = {
     {"store_fetch", "", "store('/ram/v.pod', {1, 2, 3}) fetch('/ram/v.pod')", false},
     {"store_big", RANDOM_BYTES(65536) "local v = table.concat(rt) ", "store('/ram/b.bin', v)", false},
     {"fetch_big", RANDOM_BYTES(65536) "store('/ram/b.bin', table.concat(rt)) ", "fetch('/ram/b.bin')", false},
+    {"store_raw", BIG_TEXT, "store('/ram/r.txt', s, '--[[pod_format=\\\"raw\\\"]]')", false},
     {"store_1mb", RANDOM_BYTES(1048576) "local v = table.concat(rt) ", "store('/ram/m.bin', v)", true},
     {"ls", "mkdir('/ram/d') for j = 1, 2000 do store('/ram/d/f' .. j, j) end ", "ls('/ram/d')", false},
     {"fstat", "store('/ram/f', 1) ", "fstat('/ram/f')", false},

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "api_args.h"
+#include "api_charges.h"
 #include "api_functions.h"
 #include "anywhen.h"
 #include "api_protected.h"
@@ -43,6 +44,7 @@ int lua54_fetch_local(lua_State *L) {
     if (kiv_path_kind(path)) {  // the cartridge file itself, as bytes
         pfile_rec *f = pfopen(path, "rf");
         if (!f) return 0;
+        charge_bytes(static_cast<size_t>(f->data->length), FILE_BYTES_PER_CYCLE);
         const int status = api_push_bytes(L, f->data->data, static_cast<size_t>(f->data->length));
         pfclose(f);
         if (status != LUA_OK) return lua_error(L);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "api_args.h"
+#include "api_charges.h"
 #include "api_functions.h"
 #include "api_protected.h"
 #include "buffer.h"
@@ -27,8 +28,6 @@ namespace {
 inline constexpr char ANYWHEN_PREFIX[] = "anywhen://";  /* fullpath leaves these alone */
 inline constexpr size_t PWD_MAX = sizeof(process_rec::pwd) - 1; /* 256 characters */
 inline constexpr size_t BBS_CHECKED_FROM = 6;           /* bbs paths: characters before are not examined */
-inline constexpr int32_t PATH_CYCLES = 32;              /* charged for resolving a path through the mounts */
-inline constexpr size_t PATH_BYTES_PER_CYCLE = 8;       /* and for its length */
 inline constexpr int32_t LISTED_ENTRY_CYCLES = 16;      /* ls: charged per entry listed */
 inline constexpr size_t COLLAPSE_BYTES_PER_CYCLE = 8;   /* path collapsing; printing each step costs a cycle a byte */
 inline constexpr size_t BBS_BYTES_PER_CYCLE = 16;       /* bbs path checks */
@@ -52,14 +51,8 @@ int collapse(lua_State *L, int trace) {
     size_t len = 0;
     const char *path = api_string(L, 1, &len);
     if (!path || len > static_cast<size_t>(INT32_MAX)) return 0;
-    const size_t cycles = trace ? len : len / COLLAPSE_BYTES_PER_CYCLE;
-    if (cycles > 0) spend_cpu(static_cast<int32_t>(std::min<size_t>(cycles, INT32_MAX / 2)));
+    charge_bytes(len, trace ? 1 : COLLAPSE_BYTES_PER_CYCLE);
     return push_and_release(L, collapse_path(path, static_cast<int32_t>(len), trace));
-}
-
-// Charges the resolution of a path argument of 'len' bytes.
-void charge_path(size_t len) {
-    spend_cpu(PATH_CYCLES + static_cast<int32_t>(std::min<size_t>(len / PATH_BYTES_PER_CYCLE, INT32_MAX / 2)));
 }
 
 }  // namespace
@@ -209,8 +202,7 @@ int lua54_is_well_formed_bbs_path(lua_State *L) {
     size_t len = 0;
     const char *text = api_string(L, 1, &len);
     if (!text) return 0;
-    if (len >= BBS_BYTES_PER_CYCLE)
-        spend_cpu(static_cast<int32_t>(std::min<size_t>(len / BBS_BYTES_PER_CYCLE, INT32_MAX / 2)));
+    charge_bytes(len, BBS_BYTES_PER_CYCLE);
     bool ok = true;
     for (size_t i = BBS_CHECKED_FROM; ok && len > BBS_CHECKED_FROM && i < len; i++)
         ok = bbs_char(static_cast<unsigned char>(text[i]));

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "api_args.h"
+#include "api_charges.h"
 #include "api_functions.h"
 #include "bitmap_convert.h"
 #include "buffer.h"
@@ -76,8 +77,10 @@ void store_png(const char *path, typed_ud_rec *ud) {
 }  // namespace
 
 int lua54_store_local(lua_State *L) {
-    const char *path = api_path(L, 1, nullptr);
+    size_t path_len = 0;
+    const char *path = api_path(L, 1, &path_len);
     if (!path) return 0;
+    charge_path(path_len);
     size_t meta_len = 0;
     const char *meta = api_string(L, 3, &meta_len);
 
@@ -87,6 +90,7 @@ int lua54_store_local(lua_State *L) {
         size_t len = 0;
         const char *text = lua_tolstring(L, 2, &len);
         const bool sandboxed = cproc && cproc->has_argument;
+        charge_bytes(meta_len + len, FILE_BYTES_PER_CYCLE);
         if (!sandboxed && contains(meta, meta_len, NO_METADATA))
             write_file(path, "w", text, len);
         else
@@ -99,6 +103,7 @@ int lua54_store_local(lua_State *L) {
         size_t len = 0;
         const char *bytes = api_string(L, 2, &len);
         if (!bytes) return 0;
+        charge_bytes(len, FILE_BYTES_PER_CYCLE);
         if (len >= CART_PNG_MIN_BYTES && std::memcmp(bytes + 1, "PNG", 3) == 0) {
             write_file(path, "wf", bytes, len);
             return 0;
@@ -129,15 +134,18 @@ int lua54_store_local(lua_State *L) {
 }
 
 int lua54_store_metadata_str(lua_State *L) {
-    const char *path = api_path(L, 1, nullptr);
-    size_t meta_len = 0;
+    size_t path_len = 0, meta_len = 0;
+    const char *path = api_path(L, 1, &path_len);
     const char *meta = api_string(L, 2, &meta_len);
     if (!path || !meta) return 0;
+    charge_path(path_len);
+    charge_bytes(meta_len, FILE_BYTES_PER_CYCLE);
     pfile_rec *f = pfopen(path, "r");
     if (!f) {  // a new file holds the header alone
         write_file(path, "w", meta, meta_len);
         return 0;
     }
+    charge_bytes(static_cast<size_t>(f->data->length), FILE_BYTES_PER_CYCLE);  // the rest, copied twice
     const char *old = reinterpret_cast<const char *>(f->data->data);
     const int64_t header = api_pod_metadata_length(old, f->data->length);
     const int64_t rest_len = f->data->length - header;

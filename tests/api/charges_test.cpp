@@ -86,6 +86,9 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_is_well_formed_bbs_path", "string.rep('a', 1000)", 1000 / 16},
         {"_printh", "string.rep('x', 1000) .. '\\0' .. string.rep('y', 1000)", 1000 / 4},
         {"_printh", "'abc'", 0},
+        {"store", "'/nothing/here', 1", 32 + 13 / 8 + 3},  // and the pod text of 1
+        {"store", "'/nothing/here', string.rep('x', 1000), '--[[pod_format=\"raw\"]]'", 32 + 13 / 8 + 1021 / 64},
+        {"_store_metadata_str_to_file", "'/nothing/here', string.rep('x', 1000)", 32 + 13 / 8 + 1000 / 64},
     };
     process_rec *p = spawn("");
     ASSERT_NE(p, nullptr);

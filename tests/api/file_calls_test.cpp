@@ -122,6 +122,18 @@ TEST_F(FileCalls, LsIsChargedForEveryEntryItLists) {
     EXPECT_GE(listed - empty, 300u * 16);
 }
 
+// A metadata rewrite copies the whole file, and was once free however long it was.
+TEST_F(FileCalls, MetadataRewritesAreChargedForTheFileTheyCopy) {
+    const std::string make = R"(local s = string.rep("x", 1 << 16) local t = s:sub(1, 1) )";
+    const std::string raw = R"(, '--[[pod_format="raw"]]') )";
+    const std::string rewrite = "_store_metadata_str_to_file('/ram/a.txt', '--[[pod]]')";
+    const uint32_t store_short = run(make + "store('/ram/a.txt', t" + raw);
+    const uint32_t store_long = run(make + "store('/ram/a.txt', s" + raw);
+    const uint32_t rewrite_short = run(make + "store('/ram/a.txt', t" + raw + rewrite);
+    const uint32_t rewrite_long = run(make + "store('/ram/a.txt', s" + raw + rewrite);
+    EXPECT_GE((rewrite_long - rewrite_short) - (store_long - store_short), (1u << 16) / 64);
+}
+
 TEST_F(FileCalls, FdeleteAndMountActOnTheirPaths) {
     put_host("d/x.txt", "x");
     run(R"(
