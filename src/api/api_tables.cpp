@@ -136,6 +136,17 @@ lua_Integer compare_entries(lua_State *L, lua_Integer n, bool first, int64_t *wo
     return result;
 }
 
+// Removes entry 'pos' of the sparse table at 1 with border 'n', with the
+// moves the plain loop makes, and pushes it; charges 'work' and the moves.
+int remove_sparse(lua_State *L, lua_Integer pos, lua_Integer n, int64_t work) {
+    size_t m;
+    lua_Integer *keys = push_sorted_keys(L, pos, n, &m, &work);
+    lua_rawgeti(L, 1, pos);
+    work += static_cast<int64_t>(table_shift_down_sparse(L, 1, pos, n, keys, m));
+    charge(work);
+    return 1;
+}
+
 }  // namespace
 
 int lua54_add(lua_State *L) {
@@ -184,13 +195,7 @@ int lua54_deli(lua_State *L) {
     const lua_Integer pos = lua_gettop(L) == 1 ? n : kiv_intp(L, 2, 0);
     if (pos < 1 || pos > n) return 0;
     if (moves_are_raw(L) && table_is_sparse(L, 1, n)) {
-        int64_t work = 0;
-        size_t m;
-        lua_Integer *keys = push_sorted_keys(L, pos, n, &m, &work);
-        lua_rawgeti(L, 1, pos);
-        work += static_cast<int64_t>(table_shift_down_sparse(L, 1, pos, n, keys, m));
-        charge(work);
-        return 1;
+        return remove_sparse(L, pos, n, 0);
     }
     lua_geti(L, 1, pos);
     charge(static_cast<int64_t>(static_cast<lua_Unsigned>(n) - static_cast<lua_Unsigned>(pos)));
@@ -224,12 +229,7 @@ int lua54_del(lua_State *L) {
             charge(work);
             return 0;
         }
-        size_t m;
-        lua_Integer *keys = push_sorted_keys(L, found, n, &m, &work);
-        lua_rawgeti(L, 1, found);
-        work += static_cast<int64_t>(table_shift_down_sparse(L, 1, found, n, keys, m));
-        charge(work);
-        return 1;
+        return remove_sparse(L, found, n, work);
     }
     const lua_Integer limit = scan_limit(L, n);
     lua_Integer found = table_scan_find(L, 1, limit);

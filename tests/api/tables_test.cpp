@@ -25,6 +25,13 @@ class TableCalls : public SeamTest {
         define(p, "len_2_31", len_2_31);
         define(p, "len_2_40", len_2_40);
     }
+    // Up to 'frames' whole slices of 'q', while it lives.
+    static void run_frames(process_rec *q, int frames) {
+        for (int i = 0; i < frames && process_slot(q) >= 0; i++) {
+            prepare_processes_for_frame();
+            run_process_slice(q, 1.0);
+        }
+    }
 };
 
 TEST_F(TableCalls, ResultsAndTheTablesLeftBehind) {
@@ -168,10 +175,7 @@ TEST_F(TableCalls, FastScansAgreeWithPlainLuaLoops) {
         if not ok then out(e) end
     )");
     ASSERT_NE(q, nullptr);
-    for (int i = 0; i < 40 && process_slot(q) >= 0; i++) {
-        prepare_processes_for_frame();
-        run_process_slice(q, 1.0);
-    }
+    run_frames(q, 40);
     EXPECT_EQ(output(), (Lines{"2:mismatches,0"})) << fake_host::log_text();
 }
 
@@ -275,9 +279,6 @@ TEST_F(TableCalls, SparseScansAndMovesAgreeWithPlainLuaLoops) {
         if not ok then out(e) end
     )");
     ASSERT_NE(q, nullptr);
-    for (int i = 0; i < 40 && process_slot(q) >= 0; i++) {
-        prepare_processes_for_frame();
-        run_process_slice(q, 1.0);
-    }
+    run_frames(q, 40);
     EXPECT_EQ(output(), (Lines{"3:mismatches,0,true"})) << fake_host::log_text();
 }
