@@ -84,6 +84,7 @@ const figure kFigures[] = {
      "_draw_map(M, 0, 0, 0, 0, 60, 34)", false},
     {"_print_zenscii", DRAW "local s = string.rep('abcdefgh ', 40) ", "_print_zenscii(s, 0, 0)", false},
     {"_print_zenscii_nul", DRAW "local s = '\\0' .. string.rep('a', 1 << 20) ", "_print_zenscii(s)", false},
+    {"_print_zenscii_1mb", DRAW "local s = string.rep('x', 1 << 20) ", "_print_zenscii(s)", false},
     {"_blit_process_video", DRAW "local me = pid() ", "_blit_process_video(me, 0, 0, 480, 270)", false},
     {"_blit_process_video_part", DRAW "local me = pid() ", "_blit_process_video(me, 0, 0, 479, 270)", false},
     {"pal_table", DRAW "local pt = {} for j = 0, 63 do pt[j] = 63 - j end ", "pal(pt)", false},
