@@ -83,6 +83,13 @@ int64_t plain_fill(shape_call &s, int64_t cx, int64_t cy, int64_t rx, int64_t ry
     return cost;
 }
 
+// The step-by-step walk where it is no longer than the clip rows the closed
+// form would visit (it is the cheaper there), or when the plain paths are
+// forced.
+bool walk_plainly(const clip_box &b, int64_t rx, int64_t ry) {
+    return gfx_force_plain_paths || rx + ry <= 2 * (int64_t(b.y1) - b.y0);
+}
+
 // Calls f(v) once for each v of [a0, a1] and [b0, b1], highest first.
 template <class F>
 void each_down(int64_t a0, int64_t a1, int64_t b0, int64_t b1, F f) {
@@ -115,7 +122,7 @@ void clip_rows(const clip_box &b, int64_t cy, int64_t ry, int64_t oy, F f) {
 int64_t ellipse_outline(shape_call &s, int64_t cx, int64_t cy, int64_t rx, int64_t ry, int64_t ox,
                         int64_t oy, int32_t colour) {
     if (rx < 0 || ry < 0 || too_big(rx, ry)) return 0;
-    if (gfx_force_plain_paths) return plain_outline(s, cx, cy, rx, ry, ox, oy, colour);
+    if (walk_plainly(s.box, rx, ry)) return plain_outline(s, cx, cy, rx, ry, ox, oy, colour);
     ellipse_rows w(rx, ry);
     const clip_box &b = s.box;
     clip_rows(b, cy, ry, oy, [&](int64_t y) {
@@ -137,7 +144,7 @@ int64_t ellipse_fill(shape_call &s, int64_t cx, int64_t cy, int64_t rx, int64_t 
     if (too_big(rx, ry)) return 0;
     bool inverted = s.rec->inverted_fill != 0;
     int64_t cost = 0;
-    if (rx >= 0 && ry >= 0 && gfx_force_plain_paths) {
+    if (rx >= 0 && ry >= 0 && walk_plainly(s.box, rx, ry)) {
         cost = plain_fill(s, cx, cy, rx, ry, ox, oy, colour);
     } else if (rx >= 0 && ry >= 0) {
         // Rows off the clip draw nothing and their spans cost nothing; with

@@ -11,12 +11,14 @@ namespace {
 using i128 = __int128;
 using u128 = unsigned __int128;
 
-// floor(sqrt(v)) for v below 2^50.
-int64_t isqrt(uint64_t v) {
-    uint64_t r = uint64_t(std::sqrt(double(v)));
-    while (r * r > v) r--;
-    while ((r + 1) * (r + 1) <= v) r++;
-    return int64_t(r);
+// The largest k >= 0 with m k^2 <= r, for 0 <= r < 2^90 and m > 0: a double
+// estimate put right exactly.
+int64_t root_floor(i128 r, i128 m) {
+    double rd = r >> 62 ? double(int64_t(r >> 32)) * 0x1p32 : double(int64_t(r));
+    auto k = int64_t(std::sqrt(rd / double(int64_t(m))));
+    while (k > 0 && m * k * k > r) k--;
+    while (m * (k + 1) * (k + 1) <= r) k++;
+    return k;
 }
 
 i128 nonneg(i128 r) {
@@ -92,13 +94,21 @@ i128 ellipse_rows::room_p(int64_t v) const {
 }
 
 int64_t ellipse_rows::bound_q(int64_t y) const {
-    i128 r = room_q(y);
-    return r < 0 ? -1 : isqrt(uint64_t(r / (4 * b2_))) - 1;
+    int k = int(y & 3);
+    if (memo_q_[k].y != y) {
+        i128 r = room_q(y);
+        memo_q_[k] = {y, r < 0 ? -1 : root_floor(r, 4 * b2_) - 1};
+    }
+    return memo_q_[k].bound;
 }
 
 int64_t ellipse_rows::bound_p(int64_t y) const {
-    i128 r = room_p(2 * y - 2);
-    return r < 0 ? -1 : (isqrt(uint64_t(r / b2_)) - 1) >> 1;
+    int k = int(y & 3);
+    if (memo_p_[k].y != y) {
+        i128 r = room_p(2 * y - 2);
+        memo_p_[k] = {y, r < 0 ? -1 : (root_floor(r, b2_) - 1) >> 1};
+    }
+    return memo_p_[k].bound;
 }
 
 bool ellipse_rows::steep(int64_t y) const {
@@ -121,7 +131,9 @@ int64_t ellipse_rows::diagonal(int64_t y) const {
 }
 
 int64_t ellipse_rows::entry(int64_t y) const {
-    return y >= ry_ ? 0 : exit(y + 1) + diagonal(y + 1);
+    if (y >= ry_) return 0;
+    int64_t x = exit(y + 1);
+    return x + (x <= bound_p(y + 1));
 }
 
 // The diagonal y steps leaving rows lo..hi (1 <= lo).
@@ -172,7 +184,7 @@ int64_t ellipse_rows::outline_cost(int64_t ox, int64_t oy) const {
     // Steps with x + ox > 0 form a tail of the walk, those with y + oy > 0 a
     // head.
     int64_t n = total(), left = steps_left_of(1 - ox);
-    int64_t high = -oy < 0 ? n : steps(1 - oy, ry_);
+    int64_t high = steps(1 - oy, ry_);
     return 2 * n + (n - left) + high + std::max<int64_t>(0, high - left);
 }
 

@@ -28,7 +28,7 @@ namespace gfx {
 ** and the rows between them (one or two) are counted one by one.
 */
 class ellipse_rows {
-  public:
+   public:
     ellipse_rows(int64_t rx, int64_t ry);
 
     int64_t entry(int64_t y) const;  // 0 <= y <= ry
@@ -45,11 +45,18 @@ class ellipse_rows {
     // points it draws (x + ox > 0 and y + oy > 0, y + oy > 0, x + ox > 0).
     int64_t outline_cost(int64_t ox, int64_t oy) const;
 
-  private:
+   private:
     int64_t rx_, ry_;
     __int128 a2_, b2_, e_;  // rx^2, ry^2, 4 rx^2 ry^2
     int64_t steep_top_;     // rows 1..steep_top_ are steep
     int64_t flat_bottom_;   // rows flat_bottom_..ry - 1 are flat
+
+    // The last bounds found, by row modulo 4: a pass over neighbouring rows
+    // finds each once.
+    struct memo {
+        int64_t y = INT64_MIN, bound = 0;
+    };
+    mutable memo memo_q_[4], memo_p_[4];
 
     __int128 room_q(int64_t y) const;  // E - 3(rx&1) - rx^2 (2y-1)^2
     __int128 room_p(int64_t v) const;  // E - 3(ry&1) - rx^2 v^2
