@@ -1,5 +1,6 @@
 // Ellipses and rounded rectangles: the quadrant walk, outlined and filled,
 // the covering shortcut and inverted fills.
+#include "ellipse_rows.h"
 #include "shape_internal.h"
 #include "shapes.h"
 
@@ -44,11 +45,9 @@ bool too_big(int64_t rx, int64_t ry) {
     return rx > ELLIPSE_MAX_RADIUS || ry > ELLIPSE_MAX_RADIUS;
 }
 
-}  // namespace
-
-int64_t ellipse_outline(shape_call &s, int64_t cx, int64_t cy, int64_t rx, int64_t ry, int64_t ox,
-                        int64_t oy, int32_t colour) {
-    if (rx < 0 || ry < 0 || too_big(rx, ry)) return 0;
+// The walks step by step, kept as the rule the closed form must match.
+int64_t plain_outline(shape_call &s, int64_t cx, int64_t cy, int64_t rx, int64_t ry, int64_t ox,
+                      int64_t oy, int32_t colour) {
     int64_t cost = 0;
     for (quadrant q(rx, ry); q.y >= 0 && q.x <= rx;) {
         cost++;
@@ -67,25 +66,97 @@ int64_t ellipse_outline(shape_call &s, int64_t cx, int64_t cy, int64_t rx, int64
     return cost;
 }
 
+int64_t plain_fill(shape_call &s, int64_t cx, int64_t cy, int64_t rx, int64_t ry, int64_t ox,
+                   int64_t oy, int32_t colour) {
+    int64_t cost = 0;
+    for (quadrant q(rx, ry); q.y >= 0 && q.x <= rx;) {
+        cost += 8;
+        if (q.x_only()) {
+            q.step_x();
+            continue;
+        }
+        cost += s.span_or_inverse(cx - q.x, cx + ox + q.x, cy - q.y, colour);
+        if (oy + q.y > 0) cost += s.span_or_inverse(cx - q.x, cx + ox + q.x, cy + oy + q.y, colour);
+        if (q.also_x()) q.step_x();
+        q.step_y();
+    }
+    return cost;
+}
+
+// The step-by-step walk where it is no longer than the clip rows the closed
+// form would visit (it is the cheaper there), or when the plain paths are
+// forced.
+bool walk_plainly(const clip_box &b, int64_t rx, int64_t ry) {
+    return gfx_force_plain_paths || rx + ry <= 2 * (int64_t(b.y1) - b.y0);
+}
+
+// Calls f(v) once for each v of [a0, a1] and [b0, b1], highest first.
+template <class F>
+void each_down(int64_t a0, int64_t a1, int64_t b0, int64_t b1, F f) {
+    if (a1 < b1) std::swap(a0, b0), std::swap(a1, b1);
+    for (int64_t v = a1; v >= a0; v--) f(v);
+    for (int64_t v = std::min(b1, a0 - 1); v >= b0; v--) f(v);
+}
+
+// The same, lowest first.
+template <class F>
+void each_up(int64_t a0, int64_t a1, int64_t b0, int64_t b1, F f) {
+    if (a0 > b0) std::swap(a0, b0), std::swap(a1, b1);
+    for (int64_t v = a0; v <= a1; v++) f(v);
+    for (int64_t v = std::max(b0, a1 + 1); v <= b1; v++) f(v);
+}
+
+// The quadrant rows y in 0..ry that land on a clip row as cy - y or as
+// cy + oy + y, highest first.
+template <class F>
+void clip_rows(const clip_box &b, int64_t cy, int64_t ry, int64_t oy, F f) {
+    if (b.empty()) return;
+    each_down(std::max<int64_t>(cy - (int64_t(b.y1) - 1), 0), std::min(cy - b.y0, ry),
+              std::max<int64_t>(b.y0 - cy - oy, 0), std::min(int64_t(b.y1) - 1 - cy - oy, ry), f);
+}
+
+}  // namespace
+
+// Only the rows and columns that can reach the clip are visited; the cost
+// is the walk's, counted in closed form.
+int64_t ellipse_outline(shape_call &s, int64_t cx, int64_t cy, int64_t rx, int64_t ry, int64_t ox,
+                        int64_t oy, int32_t colour) {
+    if (rx < 0 || ry < 0 || too_big(rx, ry)) return 0;
+    if (walk_plainly(s.box, rx, ry)) return plain_outline(s, cx, cy, rx, ry, ox, oy, colour);
+    ellipse_rows w(rx, ry);
+    const clip_box &b = s.box;
+    clip_rows(b, cy, ry, oy, [&](int64_t y) {
+        int64_t first = w.entry(y), last = w.exit(y);
+        auto one = [&](int64_t x) {
+            s.point(cx + ox + x, cy + oy + y, colour);
+            if (ox + x > 0 && oy + y > 0) s.point(cx - x, cy - y, colour);
+            if (oy + y > 0) s.point(cx + ox + x, cy - y, colour);
+            if (ox + x > 0) s.point(cx - x, cy + oy + y, colour);
+        };
+        each_up(std::max(first, b.x0 - cx - ox), std::min(last, int64_t(b.x1) - 1 - cx - ox),
+                std::max(first, cx - (int64_t(b.x1) - 1)), std::min(last, cx - b.x0), one);
+    });
+    return w.outline_cost(ox, oy);
+}
+
 int64_t ellipse_fill(shape_call &s, int64_t cx, int64_t cy, int64_t rx, int64_t ry, int64_t ox,
                      int64_t oy, int32_t colour) {
     if (too_big(rx, ry)) return 0;
     bool inverted = s.rec->inverted_fill != 0;
     int64_t cost = 0;
-    if (rx >= 0 && ry >= 0) {
-        auto hline = [&](int64_t x0, int64_t x1, int64_t y) {
-            return inverted ? s.hline_inv(x0, x1, y, colour) : s.hline(x0, x1, y, colour);
-        };
-        for (quadrant q(rx, ry); q.y >= 0 && q.x <= rx;) {
-            cost += 8;
-            if (q.x_only()) {
-                q.step_x();
-                continue;
-            }
-            cost += hline(cx - q.x, cx + ox + q.x, cy - q.y);
-            if (oy + q.y > 0) cost += hline(cx - q.x, cx + ox + q.x, cy + oy + q.y);
-            if (q.also_x()) q.step_x();
-            q.step_y();
+    if (rx >= 0 && ry >= 0 && walk_plainly(s.box, rx, ry)) {
+        cost = plain_fill(s, cx, cy, rx, ry, ox, oy, colour);
+    } else if (rx >= 0 && ry >= 0) {
+        // Rows off the clip draw nothing and their spans cost nothing; with
+        // ry = 0 the walk ends before its only span.
+        ellipse_rows w(rx, ry);
+        cost = 8 * w.total();
+        if (ry > 0) {
+            clip_rows(s.box, cy, ry, oy, [&](int64_t y) {
+                int64_t x = w.exit(y);
+                cost += s.span_or_inverse(cx - x, cx + ox + x, cy - y, colour);
+                if (oy + y > 0) cost += s.span_or_inverse(cx - x, cx + ox + x, cy + oy + y, colour);
+            });
         }
     } else if (!inverted) {
         return 0;

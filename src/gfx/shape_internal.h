@@ -39,6 +39,11 @@ struct shape_call {
                        uint32_t(hline(hi + 1, int64_t(rec->clip_x1) + 1, y, colour)));
     }
 
+    // A span, or the row outside it when the process fills inverted.
+    int32_t span_or_inverse(int64_t x0, int64_t x1, int64_t y, int32_t colour) {
+        return rec->inverted_fill ? hline_inv(x0, x1, y, colour) : hline(x0, x1, y, colour);
+    }
+
     void point(int64_t x, int64_t y, int32_t colour) {
         if (x < box.x0 || x >= box.x1 || y < box.y0 || y >= box.y1) return;
         uint8_t *p = row_of(target, y) + x;

@@ -17,7 +17,8 @@ extern "C" {
 struct typed_ud_rec;
 
 /* Semi-axes above this skip an ellipse walk (nothing drawn, cost 0): the
-   walk takes about rx + ry steps, and its 64-bit terms hold up to here. */
+   walk's cost counts about rx + ry steps, and its 64-bit terms hold up to
+   here. Its work is bounded by the clip rows and columns it can reach. */
 #define ELLIPSE_MAX_RADIUS 0x100000
 
 /* The box (x0, y0)-(x1, y1), corners inclusive and in any order, row by row

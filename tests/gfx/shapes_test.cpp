@@ -317,3 +317,109 @@ TEST_F(Shapes, FilledShapesDrawTheSamePixelsOnThePlainPaths) {
 }
 
 }  // namespace
+
+namespace {
+
+// Radii 0 to the largest, most small, some at the top of the range.
+int64_t random_radius(std::mt19937 &rng, bool large) {
+    if (large) return ELLIPSE_MAX_RADIUS - int64_t(rng() % 3 == 0 ? 0 : rng() % 5000);
+    switch (rng() % 3) {
+        case 0:
+            return rng() % 4;
+        case 1:
+            return rng() % 40;
+        default:
+            return rng() % 3000;
+    }
+}
+
+// A centre coordinate putting the far edge r + offset near the clip span
+// lo..hi, the centre inside it, or far off either side.
+int64_t random_centre(std::mt19937 &rng, int64_t r, int lo, int hi) {
+    int64_t near = lo + int64_t(rng() % uint32_t(hi - lo + 8)) - 4;
+    switch (rng() % 4) {
+        case 0:
+            return near - r;
+        case 1:
+            return near + r;
+        case 2:
+            return near;
+        default:
+            return rng() % 2 ? near - 3 * r - 50 : near + 3 * r + 50;
+    }
+}
+
+TEST_F(Shapes, EllipseWalksMatchTheStepByStepWalkWhereverTheClipLies) {
+    std::mt19937 rng(22);
+    bitmap_ptr a = make_bitmap(64, 48), b = make_bitmap(64, 48);
+    const int64_t offsets[] = {0, 1, -1, 2, -3, 7, -40, 5000, -5000, INT32_MAX, INT32_MIN};
+    for (int iter = 0; iter < 3000; iter++) {
+        if (iter % 50 == 0) random_tables(rng);  // drawing a pixel twice shows
+        fill_random(a.get(), rng);
+        std::memcpy(px(b.get()), px(a.get()), 64 * 48);
+        set_masks(0x3F, 0xFF, 0, rng() % 2 ? 0x3F : 0);
+        proc->inverted_fill = rng() % 4 == 0;
+        bool big = iter % 200 == 7;  // the step-by-step walk takes ~10 ms up there
+        int64_t rx = random_radius(rng, big), ry = random_radius(rng, big && rng() % 3);
+        int cx0 = int(rng() % 64), cy0 = int(rng() % 48);
+        int cx1 = cx0 + 1 + int(rng() % (rng() % 2 ? 3 : 64)),
+            cy1 = cy0 + 1 + int(rng() % (rng() % 2 ? 3 : 48));
+        int64_t cx = random_centre(rng, rx, cx0, cx1), cy = random_centre(rng, ry, cy0, cy1);
+        cx = std::clamp<int64_t>(cx, INT32_MIN, INT32_MAX),
+        cy = std::clamp<int64_t>(cy, INT32_MIN, INT32_MAX);
+        int64_t ox = offsets[rng() % 4 ? rng() % 4 : rng() % 11],
+                oy = offsets[rng() % 4 ? rng() % 4 : rng() % 11];
+        int kind = int(rng() % 6);
+        int32_t colour = int32_t(rng() & 0xFFFF), costs[2];
+        for (int plain = 0; plain < 2; plain++) {
+            typed_ud_rec *t = plain ? b.get() : a.get();
+            target(t, cx0, cy0, cx1, cy1);
+            use_path(plain);
+            int32_t x = int32_t(cx), y = int32_t(cy), w = int32_t(rx), h = int32_t(ry);
+            int32_t bx = int32_t(std::clamp<int64_t>(cx + 2 * rx + (ox & 1), INT32_MIN, INT32_MAX));
+            int32_t by = int32_t(std::clamp<int64_t>(cy + 2 * ry + (oy & 1), INT32_MIN, INT32_MAX));
+            costs[plain] =
+                kind == 0   ? draw_ellipse_1(t, x, y, w, h, int32_t(ox), int32_t(oy), colour)
+                : kind == 1 ? fill_ellipse_1(t, x, y, w, h, int32_t(ox), int32_t(oy), colour)
+                : kind == 2 ? draw_oval(t, x, y, bx, by, colour)
+                : kind == 3 ? draw_filloval(t, x, y, bx, by, colour)
+                : kind == 4 ? draw_rrect(t, x, y, bx, by, int32_t(ox), int32_t(oy), colour)
+                            : draw_rrectfill(t, x, y, bx, by, int32_t(ox), int32_t(oy), colour);
+        }
+        ASSERT_EQ(crc_of(a.get()), crc_of(b.get()))
+            << iter << ": kind " << kind << " centre " << cx << "," << cy << " radii " << rx << ","
+            << ry << " offsets " << ox << "," << oy << " clip " << cx0 << "," << cy0 << "," << cx1
+            << "," << cy1;
+        ASSERT_EQ(costs[0], costs[1]) << iter;
+    }
+    proc->inverted_fill = 0;
+}
+
+// Regression: a walk took about rx + ry steps whatever the clip, ~10 ms at
+// the largest radius, so a batch of such circles froze the host.
+TEST_F(Shapes, AHugeEllipseBarelyInTheClipCostsTheSameAndTakesMicroseconds) {
+    bitmap_ptr b = make_bitmap(64, 48);
+    constant_tables();
+    target(b.get());
+    const int32_t r = ELLIPSE_MAX_RADIUS;
+    auto cpu = [] {
+        timespec ts;
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+        return double(ts.tv_sec) + ts.tv_nsec * 1e-9;
+    };
+    int32_t fill = fill_ellipse_1(b.get(), 10 - r, 20, r, r, 0, 1, 1);
+    int32_t line = draw_ellipse_1(b.get(), 10 - r, 20, r, r, 1, 0, 1);
+    EXPECT_EQ(int(drawn(b.get()).size()), 12 * 48);  // the fill to column 10, the outline at 11
+    double start = cpu();
+    int calls = 0;
+    for (; calls < 400 && cpu() - start < 1.0; calls += 2) {
+        ASSERT_EQ(fill_ellipse_1(b.get(), 10 - r, 20, r, r, 0, 1, 1), fill);
+        ASSERT_EQ(draw_ellipse_1(b.get(), 10 - r, 20, r, r, 1, 0, 1), line);
+    }
+    EXPECT_EQ(calls, 400) << "took " << cpu() - start << " s of CPU";
+    use_path(1);
+    EXPECT_EQ(fill_ellipse_1(b.get(), 10 - r, 20, r, r, 0, 1, 1), fill);
+    EXPECT_EQ(draw_ellipse_1(b.get(), 10 - r, 20, r, r, 1, 0, 1), line);
+}
+
+}  // namespace
