@@ -11,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -350,7 +351,13 @@ TEST_P(HostileArguments, EveryCallReturnsWithinItsTimeWhateverItsArguments) {
                 if (known_slow(c.name, position + 1, kValues[v].label)) continue;
                 std::snprintf(current_call, sizeof current_call, "%s [%s]",
                               describe(c, b, position, kValues[v]).c_str(), b.name);
-                const int64_t took = call(p, c, base, position, v);
+                int64_t took = call(p, c, base, position, v);
+                if (took > kCallLimitNs) {
+                    // Once more after a full collection: the collector's
+                    // steps are charged to whichever call they fall in.
+                    lua_gc(p->lua_state, LUA_GCCOLLECT, 0);
+                    took = std::min(took, call(p, c, base, position, v));
+                }
                 if (took < 0) {
                     unmade.push_back(current_call);
                     continue;
