@@ -73,24 +73,33 @@ void push_field(lua_State *L, const char *s, size_t len, bool convert) {
 }
 
 /* Pushes the table of the single bytes of s, digits as integers with
-   'convert'; the string of each distinct byte is made once. */
+   'convert'. The string of each distinct byte is made first and kept on the
+   stack below the table; the table is made at its final size, so filling
+   it allocates nothing and cannot raise, and the collector waits meanwhile
+   (its steps would go over the growing table again and again). */
 void push_bytes(lua_State *L, const char *s, size_t len, bool convert) {
+    const int base = lua_gettop(L);
+    if (!lua_checkstack(L, 256 + 2)) luaL_error(L, "stack overflow");
+    bool used[256] = {};
+    for (size_t at = 0; at < len; at++) used[static_cast<unsigned char>(s[at])] = true;
+    for (int c = 0; c < 256; c++) {  // base + 1 + byte: its string
+        const char byte = static_cast<char>(c);
+        if (used[c]) lua_pushlstring(L, &byte, 1);
+        else lua_pushnil(L);
+    }
     lua_createtable(L, entries_hint(len), 0);
     const int t = lua_gettop(L);
-    lua_createtable(L, 256, 0);  // byte + 1 -> its string
+    const bool collecting = lua_gc(L, LUA_GCISRUNNING) != 0;
+    if (collecting) lua_gc(L, LUA_GCSTOP);
     for (size_t at = 0; at < len; at++) {
         const unsigned char c = static_cast<unsigned char>(s[at]);
-        if (convert && c >= '0' && c <= '9') {
-            lua_pushinteger(L, c - '0');
-        } else if (lua_rawgeti(L, t + 1, c + 1) == LUA_TNIL) {
-            lua_pop(L, 1);
-            lua_pushlstring(L, s + at, 1);
-            lua_pushvalue(L, -1);
-            lua_rawseti(L, t + 1, c + 1);
-        }
+        if (convert && c >= '0' && c <= '9') lua_pushinteger(L, c - '0');
+        else lua_pushvalue(L, base + 1 + c);
         lua_rawseti(L, t, static_cast<lua_Integer>(at + 1));
     }
-    lua_settop(L, t);
+    if (collecting) lua_gc(L, LUA_GCRESTART);
+    lua_replace(L, base + 1);
+    lua_settop(L, base + 1);
 }
 
 }  // namespace
