@@ -65,7 +65,7 @@ const shape kShapes[] = {{480, 270}, {1, 1}, {3, 5}, {40000, 1}, {105536, 1}, {1
 const char *const kArrays[] = {"T", "S", "M", "B", "W", "N"};
 
 process_rec *proc = nullptr;                 // the drawing process
-std::vector<uint8_t> registers;              // its register page as made
+std::vector<uint8_t> low_memory;             // its first 64 KB as made: registers, tables, sprite flags
 int palette_ref = LUA_NOREF;                 // table: palette index + 1 -> function making the value
 int calls_ref = LUA_NOREF;                   // table: call index + 1 -> the global
 int setup_ref = LUA_NOREF;                   // function filling the arrays and setting them up
@@ -113,12 +113,13 @@ void boot() {
     calls_ref = luaL_ref(L, LUA_REGISTRYINDEX);
     if (luaL_loadstring(L, kSetup) != LUA_OK) std::abort();
     setup_ref = luaL_ref(L, LUA_REGISTRYINDEX);
-    registers.resize(PAGE_BYTES);
-    for (uint32_t i = 0; i < PAGE_BYTES; i++) registers[i] = uint8_t(peek_proc(proc, 0x5000 + i));
+    low_memory.resize(0x10000);
+    for (uint32_t i = 0; i < 0x10000; i++) low_memory[i] = uint8_t(peek_proc(proc, i));
 }
 
 // Puts back what the last input may have changed: mappings, sprite slots,
-// the map, the register page and the record's draw state.
+// the map, the first 64 KB (registers, colour tables, sprite flags) and the
+// record's draw state.
 void reset(lua_State *L) {
     for (int w = 0; w < NUM_PAGES / 64; w++)
         for (uint64_t bits = proc->mapped_pages[w]; bits; bits &= bits - 1) {
@@ -139,7 +140,7 @@ void reset(lua_State *L) {
                 }
     proc->map = nullptr;
     anchor_clear(L, ANCHOR_MAP);
-    write_bytes_proc(proc, 0x5000, registers.data(), uint32_t(registers.size()));
+    write_bytes_proc(proc, 0, low_memory.data(), uint32_t(low_memory.size()));
     proc->inverted_fill = 0;
     proc->clip_target = nullptr;
     lua_settop(L, 0);
