@@ -9,6 +9,9 @@
 // register page, mappings, sprite slots, the map, the draw state of the
 // record) is put back before the next one.
 //
+// Leak detection is off for this target (api_draw_calls.flags): the Lua
+// state lives on between inputs and frees in its own time.
+//
 // Input: 24 bytes of state, then calls, each a byte choosing the function, a
 // byte whose low four bits give the argument count, then one byte per
 // argument choosing it from the palette.
