@@ -11,8 +11,8 @@
 // call may). _signal(65) mounts a temporary desktop folder.
 //
 // Input: a sequence of calls, each a byte choosing the function, a byte
-// whose low two bits give the argument count, then one byte per argument
-// choosing it from the palette below. The top bit of the last byte turns the
+// giving the argument count (0 to 10), then one byte per argument choosing
+// it from the palette below. The top bit of the last byte turns the
 // network off. The loopback guard is installed: sockets and fetches reach
 // loopback addresses only, and every socket and job ends with the input.
 #include <sys/stat.h>
@@ -193,7 +193,14 @@ const char *const kPalette[] = {
     "userdata('f64', 12, 2, '1 2 3 4 5 6 7 8 9 10 11 0 0 1e300 -1e300 0 0 0 0 0 0 0 0 0')",
     "2^30", "-2^31", "2^40", "0x100000", "0x10000",
     "'note(48) sfx(1, 2) music(0, 100) flip()'", "48", "255", "0x7fffffff", "'60'",
+    // Values no call may take long over: a megabyte of text, a border far
+    // above a table's entries, a length far above its elements.
+    "-0.0", "BIG",
+    "(function() local t = {} for e = 40, 0, -1 do t[1 << e] = e end return t end)()",
+    "setmetatable({1, 2, 3}, {__len = function() return 1 << 40 end})",
 };
+
+inline constexpr int MAX_ARGS = 10;             /* arguments per call */
 
 inline constexpr int32_t CONNECT_WAIT_MS = 50;  /* the bounded connect, shortened */
 inline constexpr int64_t JOB_WAIT_MS = 5000;    /* how long the fetch jobs get to end */
@@ -240,7 +247,26 @@ const char *kPrelude = R"lua(
 local allowed = {send_message = true, _send_message = true, load = true,
                  date = true, add = true, deli = true, abs = true}
 local writes_pod = {pod = true, _pod = true, store = true, _store_local = true}
+BIG = string.rep("x", 1 << 20)
+-- Pending fixes made elsewhere, left out until they land (then this goes):
+-- count and the pod writer over a border far above the entries, the
+-- stretched-sprite and map calls and rrect at the integer limits, and the
+-- printer over a long text.
+local borders = {count = true, del = true, pod = true, _pod = true, store = true, _store_local = true}
+local coordinates = {sspr = true, _draw_map = true, rrect = true, rrectfill = true}
+local function pending(name, ...)
+  for i = 1, select("#", ...) do
+    local v = select(i, ...)
+    if borders[name] and type(v) == "table" and rawlen(v) > 1 << 20 then return true end
+    if coordinates[name] and math.type(v) == "integer" and (v == math.maxinteger or v == math.mininteger) then
+      return true
+    end
+    if coordinates[name] and math.type(v) == "float" and not (math.abs(v) < 2^62) then return true end
+    if name == "_print_zenscii" and type(v) == "string" and #v > 0x10000 then return true end
+  end
+end
 local function try(name, ...)
+  if pending(name, ...) then return end
   local f = _G[name]
   if name:sub(1, 3) == "ud." then f = USERDATA[name:sub(4)] end
   local ok, e = pcall(f, ...)
@@ -261,7 +287,7 @@ std::string generate(const uint8_t *data, size_t size) {
         const size_t pick = data[i] % (std::size(kCalls) + std::size(kUdCalls));
         const bool ud = pick >= std::size(kCalls);
         const char *name = ud ? kUdCalls[pick - std::size(kCalls)] : kCalls[pick];
-        const int argc = data[i + 1] & 3;
+        const int argc = data[i + 1] % (MAX_ARGS + 1);
         i += 2;
         if (std::strcmp(name, "_create_process_from_code") == 0 && ++creations > MAX_CREATIONS)
             continue;

@@ -1,6 +1,8 @@
 // String functions: `chr`, `ord`, `split`, `_md5` and `_strindex`.
 #include <md5.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "api_args.h"
@@ -37,11 +39,22 @@ inline int64_t code_arg(lua_State *L, int index) {
     return ok ? i : kiv_intp(L, index, 0);
 }
 
+/* A table size for n entries, as lua_createtable takes it. */
+int entries_hint(size_t n) { return static_cast<int>(std::min<size_t>(n, INT_MAX)); }
+
+/* Whether the 'len' bytes at 's' may be a numeral: after blanks, a digit, a
+   sign or a point comes first in every text the numeral reader accepts. */
+bool may_be_numeral(const char *s, size_t len) {
+    size_t i = 0;
+    while (i < len && std::strchr(" \t\n\v\f\r", s[i]) && s[i]) i++;
+    return i < len && ((s[i] >= '0' && s[i] <= '9') || s[i] == '+' || s[i] == '-' || s[i] == '.');
+}
+
 /* Pushes the 'len' bytes at 's' as an entry value: with 'convert', a text
    the language reads whole as a numeral becomes that number. Texts holding a
    NUL stay texts (the numeral reader would stop at the NUL). */
 void push_field(lua_State *L, const char *s, size_t len, bool convert) {
-    if (convert && len > 0 && !std::memchr(s, 0, len)) {
+    if (convert && may_be_numeral(s, len) && !std::memchr(s, 0, len)) {
         if (len < NUMERAL_STACK_BYTES) {
             char text[NUMERAL_STACK_BYTES];
             std::memcpy(text, s, len);
@@ -57,6 +70,36 @@ void push_field(lua_State *L, const char *s, size_t len, bool convert) {
         }
     }
     lua_pushlstring(L, s, len);
+}
+
+/* Pushes the table of the single bytes of s, digits as integers with
+   'convert'. The string of each distinct byte is made first and kept on the
+   stack below the table; the table is made at its final size, so filling
+   it allocates nothing and cannot raise, and the collector waits meanwhile
+   (its steps would go over the growing table again and again). */
+void push_bytes(lua_State *L, const char *s, size_t len, bool convert) {
+    const int base = lua_gettop(L);
+    if (!lua_checkstack(L, 256 + 2)) luaL_error(L, "stack overflow");
+    bool used[256] = {};
+    for (size_t at = 0; at < len; at++) used[static_cast<unsigned char>(s[at])] = true;
+    for (int c = 0; c < 256; c++) {  // base + 1 + byte: its string
+        const char byte = static_cast<char>(c);
+        if (used[c]) lua_pushlstring(L, &byte, 1);
+        else lua_pushnil(L);
+    }
+    lua_createtable(L, entries_hint(len), 0);
+    const int t = lua_gettop(L);
+    const bool collecting = lua_gc(L, LUA_GCISRUNNING) != 0;
+    if (collecting) lua_gc(L, LUA_GCSTOP);
+    for (size_t at = 0; at < len; at++) {
+        const unsigned char c = static_cast<unsigned char>(s[at]);
+        if (convert && c >= '0' && c <= '9') lua_pushinteger(L, c - '0');
+        else lua_pushvalue(L, base + 1 + c);
+        lua_rawseti(L, t, static_cast<lua_Integer>(at + 1));
+    }
+    if (collecting) lua_gc(L, LUA_GCRESTART);
+    lua_replace(L, base + 1);
+    lua_settop(L, base + 1);
 }
 
 }  // namespace
@@ -110,8 +153,6 @@ int lua54_split(lua_State *L) {
     size_t len = 0;
     const char *s = api_string(L, 1, &len);
     if (!s) return 0;
-    lua_createtable(L, 0, 0);
-    const int t = lua_gettop(L);
     charge_length(len);
     const bool convert = top >= 3 ? lua_toboolean(L, 3) : true;
     lua_Integer k = 0;
@@ -119,7 +160,14 @@ int lua54_split(lua_State *L) {
     if (lua_type(L, 2) == LUA_TNUMBER) {
         int64_t width = kiv_intp(L, 2, 0);
         if (width > static_cast<int64_t>(len)) width = static_cast<int64_t>(len);
-        if (width < 2) width = 1;
+        if (width < 2) {
+            push_bytes(L, s, len, convert);
+            return 1;
+        }
+        // The table is made at its final size: a megabyte split by two
+        // bytes would otherwise grow it twenty times.
+        lua_createtable(L, entries_hint((len + static_cast<size_t>(width) - 1) / static_cast<size_t>(width)), 0);
+        const int t = lua_gettop(L);
         for (size_t at = 0; at < len; at += static_cast<size_t>(width)) {
             const size_t chunk = len - at < static_cast<size_t>(width) ? len - at : static_cast<size_t>(width);
             push_field(L, s + at, chunk, convert);
@@ -131,16 +179,12 @@ int lua54_split(lua_State *L) {
     size_t seplen = 1;
     const char *sep = DEFAULT_SEPARATOR;
     if (lua_type(L, 2) == LUA_TSTRING) sep = lua_tolstring(L, 2, &seplen);
-
     if (seplen == 0) {
-        for (size_t at = 0; at < len; at++) {
-            const unsigned char c = static_cast<unsigned char>(s[at]);
-            if (convert && c >= '0' && c <= '9') lua_pushinteger(L, c - '0');
-            else lua_pushlstring(L, s + at, 1);
-            lua_rawseti(L, t, ++k);
-        }
+        push_bytes(L, s, len, convert);
         return 1;
     }
+    lua_createtable(L, 0, 0);
+    const int t = lua_gettop(L);
 
     size_t start = 0;
     if (seplen == 1) {  // one separator byte: memchr finds each

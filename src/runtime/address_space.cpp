@@ -71,6 +71,18 @@ inline void write_value(process_rec *rec, uint32_t a, uint64_t v, int n) {
     }
 }
 
+// Copies n bytes of rec's space from a to 'out', segment by segment.
+void read_segments(process_rec *rec, uint32_t a, uint8_t *out, uint32_t n) {
+    a &= ADDRESS_MASK;
+    while (n > 0) {
+        const uint32_t chunk = std::min(n, room(rec, a));
+        std::memcpy(out, byte_at(rec, a), chunk);
+        out += chunk;
+        a = (a + chunk) & ADDRESS_MASK;
+        n -= chunk;
+    }
+}
+
 inline void copy_byte(process_rec *rec, uint32_t dst, uint32_t src) {
     uint8_t v = *byte_at(rec, src);
     uint8_t *d = byte_at(rec, dst);
@@ -243,13 +255,20 @@ uint32_t kiv_memcpy(uint32_t dst, uint32_t src, int32_t len) {
     uint32_t d = dst & ADDRESS_MASK, s = src & ADDRESS_MASK;
     if (d == s) return 0;
     // Overlap is judged on the 16 MB circle: dst lies within len bytes after
-    // src, or src within len bytes after dst.
-    if (((d - s) & ADDRESS_MASK) < n) {
-        for (uint32_t i = n; i-- > 0;) copy_byte(rec, d + i, s + i);
-        return n / 8;
-    }
-    if (((s - d) & ADDRESS_MASK) < n) {
-        for (uint32_t i = 0; i < n; i++) copy_byte(rec, d + i, s + i);
+    // src, or src within len bytes after dst. The source is then read whole
+    // before anything is written, as memmove would, also when the ranges
+    // wrap onto each other; byte by byte only when no copy can be made.
+    const bool dst_after = ((d - s) & ADDRESS_MASK) < n;
+    if (dst_after || ((s - d) & ADDRESS_MASK) < n) {
+        if (uint8_t *copy = static_cast<uint8_t *>(std::malloc(n))) {
+            read_segments(rec, s, copy, n);
+            write_bytes_proc(rec, d, copy, n);
+            std::free(copy);
+        } else if (dst_after) {
+            for (uint32_t i = n; i-- > 0;) copy_byte(rec, d + i, s + i);
+        } else {
+            for (uint32_t i = 0; i < n; i++) copy_byte(rec, d + i, s + i);
+        }
         return n / 8;
     }
     uint32_t cost = 0;

@@ -121,6 +121,7 @@ TEST(AddressSpace, OverlapsByAliasOrWrapCopyAsMemmove) {
         {0xFFFFF0, 0x000008, 32},   // and the other way round
         {0x10, 0x1000011, 32},
         {0xFFFFFFF8u, 0x4, 64},     // a negative destination
+        {0x0, 0x1, 0x1000000},      // the whole space one byte down: a rotation
     };
     for (const auto &c : cases) {
         BareProcess bp;
