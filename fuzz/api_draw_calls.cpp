@@ -205,29 +205,6 @@ bool slack_untouched(lua_State *L) {
     return true;
 }
 
-// Pending fixes made elsewhere: the stretched-sprite and map calls and
-// rrect overflow on coordinates at the integer limits (converted NaN,
-// infinities and huge values among them), and the printer goes through
-// every glyph of a long text. Such calls are left out until those fixes
-// land; then this goes.
-bool pending_fix(lua_State *L, const char *name, int argc) {
-    const bool coordinates = std::strcmp(name, "sspr") == 0 || std::strcmp(name, "_draw_map") == 0 ||
-                             std::strcmp(name, "rrect") == 0 || std::strcmp(name, "rrectfill") == 0;
-    for (int a = 2; a <= argc + 1; a++) {
-        if (coordinates && lua_type(L, a) == LUA_TNUMBER) {
-            if (lua_isinteger(L, a)) {
-                const lua_Integer v = lua_tointeger(L, a);
-                if (v == LUA_MININTEGER || v == LUA_MAXINTEGER) return true;
-            } else if (!(std::fabs(lua_tonumber(L, a)) < 0x1p62)) {
-                return true;
-            }
-        }
-        if (std::strcmp(name, "_print_zenscii") == 0 && lua_type(L, a) == LUA_TSTRING && lua_rawlen(L, a) > 0x10000)
-            return true;
-    }
-    return false;
-}
-
 // Makes one call from the input; false when it raised where it may not.
 bool call(lua_State *L, size_t fn, const uint8_t *args, int argc) {
     lua_rawgeti(L, LUA_REGISTRYINDEX, calls_ref);
@@ -239,10 +216,6 @@ bool call(lua_State *L, size_t fn, const uint8_t *args, int argc) {
         lua_call(L, 0, 1);
     }
     lua_remove(L, 2);
-    if (pending_fix(L, kCalls[fn], argc)) {
-        lua_settop(L, 0);
-        return true;
-    }
     cpu_cycles = 0;
     cpu_cycles_max = 0x10000000;
     const int status = lua_pcall(L, argc, 0, 0);

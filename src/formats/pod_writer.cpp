@@ -502,7 +502,11 @@ inline void put_item_separator(writer *w, bool keyed, lua_Unsigned i) {
 // room for all of them, the loop would have raised the size error in the
 // first that does not fit, after charging those before it (and that one
 // when its ',' fits): so it does, without writing any.
-void put_nil_items(writer *w, bool keyed, lua_Unsigned first, lua_Unsigned last) {
+//
+// With 'count_only' (a text that cannot be finished) the run is counted
+// rather than written: the text's start moves back by its length, so every
+// later size check sees the text as if it held the run.
+void put_nil_items(writer *w, bool keyed, lua_Unsigned first, lua_Unsigned last, bool count_only) {
     static constexpr char kNil[] = ",nil";
     if (first == 1 && !keyed) {  // the one item without a ',' before it
         charge(w, kValueCycles);
@@ -518,9 +522,15 @@ void put_nil_items(writer *w, bool keyed, lua_Unsigned first, lua_Unsigned last)
         raise(w->L, POD_SIZE_MESSAGE);
     }
     const auto bytes = static_cast<int64_t>(4 * count);
-    uint8_t *p = reserve(w, bytes);
-    for (lua_Unsigned i = 0; i < count; i++, p += 4) memcpy(p, kNil, 4);
-    advance(w, bytes);
+    if (count_only) {
+        w->start -= bytes;
+    } else {
+        uint8_t *p = reserve(w, bytes);
+        memcpy(p, kNil, 4);
+        for (int64_t done = 4; done < bytes; done *= 2)
+            memcpy(p + done, p, static_cast<size_t>(std::min(done, bytes - done)));
+        advance(w, bytes);
+    }
     w->cycles += static_cast<int64_t>(count) * kValueCycles;
 }
 
@@ -540,17 +550,22 @@ void put_sparse_items(writer *w, int idx, lua_Unsigned n, bool keyed, int inner)
     }
     const size_t m = table_sorted_keys(L, idx, 1, static_cast<lua_Integer>(n), w->items + base);
     w->nitems = base + m;
+    // When the runs of nil alone pass the size limit the writer must fail
+    // within them; they are then only counted, so that it fails as soon as
+    // it would have, with the same charge, without writing the text before.
+    const int64_t room = kMaxText - (int64_t{w->out->cursor} - w->start);
+    const bool count_only = n - m > static_cast<lua_Unsigned>(room / 4);
     lua_Unsigned next = 1;
     for (size_t a = 0; a < m; a++) {
         const auto i = static_cast<lua_Unsigned>(w->items[base + a]);  // nested tables may move the array
-        if (i > next) put_nil_items(w, keyed, next, i - 1);
+        if (i > next) put_nil_items(w, keyed, next, i - 1, count_only);
         put_item_separator(w, keyed, i);
         lua_rawgeti(L, idx, static_cast<lua_Integer>(i));
         stringify_object_recursive(w, lua_gettop(L), inner);
         lua_pop(L, 1);
         next = i + 1;
     }
-    if (next <= n) put_nil_items(w, keyed, next, n);
+    if (next <= n) put_nil_items(w, keyed, next, n, count_only);
     w->nitems = base;
 }
 

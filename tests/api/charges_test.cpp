@@ -6,6 +6,7 @@ using Charges = SeamTest;
 
 // A table of length 2^20 holding 21 entries, at 1, 2, 4, ..., 2^20.
 #define SPARSE_20 "(function() local t = {} for e = 20, 0, -1 do t[1 << e] = e end return t end)()"
+#define SPARSE_40 "(function() local t = {} for e = 40, 0, -1 do t[1 << e] = e end return t end)()"
 
 // Lengths of the two deltas the table's rows make.
 inline constexpr int64_t DELTA_AB_LEN = 38, DELTA_SHORT_LEN = 26;
@@ -99,6 +100,11 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
               std::to_string(DELTA_AB_LEN) + "," + std::to_string(DELTA_SHORT_LEN));
     for (const Case &c : cases)
         EXPECT_EQ(charge_of(p, c.name, c.args), c.cycles) << c.name << "(" << c.args << ")";
+    // Border 2^40: the text passes its limit after 2^26 items, charged as if
+    // each were written; the runs of nil need not be written to find that.
+    bool raised = false;
+    EXPECT_EQ(charge_of(p, "pod", SPARSE_40, &raised), 134217750);
+    EXPECT_TRUE(raised);
 }
 
 TEST_F(Charges, ProcessCreationChargesItsStateAndEveryByteOfCode) {

@@ -86,26 +86,10 @@ struct pending {
     int position;
     const char *values;
 };
-inline constexpr const char *kSparse = "sparse table, border 2^40";
-inline constexpr const char *kUnbounded = "0/0|1/0|-1/0|math.mininteger";
 const pending kKnownSlow[] = {
-    // count indexes every position up to the border.
-    {"count", 1, kSparse},
-    // The pod writer writes a sequence part up to the border.
-    {"pod", 1, kSparse},
-    {"store", 2, kSparse},
     // The printer works through every glyph of a text, also those far
     // outside the clip (0.7 s for a megabyte).
     {"_print_zenscii", 1, "1 MB string"},
-    // Sums, differences and negations of converted coordinates overflow;
-    // the map's cull then loops about 2^60 times.
-    {"rrect", 2, "math.maxinteger"},
-    {"_draw_map", 4, kUnbounded},
-    {"_draw_map", 5, kUnbounded},
-    {"sspr", 2, kUnbounded},
-    {"sspr", 3, kUnbounded},
-    {"sspr", 6, "math.maxinteger"},
-    {"sspr", 7, kUnbounded},
 };
 
 bool known_slow(const std::string &callee, int position, const char *label) {

@@ -225,8 +225,10 @@ class SeamTest : public ApiTest {
 
     // Calls global 'name' from C in rec's state with the values of the Lua
     // expression list 'args', so that no interpreted instruction and no
-    // allocation is counted; returns the cycles charged (-1 when it raised).
-    static int64_t charge_of(process_rec *rec, const std::string &name, const std::string &args) {
+    // allocation is counted; returns the cycles charged (-1 when it raised,
+    // unless 'raised' is given: it then receives whether the call raised).
+    static int64_t charge_of(process_rec *rec, const std::string &name, const std::string &args,
+                             bool *raised = nullptr) {
         remembered_process prev = remember_current_process();
         cproc = rec;
         lua_State *L = rec->lua_state;
@@ -243,7 +245,8 @@ class SeamTest : public ApiTest {
         cpu_cycles = 0;
         cpu_cycles_max = 0x10000000;
         const int status = lua_pcall(L, nargs, 0, 0);
-        const int64_t used = status == LUA_OK ? cpu_cycles : -1;
+        const int64_t used = status == LUA_OK || raised ? cpu_cycles : -1;
+        if (raised) *raised = status != LUA_OK;
         lua_settop(L, base);
         lua_setallocf(L, charged_alloc, ud);
         cpu_cycles = 0;
