@@ -4,8 +4,10 @@
 # never -ffast-math.
 add_compile_options(-ffp-contract=off -fno-fast-math -Wall -Wextra -Wno-unused-parameter)
 
+# -O1 as the sanitizers advise: reports stay exact and the suite runs in a
+# third of the time, which the tests that time calls in CPU time rely on.
 if(QUILLMAR_SANITIZE)
-  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all
+  add_compile_options(-O1 -fsanitize=address,undefined -fno-sanitize-recover=all
                       -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()

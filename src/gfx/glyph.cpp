@@ -127,6 +127,71 @@ int64_t draw_character_bits(const uint32_t *rows, typed_ud_rec *bitmap, int64_t 
     return draw_bits(c, gfx::clip_for(p, bitmap), p, rows, bitmap, x, y, w, h, colour);
 }
 
+namespace {
+
+// Pixel scales and row spreading of the context's styles.
+struct glyph_style {
+    int sx = 1, sy = 1;
+    const uint32_t *spread = SPREAD.doubled;
+    bool blank_odd = false;
+};
+
+glyph_style style_of(const print_ctx_rec *ctx) {
+    glyph_style s;
+    if (ctx->pinball) {
+        s.sx = s.sy = 2;
+        s.spread = SPREAD.right;
+        s.blank_odd = true;
+    } else {
+        if (ctx->wide) s.sx = 2;
+        if (ctx->tall) s.sy = 2;
+        if (ctx->wide && ctx->stripey && !ctx->tall) s.spread = SPREAD.right;
+        s.blank_odd = ctx->tall && ctx->stripey;
+    }
+    return s;
+}
+
+// True when a glyph of advance w at cursor x goes to the next line first.
+bool wraps(const print_ctx_rec *ctx, int64_t cx, int32_t w) {
+    return !ctx->decorate && ctx->wrap && cx > static_cast<int64_t>(ctx->wrap_right) - w;
+}
+
+// The glyph's cell: its top left corner and size, margin included.
+struct glyph_cell {
+    int64_t x, y;
+    int32_t w, h;
+    int pad, rows;  // margin (0 or 1); glyph rows drawn
+};
+
+glyph_cell cell_of(const print_ctx_rec *ctx, const glyph_style &s, int64_t camera_x, int64_t camera_y, int64_t cx,
+                   int64_t cy, int32_t w, int32_t h, int flags) {
+    glyph_cell c;
+    c.pad = flags & GLYPH_MARGIN;
+    const int border = ctx->border ? 1 : 0;
+    const int bx = border * c.pad * s.sx, by = border * c.pad * s.sy;
+    c.x = cx + ctx->offset_x - camera_x - bx;
+    c.y = cy + ctx->offset_y - ((flags & GLYPH_RAISED) ? 1 : 0) - camera_y - by;
+    c.rows = std::min(h, 8);
+    c.w = std::min(w, 8) * s.sx + bx;
+    c.h = by + std::max(c.rows, 0) * s.sy;
+    return c;
+}
+
+// Moves the cursor past a glyph of advance w and height h.
+void advance_cursor(print_ctx_rec *ctx, const glyph_style &s, int32_t w, int32_t h, int64_t *cx, int64_t *cy) {
+    const int64_t advance = static_cast<int64_t>(s.sx) * w;
+    ctx->last_advance = low32(advance);
+    *cx += advance;
+    ctx->line_height = std::max(ctx->line_height, low32(static_cast<int64_t>(s.sy) * h));
+    if (ctx->decorate) {
+        *cx = ctx->saved_x;
+        *cy = ctx->saved_y;
+        ctx->decorate = 0;
+    }
+}
+
+}  // namespace
+
 int draw_character(print_ctx_rec *ctx, const uint8_t *glyph, int32_t w, int32_t h, int flags) {
     process_rec *p = cproc;
     int64_t cx = p ? register_i32(p, REG_CURSOR_X) : 0, cy = p ? register_i32(p, REG_CURSOR_Y) : 0;
@@ -135,40 +200,20 @@ int draw_character(print_ctx_rec *ctx, const uint8_t *glyph, int32_t w, int32_t 
     if (!ctx->decorate) {
         ctx->saved_x = low32(cx);
         ctx->saved_y = low32(cy);
-        if (ctx->wrap && cx > static_cast<int64_t>(ctx->wrap_right) - w) {
+        if (wraps(ctx, cx, w)) {
             cx = ctx->home_x;
             cy += ctx->line_height ? ctx->line_height : ctx->char_h;
             ctx->line_height = 0;
         }
     }
 
-    // Styles.
-    int sx = 1, sy = 1;
-    const uint32_t *spread = SPREAD.doubled;
-    bool blank_odd = false;
-    if (ctx->pinball) {
-        sx = sy = 2;
-        spread = SPREAD.right;
-        blank_odd = true;
-    } else {
-        if (ctx->wide) sx = 2;
-        if (ctx->tall) sy = 2;
-        if (ctx->wide && ctx->stripey && !ctx->tall) spread = SPREAD.right;
-        blank_odd = ctx->tall && ctx->stripey;
-    }
-
+    const glyph_style s = style_of(ctx);
     if (w > 0 && p) {
-        // Margin and cell.
-        const int pad = flags & GLYPH_MARGIN;
-        const int border = ctx->border ? 1 : 0;
-        const int bx = border * pad * sx, by = border * pad * sy;
-        const int64_t x = cx + ctx->offset_x - static_cast<int64_t>(register_i32(p, REG_CAMERA_X)) - bx;
-        const int64_t y0 = cy + ctx->offset_y - ((flags & GLYPH_RAISED) ? 1 : 0) -
-                           static_cast<int64_t>(register_i32(p, REG_CAMERA_Y));
-        const int64_t y = y0 - by;
-        const int gh = std::min(h, 8);
-        const int32_t W = std::min(w, 8) * sx + bx;
-        const int32_t H = by + std::max(gh, 0) * sy;
+        const glyph_cell cell = cell_of(ctx, s, register_i32(p, REG_CAMERA_X), register_i32(p, REG_CAMERA_Y), cx,
+                                        cy, w, h, flags);
+        const int64_t x = cell.x, y = cell.y;
+        const int32_t W = cell.w, H = cell.h;
+        const int pad = cell.pad;
 
         if (ctx->solid_bg && H > 0)
             rectfill_raw(ctx->target, clamp32(x), clamp32(y), clamp32(x + W - 1), clamp32(y + H - 1), ctx->bg);
@@ -177,11 +222,11 @@ int draw_character(print_ctx_rec *ctx, const uint8_t *glyph, int32_t w, int32_t 
         const uint32_t m = ctx->invert ? (1u << W) - 1 : 0;
         uint32_t rows[MAX_CELL_ROWS + 2] = {};
         rows[0] = m;
-        for (int i = 0; i < gh; i++)
-            rows[i + pad] = (sx == 2 ? spread[glyph[i]] << (2 * pad) : static_cast<uint32_t>(glyph[i]) << pad) ^ m;
-        if (sy == 2 && H >= 2) {
+        for (int i = 0; i < cell.rows; i++)
+            rows[i + pad] = (s.sx == 2 ? s.spread[glyph[i]] << (2 * pad) : static_cast<uint32_t>(glyph[i]) << pad) ^ m;
+        if (s.sy == 2 && H >= 2) {
             for (int j = H - 1; j >= 1; j--) rows[j] = rows[j >> 1];
-            if (blank_odd)
+            if (s.blank_odd)
                 for (int j = 1; j < H; j += 2) rows[j] = m;
         }
 
@@ -205,15 +250,7 @@ int draw_character(print_ctx_rec *ctx, const uint8_t *glyph, int32_t w, int32_t 
     }
 
     // Advance.
-    const int64_t advance = static_cast<int64_t>(sx) * w;
-    ctx->last_advance = low32(advance);
-    cx += advance;
-    ctx->line_height = std::max(ctx->line_height, low32(static_cast<int64_t>(sy) * h));
-    if (ctx->decorate) {
-        cx = ctx->saved_x;
-        cy = ctx->saved_y;
-        ctx->decorate = 0;
-    }
+    advance_cursor(ctx, s, w, h, &cx, &cy);
     poke4(REG_CURSOR_X, cx);
     poke4(REG_CURSOR_Y, cy);
 
@@ -223,4 +260,61 @@ int draw_character(print_ctx_rec *ctx, const uint8_t *glyph, int32_t w, int32_t 
         return 1;
     }
     return 0;
+}
+
+void hidden_run_begin(const print_ctx_rec *ctx, hidden_glyph_run *r) {
+    process_rec *p = cproc;
+    const glyph_style s = style_of(ctx);
+    r->sx = s.sx;
+    r->sy = s.sy;
+    r->cx = register_i32(p, REG_CURSOR_X);
+    r->cy = register_i32(p, REG_CURSOR_Y);
+    r->camera_x = register_i32(p, REG_CAMERA_X);
+    r->camera_y = register_i32(p, REG_CAMERA_Y);
+    r->cycles = 0;
+}
+
+namespace {
+
+// The pixel scales of hidden glyphs, which need no rows.
+glyph_style scales_of(const hidden_glyph_run *r) {
+    glyph_style s;
+    s.sx = r->sx;
+    s.sy = r->sy;
+    return s;
+}
+
+}  // namespace
+
+bool hidden_run_pass(print_ctx_rec *ctx, hidden_glyph_run *r, int32_t w, int32_t h, int flags) {
+    const process_rec *p = cproc;
+    if (ctx->decorate || ctx->char_delay > 0) return false;
+    int64_t cx = r->cx, cy = r->cy;
+    const bool wrapped = wraps(ctx, cx, w);
+    if (wrapped) {
+        cx = ctx->home_x;
+        cy += ctx->line_height ? ctx->line_height : ctx->char_h;
+    }
+    const glyph_style s = scales_of(r);
+    if (w > 0) {
+        // The cell with its outline ring, against draw_bits' own cell test.
+        const glyph_cell c = cell_of(ctx, s, r->camera_x, r->camera_y, cx, cy, w, h, flags);
+        const int64_t x = c.x - 1, y = c.y - 1, cw = int64_t{c.w} + 2, ch = int64_t{c.h} + 2;
+        if (c.h > 0 && !(p->clip_x0 - cw > x || p->clip_y0 - ch > y || x >= p->clip_x1 || y >= p->clip_y1))
+            return false;
+        r->cycles++;  // draw_character's charge for no area drawn
+    }
+    ctx->saved_x = low32(r->cx);
+    ctx->saved_y = low32(r->cy);
+    if (wrapped) ctx->line_height = 0;
+    advance_cursor(ctx, s, w, h, &cx, &cy);
+    r->cx = low32(cx);  // as the registers keep them
+    r->cy = low32(cy);
+    return true;
+}
+
+void hidden_run_end(const hidden_glyph_run *r) {
+    poke4(REG_CURSOR_X, r->cx);
+    poke4(REG_CURSOR_Y, r->cy);
+    if (r->cycles > 0) spend_cpu(static_cast<int32_t>(std::min<int64_t>(r->cycles, INT32_MAX)));
 }

@@ -59,6 +59,26 @@ extern const std::array<uint8_t, LIL_FONT_BYTES> lil_font_dat;
 int draw_character(print_ctx_rec *ctx, const uint8_t *glyph, int32_t w, int32_t h, int flags);
 
 /*
+** A run of glyphs whose cells lie wholly outside the clip rectangle, passed
+** without reading their rows: the cursor, camera and styles are held here,
+** so a glyph costs no register access. hidden_run_begin reads them for the
+** current process and 'ctx', whose styles must not change during the run; hidden_run_pass moves the cursor past one glyph as
+** draw_character would and adds its charge to 'cycles', or returns false,
+** changing nothing, when the glyph's cell may show or the glyph does more
+** than move (decoration, a character delay); hidden_run_end writes the
+** cursor back and charges 'cycles'.
+*/
+struct hidden_glyph_run {
+    int64_t cx, cy;              /* the cursor, as its registers hold it */
+    int64_t camera_x, camera_y;  /* the camera registers */
+    int64_t cycles;              /* charge so far */
+    int sx, sy;                  /* pixel scales of the context's styles */
+};
+void hidden_run_begin(const print_ctx_rec *ctx, hidden_glyph_run *r);
+bool hidden_run_pass(print_ctx_rec *ctx, hidden_glyph_run *r, int32_t w, int32_t h, int flags);
+void hidden_run_end(const hidden_glyph_run *r);
+
+/*
 ** Draws bit c of rows[r] (r < h, c < w) at (x + c, y + r) in 'colour' through
 ** putpixel, unless the whole w x h cell lies outside the current process's
 ** clip rectangle. Returns w x h when drawn, else 0.

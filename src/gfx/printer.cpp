@@ -79,16 +79,25 @@ void load_font_sizes(print_ctx_rec *ctx, const process_rec *p) {
     ctx->offset_y = font_byte(p, ctx->font + FONT_OFFSET_Y);
 }
 
-int draw_glyph(print_ctx_rec *ctx, int code) {
+// The advance of glyph 'code' of the current font; '*flags' receives its
+// draw_character flags.
+int32_t glyph_width(const print_ctx_rec *ctx, int code, int *flags) {
     const process_rec *p = cproc;
     int32_t w = code < 128 ? ctx->char_w : ctx->char_w_hi;
-    int flags = GLYPH_MARGIN;
+    *flags = GLYPH_MARGIN;
     if (font_byte(p, ctx->font + FONT_FLAGS) & FONT_FLAG_NIBBLES) {
         const uint8_t pair = font_byte(p, ctx->font + (static_cast<uint32_t>(code) >> 1));
         const int n = (code & 1) ? pair >> 4 : pair & 15;
         w = low32(static_cast<int64_t>(w) + ((n + 4) & 7) - 4);
-        if (n & 8) flags |= GLYPH_RAISED;
+        if (n & 8) *flags |= GLYPH_RAISED;
     }
+    return w;
+}
+
+int draw_glyph(print_ctx_rec *ctx, int code) {
+    const process_rec *p = cproc;
+    int flags;
+    const int32_t w = glyph_width(ctx, code, &flags);
     uint8_t rows[8];
     glyph_rows(p, ctx->font + static_cast<uint32_t>(code) * 8, rows);
     const int r = draw_character(ctx, rows, w, ctx->char_h, flags);
@@ -388,6 +397,43 @@ int item(print_ctx_rec *ctx, size_t i, bool dry, size_t *used, item_kind *kind) 
     }
 }
 
+// Records the cursor after an item for the extent the printer reports.
+void note_cursor(int64_t x, int64_t y) {
+    if (print_max_set) {
+        print_max_x = std::max(print_max_x, x);
+        print_max_y = std::max(print_max_y, y);
+    } else {
+        print_max_x = x;
+        print_max_y = y;
+    }
+    print_max_set = 1;
+}
+
+// Plain glyphs from index 'pos' whose cells lie wholly outside the clip
+// rectangle (a long text runs far below it): each moves the cursor and is
+// charged as its item would be, without its rows being read or drawn.
+// Returns how many it passed.
+size_t pass_hidden_glyphs(print_ctx_rec *ctx, size_t pos) {
+    if (ctx->repeat > 0 || !cproc || gfx_force_plain_paths) return 0;
+    hidden_glyph_run run;
+    hidden_run_begin(ctx, &run);
+    const bool nibbles = font_byte(cproc, ctx->font + FONT_FLAGS) & FONT_FLAG_NIBBLES;
+    size_t i = pos;
+    for (;; i++) {
+        const uint8_t b = byte_at(ctx, i);
+        if (b < 16 && b != 7) break;
+        int flags = GLYPH_MARGIN;
+        const int32_t w = nibbles ? glyph_width(ctx, b, &flags) : b < 128 ? ctx->char_w : ctx->char_w_hi;
+        if (!hidden_run_pass(ctx, &run, w, ctx->char_h, flags)) break;
+        run.cycles++;  // the item's own byte
+        note_cursor(run.cx, run.cy);
+    }
+    if (i == pos) return 0;
+    hidden_run_end(&run);
+    ctx->read = ctx->buffer + i;
+    return i - pos;
+}
+
 int run_print(print_ctx_rec *ctx) {
     if (ctx->wait_frames > 0) {
         ctx->wait_frames--;
@@ -399,6 +445,7 @@ int run_print(print_ctx_rec *ctx) {
             destroy_print_buffer(ctx);
             return 0;
         }
+        if (pass_hidden_glyphs(ctx, pos)) continue;
         const int r = tekla_print_char(ctx);
         const size_t moved = static_cast<size_t>(ctx->read - ctx->buffer) - pos;
         spend_cpu(static_cast<int32_t>(std::clamp<size_t>(moved, 1, INT32_MAX)));
@@ -422,15 +469,7 @@ int tekla_print_char(print_ctx_rec *ctx) {
     item_kind kind = ITEM_PLAIN;
     const int r = item(ctx, pos, false, &used, &kind);
     if (kind == ITEM_POKE_REST) return r;
-    const int64_t x = cursor_x(), y = cursor_y();
-    if (print_max_set) {
-        print_max_x = std::max(print_max_x, x);
-        print_max_y = std::max(print_max_y, y);
-    } else {
-        print_max_x = x;
-        print_max_y = y;
-    }
-    print_max_set = 1;
+    note_cursor(cursor_x(), cursor_y());
     if (kind == ITEM_PLAIN && ctx->repeat > 0)
         ctx->repeat--;
     else

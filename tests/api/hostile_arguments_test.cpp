@@ -77,30 +77,6 @@ const baseline kBaselines[] = {
      {"userdata('i32', 5, 3)", "'/ram/h.txt'", "1", "2", "3", "4", "5", "6"}},
 };
 
-// Calls that do not return in time, or trip a sanitizer, with some values
-// at a position: faults whose fixes are under way elsewhere. An entry names
-// the call, the position and the values' labels joined by '|'; each goes
-// when its fix lands.
-struct pending {
-    const char *callee;
-    int position;
-    const char *values;
-};
-const pending kKnownSlow[] = {
-    // The printer works through every glyph of a text, also those far
-    // outside the clip (0.7 s for a megabyte).
-    {"_print_zenscii", 1, "1 MB string"},
-};
-
-bool known_slow(const std::string &callee, int position, const char *label) {
-    const std::string wanted = "|" + std::string(label) + "|";
-    for (const pending &k : kKnownSlow)
-        if (callee == k.callee && k.position == position &&
-            ("|" + std::string(k.values) + "|").find(wanted) != std::string::npos)
-            return true;
-    return false;
-}
-
 // The call under way, for the watchdog and the sanitizers' last words.
 char current_call[512];
 
@@ -332,7 +308,6 @@ TEST_P(HostileArguments, EveryCallReturnsWithinItsTimeWhateverItsArguments) {
         restore_machine(p);
         for (int position = 0; position < kPositions; position++)
             for (int v = 0; v < int(std::size(kValues)); v++) {
-                if (known_slow(c.name, position + 1, kValues[v].label)) continue;
                 std::snprintf(current_call, sizeof current_call, "%s [%s]",
                               describe(c, b, position, kValues[v]).c_str(), b.name);
                 int64_t took = call(p, c, base, position, v);

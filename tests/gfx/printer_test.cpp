@@ -307,3 +307,59 @@ TEST_F(Printer, BuffersOfPausedPrints) {
     kill_process(proc);
     proc = nullptr;
 }
+
+// Glyphs whose cells lie wholly outside the clip are passed without their
+// rows; cursor, extent, charge, context and pixels must be those of the
+// glyph-by-glyph path, wherever the text starts and whatever its styles.
+TEST_F(Printer, HiddenGlyphsMoveAndChargeAsDrawnOnes) {
+    const char *pieces[] = {"A", "B", "\x07", "\xc8", "\n", "\r", "\t", "\x06w", "\x06t", "\x06p", "\x06=",
+                            "\x06" "b", "\x06#", "\x02" "5", "\x06o7a2", "\x06$", "\x06-$", "\x06-w",
+                            "\x06r4", "\x04z", "\x03" "a", "\x0e", "\x0f", "\x0b" "4"};
+    std::mt19937 rng(20261207);
+    for (int iter = 0; iter < 400; iter++) {
+        std::string text;
+        const int n = 1 + int(rng() % 80);
+        for (int i = 0; i < n; i++) {
+            const int k = int(rng() % (std::size(pieces) + 8));
+            text += k < int(std::size(pieces)) ? pieces[k] : std::string(1 + rng() % 6, char('C' + k));
+        }
+        const int64_t start_x = int64_t(rng() % 160) - 60, start_y = int64_t(rng() % 140) - 60;
+        const int clip_x0 = int(rng() % 30), clip_y0 = int(rng() % 20);
+        const int camera = int(rng() % 3) - 1;
+        const bool nibbles = rng() % 4 == 0;
+        struct Outcome {
+            uint32_t crc;
+            int64_t x, y, max_x, max_y;
+            int32_t cycles, saved_x, saved_y, line_height, last_advance;
+        } outcomes[2];
+        for (int plain = 0; plain < 2; plain++) {
+            gfx_force_plain_paths = plain;
+            std::memset(px(b.get()), 0, 64 * 40);
+            target(b.get(), clip_x0, clip_y0, clip_x0 + 20, clip_y0 + 12);
+            poke4(REG_CAMERA_X, camera * 7);
+            poke4(REG_CAMERA_Y, camera * 5);
+            poke(FONT + FONT_FLAGS, nibbles ? FONT_FLAG_NIBBLES : 0);
+            poke(FONT + ('A' >> 1), 0xF3);
+            poke4(REG_CURSOR_X, start_x);
+            poke4(REG_CURSOR_Y, start_y);
+            poke4(REG_HOME_X, start_x);
+            cpu_cycles = 0;
+            print_zenscii(b.get(), text.data(), text.size(), 0, 7);
+            const print_ctx_rec &c = proc->print_ctx;
+            outcomes[plain] = {crc_of(b.get()), peek4(REG_CURSOR_X), peek4(REG_CURSOR_Y), print_max_x, print_max_y,
+                               cpu_cycles, c.saved_x, c.saved_y, c.line_height, c.last_advance};
+        }
+        const Outcome &a = outcomes[0], &p = outcomes[1];
+        const std::string at = "iter " + std::to_string(iter);
+        EXPECT_EQ(a.crc, p.crc) << at;
+        EXPECT_EQ(a.x, p.x) << at;
+        EXPECT_EQ(a.y, p.y) << at;
+        EXPECT_EQ(a.max_x, p.max_x) << at;
+        EXPECT_EQ(a.max_y, p.max_y) << at;
+        EXPECT_EQ(a.cycles, p.cycles) << at;
+        EXPECT_EQ(a.saved_x, p.saved_x) << at;
+        EXPECT_EQ(a.saved_y, p.saved_y) << at;
+        EXPECT_EQ(a.line_height, p.line_height) << at;
+        EXPECT_EQ(a.last_advance, p.last_advance) << at;
+    }
+}
