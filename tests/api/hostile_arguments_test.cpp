@@ -6,7 +6,6 @@
 // arguments on standard error.
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <sanitizer/common_interface_defs.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -95,12 +94,12 @@ void on_stall(int) {
 }
 
 // The address and undefined-behaviour sanitizers may be separate runtimes,
-// each with its own death callback.
+// each with its own death callback; a build without them has neither.
 void set_death_callbacks(void (*f)()) {
-    __sanitizer_set_death_callback(f);
+    using setter = void (*)(void (*)());
+    if (auto set = reinterpret_cast<setter>(dlsym(RTLD_DEFAULT, "__sanitizer_set_death_callback"))) set(f);
     if (void *ub = dlopen("libubsan.so.1", RTLD_LAZY | RTLD_NOLOAD)) {
-        if (auto set = reinterpret_cast<void (*)(void (*)())>(dlsym(ub, "__sanitizer_set_death_callback")))
-            set(f);
+        if (auto set = reinterpret_cast<setter>(dlsym(ub, "__sanitizer_set_death_callback"))) set(f);
         dlclose(ub);
     }
 }
