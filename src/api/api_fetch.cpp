@@ -39,8 +39,10 @@ int metadata_body(lua_State *L) {
 }  // namespace
 
 int lua54_fetch_local(lua_State *L) {
-    const char *path = api_path(L, 1, nullptr);
+    size_t path_len = 0;
+    const char *path = api_path(L, 1, &path_len);
     if (!path) return 0;
+    charge_path(path_len);
     if (kiv_path_kind(path)) {  // the cartridge file itself, as bytes
         pfile_rec *f = pfopen(path, "rf");
         if (!f) return 0;

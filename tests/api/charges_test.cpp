@@ -89,6 +89,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_printh", "'abc'", 0},
         {"store", "'/nothing/here', 1", 32 + 13 / 8 + 3},  // and the pod text of 1
         {"store", "'/nothing/here', string.rep('x', 1000), '--[[pod_format=\"raw\"]]'", 32 + 13 / 8 + 1021 / 64},
+        {"fetch", "'/nothing/here'", 32 + 13 / 8},
         {"_store_metadata_str_to_file", "'/nothing/here', string.rep('x', 1000)", 32 + 13 / 8 + 1000 / 64},
     };
     process_rec *p = spawn("");
