@@ -36,13 +36,14 @@ struct reader {
     }
 };
 
-// Frames mixed per input. A tick is MUDO_TICK_SAMPLES (367) frames and a
-// track can step a row every tick, so 4096 frames run about eleven ticks:
-// enough for notes to start, slide, release and loop, for rows and patterns
-// to advance and for fades to move. Longer renders mostly repeat the same
-// ticks: at 200,000 frames mixing took two thirds of each input for little
-// new coverage, while more, shorter inputs explore more calls.
-constexpr int64_t MAX_FRAMES_PER_INPUT = 4096;
+// Frames mixed per input: eight ticks of MUDO_TICK_SAMPLES. A track can
+// step a row every tick and an envelope or slide moves every tick, so eight
+// are enough for notes to start, slide and release, for rows and patterns
+// to advance and loop and for short fades to end. Longer renders mostly
+// repeat the same ticks: at 200,000 frames mixing took two thirds of each
+// input for little new coverage, while more, shorter inputs explore more
+// calls.
+constexpr int64_t MAX_FRAMES_PER_INPUT = 8 * MUDO_TICK_SAMPLES;
 std::vector<int16_t> out(size_t(MAX_FRAMES_PER_INPUT) * 2 + 16);
 
 // Whether one of the first 'n' output samples lies below -32767. The check
