@@ -91,18 +91,17 @@ extern "C" void mudo_kill_all_audio(void) {
     os_unlock_audio();
 }
 
-void mudo_reinit_for_tests() {
+namespace {
+
+// Everything but the memory copy, the node buffers and the channel buffers,
+// as the first start-up leaves it.
+void reinit_records() {
     std::memset(static_cast<void *>(mixer.channels), 0, sizeof mixer.channels);
     mixer.master_vol.store(0, std::memory_order_relaxed);
     mixer.stereo_swap.store(0, std::memory_order_relaxed);
     mixer.music_base = mixer.music_mask = mixer.music_on = mixer.music_pattern = 0;
     mixer.fade_ticks = mixer.fade_pos = mixer.fade_from = mixer.fade_to = 0;
     mixer.music_vol = mixer.fade_samples = 0;
-    std::memset(mixer.audio_ram, 0, sizeof mixer.audio_ram);
-    std::memset(zero_pages, 0xFF, sizeof zero_pages);
-    std::memset(mixer.node_output, 0, sizeof mixer.node_output);
-    std::memset(node_zeroed, 0, sizeof node_zeroed);
-    std::memset(mixer.chan_buf, 0, sizeof mixer.chan_buf);
     choose_offset = 0;
     std::memset(last_mixed_out, 0, sizeof last_mixed_out);
     last_num_samples_mixed = 0;
@@ -110,4 +109,31 @@ void mudo_reinit_for_tests() {
     std::memset(static_cast<void *>(&root_node), 0, sizeof root_node);
     mudo_inited = true;
     initialise_mixer();
+}
+
+}  // namespace
+
+void mudo_reinit_for_tests() {
+    std::memset(mixer.audio_ram, 0, sizeof mixer.audio_ram);
+    std::memset(zero_pages, 0xFF, sizeof zero_pages);
+    std::memset(mixer.node_output, 0, sizeof mixer.node_output);
+    std::memset(node_zeroed, 0, sizeof node_zeroed);
+    std::memset(mixer.chan_buf, 0, sizeof mixer.chan_buf);
+    reinit_records();
+}
+
+void mudo_reinit_changed_for_tests() {
+    for (uint32_t p = 0; p < MUDO_RAM_SIZE / RAM_PAGE; p++)
+        if (!page_zero(p)) std::memset(mixer.audio_ram + size_t(p) * RAM_PAGE, 0, RAM_PAGE);
+    std::memset(zero_pages, 0xFF, sizeof zero_pages);
+    // A node buffer is whole zero while its known-zero prefix is the whole
+    // buffer; the others are cleared and then known zero, as they are.
+    for (int slot = 0; slot < MUDO_NODE_SLOTS; slot++) {
+        if (node_zeroed[slot] < MUDO_NODE_SAMPLES)
+            std::memset(mixer.node_output[slot], 0, sizeof mixer.node_output[slot]);
+        node_zeroed[slot] = MUDO_NODE_SAMPLES;
+    }
+    // A mix block writes at most MUDO_MIX_BLOCK frames into each channel buffer.
+    for (auto &buf : mixer.chan_buf) std::memset(buf, 0, size_t(MUDO_MIX_BLOCK) * 4);
+    reinit_records();
 }
