@@ -239,6 +239,7 @@ inline constexpr int32_t MAX_LIVE = 48;         /* frames stop beyond this many 
 
 std::string bad;   // the first call that raised where it may not
 bool done;         // the kernel has made every call of the input
+bool halted;       // the kernel ended itself (_halt): its further calls are passed
 std::string home;  // the application-data folder (download cache), made once
 std::string desktop;  // the desktop folder _signal(65) mounts from, made once
 
@@ -262,6 +263,11 @@ int t_done(lua_State *) {
     return 0;
 }
 
+int t_halted(lua_State *L) {
+    lua_pushboolean(L, halted);
+    return 1;
+}
+
 // The kernel: the calls and the pool of arguments are made once (each pool
 // entry a function making its value at each use, so that what one input
 // changes in a table or array never reaches the next); then each frame it
@@ -271,7 +277,7 @@ const char *kKernelHead = R"lua(
 local allowed = {send_message = true, _send_message = true, load = true,
                  date = true, add = true, deli = true, abs = true}
 local writes_pod = {pod = true, _pod = true, store = true, _store_local = true}
-local pcall, type, flip, t_bad, t_done = pcall, type, flip, t_bad, t_done
+local pcall, type, flip, t_bad, t_done, t_halted = pcall, type, flip, t_bad, t_done, t_halted
 )lua";
 
 const char *kKernelTail = R"lua(
@@ -280,6 +286,7 @@ for i, name in ipairs(names) do
   if name:sub(1, 3) == "ud." then fns[i] = USERDATA[name:sub(4)] else fns[i] = _G[name] end
 end
 local function try(c, ...)
+  if t_halted() then return end
   local ok, e = pcall(fns[c], ...)
   local name = names[c]
   if ok or allowed[name] then return end
@@ -390,6 +397,7 @@ void boot() {
     lua_State *L = kernel->lua_state;
     lua_register(L, "t_bad", t_bad);
     lua_register(L, "t_done", t_done);
+    lua_register(L, "t_halted", t_halted);
     // A megabyte of text, copied in (string.rep would take longer than
     // the rest of the set-up together).
     static const std::string big(size_t(1) << 20, 'x');
@@ -600,7 +608,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     total_frame_cycles_since_wm_flip = 0;
     cpu_cycles = cpu_cycles_max = cpu_superyielding = 0;
     bad.clear();
-    done = false;
+    done = halted = false;
     // Half of the runs grant the audio bracket to every caller.
     fake_host::set_audio_op_start_result(size > 0 && (data[0] & 0x80) ? 0 : 1);
 
@@ -613,8 +621,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     lua_pushstring(L, closed.c_str());
     lua_setglobal(L, "CLOSED_URL");
 
-    for (int f = 0; f < MAX_FRAMES && !done && get_process(ROOT_PID) == kernel && num_processes <= MAX_LIVE; f++)
+    for (int f = 0; f < MAX_FRAMES && !done && get_process(ROOT_PID) == kernel && num_processes <= MAX_LIVE; f++) {
         run_frame(kernel);
+        // A kernel that ended itself stays in the table, its slice cut
+        // short: it is woken again and passes its further calls, so that
+        // it is back at its flip for the next input as when it ends its
+        // calls. (What it resumes is a slice cut short, as the CPU budget
+        // cuts them.)
+        if (get_process(ROOT_PID) == kernel && kernel->state == PROC_ENDED &&
+            kernel->pending_action == PENDING_NONE && !kernel->out_of_memory &&
+            lua_status(kernel->lua_state) == LUA_YIELD) {
+            kernel->state = PROC_RUNNING;
+            halted = true;
+        }
+    }
     while (reap_host_openers() > 0) usleep(1000);
 
     end_user_processes();
