@@ -14,7 +14,9 @@
 // back before the next one (the kernel's pages, mappings, sprite slots, map,
 // draw target, inbox and record state; the processes it made; the files,
 // mounts, sockets and fetch jobs; the host's settings), and the machine is
-// made again only after an input that ended one of the system processes.
+// made again only after an input that ended the kernel (one that ended only
+// the idle ones gets them again) or left it inside its calls. A kernel that
+// ends itself with _halt is woken and passes the input's further calls.
 // Leak detection is off for this target (api_calls.flags): the Lua states
 // live on between inputs and free in their own time.
 //
