@@ -1,14 +1,24 @@
 // The process, message, load, signal, print, pod, file, socket, remote
 // fetch and audio calls and the typed-array methods with random arguments,
-// inside real processes: a generated kernel (pid 1) makes each
-// call under pcall beside two idle system processes and runs frames, over a
-// file system of RAM folders and a temporary application-data folder. No
-// call may crash or trip a sanitizer (the audio calls reach the engine in
-// the half of the inputs that grant the bracket), and only send_message and load may
-// raise, and the calls that write pod text the pod writer's key-comparison
-// error, date, add, deli and abs their own errors, and any call the errors of
-// the palette's metamethods (besides running out of memory or CPU, which any
-// call may). _signal(65) mounts a temporary desktop folder.
+// inside real processes: a kernel (pid 1) makes each call under pcall beside
+// two idle system processes and runs frames, over a file system of RAM
+// folders and a temporary application-data folder. No call may crash or trip
+// a sanitizer (the audio calls reach the engine in the half of the inputs
+// that grant the bracket), and only send_message and load may raise, and the
+// calls that write pod text the pod writer's key-comparison and size errors,
+// date, add, deli and abs their own errors, and any call the errors of the
+// palette's metamethods (besides running out of memory or CPU, which any call
+// may). _signal(65) mounts a temporary desktop folder.
+//
+// The machine is kept from input to input: what an input can change is put
+// back before the next one (the kernel's pages, mappings, sprite slots, map,
+// draw target, inbox and record state; the processes it made; the files,
+// mounts, sockets and fetch jobs; the host's settings), and the machine is
+// made again only after an input that ended the kernel (one that ended only
+// the idle ones gets them again) or left it inside its calls. A kernel that
+// ends itself with _halt is woken and passes the input's further calls.
+// Leak detection is off for this target (api_calls.flags): the Lua states
+// live on between inputs and free in their own time.
 //
 // Input: a sequence of calls, each a byte choosing the function, a byte
 // giving the argument count (0 to 10), then one byte per argument choosing
@@ -18,6 +28,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,8 +36,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <string>
+#include <vector>
 
+#include "address_space.h"
+#include "api_draw_state.h"
 #include "api_registry.h"
+#include "buffer.h"
 #include "env.h"
 #include "host_open.h"
 #include "boot_hooks.h"
@@ -225,6 +240,8 @@ inline constexpr int MAX_FRAMES = 12;           /* frames run per input */
 inline constexpr int32_t MAX_LIVE = 48;         /* frames stop beyond this many processes */
 
 std::string bad;   // the first call that raised where it may not
+bool done;         // the kernel has made every call of the input
+bool halted;       // the kernel ended itself (_halt): its further calls are passed
 std::string home;  // the application-data folder (download cache), made once
 std::string desktop;  // the desktop folder _signal(65) mounts from, made once
 
@@ -243,48 +260,106 @@ int t_bad(lua_State *L) {
     return 0;
 }
 
-const char *kPrelude = R"lua(
+int t_done(lua_State *) {
+    done = true;
+    return 0;
+}
+
+int t_halted(lua_State *L) {
+    lua_pushboolean(L, halted);
+    return 1;
+}
+
+// The kernel: the calls and the pool of arguments are made once (each pool
+// entry a function making its value at each use, so that what one input
+// changes in a table or array never reaches the next); then each frame it
+// makes the calls of INPUT, a flat list of call index, argument count and
+// pool indices, and reports with t_done.
+const char *kKernelHead = R"lua(
 local allowed = {send_message = true, _send_message = true, load = true,
                  date = true, add = true, deli = true, abs = true}
 local writes_pod = {pod = true, _pod = true, store = true, _store_local = true}
-BIG = string.rep("x", 1 << 20)
-local function try(name, ...)
-  local f = _G[name]
-  if name:sub(1, 3) == "ud." then f = USERDATA[name:sub(4)] end
-  local ok, e = pcall(f, ...)
+local pcall, type, flip, t_bad, t_done, t_halted = pcall, type, flip, t_bad, t_done, t_halted
+)lua";
+
+const char *kKernelTail = R"lua(
+local fns = {}
+for i, name in ipairs(names) do
+  if name:sub(1, 3) == "ud." then fns[i] = USERDATA[name:sub(4)] else fns[i] = _G[name] end
+end
+-- The values of pool entries input[k..last], made in order.
+local function args(input, k, last)
+  if k > last then return end
+  return pool[input[k]](), args(input, k + 1, last)
+end
+-- Call c with the arguments input[k..last] names.
+local function call(c, input, k, last)
+  return fns[c](args(input, k, last))
+end
+local function try(c, input, k, last)
+  if t_halted() then return end
+  local ok, e = pcall(call, c, input, k, last)
+  local name = names[c]
   if ok or allowed[name] then return end
   e = type(e) == "string" and e or "(not a string)"
-  if writes_pod[name] and e:find("attempt to compare", 1, true) then return end
+  if writes_pod[name] and (e:find("attempt to compare", 1, true) or
+                          e:find("pod: text larger than", 1, true)) then return end
   if e:find("not enough memory", 1, true) or e:find("cpu budget exceeded", 1, true) then return end
   if e:find("palette metamethod", 1, true) then return end
   t_bad(name .. ": " .. e)
 end
+while true do
+  local input = INPUT
+  if input then
+    INPUT = nil
+    local i, n = 1, #input
+    while i <= n do
+      local c, argc = input[i], input[i + 1]
+      try(c, input, i + 2, i + 1 + argc)
+      i = i + 2 + argc
+    end
+    t_done()
+  end
+  flip()
+end
 )lua";
 
-std::string generate(const uint8_t *data, size_t size) {
-    std::string code = kPrelude;
+std::string kernel_code() {
+    std::string code = kKernelHead;
+    code += "local names = {";
+    for (const char *name : kCalls) code += "\"" + std::string(name) + "\", ";
+    for (const char *name : kUdCalls) code += "\"ud." + std::string(name) + "\", ";
+    code += "}\nlocal pool = {\n";
+    for (const char *v : kPalette) code += "function() return (" + std::string(v) + ") end,\n";
+    code += "}\n";
+    code += kKernelTail;
+    return code;
+}
+
+// The input's calls as the kernel's INPUT list.
+void push_input(lua_State *L, const uint8_t *data, size_t size) {
+    lua_createtable(L, int(std::min<size_t>(size, MAX_CALLS * (MAX_ARGS + 2))), 0);
+    lua_Integer n = 0;
     size_t i = 0, calls = 0;
     int creations = 0;
     while (i + 2 <= size && calls < MAX_CALLS) {
         const size_t pick = data[i] % (std::size(kCalls) + std::size(kUdCalls));
-        const bool ud = pick >= std::size(kCalls);
-        const char *name = ud ? kUdCalls[pick - std::size(kCalls)] : kCalls[pick];
         const int argc = data[i + 1] % (MAX_ARGS + 1);
         i += 2;
-        if (std::strcmp(name, "_create_process_from_code") == 0 && ++creations > MAX_CREATIONS)
+        if (pick < std::size(kCalls) && std::strcmp(kCalls[pick], "_create_process_from_code") == 0 &&
+            ++creations > MAX_CREATIONS)
             continue;
-        code += ud ? "try(\"ud." : "try(\"";
-        code += name;
-        code += "\"";
-        for (int a = 0; a < argc && i < size; a++, i++) {
-            code += ", ";
-            code += kPalette[data[i] % std::size(kPalette)];
+        const int given = int(std::min<size_t>(size_t(argc), size - i));
+        lua_pushinteger(L, lua_Integer(pick + 1));
+        lua_rawseti(L, -2, ++n);
+        lua_pushinteger(L, given);
+        lua_rawseti(L, -2, ++n);
+        for (int a = 0; a < given; a++, i++) {
+            lua_pushinteger(L, lua_Integer(data[i] % std::size(kPalette) + 1));
+            lua_rawseti(L, -2, ++n);
         }
-        code += ")\n";
         calls++;
     }
-    code += "while true do flip() end\n";
-    return code;
 }
 
 void run_frame(process_rec *root) {
@@ -292,6 +367,173 @@ void run_frame(process_rec *root) {
     run_process_slice(root, 1.0);
     update_processes_after_frame();
     app.frame_count++;
+}
+
+// The machine kept from input to input: the kernel (pid 1) and two idle
+// system processes, and the kernel's record and pages as made.
+process_rec *kernel = nullptr;
+bool need_boot = true;
+uint32_t sockets_made = ~0u;             // next_socket_id when the kernel's ports were taken
+process_rec *made = nullptr;             // a copy of the kernel's record as made
+uint8_t *made_pages[NUM_PAGES];          // copies of its own pages as made
+std::vector<int> made_list;              // the pages that have one
+
+// The idle system processes, pids 2 and 3, after the kernel.
+void make_system_processes() {
+    process_id = ROOT_PID + 1;
+    if (!create_process_from_code("while true do flip() end", "idle", "/system/idle.lua", "") ||
+        !create_process_from_code("while true do flip() end", "wm", "/system/wm.lua", ""))
+        std::abort();
+}
+
+void forget_made() {
+    for (uint8_t *&pg : made_pages) {
+        std::free(pg);
+        pg = nullptr;
+    }
+}
+
+void boot() {
+    processes_init();
+    process_id = 1;
+    kernel = create_process_from_code(kernel_code().c_str(), "kernel", "/system/boot.lua", "");
+    if (!kernel || kernel->id != ROOT_PID) {
+        std::fprintf(stderr, "the kernel did not load\n");
+        std::abort();
+    }
+    lua_State *L = kernel->lua_state;
+    lua_register(L, "t_bad", t_bad);
+    lua_register(L, "t_done", t_done);
+    lua_register(L, "t_halted", t_halted);
+    // A megabyte of text, copied in (string.rep would take longer than
+    // the rest of the set-up together).
+    static const std::string big(size_t(1) << 20, 'x');
+    lua_pushlstring(L, big.data(), big.size());
+    lua_setglobal(L, "BIG");
+    make_system_processes();
+    // The first slice runs the kernel's set-up (the pool, the megabyte of
+    // text) up to its first flip: what the record holds then is what each
+    // input starts from.
+    app.audio_focus = -2;
+    app.audio_synced_pid = -3;
+    run_frame(kernel);
+    if (!get_process(ROOT_PID) || kernel->state != PROC_RUNNING) {
+        std::fprintf(stderr, "the kernel did not start\n");
+        std::abort();
+    }
+    if (!made) made = static_cast<process_rec *>(std::malloc(sizeof(process_rec)));
+    std::memcpy(made, kernel, sizeof(process_rec));
+    forget_made();
+    made_list.clear();
+    for (int p = 0; p < NUM_PAGES; p++)
+        if (kernel->page_own[p]) {
+            made_pages[p] = static_cast<uint8_t *>(std::malloc(PAGE_BYTES));
+            std::memcpy(made_pages[p], kernel->page_own[p], PAGE_BYTES);
+            made_list.push_back(p);
+        }
+    lua_gc(kernel->lua_state, LUA_GCCOLLECT, 0);
+    need_boot = false;
+    sockets_made = ~0u;
+}
+
+bool running(int64_t id) {
+    const process_rec *p = get_process(id);
+    return p && p->state == PROC_RUNNING && p->pending_action == PENDING_NONE;
+}
+
+// Puts back what an input may have changed in the kernel: its mappings,
+// sprite slots, map and draw target; its pages (own pages made since are
+// freed, the others copied back where they differ); its inbox; and the
+// record's draw, button, audio, clock, priority, folder and random state.
+void reset_kernel() {
+    process_rec *k = kernel;
+    lua_State *L = k->lua_state;
+    cproc = k;
+    for (int w = 0; w < NUM_PAGES / 64; w++)
+        for (uint64_t bits = k->mapped_pages[w]; bits; bits &= bits - 1) {
+            const int pg = w * 64 + __builtin_ctzll(bits);
+            unmap_page(k, pg);
+            anchor_clear(L, ANCHOR_PAGE + pg);
+        }
+    if (std::memcmp(k->sprite, made->sprite, sizeof k->sprite) != 0)
+        for (int s = 0; s < 16384; s++)
+            if (k->sprite[s] != made->sprite[s]) {
+                k->sprite[s] = made->sprite[s];
+                anchor_clear(L, ANCHOR_SPRITE + s);
+            }
+    if (k->map != made->map) {
+        k->map = made->map;
+        anchor_clear(L, ANCHOR_MAP);
+    }
+    if (k->draw_target != made->draw_target) {
+        k->draw_target = made->draw_target;
+        anchor_clear(L, ANCHOR_TARGET);
+    }
+    // Own pages are only ever added: the count tells whether any were.
+    if (k->own_page_bytes != made->own_page_bytes)
+        for (int p = 0; p < NUM_PAGES; p++) {
+            uint8_t *pg = k->page_own[p];
+            if (!pg || made_pages[p]) continue;
+            if (k->page[p] == pg) {
+                k->page[p] = nullptr;
+                k->page_len[p] = 0;
+            }
+            std::free(pg);
+            k->page_own[p] = nullptr;
+            k->own_page_bytes -= PAGE_BYTES;
+        }
+    for (int p : made_list)
+        if (std::memcmp(k->page_own[p], made_pages[p], PAGE_BYTES) != 0) {
+            std::memcpy(k->page_own[p], made_pages[p], PAGE_BYTES);
+            k->page_flags[p] = 255;
+        }
+    if (k->message_queue) k->message_queue->length = k->message_queue->cursor = 0;
+    k->message_read = 0;
+    k->cycle_debt = made->cycle_debt;
+    k->cycles_this_frame = made->cycles_this_frame;
+    k->cycles_since_flip = made->cycles_since_flip;
+    k->cycles_last_frame = made->cycles_last_frame;
+    k->cycles_last_flip = made->cycles_last_flip;
+    k->flipped = made->flipped;
+    k->frames_since_flip = made->frames_since_flip;
+    k->fps = made->fps;
+    k->clock = made->clock;
+    k->memory_baseline = made->memory_baseline;
+    std::memcpy(k->pwd, made->pwd, sizeof k->pwd);
+    k->priority = made->priority;
+    k->high_priority = made->high_priority;
+    k->clip_x0 = made->clip_x0;
+    k->clip_x1 = made->clip_x1;
+    k->clip_y0 = made->clip_y0;
+    k->clip_y1 = made->clip_y1;
+    k->clip_source = made->clip_source;
+    k->clip_target = made->clip_target;
+    k->clip_target_w = made->clip_target_w;
+    k->clip_target_h = made->clip_target_h;
+    k->inverted_fill = made->inverted_fill;
+    k->print_newline_flag = made->print_newline_flag;
+    std::memcpy(k->buttons_prev, made->buttons_prev, sizeof k->buttons_prev);
+    std::memcpy(k->buttons, made->buttons, sizeof k->buttons);
+    std::memcpy(k->buttons_released, made->buttons_released, sizeof k->buttons_released);
+    std::memcpy(k->btnp_counters, made->btnp_counters, sizeof k->btnp_counters);
+    std::memcpy(k->channel_cache, made->channel_cache, sizeof k->channel_cache);
+    k->channel_cache_stamp = made->channel_cache_stamp;
+    k->active_channels_stamp = made->active_channels_stamp;
+    k->active_channels = made->active_channels;
+    k->rng_state = made->rng_state;
+    k->stat_scratch = made->stat_scratch;
+    // Garbage is left to the collector (an allocation refused at the limit
+    // collects before it fails) unless it has grown large.
+    if (memory_figure(k) > MEMORY_LIMIT / 2) lua_gc(L, LUA_GCCOLLECT, 0);
+}
+
+// Ends every process the input made; ids start again after the system ones.
+void end_user_processes() {
+    for (int32_t i = get_process_count() - 1; i >= 0; i--) {
+        process_rec *p = get_process_by_index(i);
+        if (p && p->id >= FIRST_USER_PID) kill_process_by_index(i);
+    }
+    process_id = FIRST_USER_PID;
 }
 
 }  // namespace
@@ -354,7 +596,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fake_host::reset();
-    processes_init();
+    destroy_buffer(app.audio_capture_buffer);  // a capture _signal started
     app = app_state_rec{};
     app.audio_focus = -2;
     app.audio_synced_pid = -3;
@@ -367,34 +609,66 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     total_frame_cycles = 0;
     total_frame_cycles_since_wm_flip = 0;
     cpu_cycles = cpu_cycles_max = cpu_superyielding = 0;
+    if (need_boot) boot();
+    const uint32_t pdisk_calls_at_start = total_pdisk_calls;
+    reset_kernel();
+    total_frame_cycles = 0;
+    total_frame_cycles_since_wm_flip = 0;
+    cpu_cycles = cpu_cycles_max = cpu_superyielding = 0;
     bad.clear();
+    done = halted = false;
     // Half of the runs grant the audio bracket to every caller.
     fake_host::set_audio_op_start_result(size > 0 && (data[0] & 0x80) ? 0 : 1);
 
-    const std::string code = generate(data, size);
-    process_rec *root = create_process_from_code(code.c_str(), "kernel", "/system/boot.lua", "");
-    if (!root) {
-        std::fprintf(stderr, "the generated kernel did not load:\n%s\n", code.c_str());
-        std::abort();
+    lua_State *L = kernel->lua_state;
+    push_input(L, data, size);
+    lua_setglobal(L, "INPUT");
+    // Two ports no one listens on, taken again after an input that made
+    // sockets (one may linger on its port).
+    if (next_socket_id != sockets_made) {
+        lua_pushinteger(L, free_port());
+        lua_setglobal(L, "FREE_PORT");
+        const std::string closed = "http://127.0.0.1:" + std::to_string(free_port()) + "/";
+        lua_pushstring(L, closed.c_str());
+        lua_setglobal(L, "CLOSED_URL");
     }
-    lua_register(root->lua_state, "t_bad", t_bad);
-    const int port = free_port();
-    lua_pushinteger(root->lua_state, port);
-    lua_setglobal(root->lua_state, "FREE_PORT");
-    const std::string closed = "http://127.0.0.1:" + std::to_string(free_port()) + "/";
-    lua_pushstring(root->lua_state, closed.c_str());
-    lua_setglobal(root->lua_state, "CLOSED_URL");
-    create_process_from_code("while true do flip() end", "idle", "/system/idle.lua", "");
-    create_process_from_code("while true do flip() end", "wm", "/system/wm.lua", "");
 
-    for (int f = 0; f < MAX_FRAMES && get_process(ROOT_PID) && num_processes <= MAX_LIVE; f++)
-        run_frame(get_process(ROOT_PID));
+    for (int f = 0; f < MAX_FRAMES && !done && get_process(ROOT_PID) == kernel && num_processes <= MAX_LIVE; f++) {
+        run_frame(kernel);
+        // A kernel that ended itself stays in the table, its slice cut
+        // short: it is woken again and passes its further calls, so that
+        // it is back at its flip for the next input as when it ends its
+        // calls. (What it resumes is a slice cut short, as the CPU budget
+        // cuts them.)
+        if (get_process(ROOT_PID) == kernel && kernel->state == PROC_ENDED &&
+            kernel->pending_action == PENDING_NONE && !kernel->out_of_memory &&
+            lua_status(kernel->lua_state) == LUA_YIELD) {
+            kernel->state = PROC_RUNNING;
+            halted = true;
+        }
+    }
     while (reap_host_openers() > 0) usleep(1000);
 
-    processes_init();
-    pdisk_shutdown();
+    end_user_processes();
+    // An input that ended or stopped the kernel, or left it inside its
+    // calls, gets the machine made again for the next one; one that ended
+    // only the idle ones gets them again.
+    if (!done || get_process(ROOT_PID) != kernel || !running(ROOT_PID)) {
+        processes_init();
+        need_boot = true;
+    } else if (!running(ROOT_PID + 1) || !running(WM_PID)) {
+        kill_process_by_id(WM_PID);
+        kill_process_by_id(ROOT_PID + 1);
+        make_system_processes();
+        process_id = FIRST_USER_PID;
+    }
+    // The file system's tables are large: they are made again only after
+    // an input that opened a file (the RAM folders and mounts are made
+    // again before each input).
+    if (total_pdisk_calls != pdisk_calls_at_start) pdisk_shutdown();
     delete_sockets_by_process(0);
     if (sockets != 0) std::abort();
+    sockets_made = next_socket_id;
     if (!gurl_shutdown(JOB_WAIT_MS)) {
         std::fprintf(stderr, "a fetch job did not end\n");
         std::abort();
