@@ -143,14 +143,7 @@ class HostileArguments : public RuntimeTest, public ::testing::WithParamInterfac
     void SetUp() override {
         RuntimeTest::SetUp();
         init_default_coltabs();
-        api_host = api_host_rec{
-            seam_fakes::key_state,     seam_fakes::key_from_scancode, seam_fakes::get_button_states,
-            seam_fakes::warp,          seam_fakes::set_icon,          seam_fakes::set_title,
-            seam_fakes::screenshot,    seam_fakes::gif_start,         seam_fakes::gif_end,
-            seam_fakes::capture_start, seam_fakes::capture_end,       seam_fakes::apply_setting,
-            seam_fakes::apply_settings, seam_fakes::pump,             seam_fakes::channel_state,
-            seam_fakes::active_channels, seam_fakes::music_state,
-        };
+        seam_fakes::install();
         char tmpl[] = "/tmp/api_hostile_XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         root_ = tmpl;

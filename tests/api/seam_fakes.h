@@ -115,6 +115,16 @@ inline int32_t music_state(int32_t which) {
     return seam.music[which ? 1 : 0];
 }
 
+// Points the API's host seam at these fakes.
+inline void install() {
+    api_host = api_host_rec{
+        key_state,     key_from_scancode, get_button_states, warp,           set_icon,
+        set_title,     screenshot,        gif_start,         gif_end,        capture_start,
+        capture_end,   apply_setting,     apply_settings,    pump,           channel_state,
+        active_channels, music_state,
+    };
+}
+
 }  // namespace seam_fakes
 
 class SeamTest : public ApiTest {
@@ -122,14 +132,7 @@ class SeamTest : public ApiTest {
     void SetUp() override {
         ApiTest::SetUp();
         seam = seam_record{};
-        api_host = api_host_rec{
-            seam_fakes::key_state,     seam_fakes::key_from_scancode, seam_fakes::get_button_states,
-            seam_fakes::warp,          seam_fakes::set_icon,          seam_fakes::set_title,
-            seam_fakes::screenshot,    seam_fakes::gif_start,         seam_fakes::gif_end,
-            seam_fakes::capture_start, seam_fakes::capture_end,       seam_fakes::apply_setting,
-            seam_fakes::apply_settings, seam_fakes::pump,             seam_fakes::channel_state,
-            seam_fakes::active_channels, seam_fakes::music_state,
-        };
+        seam_fakes::install();
     }
     void TearDown() override {
         api_host_reset();
