@@ -63,6 +63,9 @@ const figure kFigures[] = {
     /* ---- drawing ---- */
     {"cls", DRAW, "cls(1)", false},
     {"rectfill", DRAW, "rectfill(-10, -10, 500, 300, 7)", false},
+    {"rectfill_batch",
+     DRAW "local B = userdata('f64', 5, 4096) for j = 0, 4095 do B:set(0, j, -10, -10, 500, 300, 7) end ",
+     "rectfill(B)", false},
     {"rect", DRAW, "rect(-10, -10, 500, 300, 7)", false},
     {"ovalfill", DRAW, "ovalfill(-10, -10, 500, 300, 7)", false},
     {"oval", DRAW, "oval(0, 0, 479, 269, 7)", false},
