@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
+#include "host_yield.h"
 #include "lua.hpp"
-#include "thread_flag.h"
 #include "vm_hooks.h"
 
 namespace {
@@ -56,12 +56,6 @@ void pay(int64_t cycles) {
 /* Whether the reader holds another record. */
 bool more(const batch_reader &b) { return b.left > 0 && b.next_index >= 0 && b.next_index <= b.last; }
 
-/* The budget test of the interpreter, and 'spent' (what this entry's
-   records came to before any charge was cut to 32 bits) past the budget. */
-bool slice_over(int64_t spent_so_far) {
-    return (cpu_cycles | cpu_superyielding) > cpu_cycles_max || spent_so_far > cpu_cycles_max;
-}
-
 void store(lua_State *L, int slot, int64_t v) {
     lua_pushinteger(L, v);
     lua_replace(L, slot);
@@ -108,20 +102,17 @@ int batch_continue(lua_State *L, int, lua_KContext ctx) {
         cost = std::min(cost + c, COST_MAX);
         pay(total_charge(rule, drawn, cost) - charged);
         work += rule->per_record + cost / rule->divisor - cost_part;
-        if (!more(b) || !slice_over(entry_cycles + work)) continue;
+        if (!more(b) || !host_budget_spent(entry_cycles + work)) continue;
         if (lua_isyieldable(L)) {
             store(L, SLOT_NEXT, b.next_index);
             store(L, SLOT_LEFT, b.left);
             store(L, SLOT_DRAWN, drawn);
             store(L, SLOT_COST, cost);
-            api_set_escape_flag(L, 1);  // as the interpreter's own budget stop
-            return lua_yieldk(L, 0, ctx, batch_continue);
+            return host_budget_yield(L, ctx, batch_continue);
         }
         // A caller that cannot yield (a callback of a C function): run on,
         // up to the interpreter's watchdog.
-        const int64_t count = std::max<int64_t>(cpu_cycles, entry_cycles + work);
-        if (count - cpu_cycles_max > VM_WATCHDOG_MARGIN || cpu_cycles >= VM_CYCLES_CAP)
-            return luaL_error(L, "%s", VM_WATCHDOG_MESSAGE);
+        if (host_watchdog_due(entry_cycles + work)) return host_watchdog_error(L);
     }
     return 0;
 }

@@ -157,20 +157,6 @@ TEST_F(ShapeCalls, BatchesStopAtTheirLimitsAndReadTheirFields) {
 
 namespace {
 
-// Where the snippet called t_mark(): the slice (counted by the test) and the
-// cycle count of that slice.
-struct mark {
-    int slice;
-    int64_t cycles;
-};
-std::vector<mark> marks;
-int slice_now = 0;
-
-int t_mark(lua_State *) {
-    marks.push_back({slice_now, cpu_cycles});
-    return 0;
-}
-
 int t_budget(lua_State *L) {
     lua_pushinteger(L, cpu_cycles_max);
     return 1;
@@ -218,36 +204,13 @@ TEST_F(ShapeCalls, LongBatchesPayAsTheyGoAndSpanTheirSlices) {
     };
     for (const long_batch_case &c : cases) {
         SCOPED_TRACE(c.call);
-        marks.clear();
         const std::string n = std::to_string(LONG_BATCH);
-        std::string noop = c.call;  // t_noop called alike measures what is not the call's
-        noop.replace(0, noop.find('('), "t_noop");
-        process_rec *p = drawing("camera(5, -3) clip(0, 0, 300, 200) color(6) B = t_userdata('f64', 5, " + n +
-                                 ") for i = 0, " + n + " - 1 do set(B, 0, i, " + c.record + ") end "
-                                 "t_mark() " + noop + " t_mark() t_mark() " + c.call + " t_mark()");
+        const long_call_result r =
+            long_call("camera(5, -3) clip(0, 0, 300, 200) color(6) B = t_userdata('f64', 5, " + n + ") for i = 0, " + n +
+                          " - 1 do set(B, 0, i, " + c.record + ") end",
+                      c.call);
+        process_rec *p = get_process_by_index(0);
         ASSERT_NE(p, nullptr);
-        define(p, "t_mark", t_mark);
-        // Whole-frame slices. Each starts its count at the debt left (a
-        // record's overshoot at most) and ends at its budget plus the debt it
-        // leaves, or at the count it used.
-        std::vector<int64_t> slice_start, slice_end;
-        for (slice_now = 0; marks.size() < 4 && slice_now < 500; slice_now++) {
-            const int64_t debt = p->cycle_debt;
-            ASSERT_LT(debt, int64_t{FRAME_CYCLES});
-            frame();
-            slice_start.push_back(debt);
-            slice_end.push_back(p->cycle_debt > 0 ? int64_t{FRAME_CYCLES} + p->cycle_debt
-                                                  : debt + p->cycles_this_frame);
-        }
-        ASSERT_EQ(marks.size(), 4u) << fake_host::log_text();
-        ASSERT_EQ(marks[0].slice, marks[1].slice);
-        const int64_t overhead = marks[1].cycles - marks[0].cycles;
-        const mark from = marks[2], to = marks[3];
-        int64_t charged = to.cycles - from.cycles;
-        if (from.slice != to.slice) {
-            charged = slice_end[size_t(from.slice)] - from.cycles + to.cycles - slice_start[size_t(to.slice)];
-            for (int s = from.slice + 1; s < to.slice; s++) charged += slice_end[size_t(s)] - slice_start[size_t(s)];
-        }
         c_bitmap ref(480, 270);
         const remembered_process prev = remember_current_process();
         cproc = p;
@@ -256,11 +219,11 @@ TEST_F(ShapeCalls, LongBatchesPayAsTheyGoAndSpanTheirSlices) {
         const int64_t expected = c.reference(ref.rec);
         restore_current_process(prev);
         EXPECT_EQ(crc_of(target_bytes(p)), crc_of(ref.bytes()));
-        EXPECT_EQ(charged - overhead, expected);
-        const int64_t slices = to.slice - from.slice + 1, budgets = expected / FRAME_CYCLES;
+        EXPECT_EQ(r.charged, expected);
+        const int64_t budgets = expected / FRAME_CYCLES;
         EXPECT_GE(budgets, 8) << "the case is many budgets";
-        EXPECT_GE(slices, budgets);
-        EXPECT_LE(slices, budgets + 2);
+        EXPECT_GE(r.slices, budgets);
+        EXPECT_LE(r.slices, budgets + 2);
         processes_init();
     }
 }
@@ -318,16 +281,15 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
     EXPECT_EQ(output(), (Lines{"1:true", "2:true,true"})) << fake_host::log_text();
     processes_init();
 
-    marks.clear();
+    marks_.clear();
     p = drawing(records + "t_mark() rectfill(B) t_mark()");
     ASSERT_NE(p, nullptr);
-    define(p, "t_mark", t_mark);
     frame();
-    ASSERT_EQ(marks.size(), 1u) << "suspended inside the call";
+    ASSERT_EQ(marks_.size(), 1u) << "suspended inside the call";
     EXPECT_EQ(lua_status(p->lua_state), LUA_YIELD);
     const int64_t id = p->id;
     kill_process(p);
     EXPECT_EQ(get_process(id), nullptr);
     frame();
-    EXPECT_EQ(marks.size(), 1u);
+    EXPECT_EQ(marks_.size(), 1u);
 }
