@@ -29,23 +29,35 @@ TEST_F(UserdataForwards, MethodsEqualTheGlobalCalls) {
 // run (made where the call cannot yield, so in one piece).
 TEST_F(UserdataForwards, ALongMatrixProductPaysAsItGoesOverItsSlices) {
     ASSERT_EQ(userdata_methods[40].fn, lua54_ud_blit);
-    const long_call_result r = long_call(
-        "A = t_userdata('f64', 320, 320) B = t_userdata('f64', 320, 320) R = t_userdata('f64', 320, 320) "
-        "for i = 0, 320 * 320 - 1 do A[i] = (i * 7919) % 1000 / 7 B[i] = (i * 104729) % 997 / 3 end "
-        "string.gsub('a', 'a', function() R1 = A:matmul(B) end) "
-        "for i = 1, 12 do flip() end",  // until its debt is paid
-        "A:matmul(B, R)", "t_noop(A, B, R)");
-    const int64_t expected = (320 * 320 * 320) >> 3;
-    EXPECT_EQ(r.charged, expected);
-    EXPECT_GE(r.slices, expected / VM_FRAME_CYCLES);
-    EXPECT_LE(r.slices, expected / VM_FRAME_CYCLES + 2);
-    process_rec *p = get_process_by_index(0);
-    ASSERT_NE(p, nullptr);
-    lua_State *L = p->lua_state;
-    lua_getglobal(L, "R");
-    lua_getglobal(L, "R1");
-    typed_ud_rec *got = to_typed_ud(L, -2), *want = to_typed_ud(L, -1);
-    ASSERT_TRUE(got && want);
-    EXPECT_EQ(std::memcmp(ud_elements(got), ud_elements(want), 320 * 320 * 8), 0);
-    lua_pop(L, 2);
+    struct Case {
+        const char *call, *baseline;
+        const char *result;  // the global holding the product
+        int64_t charge;
+    } cases[] = {
+        {"A:matmul(B, R)", "t_noop(A, B, R)", "R", (320 * 320 * 320) >> 3},
+        // in place in a: a's copy charged as well
+        {"C:matmul(B, true)", "t_noop(C, B, true)", "C", ((320 * 320 * 320) >> 3) + ((320 * 320) >> 8)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.call);
+        const long_call_result r = long_call(
+            "A = t_userdata('f64', 320, 320) B = t_userdata('f64', 320, 320) R = t_userdata('f64', 320, 320) "
+            "for i = 0, 320 * 320 - 1 do A[i] = (i * 7919) % 1000 / 7 B[i] = (i * 104729) % 997 / 3 end "
+            "C = A:copy() string.gsub('a', 'a', function() R1 = A:matmul(B) end) "
+            "for i = 1, 12 do flip() end",  // until its debt is paid
+            c.call, c.baseline);
+        EXPECT_EQ(r.charged, c.charge);
+        EXPECT_GE(r.slices, c.charge / VM_FRAME_CYCLES);
+        EXPECT_LE(r.slices, c.charge / VM_FRAME_CYCLES + 2);
+        process_rec *p = get_process_by_index(0);
+        ASSERT_NE(p, nullptr);
+        lua_State *L = p->lua_state;
+        lua_getglobal(L, c.result);
+        lua_getglobal(L, "R1");
+        typed_ud_rec *got = to_typed_ud(L, -2), *want = to_typed_ud(L, -1);
+        ASSERT_TRUE(got && want);
+        EXPECT_EQ(std::memcmp(ud_elements(got), ud_elements(want), 320 * 320 * 8), 0);
+        lua_pop(L, 2);
+        processes_init();
+    }
 }
