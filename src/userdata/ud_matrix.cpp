@@ -90,10 +90,6 @@ int affine(lua_State *L, int dim) {
 
 int64_t arg_index(lua_State *L) { return kiv_intp(L, 2, -1); }
 
-}  // namespace
-
-namespace {
-
 /*
 ** A product whose output is not b is made a band of rows at a time, each
 ** band charged as it is made (the charge so far is always the whole
@@ -131,7 +127,10 @@ int matmul_rows(lua_State *L, int, lua_KContext) {
         double *copy = nullptr;
         if (out == a) {
             copy = static_cast<double *>(std::malloc(size_t(band * inner) * 8));
-            if (!copy) copy = static_cast<double *>(std::malloc(size_t(inner) * 8)), band = 1;
+            if (!copy) {
+                band = 1;
+                copy = static_cast<double *>(std::malloc(size_t(inner) * 8));
+            }
             if (!copy) break;  // the host is out of memory: the product stops here
             std::memcpy(copy, a_rows, size_t(band * inner) * 8);
             a_rows = copy;
