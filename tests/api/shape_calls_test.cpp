@@ -264,7 +264,10 @@ TEST_F(ShapeCalls, ABatchThatCannotYieldRunsOnUpToTheWatchdog) {
 
 // A batch inside the program's own coroutine stops the slice as the
 // interpreter's budget stop does; a process killed while suspended inside a
-// batch leaves nothing behind (the sanitizer build checks the frees).
+// batch leaves nothing behind (the sanitizer build checks the frees); a
+// program that rewrites a suspended call's stack through the debug library
+// may stop it or change what it draws, never make it reach outside its
+// arrays (the sanitizer build checks the accesses).
 TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
     const std::string records =
         "color(6) B = t_userdata('f64', 4, 100) for i = 0, 99 do set(B, 0, i, -1, -1, 480, 270) end ";
@@ -292,4 +295,16 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
     EXPECT_EQ(get_process(id), nullptr);
     frame();
     EXPECT_EQ(marks_.size(), 1u);
+    processes_init();
+
+    p = drawing("color(6) B = t_userdata('f64', 4, 30) for i = 0, 29 do set(B, 0, i, -1, -1, 480, 270) end "
+                "local n, vals = 0, {'x', -1, 2^62, math.mininteger, math.maxinteger, 1.5, t_userdata('f64', 4, 2)} "
+                "for slot = 1, 16 do for _, v in ipairs(vals) do "
+                "  local co = coroutine.create(function() rectfill(B) end) coroutine.resume(co) "
+                "  if debug.getlocal(co, 0, slot) then debug.setlocal(co, 0, slot, v) n = n + 1 end "
+                "  while coroutine.status(co) ~= 'dead' do coroutine.resume(co) end "
+                "end end out(n)");
+    ASSERT_NE(p, nullptr);
+    for (int i = 0; i < 2000 && output().size() < 3; i++) frame();
+    EXPECT_EQ(output().back(), "1:98") << "14 slots of the suspended call, 7 values each";
 }
