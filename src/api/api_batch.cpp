@@ -14,7 +14,8 @@ namespace {
 ** 1 stays anchored there), then the state below as integers, so that a
 ** yield keeps it and a process killed while the call is suspended leaves
 ** nothing behind. Everything is read back and checked at each entry: while
-** suspended inside a coroutine, the program could replace these values.
+** the call is suspended inside a coroutine, the program runs and could
+** replace these values through the debug library.
 */
 inline constexpr int SLOT_ARGS = 5;
 enum : int {
