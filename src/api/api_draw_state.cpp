@@ -178,6 +178,17 @@ void anchors_ready(lua_State *L) {
     lua_pop(L, 1);
 }
 
+int anchor_push(lua_State *L, int64_t key) {
+    if (lua_rawgetp(L, LUA_REGISTRYINDEX, &g_anchor_key) != LUA_TTABLE) {
+        lua_pop(L, 1);
+        lua_pushnil(L);
+        return LUA_TNIL;
+    }
+    const int type = lua_rawgeti(L, -1, key);
+    lua_remove(L, -2);
+    return type;
+}
+
 void anchor_clear(lua_State *L, int64_t key) {
     // With no table nothing is anchored: nothing to make (nor allocate).
     if (lua_rawgetp(L, LUA_REGISTRYINDEX, &g_anchor_key) != LUA_TTABLE) {

@@ -144,6 +144,10 @@ void anchor_set(lua_State *L, int64_t key, int idx);
    can run them. May raise a memory error. */
 void anchors_ready(lua_State *L);
 
+/* Pushes what 'key' holds (nil when nothing) and returns its type. Never
+   allocates. */
+int anchor_push(lua_State *L, int64_t key);
+
 /* Releases 'key'. Never allocates. */
 void anchor_clear(lua_State *L, int64_t key);
 

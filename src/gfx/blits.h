@@ -32,11 +32,12 @@ int32_t draw_spr(struct typed_ud_rec *sprite, struct typed_ud_rec *target, int32
 ** this copy, so no pixel reads what the same call has already drawn. The
 ** copy (header and whole element area) is made on first use and serves the
 ** rest of the call; the call begins with {target, null, 0} and ends with
-** target_before_end.
+** target_before_end. A caller that made the copy itself (a block it holds)
+** begins with {target, copy or null, 1} and does not end it.
 */
 struct target_before {
     struct typed_ud_rec *target; /* the call's draw target */
-    struct typed_ud_rec *copy;   /* its copy, malloc'd; null until made or when memory ran out */
+    struct typed_ud_rec *copy;   /* its copy; null until made or when there is none */
     int32_t tried;               /* non-zero once the copy was attempted */
 };
 

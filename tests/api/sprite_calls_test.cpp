@@ -177,9 +177,15 @@ TEST_F(SpriteCalls, ASpriteTextureOrMapCellDrawnOntoItselfShowsItAsItWas) {
         reset() tline3d(b) out(get(T, 0, 0, 4))
         local cells = t_userdata('i16', 1, 1) set(cells, 0, 2)
         reset() tline3d(cells, 0, 0, 3, 0, 0.875, 0, -0.125, 0) out(get(T, 0, 0, 4))
+        -- Drawn one to the right, plain and as a batch record (each pixel once
+        -- read the one it had just drawn: 1 1 1 1 / 5 5 5 5).
+        reset() spr(2, 1, 0) out(get(T, 0, 0, 8))
+        local one = t_userdata('f64', 3, 1) set(one, 0, 2, 1, 0)
+        reset() spr(one) out(get(T, 0, 0, 8))
     )", 4, 2);
     EXPECT_EQ(output(), (Lines{"8:4,3,2,1,8,7,6,5", "8:5,6,7,8,1,2,3,4", "8:2,2,6,6,4,4,8,8", "8:4,3,2,1,8,7,6,5",
-                               "8:1,1,2,2,1,1,2,2", "4:4,3,1,4", "4:4,3,1,4", "4:4,3,1,4"}));
+                               "8:1,1,2,2,1,1,2,2", "4:4,3,1,4", "4:4,3,1,4", "4:4,3,1,4",
+                               "8:1,1,2,3,5,5,6,7", "8:1,1,2,3,5,5,6,7"}));
 }
 
 namespace {
