@@ -182,10 +182,13 @@ TEST_F(SpriteCalls, ASpriteTextureOrMapCellDrawnOntoItselfShowsItAsItWas) {
         reset() spr(2, 1, 0) out(get(T, 0, 0, 8))
         local one = t_userdata('f64', 3, 1) set(one, 0, 2, 1, 0)
         reset() spr(one) out(get(T, 0, 0, 8))
+        -- The same record 150000 times: a batch that goes on over slices reads
+        -- the copy it made at its start in every slice.
+        reset() spr(one, 0, 150000, 3, 0) out(_yielded_to_escape_slice(), get(T, 0, 0, 8))
     )", 4, 2);
     EXPECT_EQ(output(), (Lines{"8:4,3,2,1,8,7,6,5", "8:5,6,7,8,1,2,3,4", "8:2,2,6,6,4,4,8,8", "8:4,3,2,1,8,7,6,5",
                                "8:1,1,2,2,1,1,2,2", "4:4,3,1,4", "4:4,3,1,4", "4:4,3,1,4",
-                               "8:1,1,2,3,5,5,6,7", "8:1,1,2,3,5,5,6,7"}));
+                               "8:1,1,2,3,5,5,6,7", "8:1,1,2,3,5,5,6,7", "9:true,1,1,2,3,5,5,6,7"}));
 }
 
 namespace {
