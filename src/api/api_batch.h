@@ -54,10 +54,10 @@ struct batch_rule {
 ** between records while the records left need more than this slice's
 ** budget; where the call cannot yield, it runs on and raises the
 ** watchdog error once the overrun passes the interpreter's margin.
- A rule that reads the target first copies it (when a sprite slot holds
- it) into a block kept on the call's stack, charged width x height / 64:
- every record, in whatever slice, reads that copy while the target is the
- one copied.
+** A rule that reads the target first copies it (when a sprite slot holds
+** it) into a block kept on the call's stack, charged width x height / 64:
+** every record, in whatever slice, reads that copy while the target is the
+** one copied.
 */
 int run_batch(lua_State *L, const batch_rule *rule, int64_t pen);
 
