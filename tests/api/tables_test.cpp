@@ -187,6 +187,15 @@ TEST_F(TableCalls, SparseTablesWithHugeBordersFinishAtOnce) {
             "function keys(t) local s = {} for k, v in pairs(t) do s[#s + 1] = k .. '=' .. tostring(v) end "
             "for i = 2, #s do local j = i while j > 1 and s[j] < s[j - 1] do s[j], s[j - 1] = s[j - 1], s[j] "
             "j = j - 1 end end return table.concat(s, ' ') end end)()");
+    // armed(v, f) returns v with f queued to run as a finalizer in the next
+    // allocation (the collector steps at every one); settled() puts the
+    // collector back and tells whether f has run.
+    eval(p, "(function() local ran, fin_ran = 0, false local probe = {__gc = function() ran = ran + 1 end} "
+            "function armed(v, f) ran, fin_ran = 0, false "
+            "setmetatable({}, {__gc = function() fin_ran = pcall(f) end}) "
+            "for i = 1, 10 do setmetatable({}, probe) end collectgarbage('incremental', 1, 1000, 1) "
+            "repeat collectgarbage('step', 0) until ran == 10 collectgarbage('incremental', 1, 100, 1) return v end "
+            "function settled() collectgarbage('incremental', 200, 100, 13) return fin_ran end end)()");
     struct Case {
         const char *setup, *name, *args;
         const char *check;  // an expression list read after the call
@@ -203,6 +212,9 @@ TEST_F(TableCalls, SparseTablesWithHugeBordersFinishAtOnce) {
         {"t = sparse(30)", "deli", "t, 2", "t[1], t[3], t[(1 << 30) - 1]", "1|0,2,30"},
         {"t = sparse(30)", "add", "t, 'x', 2", "t[1], t[2], t[3], t[5], t[(1 << 30) + 1]", "x|0,x,1,2,30"},
         {"t = sparse(3)", "add", "t, 'x', 1", "keys(t)", "x|1=x 2=0 3=1 5=2 9=3"},
+        // A finalizer run by the key buffer's allocation adds keys.
+        {"t = sparse(20) v = {}", "count",
+         "t, armed(v, function() for k = 1, 300 do t[(1 << 19) + 3 * k] = k end end)", "settled()", "0|true"},
     };
     for (const Case &c : cases) {
         eval(p, std::string("(function() ") + c.setup + " end)()");
