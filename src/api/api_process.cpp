@@ -218,8 +218,9 @@ int lua54__run_process_slice(lua_State *L) {
     if (!p) return not_run(L, "_run_process_slice: bad process id");
     if (!p->lua_state) return not_run(L, "_run_process_slice: invalid process");
     // A process on the running chain (the caller, or a process whose slice
-    // runs the caller) cannot be resumed again.
-    if (p->flipped || p->resume_depth > 0) return not_run(L, nullptr);
+    // runs the caller), or one the host holds (a finalizer of its own may be
+    // the caller), cannot be resumed again.
+    if (p->flipped || process_busy(p)) return not_run(L, nullptr);
 
     const uint32_t used = run_process_slice(p, fraction);
 

@@ -254,7 +254,7 @@ process_rec *create_process_from_code(const char *code, const char *name, const 
 
 void restart_process(process_rec *rec) {
     if (process_slot(rec) < 0 || rec->closing) return;
-    if (rec->resume_depth > 0) {
+    if (rec->resume_depth > 0 || rec->host_work > 0) {
         defer(rec, PENDING_RESTART);
         return;
     }
@@ -317,7 +317,7 @@ void free_process(process_rec *rec) {
 
 void kill_process(process_rec *rec) {
     if (process_slot(rec) < 0 || rec->closing) return;
-    if (rec->resume_depth > 0) {
+    if (rec->resume_depth > 0 || rec->host_work > 0) {
         defer(rec, PENDING_KILL);
         return;
     }

@@ -175,17 +175,34 @@ TEST_F(ProcessCalls, RunProcessSliceTellsFlippedFromYieldedAndNeverResumesTheRun
 /* ---- kill, restart, halt ---- */
 
 TEST_F(ProcessCalls, AProcessThatKillsItselfIsRemovedWhenItsSliceEnds) {
-    start(R"(
-        out(_run_process_slice(2, 1))
-        out(_process_state(2))
-        local m = _read_message()
-        out(m.event, m.proc_id)
-        while true do flip() end
-    )", "root");
-    start("_kill_process(pid(), 0) out('after') while true do end");
-    frame();
-    EXPECT_EQ(output(), (Lines{"3:true,0.0,_run_process_slice: could not find lua state", "1:-1",
-                               "2:child_completed,2"}));
+    const char *cases[] = {
+        "_kill_process(pid(), 0) out('after') while true do end",
+        // From a finalizer that the traceback of its error runs, after its
+        // resume has returned.
+        "local seen, armed, e = 0, false, {} "
+        "local mt = {__gc = function() if armed then _kill_process(pid(), 0) else seen = seen + 1 end end} "
+        "for i = 1, 50 do setmetatable({}, mt) end collectgarbage('incremental', 1, 1000, 1) "
+        "repeat collectgarbage('step', 0) until seen > 0 collectgarbage('incremental', 1, 100, 1) "
+        "armed = true error(e)",
+    };
+    for (const char *code : cases) {
+        processes_init();
+        start(R"(
+            out(_run_process_slice(2, 1))
+            out(_process_state(2))
+            local m = _read_message()
+            out(m.event, m.proc_id)
+            while true do flip() end
+        )", "root");
+        start(code);
+        const size_t before = output().size();
+        frame();
+        const Lines lines = output();
+        EXPECT_EQ(Lines(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end()),
+                  (Lines{"3:true,0.0,_run_process_slice: could not find lua state", "1:-1",
+                         "2:child_completed,2"}))
+            << code;
+    }
 }
 
 TEST_F(ProcessCalls, AProcessThatRestartsItselfStartsOverWithItsId) {

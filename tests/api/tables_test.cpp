@@ -190,11 +190,11 @@ TEST_F(TableCalls, SparseTablesWithHugeBordersFinishAtOnce) {
     // armed(v, f) returns v with f queued to run as a finalizer in the next
     // allocation (the collector steps at every one); settled() puts the
     // collector back and tells whether f has run.
-    eval(p, "(function() local ran, fin_ran = 0, false local probe = {__gc = function() ran = ran + 1 end} "
-            "function armed(v, f) ran, fin_ran = 0, false "
-            "setmetatable({}, {__gc = function() fin_ran = pcall(f) end}) "
-            "for i = 1, 10 do setmetatable({}, probe) end collectgarbage('incremental', 1, 1000, 1) "
-            "repeat collectgarbage('step', 0) until ran == 10 collectgarbage('incremental', 1, 100, 1) return v end "
+    eval(p, "(function() local fin_ran = false "
+            "function armed(v, f) fin_ran = false local seen, on = 0, false "
+            "local mt = {__gc = function() if not on then seen = seen + 1 elseif not fin_ran then fin_ran = pcall(f) end end} "
+            "for i = 1, 50 do setmetatable({}, mt) end collectgarbage('incremental', 1, 1000, 1) "
+            "repeat collectgarbage('step', 0) until seen > 0 collectgarbage('incremental', 1, 100, 1) on = true return v end "
             "function settled() collectgarbage('incremental', 200, 100, 13) return fin_ran end end)()");
     struct Case {
         const char *setup, *name, *args;
