@@ -187,15 +187,7 @@ TEST_F(TableCalls, SparseTablesWithHugeBordersFinishAtOnce) {
             "function keys(t) local s = {} for k, v in pairs(t) do s[#s + 1] = k .. '=' .. tostring(v) end "
             "for i = 2, #s do local j = i while j > 1 and s[j] < s[j - 1] do s[j], s[j - 1] = s[j - 1], s[j] "
             "j = j - 1 end end return table.concat(s, ' ') end end)()");
-    // armed(v, f) returns v with f queued to run as a finalizer in the next
-    // allocation (the collector steps at every one); settled() puts the
-    // collector back and tells whether f has run.
-    eval(p, "(function() local fin_ran = false "
-            "function armed(v, f) fin_ran = false local seen, on = 0, false "
-            "local mt = {__gc = function() if not on then seen = seen + 1 elseif not fin_ran then fin_ran = pcall(f) end end} "
-            "for i = 1, 50 do setmetatable({}, mt) end collectgarbage('incremental', 1, 1000, 1) "
-            "repeat collectgarbage('step', 0) until seen > 0 collectgarbage('incremental', 1, 100, 1) on = true return v end "
-            "function settled() collectgarbage('incremental', 200, 100, 13) return fin_ran end end)()");
+    eval(p, std::string("(function() ") + kArmedFinalizer + " end)()");
     struct Case {
         const char *setup, *name, *args;
         const char *check;  // an expression list read after the call
