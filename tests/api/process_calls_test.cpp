@@ -248,6 +248,37 @@ TEST_F(ProcessCalls, HaltEndsTheSliceAndLeavesTheProcessEndedAndUnscheduled) {
 
 /* ---- inspection ---- */
 
+// Finalizers that end the oldest of a window of children and start a new
+// one, run inside the calls: each list shows the window of one moment, ids
+// without a gap.
+TEST_F(ProcessCalls, AProcessListIsTakenFromOneStateOfTheTable) {
+    start(R"(
+        local kids, code = {}, 'while true do flip() end'
+        for i = 1, 30 do kids[i] = _create_process_from_code(code, 'k', '/k.lua') end
+        local mt = {}
+        mt.__gc = function()
+          _kill_process(table.remove(kids, 1))
+          kids[#kids + 1] = _create_process_from_code(code, 'k', '/k.lua')
+          setmetatable({}, mt)
+        end
+        for i = 1, 20 do setmetatable({}, mt) end
+        collectgarbage('incremental', 1, 100, 1)
+        local mixed = 0
+        for round = 1, 10 do
+          local lo, hi, n = math.huge, 0, 0
+          for _, e in ipairs(_get_process_list()) do
+            if e.name == 'k' then lo, hi, n = math.min(lo, e.id), math.max(hi, e.id), n + 1 end
+          end
+          if hi - lo + 1 ~= n then mixed = mixed + 1 end
+        end
+        collectgarbage('incremental', 200, 100, 13)
+        out(mixed)
+        while true do flip() end
+    )", "root");
+    for (int i = 0; i < 400 && output().empty(); i++) frame();
+    EXPECT_EQ(output(), (Lines{"1:0"})) << fake_host::log_text();
+}
+
 TEST_F(ProcessCalls, TheProcessListReportsEveryFieldAndTheRulesOfPriority) {
     start(R"(
         local list = _get_process_list()
