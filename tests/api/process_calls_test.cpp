@@ -213,6 +213,28 @@ TEST_F(ProcessCalls, AProcessThatRestartsItselfStartsOverWithItsId) {
     EXPECT_EQ(get_process(2), p);
 }
 
+// Killing a process closes its state, which runs its finalizers inside the
+// killer's call: what they do to end a slice ends none but their own.
+TEST_F(ProcessCalls, AKilledProcesssFinalizersEndNoOtherSlice) {
+    struct Case {
+        const char *fin;  // the killed process's finalizer
+        Lines want;       // what the killer prints after the kill
+    } cases[] = {
+        {"flip()", {"1:after kill"}},
+        {"_halt()", {"1:after kill"}},
+        {"flip() _kill_process(1, 1)", {}},  // a restart of the killer still ends its slice
+    };
+    for (const Case &c : cases) {
+        processes_init();
+        start("_run_process_slice(2, 1) _kill_process(2) out('after kill') while true do flip() end", "root");
+        start(std::string("setmetatable({}, {__gc = function() ") + c.fin + " end}) while true do flip() end");
+        const size_t before = output().size();
+        frame();
+        const Lines lines = output();
+        EXPECT_EQ(Lines(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end()), c.want) << c.fin;
+    }
+}
+
 TEST_F(ProcessCalls, KillProcessModesZeroAndOneActOtherModesAndIdsDoNothing) {
     start(R"(
         _run_process_slice(4, 1)
