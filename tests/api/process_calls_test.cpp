@@ -215,7 +215,7 @@ TEST_F(ProcessCalls, AProcessThatRestartsItselfStartsOverWithItsId) {
 
 // Killing a process closes its state, which runs its finalizers inside the
 // killer's call: what they do to end a slice ends none but their own.
-TEST_F(ProcessCalls, AKilledProcesssFinalizersEndNoOtherSlice) {
+TEST_F(ProcessCalls, FinalizersOfAKilledProcessEndNoOtherSlice) {
     struct Case {
         const char *fin;  // the killed process's finalizer
         Lines want;       // what the killer prints after the kill
