@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "api_batch.h"
 #include "api_draw_state.h"
 #include "api_functions.h"
 #include "lua.hpp"
@@ -50,6 +51,42 @@ int64_t fill_all(typed_ud_rec *t, int32_t c) {
     return rectfill(t, 0, 0, sat32(int64_t(t->width) - 1), sat32(int64_t(t->height) - 1), c);
 }
 
+/* ---- batch records ---- */
+
+int64_t pset_record(typed_ud_rec *t, const batch_reader &b, const double *r, const batch_fixed &f) {
+    int64_t colour = f.pen;
+    if (b.fields >= 3) {
+        colour = batch_int(r[2]);
+        set_colp(colour);
+    }
+    putpixel(t, batch_coord(b.field(r, 0, 0), f.camera_x), batch_coord(b.field(r, 1, 0), f.camera_y),
+             int32_t(colour));
+    return 0;
+}
+
+int64_t rectfill_record(typed_ud_rec *t, const batch_reader &b, const double *r, const batch_fixed &f) {
+    cproc->inverted_fill = 0;
+    const int64_t colour = b.fields >= 5 ? batch_int(r[4]) : f.pen;
+    set_colp(colour);
+    return fill_box(t, batch_coord(b.field(r, 0, 0), f.camera_x), batch_coord(b.field(r, 1, 0), f.camera_y),
+                    batch_coord(b.field(r, 2, 0), f.camera_x), batch_coord(b.field(r, 3, 0), f.camera_y),
+                    int32_t(colour));
+}
+
+int64_t circfill_record(typed_ud_rec *t, const batch_reader &b, const double *r, const batch_fixed &f) {
+    cproc->inverted_fill = 0;
+    const int64_t colour = b.fields >= 4 ? batch_int(r[3]) : f.pen;
+    set_colp(colour);
+    const int64_t radius = b.fields >= 3 ? batch_int(r[2]) : 4;
+    return fill_circle(t, batch_coord(b.field(r, 0, 0), f.camera_x), batch_coord(b.field(r, 1, 0), f.camera_y),
+                       radius, int32_t(colour));
+}
+
+// pset draws through putpixel, which uses the masks loaded beforehand.
+constexpr batch_rule PSET_BATCH = {3, 3, 3, pset_record, get_masks_shape};
+constexpr batch_rule RECTFILL_BATCH = {5, 3, 3, rectfill_record, nullptr};
+constexpr batch_rule CIRCFILL_BATCH = {4, 4, 3, circfill_record, nullptr};
+
 }  // namespace
 
 int lua54_cls(lua_State *L) {
@@ -67,21 +104,7 @@ int lua54_pset(lua_State *L) {
     if (!t) return 0;
     get_masks_shape();
     const int32_t cx = camera_x(), cy = camera_y();
-    if (typed_ud_rec *a = batch_array(L)) {
-        batch_reader b = read_batch(L, a, 3);
-        const int32_t pen_colour = pen();
-        int64_t drawn = 0;
-        for (const double *r; b.next(&r); drawn++) {
-            int64_t colour = pen_colour;
-            if (b.fields >= 3) {
-                colour = batch_int(r[2]);
-                set_colp(colour);
-            }
-            putpixel(t, batch_coord(b.field(r, 0, 0), cx), batch_coord(b.field(r, 1, 0), cy), int32_t(colour));
-        }
-        charge(3 * drawn);
-        return 0;
-    }
+    if (batch_array(L)) return run_batch(L, &PSET_BATCH, pen());
     if (lua_gettop(L) < 2) return 0;
     const int32_t x = screen(L, 1, cx), y = screen(L, 2, cy);
     putpixel(t, x, y, colp(L, 3));
@@ -99,21 +122,8 @@ int lua54_rectfill(lua_State *L) {
     typed_ud_rec *t = draw_target_refreshed();
     if (!t) return 0;
     const int32_t cx = camera_x(), cy = camera_y();
-    if (typed_ud_rec *a = batch_array(L)) {
-        batch_reader b = read_batch(L, a, 5);
-        const int64_t pen_colour = pen() & 0xFFFF;  // applied as a colour argument: no bit above 15
-        int64_t drawn = 0, cost = 0;
-        for (const double *r; b.next(&r); drawn++) {
-            cproc->inverted_fill = 0;
-            const int64_t colour = b.fields >= 5 ? batch_int(r[4]) : pen_colour;
-            set_colp(colour);
-            cost += fill_box(t, batch_coord(b.field(r, 0, 0), cx), batch_coord(b.field(r, 1, 0), cy),
-                             batch_coord(b.field(r, 2, 0), cx), batch_coord(b.field(r, 3, 0), cy), int32_t(colour));
-        }
-        charge(3 * drawn);
-        if (cost) charge(cost / 3);
-        return 0;
-    }
+    // The pen is applied as a colour argument to records without one: no bit above 15.
+    if (batch_array(L)) return run_batch(L, &RECTFILL_BATCH, pen() & 0xFFFF);
     if (lua_gettop(L) < 4) return 0;
     const int64_t x0 = sub64(kiv_intp(L, 1, 0), cx), y0 = sub64(kiv_intp(L, 2, 0), cy);
     const int64_t x1 = sub64(kiv_intp(L, 3, 0), cx), y1 = sub64(kiv_intp(L, 4, 0), cy);
@@ -155,22 +165,8 @@ int lua54_circfill(lua_State *L) {
     typed_ud_rec *t = draw_target_refreshed();
     if (!t) return 0;
     const int32_t cx = camera_x(), cy = camera_y();
-    if (typed_ud_rec *a = batch_array(L)) {
-        batch_reader b = read_batch(L, a, 4);
-        const int64_t pen_colour = pen() & 0xFFFF;  // applied as a colour argument: no bit above 15
-        int64_t drawn = 0, cost = 0;
-        for (const double *r; b.next(&r); drawn++) {
-            cproc->inverted_fill = 0;
-            const int64_t colour = b.fields >= 4 ? batch_int(r[3]) : pen_colour;
-            set_colp(colour);
-            const int64_t radius = b.fields >= 3 ? batch_int(r[2]) : 4;
-            cost += fill_circle(t, batch_coord(b.field(r, 0, 0), cx), batch_coord(b.field(r, 1, 0), cy), radius,
-                                int32_t(colour));
-        }
-        charge(4 * drawn);
-        if (cost) charge(cost / 3);
-        return 0;
-    }
+    // The pen is applied as a colour argument to records without one: no bit above 15.
+    if (batch_array(L)) return run_batch(L, &CIRCFILL_BATCH, pen() & 0xFFFF);
     if (lua_gettop(L) < 2) return 0;
     const int64_t x = sub64(kiv_intp(L, 1, 0), cx), y = sub64(kiv_intp(L, 2, 0), cy);
     const int64_t r = kiv_intp(L, 3, 4);

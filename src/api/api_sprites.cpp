@@ -1,6 +1,7 @@
 // Sprites and copies: spr, blit and _blit_process_video.
 #include "address_space.h"
 #include "api_args.h"
+#include "api_batch.h"
 #include "api_draw_state.h"
 #include "api_functions.h"
 #include "api_sprite_arg.h"
@@ -25,33 +26,25 @@ int64_t draw_whole_sprite(typed_ud_rec *s, typed_ud_rec *t, int32_t x, int32_t y
     return draw_spr(s, t, 0, 0, x, y, sat32(s->width), sat32(s->height), fx, fy);
 }
 
+/* One record of a batch spr: the camera does not apply. */
+int64_t spr_record(typed_ud_rec *t, const batch_reader &b, const double *r, const batch_fixed &) {
+    if (b.fields == 0) return draw_whole_sprite(sprite_by_index(0), t, 0, 0, false, false);
+    typed_ud_rec *s = sprite_by_index(floor_double_to_i64_or_min(r[0]));
+    if (b.fields == 1) return draw_whole_sprite(s, t, 0, 0, false, false);
+    const int32_t x = sat32(floor_double_to_i64_or_min(r[1]));
+    const int32_t y = b.fields >= 3 ? sat32(floor_double_to_i64_or_min(r[2])) : 0;
+    const bool fx = b.fields >= 4 && r[3] < 0, fy = b.fields >= 5 && r[4] < 0;
+    return draw_whole_sprite(s, t, x, y, fx, fy);
+}
+
+constexpr batch_rule SPR_BATCH = {5, 3, 3, spr_record, nullptr};
+
 }  // namespace
 
 int lua54_spr(lua_State *L) {
     typed_ud_rec *t = draw_target_refreshed();
     if (!t) return 0;
-    if (typed_ud_rec *a = batch_array(L)) {
-        batch_reader b = read_batch(L, a, 5);
-        int64_t drawn = 0, cost = 0;
-        for (const double *r; b.next(&r); drawn++) {
-            if (b.fields == 0) {
-                cost += draw_whole_sprite(sprite_by_index(0), t, 0, 0, false, false);
-                continue;
-            }
-            typed_ud_rec *s = sprite_by_index(floor_double_to_i64_or_min(r[0]));
-            if (b.fields == 1) {
-                cost += draw_whole_sprite(s, t, 0, 0, false, false);
-                continue;
-            }
-            const int32_t x = sat32(floor_double_to_i64_or_min(r[1]));
-            const int32_t y = b.fields >= 3 ? sat32(floor_double_to_i64_or_min(r[2])) : 0;
-            const bool fx = b.fields >= 4 && r[3] < 0, fy = b.fields >= 5 && r[4] < 0;
-            cost += draw_whole_sprite(s, t, x, y, fx, fy);
-        }
-        charge(3 * drawn);
-        if (cost) charge(cost / 3);
-        return 0;
-    }
+    if (batch_array(L)) return run_batch(L, &SPR_BATCH, 0);
     typed_ud_rec *s = sprite_argument(L, 1);
     const int n = lua_gettop(L);
     const int32_t x = sat32(sub64(kiv_intp(L, 2, 0), camera_x()));

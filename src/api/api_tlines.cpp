@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "address_space.h"
+#include "api_batch.h"
 #include "api_draw_state.h"
 #include "api_functions.h"
 #include "api_sprite_arg.h"
@@ -97,6 +98,22 @@ bool given(lua_State *L, int i) {
     return type == LUA_TNUMBER || type == LUA_TSTRING;
 }
 
+/* One record of a batch tline3d: coordinates unfloored, the camera taken off. */
+int64_t tline3d_record(typed_ud_rec *t, const batch_reader &b, const double *r, const batch_fixed &f) {
+    typed_ud_rec *s = sprite_by_index(b.fields ? floor_double_to_i64_or_min(r[0]) & 0x1FFF : 0);
+    if (!s) return 0;
+    const double cx = f.camera_x, cy = f.camera_y;
+    const double x0 = b.field(r, 1, 0) - cx, y0 = b.field(r, 2, 0) - cy;
+    const double x1 = b.field(r, 3, 0) - cx, y1 = b.field(r, 4, 0) - cy;
+    const double tu0 = b.field(r, 5, 0), tv0 = b.field(r, 6, 0);
+    const double tu1 = b.field(r, 7, tu0 + (x1 - x0)), tv1 = b.field(r, 8, tv0 + (y1 - y0));
+    const double w0 = b.field(r, 9, 1.0), w1 = b.field(r, 10, 1.0);
+    const int32_t flags = b.fields > 11 ? sat32(floor_double_to_i64_or_min(r[11])) : 0;
+    return draw_tline3d(s, t, flags, x0, y0, x1, y1, tu0, tv0, tu1, tv1, w0, w1);
+}
+
+// Charged 1, then the whole summed cost.
+constexpr batch_rule TLINE3D_BATCH = {12, 0, 1, tline3d_record, nullptr};
 
 }  // namespace
 
@@ -215,23 +232,7 @@ int lua54_tline3d(lua_State *L) {
     typed_ud_rec *t = draw_target_refreshed();
     if (!t) return 0;
     const double cx = camera_x(), cy = camera_y();
-    if (typed_ud_rec *a = batch_array(L)) {
-        batch_reader b = read_batch(L, a, 12);
-        int64_t cost = 0;
-        for (const double *r; b.next(&r);) {
-            typed_ud_rec *s = sprite_by_index(b.fields ? floor_double_to_i64_or_min(r[0]) & 0x1FFF : 0);
-            const double x0 = b.field(r, 1, 0) - cx, y0 = b.field(r, 2, 0) - cy;
-            const double x1 = b.field(r, 3, 0) - cx, y1 = b.field(r, 4, 0) - cy;
-            const double tu0 = b.field(r, 5, 0), tv0 = b.field(r, 6, 0);
-            const double tu1 = b.field(r, 7, tu0 + (x1 - x0)), tv1 = b.field(r, 8, tv0 + (y1 - y0));
-            const double w0 = b.field(r, 9, 1.0), w1 = b.field(r, 10, 1.0);
-            const int32_t flags = b.fields > 11 ? sat32(floor_double_to_i64_or_min(r[11])) : 0;
-            if (s) cost += draw_tline3d(s, t, flags, x0, y0, x1, y1, tu0, tv0, tu1, tv1, w0, w1);
-        }
-        charge(0);
-        if (cost) charge(cost);
-        return 0;
-    }
+    if (batch_array(L)) return run_batch(L, &TLINE3D_BATCH, 0);
     if (lua_gettop(L) < 4) return 0;
     typed_ud_rec *s = sprite_argument(L, 1);
     const double x0 = number_or(L, 2, 0) - cx, y0 = number_or(L, 3, 0) - cy;

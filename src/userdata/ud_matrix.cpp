@@ -1,7 +1,10 @@
 // Typed arrays: f64 matrix products and affine transforms, transposing, and
 // single rows and columns of any array.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
+#include "host_yield.h"
 #include "intp.h"
 #include "ud_float.h"
 #include "ud_methods.h"
@@ -92,6 +95,68 @@ int affine(lua_State *L, int dim) {
 
 int64_t arg_index(lua_State *L) { return kiv_intp(L, 2, -1); }
 
+/*
+** A product whose output is not b is made a band of rows at a time, each
+** band charged as it is made (the charge so far is always the whole
+** product's charge for the rows made so far), and stops between two bands
+** when the slice's budget is spent, going on in the next slice. Row y of
+** the output reads only row y of a, so in place in a each band reads a copy
+** of its own rows of a, made and freed within the band. Its stack while it
+** runs: a, b, the out argument, the output array, and the next row as an
+** integer, all read back and checked at each entry.
+*/
+inline constexpr int MM_OUTPUT = 4, MM_NEXT_ROW = 5;
+
+/* The product's charge for its first 'rows' rows. */
+int64_t rows_charge(int64_t rows, int64_t inner, int64_t cols) {
+    const int64_t n = int64_t(uint64_t(rows) * uint64_t(inner) * uint64_t(cols) >> 3);
+    return n < 1 ? 1 : n;  // spend_cpu counts a charge of 0 as 1
+}
+
+int matmul_rows(lua_State *L, int, lua_KContext) {
+    lua_settop(L, MM_NEXT_ROW);
+    typed_ud_rec *a = f64_arg(L, 1), *b = f64_arg(L, 2), *out = f64_arg(L, MM_OUTPUT);
+    int64_t y = lua_isinteger(L, MM_NEXT_ROW) ? lua_tointeger(L, MM_NEXT_ROW) : -1;
+    const bool fits = a && b && out && out != b && a->width == b->height && out->width == b->width &&
+                      out->height == a->height && out->depth == 1;
+    const int64_t rows = fits ? a->height : 0, inner = fits ? a->width : 0, cols = fits ? b->width : 0;
+    if (y < 0 || y > rows) y = rows;  // what changed since the last row stops the product there
+    const int64_t row_charge = std::max<int64_t>(1, (inner * cols) >> 3);
+    while (y < rows) {
+        // The rows that fit what is left of the budget (of the watchdog's
+        // margin where the call cannot yield), and one more.
+        int64_t left = int64_t{cpu_cycles_max} - cpu_cycles;
+        if (!lua_isyieldable(L)) left += VM_WATCHDOG_MARGIN;
+        int64_t band = std::clamp<int64_t>(left / row_charge + 1, 1, rows - y);
+        const double *a_rows = f64_area(a) + y * inner;
+        double *copy = nullptr;
+        if (out == a) {
+            copy = static_cast<double *>(std::malloc(size_t(band * inner) * 8));
+            if (!copy) {
+                band = 1;
+                copy = static_cast<double *>(std::malloc(size_t(inner) * 8));
+            }
+            if (!copy) break;  // the host is out of memory: the product stops here
+            std::memcpy(copy, a_rows, size_t(band * inner) * 8);
+            a_rows = copy;
+        }
+        ud_kernels().matmul(f64_area(out) + y * cols, a_rows, f64_area(b), band, inner, cols);
+        std::free(copy);
+        const int64_t charged = y ? rows_charge(y, inner, cols) : 0;
+        y += band;
+        if (const int64_t due = rows_charge(y, inner, cols) - charged; due > 0) ud_charge(due);
+        if (y >= rows || !host_budget_spent(cpu_cycles)) continue;
+        if (lua_isyieldable(L)) {
+            lua_pushinteger(L, y);
+            lua_replace(L, MM_NEXT_ROW);
+            return host_budget_yield(L, 0, matmul_rows);
+        }
+        if (host_watchdog_due(cpu_cycles)) return host_watchdog_error(L);
+    }
+    lua_pushvalue(L, MM_OUTPUT);
+    return 1;
+}
+
 }  // namespace
 
 int lua54_ud_matmul(lua_State *L) {
@@ -103,19 +168,27 @@ int lua54_ud_matmul(lua_State *L) {
     if (a->width != b->height) return 0;
     if (out && (out->width != b->width || out->height != a->height || out->depth != 1)) return 0;
     const int64_t rows = a->height, inner = a->width, cols = b->width;
+    if (out != b) {
+        lua_settop(L, 3);
+        if (out) {
+            push_chosen(L);
+        } else {
+            // A finalizer run by the allocation may reshape a or b: the
+            // product is refused rather than made for shapes no longer there.
+            const ud_seen seen_a = ud_see(a), seen_b = ud_see(b);
+            if (!create_userdata_shaped(L, UTYPE_F64, 2, b->width, a->height, 1)) return 0;
+            if (!ud_unchanged(seen_a) || !ud_unchanged(seen_b)) return 0;
+        }
+        if (out == a) spend_cpu(int32_t(rows * inner) >> 8);  // what the copy of a charges
+        lua_pushinteger(L, 0);
+        return matmul_rows(L, LUA_OK, 0);
+    }
+    // The output is b, which every row reads: the product reads scratch
+    // copies, which the process shares with every other, so it is made in
+    // one piece.
     inputs in = scratch_inputs(a, b, out, rows * inner, cols * inner);
     if (!in.ok) return 0;
-    if (out) {
-        push_chosen(L);
-    } else {
-        const ud_seen seen_a = ud_see(a), seen_b = ud_see(b);
-        out = create_userdata_shaped(L, UTYPE_F64, 2, b->width, a->height, 1);
-        if (!out) return 0;
-        if (!ud_unchanged(seen_a) || !ud_unchanged(seen_b)) {
-            lua_pop(L, 1);
-            return 0;
-        }
-    }
+    push_chosen(L);
     ud_kernels().matmul(f64_area(out), in.a, in.b, rows, inner, cols);
     ud_charge(int64_t(uint64_t(rows) * uint64_t(inner) * uint64_t(cols) >> 3));
     return 1;

@@ -6,6 +6,7 @@
 //   t_cycles()              the cycles charged so far in this slice
 //   t_noop()                a C function that does nothing, for the charge baseline
 //   t_peek(a, n), t_poke(a, v, n), t_state(), t_reshape(a, type, w, h)  (below)
+//   t_mark()                notes the slice and the cycle count (long_call)
 // charge(f, ...) in the prelude gives the cycles a drawing call charges: its
 // cycle delta minus that of t_noop called alike, each the least of three
 // calls (the collector's steps are charged to whichever call they fall in),
@@ -80,6 +81,60 @@ class DrawTest : public ApiTest {
         return 2;
     }
 
+    // Where the snippet called t_mark(): the slice (counted by long_call)
+    // and the cycle count within it.
+    struct mark {
+        int slice;
+        int64_t cycles;
+    };
+    static inline std::vector<mark> marks_;
+    static inline int slice_now_ = 0;
+    static int t_mark(lua_State *) {
+        marks_.push_back({slice_now_, cpu_cycles});
+        return 0;
+    }
+
+    // What a call that may last many slices charged, and the slices it spanned.
+    struct long_call_result {
+        int64_t charged;
+        int64_t slices;
+    };
+
+    // Runs the process of drawing(setup + "t_mark() " + baseline + " t_mark()
+    // t_mark() " + call + " t_mark()") in whole-frame slices until the call
+    // has returned; the baseline (by default t_noop called as the call is)
+    // measures what is not the call's. Each slice starts its count at the debt left
+    // (a step's overshoot at most) and ends at its budget plus the debt it
+    // leaves, or at the count it used.
+    long_call_result long_call(const std::string &setup, const std::string &call, std::string baseline = "") {
+        marks_.clear();
+        if (baseline.empty()) baseline = call.substr(0, 0) + "t_noop" + call.substr(call.find('('));
+        process_rec *p = drawing(setup + " t_mark() " + baseline + " t_mark() t_mark() " + call + " t_mark()");
+        EXPECT_NE(p, nullptr);
+        if (!p) return {-1, -1};
+        std::vector<int64_t> slice_start, slice_end;
+        for (slice_now_ = 0; marks_.size() < 4 && slice_now_ < 2000; slice_now_++) {
+            const int64_t debt = p->cycle_debt;
+            if (marks_.size() >= 3) {
+                EXPECT_LT(debt, int64_t{VM_FRAME_CYCLES}) << "the call leaves no more";
+            }
+            frame();
+            slice_start.push_back(debt);
+            slice_end.push_back(p->cycle_debt > 0 ? int64_t{VM_FRAME_CYCLES} + p->cycle_debt
+                                                  : debt + p->cycles_this_frame);
+        }
+        EXPECT_EQ(marks_.size(), 4u) << fake_host::log_text();
+        if (marks_.size() != 4 || marks_[0].slice != marks_[1].slice) return {-1, -1};
+        const int64_t overhead = marks_[1].cycles - marks_[0].cycles;
+        const mark from = marks_[2], to = marks_[3];
+        int64_t charged = to.cycles - from.cycles;
+        if (from.slice != to.slice) {
+            charged = slice_end[size_t(from.slice)] - from.cycles + to.cycles - slice_start[size_t(to.slice)];
+            for (int s = from.slice + 1; s < to.slice; s++) charged += slice_end[size_t(s)] - slice_start[size_t(s)];
+        }
+        return {charged - overhead, to.slice - from.slice + 1};
+    }
+
     // The prelude of every drawing snippet (on one line).
     static std::string draw_prelude(int w, int h) {
         return "T = t_userdata('u8', " + std::to_string(w) + ", " + std::to_string(h) +
@@ -104,6 +159,7 @@ class DrawTest : public ApiTest {
         define(p, "t_poke", t_poke);
         define(p, "t_state", t_state);
         define(p, "t_reshape", t_reshape);
+        define(p, "t_mark", t_mark);
         write_bytes_proc(p, 0x8000, default_coltabs, sizeof default_coltabs);
         const uint8_t masks[4] = {0x3F, 0x3F, 0x3F, 0x3F};
         write_bytes_proc(p, REG_READ_MASK, masks, 4);

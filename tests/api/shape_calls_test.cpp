@@ -3,6 +3,7 @@
 // and the charge the call's rule gives from the primitive's cost.
 #include <functional>
 
+#include "crc32.h"
 #include "draw_fixture.h"
 #include "shapes.h"
 
@@ -152,4 +153,158 @@ TEST_F(ShapeCalls, BatchesStopAtTheirLimitsAndReadTheirFields) {
         pset(odd) rectfill(odd) circfill(odd) out("survived")
     )");
     EXPECT_EQ(output(), (Lines{"1:0", "4:5,5,5,0", "3:9,10,10", "3:7,-32505,0", "4:7,7,0,0", "2:1,3", "1:survived"}));
+}
+
+namespace {
+
+int t_budget(lua_State *L) {
+    lua_pushinteger(L, cpu_cycles_max);
+    return 1;
+}
+
+int t_set_cycles(lua_State *L) {
+    cpu_cycles = int32_t(lua_tointeger(L, 1));
+    return 0;
+}
+
+uint32_t crc_of(const std::vector<uint8_t> &v) { return crc32b(v.data(), int64_t(v.size())); }
+
+inline constexpr int LONG_BATCH = 1200;  // records of each long batch
+
+struct long_batch_case {
+    const char *call;                                  // a batch call on B
+    const char *record;                                // set(B, 0, i, ...): record i's fields
+    std::function<int64_t(typed_ud_rec *)> reference;  // draws B's records, returns the whole call's charge
+};
+
+}  // namespace
+
+// A batch whose work is many budgets is drawn over many slices, yielding
+// between records: the pixels and the whole charge are those of one run.
+TEST_F(ShapeCalls, LongBatchesPayAsTheyGoAndSpanTheirSlices) {
+    const long_batch_case cases[] = {
+        // boxes over the whole target, in changing colours
+        {"rectfill(B)", "-10 + i % 7, -10 + i % 3, 490 - i % 5, 280 - i % 11, i % 16",
+         [](typed_ud_rec *t) {
+             int64_t cost = 0;
+             for (int i = 0; i < LONG_BATCH; i++)
+                 cost += rectfill(t, -15 + i % 7, -7 + i % 3, 485 - i % 5, 283 - i % 11, i % 16);
+             return 3 * LONG_BATCH + cost / 3;
+         }},
+        // discs over the clip, 5 elements a record of which 4 are read
+        {"circfill(B, 0, 1e9, 4)", "150 + i % 7, 97 + i % 3, 190 - i % 5, i % 16",
+         [](typed_ud_rec *t) {
+             int64_t cost = 0;
+             for (int i = 0; i < LONG_BATCH; i++) {
+                 const int32_t x = 145 + i % 7, y = 100 + i % 3, r = 190 - i % 5;
+                 cost += draw_filloval(t, x - r, y - r, x + r, y + r, i % 16);
+             }
+             return 4 * LONG_BATCH + cost / 3;
+         }},
+    };
+    for (const long_batch_case &c : cases) {
+        SCOPED_TRACE(c.call);
+        const std::string n = std::to_string(LONG_BATCH);
+        const long_call_result r =
+            long_call("camera(5, -3) clip(0, 0, 300, 200) color(6) B = t_userdata('f64', 5, " + n + ") for i = 0, " + n +
+                          " - 1 do set(B, 0, i, " + c.record + ") end",
+                      c.call);
+        process_rec *p = get_process_by_index(0);
+        ASSERT_NE(p, nullptr);
+        c_bitmap ref(480, 270);
+        const remembered_process prev = remember_current_process();
+        cproc = p;
+        refresh_clip(p);
+        p->inverted_fill = 0;
+        const int64_t expected = c.reference(ref.rec);
+        restore_current_process(prev);
+        EXPECT_EQ(crc_of(target_bytes(p)), crc_of(ref.bytes()));
+        EXPECT_EQ(r.charged, expected);
+        const int64_t budgets = expected / FRAME_CYCLES;
+        EXPECT_GE(budgets, 8) << "the case is many budgets";
+        EXPECT_GE(r.slices, budgets);
+        EXPECT_LE(r.slices, budgets + 2);
+        processes_init();
+    }
+}
+
+// Where the call cannot yield (a callback of a C function), a batch runs on
+// past its budget as Lua code there does, and is stopped by the watchdog
+// once past the margin, between two records.
+TEST_F(ShapeCalls, ABatchThatCannotYieldRunsOnUpToTheWatchdog) {
+    struct Case {
+        const char *context;    // calls f where it cannot yield
+        int64_t before_margin;  // the count set in f, this far below budget + margin
+        const char *out;
+    } cases[] = {
+        {"string.gsub('a', 'a', f)", 100000, "4:true,b,7,7"},
+        {"string.gsub('a', 'a', f)", 4, "4:false,p:1: " VM_WATCHDOG_MESSAGE ",7,0"},
+        {"tostring(setmetatable({}, {__tostring = f}))", 4, "4:false,p:1: " VM_WATCHDOG_MESSAGE ",7,0"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.context) + " " + std::to_string(c.before_margin));
+        process_rec *p = drawing(
+            "color(7) local B = t_userdata('f64', 4, 2) set(B, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1) "
+            "local function f() t_set_cycles(t_budget() + " + std::to_string(VM_WATCHDOG_MARGIN - c.before_margin) +
+            ") rectfill(B) return 'b' end "
+            "local ok, r = pcall(function() return " + c.context + " end) "
+            "out(ok, r, pget(0, 0), pget(1, 1))");
+        ASSERT_NE(p, nullptr);
+        define(p, "t_budget", t_budget);
+        define(p, "t_set_cycles", t_set_cycles);
+        // The chunk yields right after the call; the overrun is debt of
+        // ten frames at most.
+        for (int i = 0; i < 12; i++) frame();
+        const Lines lines = output();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), c.out);
+        processes_init();
+    }
+}
+
+// A batch inside the program's own coroutine stops the slice as the
+// interpreter's budget stop does; a process killed while suspended inside a
+// batch leaves nothing behind (the sanitizer build checks the frees); a
+// program that rewrites a suspended call's stack through the debug library
+// may stop it or change what it draws, never make it reach outside its
+// arrays (the sanitizer build checks the accesses).
+TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
+    const std::string records =
+        "color(6) B = t_userdata('f64', 4, 100) for i = 0, 99 do set(B, 0, i, -1, -1, 480, 270) end ";
+    process_rec *p = drawing(records +
+                             "local co = coroutine.create(function() rectfill(B) out(_yielded_to_escape_slice()) end) "
+                             "local n = 0 while coroutine.status(co) ~= 'dead' do coroutine.resume(co) n = n + 1 end "
+                             "out(n > 3, n == t_slices())");
+    ASSERT_NE(p, nullptr);
+    define(p, "t_slices", [](lua_State *L) {
+        lua_pushinteger(L, cproc->slices_run);
+        return 1;
+    });
+    for (int i = 0; i < 40; i++) frame();
+    EXPECT_EQ(output(), (Lines{"1:true", "2:true,true"})) << fake_host::log_text();
+    processes_init();
+
+    marks_.clear();
+    p = drawing(records + "t_mark() rectfill(B) t_mark()");
+    ASSERT_NE(p, nullptr);
+    frame();
+    ASSERT_EQ(marks_.size(), 1u) << "suspended inside the call";
+    EXPECT_EQ(lua_status(p->lua_state), LUA_YIELD);
+    const int64_t id = p->id;
+    kill_process(p);
+    EXPECT_EQ(get_process(id), nullptr);
+    frame();
+    EXPECT_EQ(marks_.size(), 1u);
+    processes_init();
+
+    p = drawing("color(6) B = t_userdata('f64', 4, 30) for i = 0, 29 do set(B, 0, i, -1, -1, 480, 270) end "
+                "local n, vals = 0, {'x', -1, 2^62, math.mininteger, math.maxinteger, 1.5, t_userdata('f64', 4, 2)} "
+                "for slot = 1, 16 do for _, v in ipairs(vals) do "
+                "  local co = coroutine.create(function() rectfill(B) end) coroutine.resume(co) "
+                "  if debug.getlocal(co, 0, slot) then debug.setlocal(co, 0, slot, v) n = n + 1 end "
+                "  while coroutine.status(co) ~= 'dead' do coroutine.resume(co) end "
+                "end end out(n)");
+    ASSERT_NE(p, nullptr);
+    for (int i = 0; i < 2000 && output().size() < 3; i++) frame();
+    EXPECT_EQ(output().back(), "1:98") << "14 slots of the suspended call, 7 values each";
 }

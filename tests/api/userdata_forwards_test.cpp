@@ -1,6 +1,8 @@
 // The typed-array methods set, get and blit are the drawing calls of the same
 // names with the array first, reached directly: replacing the globals does
-// not change them.
+// not change them. A long matrix product pays as it goes over its slices.
+#include <cstring>
+
 #include "draw_fixture.h"
 #include "ud_methods.h"
 
@@ -20,4 +22,42 @@ TEST_F(UserdataForwards, MethodsEqualTheGlobalCalls) {
         a:set(0, 0, 9) out(a:get(0, 0))
     )");
     EXPECT_EQ(output(), (Lines{"4:0,5,6,7", "4:0,5,6,7", "3:5,6,7", "3:5,6,7", "2:1,1", "1:9"}));
+}
+
+// A product whose charge is many budgets is made over as many slices,
+// stopping between rows: the result and the whole charge are those of one
+// run (made where the call cannot yield, so in one piece).
+TEST_F(UserdataForwards, ALongMatrixProductPaysAsItGoesOverItsSlices) {
+    ASSERT_EQ(userdata_methods[40].fn, lua54_ud_blit);
+    struct Case {
+        const char *call, *baseline;
+        const char *result;  // the global holding the product
+        int64_t charge;
+    } cases[] = {
+        {"A:matmul(B, R)", "t_noop(A, B, R)", "R", (320 * 320 * 320) >> 3},
+        // in place in a: a's copy charged as well
+        {"C:matmul(B, true)", "t_noop(C, B, true)", "C", ((320 * 320 * 320) >> 3) + ((320 * 320) >> 8)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.call);
+        const long_call_result r = long_call(
+            "A = t_userdata('f64', 320, 320) B = t_userdata('f64', 320, 320) R = t_userdata('f64', 320, 320) "
+            "for i = 0, 320 * 320 - 1 do A[i] = (i * 7919) % 1000 / 7 B[i] = (i * 104729) % 997 / 3 end "
+            "C = A:copy() string.gsub('a', 'a', function() R1 = A:matmul(B) end) "
+            "for i = 1, 12 do flip() end",  // until its debt is paid
+            c.call, c.baseline);
+        EXPECT_EQ(r.charged, c.charge);
+        EXPECT_GE(r.slices, c.charge / VM_FRAME_CYCLES);
+        EXPECT_LE(r.slices, c.charge / VM_FRAME_CYCLES + 2);
+        process_rec *p = get_process_by_index(0);
+        ASSERT_NE(p, nullptr);
+        lua_State *L = p->lua_state;
+        lua_getglobal(L, c.result);
+        lua_getglobal(L, "R1");
+        typed_ud_rec *got = to_typed_ud(L, -2), *want = to_typed_ud(L, -1);
+        ASSERT_TRUE(got && want);
+        EXPECT_EQ(std::memcmp(ud_elements(got), ud_elements(want), 320 * 320 * 8), 0);
+        lua_pop(L, 2);
+        processes_init();
+    }
 }
