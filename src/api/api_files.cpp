@@ -42,6 +42,15 @@ int push_and_release(lua_State *L, buffer_rec *b) {
     return 1;
 }
 
+// Runs protected with the collector held: (light path). The listing is
+// kept by the file system until its next listing, which a finalizer run by
+// one of the pushes could make.
+int list_body(lua_State *L) {
+    const auto *path = static_cast<const char *>(lua_touserdata(L, 1));
+    lua_settop(L, 0);
+    return pflist(path, L);
+}
+
 bool bbs_char(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '/';
 }
@@ -67,7 +76,9 @@ int lua54_list_files(lua_State *L) {
         path = "/";
     }
     charge_path(len);
-    const int n = pflist(path, L);
+    const int top = lua_gettop(L);
+    if (api_pcall_held(L, list_body, const_cast<char *>(path), 0) != LUA_OK) return lua_error(L);
+    const int n = lua_gettop(L) - top;
     if (n > 0 && lua_type(L, -n) == LUA_TTABLE) {  // the names, then the folder count
         const auto entries = static_cast<int64_t>(lua_rawlen(L, -n));
         spend_cpu(static_cast<int32_t>(std::min<int64_t>(entries * LISTED_ENTRY_CYCLES, INT32_MAX / 2)));

@@ -12,6 +12,7 @@
 #include "address_space.h"
 #include "api_args.h"
 #include "api_functions.h"
+#include "api_protected.h"
 #include "buffer.h"
 #include "host.h"
 #include "lua.hpp"
@@ -51,7 +52,7 @@ void set_message_field(lua_State *L, const char *name, lua_Integer value) {
 /* ---- the process list ---- */
 
 // One entry of the process list, copied out of its record before anything
-// is pushed (a push may collect garbage and run finalizers).
+// is pushed.
 struct list_entry {
     int64_t id;             /* process id */
     char name[64];          /* process name */
@@ -218,8 +219,9 @@ int lua54__run_process_slice(lua_State *L) {
     if (!p) return not_run(L, "_run_process_slice: bad process id");
     if (!p->lua_state) return not_run(L, "_run_process_slice: invalid process");
     // A process on the running chain (the caller, or a process whose slice
-    // runs the caller) cannot be resumed again.
-    if (p->flipped || p->resume_depth > 0) return not_run(L, nullptr);
+    // runs the caller), or one the host holds (a finalizer of its own may be
+    // the caller), cannot be resumed again.
+    if (p->flipped || process_busy(p)) return not_run(L, nullptr);
 
     const uint32_t used = run_process_slice(p, fraction);
 
@@ -273,7 +275,13 @@ int lua54__get_process_display_size(lua_State *L) {
     return 2;
 }
 
-int lua54__get_process_list(lua_State *L) {
+namespace {
+
+// Runs protected with the collector held: the list is read from one state
+// of the process table, which a finalizer run by a push could change (a
+// kill moves the later records down).
+int process_list_body(lua_State *L) {
+    lua_settop(L, 0);
     lua_createtable(L, get_process_count(), 0);
     lua_Integer n = 0;
     list_entry e;
@@ -284,5 +292,12 @@ int lua54__get_process_list(lua_State *L) {
         push_entry(L, &e);
         lua_rawseti(L, -2, ++n);
     }
+    return 1;
+}
+
+}  // namespace
+
+int lua54__get_process_list(lua_State *L) {
+    if (api_pcall_held(L, process_list_body, nullptr, 0) != LUA_OK) return lua_error(L);
     return 1;
 }

@@ -31,6 +31,15 @@ int api_pcall(lua_State *L, lua_CFunction body, void *ctx, int value_index) {
     return lua_pcall(L, 2, LUA_MULTRET, 0);
 }
 
+int api_pcall_held(lua_State *L, lua_CFunction body, void *ctx, int value_index) {
+    // Inside a finalizer the collector cannot step anyway: lua_gc answers -1.
+    const bool collecting = lua_gc(L, LUA_GCISRUNNING) == 1;
+    if (collecting) lua_gc(L, LUA_GCSTOP);
+    const int status = api_pcall(L, body, ctx, value_index);
+    if (collecting) lua_gc(L, LUA_GCRESTART);
+    return status;
+}
+
 int api_push_bytes(lua_State *L, const void *bytes, size_t n) {
     bytes_ref ref{bytes, n};
     return api_pcall(L, push_bytes_body, &ref, 0);

@@ -21,6 +21,15 @@
 */
 int api_pcall(lua_State *L, lua_CFunction body, void *ctx, int value_index);
 
+/*
+** As api_pcall, with the collector held for the call when it was running
+** (and running again afterwards, also after an error): no finalizer runs
+** inside 'body', so what it reads before an allocation is still so after
+** it. 'body' must not run program code (a metamethod could restart or step
+** the collector).
+*/
+int api_pcall_held(lua_State *L, lua_CFunction body, void *ctx, int value_index);
+
 /* Pushes the 'n' bytes at 'bytes' as one Lua string; LUA_OK, or the error
    status with the error object pushed. */
 int api_push_bytes(lua_State *L, const void *bytes, size_t n);

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "api_functions.h"
+#include "api_protected.h"
 #include "intp.h"
 #include "lua.hpp"
 #include "table_scan.h"
@@ -98,17 +99,37 @@ int64_t sort_cycles(size_t m) {
     return static_cast<int64_t>(m) * log2;
 }
 
+// What the protected key scan needs and gives.
+struct key_scan {
+    lua_Integer lo, hi; /* the range of keys */
+    lua_Integer slots;  /* the table's slots, read with the collector held */
+    lua_Integer *keys;  /* the buffer, in the userdata the scan pushes */
+    size_t m;           /* the keys found */
+};
+
+// Runs protected with the collector held: (light scan, table). The buffer
+// is sized from slots read with no finalizer able to run until the scan
+// has filled it, so a finalizer cannot add keys in between.
+int key_scan_body(lua_State *L) {
+    auto *scan = static_cast<key_scan *>(lua_touserdata(L, 1));
+    scan->slots = table_slots(L, 2);
+    const auto cap = static_cast<size_t>(scan->slots ? scan->slots : 1);
+    scan->keys = static_cast<lua_Integer *>(lua_newuserdatauv(L, cap * sizeof(lua_Integer), 0));
+    scan->m = table_sorted_keys(L, 2, scan->lo, scan->hi, scan->keys, cap);
+    if (scan->m == static_cast<size_t>(-1)) return luaL_error(L, "table changed during its key scan");
+    return 1;
+}
+
 /* Pushes the integer keys in lo..hi of the table at index 1 holding a value,
    sorted, in a userdata the collector frees (so an error in a later set
    loses nothing); returns them with their count in *m, and adds the work to
    *work: a pass over the table's slots and the sort. */
 lua_Integer *push_sorted_keys(lua_State *L, lua_Integer lo, lua_Integer hi, size_t *m, int64_t *work) {
-    const lua_Integer slots = table_slots(L, 1);
-    auto *keys = static_cast<lua_Integer *>(
-        lua_newuserdatauv(L, static_cast<size_t>(slots ? slots : 1) * sizeof(lua_Integer), 0));
-    *m = table_sorted_keys(L, 1, lo, hi, keys);
-    *work += slots + sort_cycles(*m);
-    return keys;
+    key_scan scan{lo, hi, 0, nullptr, 0};
+    if (api_pcall_held(L, key_scan_body, &scan, 1) != LUA_OK) lua_error(L);
+    *m = scan.m;
+    *work += scan.slots + sort_cycles(*m);
+    return scan.keys;
 }
 
 /* For a value whose equality may call __eq, on a sparse table: the raw

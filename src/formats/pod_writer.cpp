@@ -548,7 +548,8 @@ void put_sparse_items(writer *w, int idx, lua_Unsigned n, bool keyed, int inner)
         w->items = grown;
         w->capitems = cap;
     }
-    const size_t m = table_sorted_keys(L, idx, 1, static_cast<lua_Integer>(n), w->items + base);
+    const size_t m = table_sorted_keys(L, idx, 1, static_cast<lua_Integer>(n), w->items + base, w->capitems - base);
+    if (m == static_cast<size_t>(-1)) raise_memory(L);  // the collector is held: the slots cannot have grown
     w->nitems = base + m;
     // When the runs of nil alone pass the size limit the writer must fail
     // within them; they are then only counted, so that it fails as soon as

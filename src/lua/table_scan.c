@@ -131,12 +131,15 @@ static int compare_keys(const void *a, const void *b) {
     return (x > y) - (x < y);
 }
 
-size_t table_sorted_keys(lua_State *L, int tidx, lua_Integer lo, lua_Integer hi, lua_Integer *keys) {
+size_t table_sorted_keys(lua_State *L, int tidx, lua_Integer lo, lua_Integer hi, lua_Integer *keys, size_t cap) {
     Table *t = table_at(L, tidx);
     size_t m = 0;
     FOR_EACH_INT_ENTRY(t, hi, key, e, {
         (void)e;
-        if (key >= lo) keys[m++] = key;
+        if (key >= lo) {
+            if (m == cap) return (size_t)-1;
+            keys[m++] = key;
+        }
     });
     qsort(keys, m, sizeof *keys, compare_keys);
     return m;

@@ -54,8 +54,9 @@ lua_Integer table_sparse_find(lua_State *L, int tidx, lua_Integer n);
 
 /* Writes the integer keys in lo..hi of the table at 'tidx' that hold a value
    to 'keys' in ascending order and returns their count; 'keys' has room for
-   table_slots(L, tidx). */
-size_t table_sorted_keys(lua_State *L, int tidx, lua_Integer lo, lua_Integer hi, lua_Integer *keys);
+   'cap' keys, table_slots(L, tidx) when read with nothing allocated since.
+   Returns (size_t)-1, with 'keys' unsorted, when they do not fit. */
+size_t table_sorted_keys(lua_State *L, int tidx, lua_Integer lo, lua_Integer hi, lua_Integer *keys, size_t cap);
 
 /*
 ** The raw sets of "for j = k, n - 1 do t[j] = t[j + 1] end t[n] = nil" that

@@ -254,7 +254,7 @@ process_rec *create_process_from_code(const char *code, const char *name, const 
 
 void restart_process(process_rec *rec) {
     if (process_slot(rec) < 0 || rec->closing) return;
-    if (rec->resume_depth > 0) {
+    if (rec->resume_depth > 0 || rec->host_work > 0) {
         defer(rec, PENDING_RESTART);
         return;
     }
@@ -294,13 +294,19 @@ void free_process(process_rec *rec) {
     remembered_process prev = remember_current_process();
     if (rec->lua_state) {
         cproc = rec;  // the frees are charged to the owner
+        // The closing runs the program's finalizers inside whatever call
+        // made it: a flip or a halt of theirs ends no other slice. A kill
+        // or restart they ask of the caller still ends its slice.
+        const int32_t superyielding = cpu_superyielding;
         lua_close(rec->lua_state);
         rec->lua_state = nullptr;
+        cpu_superyielding = superyielding;
     }
     if (prev.rec == rec)
         cproc = nullptr;
     else
         restore_current_process(prev);
+    if (cproc && cproc->pending_action != PENDING_NONE) cpu_superyielding = VM_SUPERYIELD;
     free_own_pages(rec);
     destroy_buffer(rec->message_queue);
     rec->message_queue = nullptr;
@@ -317,7 +323,7 @@ void free_process(process_rec *rec) {
 
 void kill_process(process_rec *rec) {
     if (process_slot(rec) < 0 || rec->closing) return;
-    if (rec->resume_depth > 0) {
+    if (rec->resume_depth > 0 || rec->host_work > 0) {
         defer(rec, PENDING_KILL);
         return;
     }

@@ -41,7 +41,10 @@ inline constexpr int32_t PENDING_RESTART = 2;
 ** being resumed (its slice is on the host's C stack, perhaps under nested
 ** slices). Such a record is never freed in place: a kill or restart sets
 ** state 1, records pending_action and ends the running slice; the record's
-** own slice carries the action out when its resume has returned.
+** own slice carries the action out when its resume has returned. The
+** same holds while host_work is non-zero: the host is running the state
+** outside a resume (a collection or the traceback after the slice), which
+** runs the program's finalizers.
 **
 ** Address space: for page p, offsets below page_len[p] are served from
 ** page[p] (the own page, or a typed array's elements); other offsets from
@@ -58,6 +61,8 @@ struct process_rec {
     uint32_t resume_depth;            /* active resumes of lua_state: on the running chain */
     int32_t pending_action;           /* PENDING_*: what the record's own slice must do */
     uint32_t closing;                 /* free_process is closing the Lua state */
+    uint32_t host_work;               /* the host runs lua_state outside a resume (a collection,
+                                         the traceback): kills and restarts wait, no slice resumes it */
     uint64_t out_of_memory;           /* set when an allocation finally failed */
     uint64_t lua_bytes;               /* sum of the account sizes of live Lua blocks */
     uint64_t memory_baseline;         /* Lua bytes not counted against the limit */
@@ -110,6 +115,13 @@ struct process_rec {
     uint32_t load_depth;              /* nesting counter of the scripting core's load */
     uint32_t stat_scratch;            /* the memory statistic's second argument */
 };
+
+/* Whether the record's Lua state may not be resumed now: it is on the
+   running chain, the host runs it outside a resume, or it is being closed. */
+inline bool process_busy(const process_rec *rec) {
+    return rec->resume_depth > 0 || rec->host_work > 0 || rec->closing > 0;
+}
+
 
 /* ---- the table ---- */
 extern process_rec *process[MAX_PROCESSES]; /* live records in slots 0..num_processes-1 */

@@ -61,23 +61,29 @@ const char *error_text(lua_State *L) {
     host_exit(1);
 }
 
-// A resume ended with an error: three events to process 3, the log lines,
-// then the kernel and the window manager end the program, other system
-// processes stay stopped and user processes are killed. 'rec' is current.
-void handle_runtime_error(process_rec *rec, int status) {
+// A resume ended with an error: three events to process 3 and the log
+// lines. The traceback allocates in the process's state, so its finalizers
+// may run here: the caller holds the record with host_work.
+void report_runtime_error(process_rec *rec, int status) {
     lua_State *L = rec->lua_state;
     rec->state = PROC_STOPPED;
     const char *msg = error_text(L);
     runtime_log("run_process_slice() for process %ld error: %d %s\n", static_cast<long>(rec->id),
                 status, msg);
-    luaL_traceback(L, L, nullptr, 0);
+    luaL_traceback(L, L, nullptr, 0);  // the error object, below it, keeps msg
     const char *traceback = lua_tostring(L, -1);
     runtime_log("--------\ntraceback:\n%s\n---------\n", traceback);
     report_error("*runtime error");
     report_error(msg);
     report_error(filter_system_traceback_lines(traceback));
     lua_pop(L, 1);
+}
 
+// After the report: the kernel and the window manager end the program,
+// other system processes stay stopped and user processes are killed.
+void end_after_runtime_error(process_rec *rec) {
+    lua_State *L = rec->lua_state;
+    const char *msg = error_text(L);
     if (rec->id == ROOT_PID) end_program_for("** RUNTIME ERROR IN KERNEL **", msg, false);
     if (rec->id == WM_PID) end_program_for("** RUNTIME ERROR IN WINDOW MANAGER **", msg, true);
     if (rec->id >= FIRST_USER_PID) kill_process(rec);
@@ -91,7 +97,7 @@ void charge(process_rec *rec, uint32_t used) {
 }  // namespace
 
 uint32_t run_process_slice(process_rec *rec, double fraction) {
-    if (!rec || rec->resume_depth > 0) return 0;  // already on the running chain
+    if (!rec || process_busy(rec)) return 0;  // already on the running chain, or held by the host
     if (!slice_allowed(rec)) return 0;
     rec->slices_run++;
 
@@ -120,6 +126,24 @@ uint32_t run_process_slice(process_rec *rec, double fraction) {
     rec->resume_depth--;
     if (status == LUA_YIELD) lua_pop(rec->lua_state, nresults);
 
+    // A collection or the traceback runs the process's finalizers outside
+    // its resume, with its counters: host_work makes a kill or restart they
+    // ask for wait for the end of this slice, and keeps any slice from
+    // resuming the state meanwhile.
+    bool stop = rec->out_of_memory != 0;
+    bool collected = false;
+    if (rec->pending_action == PENDING_NONE) {
+        rec->host_work++;
+        if (!stop && memory_figure(rec) > MEMORY_LIMIT) {
+            lua_gc(rec->lua_state, LUA_GCCOLLECT);
+            collected = true;
+            if (memory_figure(rec) > MEMORY_LIMIT) rec->out_of_memory = 1;
+            stop = rec->out_of_memory != 0;
+        }
+        if (!stop && status != LUA_OK && status != LUA_YIELD) report_runtime_error(rec, status);
+        rec->host_work--;
+    }
+
     int32_t end = cpu_cycles;
     if (int64_t{end} - cpu_cycles_max > 0) {
         rec->cycle_debt = saturating_add(rec->cycle_debt, int64_t{end} - cpu_cycles_max);
@@ -147,30 +171,20 @@ uint32_t run_process_slice(process_rec *rec, double fraction) {
             restart_process(rec);
         else
             kill_process(rec);
-    } else {
-        bool stop = rec->out_of_memory != 0;
-        bool collected = false;
-        if (!stop && memory_figure(rec) > MEMORY_LIMIT) {
-            lua_gc(rec->lua_state, LUA_GCCOLLECT);
-            collected = true;
-            if (memory_figure(rec) > MEMORY_LIMIT) rec->out_of_memory = 1;
-            stop = rec->out_of_memory != 0;
-        }
-        if (stop) {
-            rec->state = PROC_ENDED;
-            report_error("*runtime error: out of memory");
-            kill_process(rec);
-        } else if (status == LUA_OK) {
-            rec->state = PROC_ENDED;
-            kill_process_by_id(rec->id);
-        } else if (status != LUA_YIELD) {
-            handle_runtime_error(rec, status);
-        } else if (!collected) {
-            // A plain yield ran nothing that could remove a record since
-            // caller_rec was found.
-            cproc = caller_rec;
-            return used;
-        }
+    } else if (stop) {
+        rec->state = PROC_ENDED;
+        report_error("*runtime error: out of memory");
+        kill_process(rec);
+    } else if (status == LUA_OK) {
+        rec->state = PROC_ENDED;
+        kill_process_by_id(rec->id);
+    } else if (status != LUA_YIELD) {
+        end_after_runtime_error(rec);
+    } else if (!collected) {
+        // A plain yield ran nothing that could remove a record since
+        // caller_rec was found.
+        cproc = caller_rec;
+        return used;
     }
 
     restore_current_process(caller);

@@ -78,10 +78,12 @@ int lua54_ud_height(lua_State *L) {
 int lua54_ud_attribs(lua_State *L) {
     typed_ud_rec *rec = to_typed_ud(L, 1);
     if (!rec) return 0;
-    lua_pushinteger(L, rec->width);
-    lua_pushinteger(L, rec->height);
-    lua_pushstring(L, get_utype_string(ud_type(rec)));
-    lua_pushinteger(L, rec->dims);
+    // All four read at once: pushing the name may run finalizers.
+    const typed_ud_rec seen = *rec;
+    lua_pushinteger(L, seen.width);
+    lua_pushinteger(L, seen.height);
+    lua_pushstring(L, get_utype_string(ud_type(&seen)));
+    lua_pushinteger(L, seen.dims);
     return 4;
 }
 

@@ -114,9 +114,14 @@ int convert_to_palette(lua_State *L, const typed_ud_rec *rec) {
     uint64_t count = ud_count(rec);
     int code = ud_type(rec);
     if (count == 0) return 0;
+    const ud_seen seen = ud_see(rec);
     typed_ud_rec *idx = create_userdata_shaped(L, UTYPE_U8, rec->dims, rec->width, rec->height,
                                                rec->depth);
     if (!idx) return 0;
+    if (!ud_unchanged(seen)) {
+        lua_pop(L, 1);
+        return 0;
+    }
     palette_builder pb;
     const uint8_t *s = ud_elements(const_cast<typed_ud_rec *>(rec));
     uint8_t *out = ud_elements(idx);
@@ -173,8 +178,13 @@ int lua54_ud_convert(lua_State *L) {
     // has the receiver's shape.
     int to = str_to_utype(name);
     int from = ud_type(rec);
+    const ud_seen seen = ud_see(rec);
     typed_ud_rec *out = create_userdata_shaped(L, to, rec->dims, rec->width, rec->height, rec->depth);
     if (!out) return 0;
+    if (!ud_unchanged(seen)) {
+        lua_pop(L, 1);
+        return 0;
+    }
     uint64_t count = ud_count(rec);
     if (to == from) {
         std::memcpy(ud_elements(out), ud_elements(rec), size_t(count * utype_size(to)));

@@ -10,6 +10,10 @@
 #include "ud_ops.h"
 #include "vm_hooks.h"
 
+extern "C" {
+#include "lauxlib.h"
+}
+
 /* ---- kernel level ---- */
 
 namespace {
@@ -117,120 +121,229 @@ int32_t arg32(lua_State *L, int idx, int32_t def) { return int32_t(uint32_t(uint
 
 int64_t min64(int64_t x, int64_t y) { return x < y ? x : y; }
 
+// What one call of the frame works on, read from its arguments.
+struct frame_plan {
+    typed_ud_rec *a, *b, *out;  // operands; out null until a fresh copy of a is made
+    int a_idx;                  // stack index of a (1, or 2 with the scalar on the left)
+    int code, slot;             // element type and its kernel slot
+    ud_shape shape;             // operand shape
+    double scalar;              // the scalar operand (f64 form)
+    int64_t si;                 // the scalar of the integer types
+    bool fresh;                 // results go to a fresh copy of a
+    int32_t b_offset, offset, count, b_stride, stride, spans;  // positions 4 to 9
+};
+
+// Reads the operands and the nine arguments into *p (steps 1 to 7 of the
+// frame). False when the frame refuses the call. Reads only: nothing is
+// allocated, so the records it returns hold until the next allocation.
+bool plan_frame(lua_State *L, ud_op op, frame_plan *p) {
+    typed_ud_rec *p1 = to_typed_ud(L, 1);
+    typed_ud_rec *p2 = to_typed_ud(L, 2);
+    if (!p1 && !p2) return false;
+    p->code = ud_type(p1 ? p1 : p2);
+    p->slot = ud_type_slot(p->code);
+    if (p->slot < 0) return false;
+    if (bitwise(op) && p->code == UTYPE_F64) return false;
+    const bool b_missing = lua_isnoneornil(L, 2);
+    if (needs_b(op) && b_missing) return false;
+    if (p1 && p2 && ud_type(p1) != ud_type(p2)) return false;
+
+    p->b = nullptr;
+    p->a_idx = 1;
+    p->scalar = 0.0;
+    if (!p1) {
+        p->scalar = lua_tonumberx(L, 1, nullptr);
+        p->shape = UD_LEFT;
+        p->a = p2;
+        p->a_idx = 2;
+    } else if (one_operand(op) && b_missing) {
+        p->a = p->b = p1;
+        p->shape = UD_ARRAY;
+    } else if (lua_type(L, 2) == LUA_TNUMBER) {
+        p->a = p1;
+        p->scalar = lua_tonumber(L, 2);
+        p->shape = UD_RIGHT;
+    } else if (p2) {
+        p->a = p1;
+        p->b = p2;
+        p->shape = UD_ARRAY;
+    } else {
+        p->a = p1;
+        p->shape = UD_RIGHT;
+    }
+
+    typed_ud_rec *a = p->a;
+    p->out = to_typed_ud(L, 3);
+    p->fresh = !p->out && !lua_toboolean(L, 3);
+    if (!p->out && !p->fresh) p->out = a;
+    if (p->out && p->out != a &&
+        (p->out->width != a->width || p->out->height != a->height || ud_type(p->out) != p->code))
+        return false;
+
+    p->b_offset = arg32(L, 4, 0);
+    p->offset = arg32(L, 5, 0);
+    p->count = arg32(L, 6, 0x1000000);
+    p->b_stride = arg32(L, 7, 1);
+    p->stride = arg32(L, 8, 1);
+    p->spans = arg32(L, 9, 1);
+
+    p->si = 0;
+    if (p->code == UTYPE_I64) {
+        p->si = trunc_double_to_i64_or_min(p->scalar);
+    } else if (p->code != UTYPE_F64) {
+        p->si = trunc_double_to_i32_or_min(p->scalar);
+    }
+    return true;
+}
+
+// Element counts of the plan's arrays; out is a (or its fresh copy) until given.
+struct frame_lens {
+    int64_t a, b, out;
+};
+
+frame_lens lens_of(const frame_plan &p) {
+    frame_lens n;
+    n.a = int64_t(ud_count(p.a));
+    n.b = p.b ? int64_t(ud_count(p.b)) : 0;
+    n.out = p.out ? int64_t(ud_count(p.out)) : n.a;
+    return n;
+}
+
+// Span i of the walk: its length n (the least of count and what a, out and b
+// hold from its starts, less what negative starts cut off; 0 or less means
+// nothing) and its starts in a and out (*start) and in b (*bstart).
+int64_t span_at(const frame_plan &p, const frame_lens &len, int64_t i, int64_t *start, int64_t *bstart) {
+    const int64_t pos = p.offset + i * p.stride;
+    const int64_t bpos = p.b_offset + i * p.b_stride;
+    int64_t n = min64(p.count, min64(len.a - pos, len.out - pos));
+    if (p.b) n = min64(n, len.b - bpos);
+    *start = pos;
+    *bstart = bpos;
+    if (pos < 0) {
+        *start = 0;
+        n -= -pos * 2;
+    }
+    if (p.b && bpos < 0) {
+        *bstart = 0;
+        n -= -bpos;
+    }
+    return n;
+}
+
+// The number of spans from 0 on, at most 'spans', whose start p0 + i * s
+// lies within [lo, hi]; 0 when the first does not.
+int64_t spans_within(int64_t p0, int64_t s, int64_t lo, int64_t hi, int64_t spans) {
+    if (p0 < lo || p0 > hi) return 0;
+    if (s > 0) return min64(spans, (hi - p0) / s + 1);
+    if (s < 0) return min64(spans, (p0 - lo) / -s + 1);
+    return spans;
+}
+
+// The size of a walk, known before anything is written.
+struct walk_size {
+    int64_t spans;    // spans visited
+    int64_t total;    // the sum of every visited span's n, as charged
+    int64_t written;  // elements written
+};
+
+// The walk in closed form. A span holds count elements exactly when its
+// starts are not negative and count elements fit in a, out and b from them;
+// the walk visits such spans and stops after the first that is not one. The
+// full spans are the first k whose starts stay within those limits, found
+// from the strides; the one after them is measured as the walk measures it.
+walk_size measure_walk(const frame_plan &p, const frame_lens &len) {
+    walk_size w{0, 0, 0};
+    if (p.count <= 0 || p.spans <= 0) return w;
+    int64_t k = spans_within(p.offset, p.stride, 0, min64(len.a, len.out) - p.count, p.spans);
+    if (p.b) k = min64(k, spans_within(p.b_offset, p.b_stride, 0, len.b - p.count, p.spans));
+    w.spans = k;
+    w.total = w.written = k * p.count;
+    if (k < p.spans) {
+        int64_t start, bstart;
+        const int64_t n = span_at(p, len, k, &start, &bstart);
+        w.spans++;
+        w.total += n;
+        if (n > 0) w.written += n;
+    }
+    return w;
+}
+
+const char *const op_name[UD_OP_COUNT] = {
+    "add", "sub", "mul", "div", "idiv", "mod", "pow", "band", "bor", "bxor", "shl", "shr",
+    "max", "min", "abs", "sgn", "sgn0", "copy",
+};
+
+// Raises the frame's one error when the walk would pass its bound: a walk cut
+// short would return a partial result as a complete one.
+void check_walk(lua_State *L, ud_op op, const frame_plan &p, const frame_lens &len, const walk_size &w) {
+    const int64_t largest = std::max(len.a, std::max(len.b, len.out));
+    const int64_t span_bound = std::max(ud_span_passes * largest, ud_walk_floor);
+    const int64_t weight = 48 / divisor[op][p.slot];
+    const int64_t element_bound = 2 * std::max(ud_walk_passes * largest, ud_walk_floor) / weight;
+    if (w.spans <= span_bound && w.written <= element_bound) return;
+    luaL_error(L, "%s: the spans ask for %I elements in %I spans, past the bound of %I elements in %I spans",
+               op_name[op], lua_Integer(w.written), lua_Integer(w.spans), lua_Integer(element_bound),
+               lua_Integer(span_bound));
+}
+
+// True when the first span covers all of a: nothing of a copy would survive.
+bool covers_a(const frame_plan &p, const frame_lens &len) {
+    return p.offset == 0 && p.spans >= 1 && p.count >= len.a &&
+           (!p.b || (p.b_offset >= 0 && len.b - p.b_offset >= len.a));
+}
+
 }  // namespace
 
 int ud_frame(lua_State *L, ud_op op) {
-    const int nargs = lua_gettop(L);
-    typed_ud_rec *p1 = to_typed_ud(L, 1);
-    typed_ud_rec *p2 = to_typed_ud(L, 2);
-    if (!p1 && !p2) return 0;
-    const int code = ud_type(p1 ? p1 : p2);
-    const int slot = ud_type_slot(code);
-    if (slot < 0) return 0;
-    if (bitwise(op) && code == UTYPE_F64) return 0;
-    const bool b_missing = nargs < 2 || lua_isnil(L, 2);
-    if (needs_b(op) && b_missing) return 0;
-    if (p1 && p2 && ud_type(p1) != ud_type(p2)) return 0;
+    // The nine positions, absent ones nil (which every reading treats as
+    // absent), so the fresh copy pushed above them leaves them as they were.
+    lua_settop(L, 9);
+    frame_plan p;
+    if (!plan_frame(L, op, &p)) return 0;
+    frame_lens len = lens_of(p);
+    walk_size w = measure_walk(p, len);
+    check_walk(L, op, p, len, w);
 
-    typed_ud_rec *a, *b = nullptr;
-    int a_idx = 1;
-    ud_shape shape;
-    double scalar = 0.0;
-    if (!p1) {
-        scalar = lua_tonumberx(L, 1, nullptr);
-        shape = UD_LEFT;
-        a = p2;
-        a_idx = 2;
-    } else if (one_operand(op) && b_missing) {
-        a = b = p1;
-        shape = UD_ARRAY;
-    } else if (lua_type(L, 2) == LUA_TNUMBER) {
-        a = p1;
-        scalar = lua_tonumber(L, 2);
-        shape = UD_RIGHT;
-    } else if (p2) {
-        a = p1;
-        b = p2;
-        shape = UD_ARRAY;
-    } else {
-        a = p1;
-        shape = UD_RIGHT;
-    }
-
-    typed_ud_rec *out = to_typed_ud(L, 3);
-    const bool fresh = !out && !lua_toboolean(L, 3);
-    if (!out && !fresh) out = a;
-    if (out && out != a &&
-        (out->width != a->width || out->height != a->height || ud_type(out) != code))
-        return 0;
-
-    const int32_t b_offset = arg32(L, 4, 0);
-    const int32_t offset = arg32(L, 5, 0);
-    const int32_t count = arg32(L, 6, 0x1000000);
-    const int32_t b_stride = arg32(L, 7, 1);
-    const int32_t stride = arg32(L, 8, 1);
-    const int32_t spans = arg32(L, 9, 1);
-
-    int64_t si = 0;
-    if (code == UTYPE_I64) {
-        si = trunc_double_to_i64_or_min(scalar);
-    } else if (code != UTYPE_F64) {
-        si = trunc_double_to_i32_or_min(scalar);
-    }
-
-    if (fresh) {
-        // The first span covers all of a: nothing of the copy would survive,
-        // so the new array is written directly. The charge is the copy's.
-        const int64_t len = int64_t(ud_count(a));
-        const bool whole = offset == 0 && spans >= 1 && count >= len &&
-                           (!b || (b_offset >= 0 && int64_t(ud_count(b)) - b_offset >= len));
-        out = whole ? push_userdata_for_overwrite(L, a) : push_duplicate_userdata(L, a);
-        spend_cpu(int32_t(ud_count(a) >> 7));
-    } else if (out == a) {
-        lua_pushvalue(L, a_idx);
+    if (p.fresh) {
+        // A fresh copy of a whose first span covers it is written directly.
+        // Making it may run finalizers that reshape or retype any operand:
+        // the plan is read again, and the copy (which takes a's header after
+        // the allocation) is completed when a changed.
+        const bool whole = covers_a(p, len);
+        const typed_ud_rec seen = *p.a;
+        typed_ud_rec *made = whole ? push_userdata_for_overwrite(L, p.a) : push_duplicate_userdata(L, p.a);
+        frame_plan q;
+        if (!plan_frame(L, op, &q) || q.a_idx != p.a_idx || !q.fresh) {
+            lua_pop(L, 1);
+            return 0;
+        }
+        q.out = made;
+        len = lens_of(q);
+        if (whole && (std::memcmp(&seen, q.a, sizeof seen) != 0 || !covers_a(q, len)))
+            std::memcpy(ud_elements(made), ud_elements(q.a), size_t(lua_rawlen(L, -1)) - TYPED_UD_HEADER);
+        p = q;
+        w = measure_walk(p, len);
+        check_walk(L, op, p, len, w);
+        spend_cpu(int32_t(ud_count(p.a) >> 7));
+    } else if (p.out == p.a) {
+        lua_pushvalue(L, p.a_idx);
     } else {
         lua_pushvalue(L, 3);
     }
 
-    const ud_span_fn fn = ud_kernels().span[op][slot][shape];
-    const int64_t size = utype_size(code);
-    const int64_t len_a = int64_t(ud_count(a));
-    const int64_t len_out = int64_t(ud_count(out));
-    const int64_t len_b = b ? int64_t(ud_count(b)) : 0;
-    uint8_t *const out_area = ud_elements(out);
-    const uint8_t *const a_area = ud_elements(a);
-    const uint8_t *const b_area = b ? ud_elements(b) : nullptr;
-    int64_t total = 0;
-    int64_t written = 0;  // elements written, weighted by 48 / D (twice 24 / D, a whole number for every D)
-    const int64_t weight = 48 / divisor[op][slot];
-    const int64_t span_bound = std::max(ud_span_passes * len_out, ud_walk_floor);
-    const int64_t weighted_bound = 2 * std::max(ud_walk_passes * len_out, ud_walk_floor);
-    if (count > 0) {
-        for (int64_t i = 0; i < spans && i < span_bound; i++) {
-            const int64_t pos = offset + i * stride;
-            const int64_t bpos = b_offset + i * b_stride;
-            int64_t n = min64(count, min64(len_a - pos, len_out - pos));
-            if (b) n = min64(n, len_b - bpos);
-            int64_t start = pos, bstart = bpos;
-            if (pos < 0) {
-                start = 0;
-                n -= -pos * 2;
-            }
-            if (b && bpos < 0) {
-                bstart = 0;
-                n -= -bpos;
-            }
-            if (n > 0) {
-                if (written + n * weight > weighted_bound) break;
-                fn(out_area + start * size, a_area + start * size,
-                   b ? b_area + bstart * size : nullptr, si, scalar, n);
-                written += n * weight;
-            }
-            total += n;
-            if (n < count) break;
-        }
+    const ud_span_fn fn = ud_kernels().span[op][p.slot][p.shape];
+    const int64_t size = utype_size(p.code);
+    uint8_t *const out_area = ud_elements(p.out);
+    const uint8_t *const a_area = ud_elements(p.a);
+    const uint8_t *const b_area = p.b ? ud_elements(p.b) : nullptr;
+    for (int64_t i = 0; i < w.spans; i++) {
+        int64_t start, bstart;
+        const int64_t n = span_at(p, len, i, &start, &bstart);
+        if (n > 0)
+            fn(out_area + start * size, a_area + start * size, p.b ? b_area + bstart * size : nullptr, p.si,
+               p.scalar, n);
     }
-    ud_charge(total / divisor[op][slot] + spans / 4);
+    ud_charge(w.total / divisor[op][p.slot] + p.spans / 4);
     return 1;
 }
 

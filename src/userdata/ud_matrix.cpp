@@ -70,7 +70,12 @@ int affine(lua_State *L, int dim) {
     if (out) {
         push_chosen(L);
     } else {
+        const ud_seen seen_a = ud_see(a), seen_b = ud_see(b);
         out = push_duplicate_userdata(L, a);
+        if (!ud_unchanged(seen_a) || !ud_unchanged(seen_b)) {
+            lua_pop(L, 1);
+            return 0;
+        }
     }
     double *o = f64_area(out);
     const uint32_t aw = a->width, bw = b->width, ow = out->width;
@@ -167,8 +172,12 @@ int lua54_ud_matmul(lua_State *L) {
         lua_settop(L, 3);
         if (out) {
             push_chosen(L);
-        } else if (!create_userdata_shaped(L, UTYPE_F64, 2, b->width, a->height, 1)) {
-            return 0;
+        } else {
+            // A finalizer run by the allocation may reshape a or b: the
+            // product is refused rather than made for shapes no longer there.
+            const ud_seen seen_a = ud_see(a), seen_b = ud_see(b);
+            if (!create_userdata_shaped(L, UTYPE_F64, 2, b->width, a->height, 1)) return 0;
+            if (!ud_unchanged(seen_a) || !ud_unchanged(seen_b)) return 0;
         }
         if (out == a) spend_cpu(int32_t(rows * inner) >> 8);  // what the copy of a charges
         lua_pushinteger(L, 0);
@@ -199,8 +208,13 @@ int lua54_ud_transpose(lua_State *L) {
         out = a;
         lua_pushvalue(L, 1);
     } else {
+        const ud_seen seen = ud_see(a);
         out = create_userdata_shaped(L, code, 2, a->height, a->width, 1);
         if (!out) return 0;
+        if (!ud_unchanged(seen)) {
+            lua_pop(L, 1);
+            return 0;
+        }
     }
     if (ud_type_slot(code) < 0) return 1;
     if (ud_type(out) != code) return 0;
@@ -243,8 +257,13 @@ int lua54_ud_row(lua_State *L) {
     if (!a) return 0;
     const int64_t i = arg_index(L);
     if (i < 0 || i >= int64_t(a->height)) return 0;
+    const ud_seen seen = ud_see(a);
     typed_ud_rec *r = create_userdata_shaped(L, ud_type(a), 2, a->width, 1, 1);
     if (!r) return 0;
+    if (!ud_unchanged(seen)) {
+        lua_pop(L, 1);
+        return 0;
+    }
     const size_t bytes = size_t(a->width) * utype_size(ud_type(a));
     std::memcpy(ud_elements(r), ud_elements(a) + size_t(i) * bytes, bytes);
     spend_cpu(int32_t(a->width / 4));
@@ -256,8 +275,13 @@ int lua54_ud_column(lua_State *L) {
     if (!a) return 0;
     const int64_t i = arg_index(L);
     if (i < 0 || i >= int64_t(a->width)) return 0;
+    const ud_seen seen = ud_see(a);
     typed_ud_rec *c = create_userdata_shaped(L, ud_type(a), 2, 1, a->height, 1);
     if (!c) return 0;
+    if (!ud_unchanged(seen)) {
+        lua_pop(L, 1);
+        return 0;
+    }
     const size_t size = utype_size(ud_type(a));
     for (uint32_t y = 0; y < a->height; y++)
         std::memcpy(ud_elements(c) + y * size, ud_elements(a) + (size_t(y) * a->width + size_t(i)) * size, size);

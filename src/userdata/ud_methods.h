@@ -2,10 +2,30 @@
 // functions behind the entries built so far.
 #pragma once
 
+#include <cstring>
+
 #include "typed_ud.h"
 
 extern "C" {
 #include "lua.h"
+}
+
+// An array's header as a call read it before an allocation through Lua. The
+// allocation may run a step of the collector and with it the program's
+// finalizers, which can mutate any array the call was given (type, width,
+// height, dims): a call that sized or checked anything from the header makes
+// its allocation, then asks ud_unchanged before it reads the array again, and
+// refuses (no result) when the header changed. The array itself stays: the
+// call's arguments anchor it on the Lua stack.
+struct ud_seen {
+    const typed_ud_rec *rec;  // the array, or null for none
+    typed_ud_rec header;      // its header when seen
+};
+
+inline ud_seen ud_see(const typed_ud_rec *rec) { return {rec, rec ? *rec : typed_ud_rec{}}; }
+
+inline bool ud_unchanged(const ud_seen &s) {
+    return !s.rec || std::memcmp(s.rec, &s.header, sizeof s.header) == 0;
 }
 
 // One entry of USERDATA: its key and its host function.

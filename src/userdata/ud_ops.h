@@ -85,17 +85,22 @@ int ud_take(lua_State *L);
 // INT32_MAX charge INT32_MAX.
 void ud_charge(int64_t n);
 
-// Most elements one take writes: 16 passes over the largest array.
+// Most elements one take writes: 16 passes over the largest array there can
+// be. Steps that would write more raise an error before writing anything.
 inline constexpr int64_t ud_write_bound = int64_t(1) << 28;
 
-// How far one call of the element-wise frame walks, whatever its spans ask:
-// it visits at most ud_span_passes times the output's element count spans,
-// and writes at most ud_walk_passes times that count in elements weighted by
-// their cost (24 / D for the operation's CPU divisor D: 1 for the cheapest,
-// 12 for the dearest), or ud_walk_floor of either when that is more. One pass
-// of any operation over the whole output, in spans of any length, always
-// fits; what repeats a pass stops within a few tenths of a second even on
-// the largest arrays. lerp refuses interiors beyond the span bound.
+// How far one call of the element-wise frame walks: at most ud_span_passes
+// times the element count of the largest array it was given (a, b or out)
+// in spans, and at most ud_walk_passes times that count in elements weighted
+// by their cost (24 / D for the operation's CPU divisor D: 1 for the
+// cheapest, 12 for the dearest), or ud_walk_floor of either when that is
+// more. Every walk that goes through its arrays once, in spans of any length
+// and whichever array advances (row sums into one row, one row over many,
+// columns), fits; what repeats a pass over the same elements many times
+// ends within a few tenths of a second even on the largest arrays. The size
+// of a walk is known from its arguments before it starts: a walk past the
+// bound raises an error and writes nothing. lerp raises for interiors
+// beyond the span bound.
 inline constexpr int64_t ud_walk_passes = 16;
 inline constexpr int64_t ud_span_passes = 1;
 inline constexpr int64_t ud_walk_floor = int64_t(1) << 16;

@@ -6,6 +6,10 @@
 #include "ud_ops.h"
 #include "vm_hooks.h"
 
+extern "C" {
+#include "lauxlib.h"
+}
+
 namespace {
 
 int32_t arg32(lua_State *L, int idx, int32_t def) { return int32_t(uint32_t(uint64_t(kiv_intp(L, idx, def)))); }
@@ -87,6 +91,46 @@ int64_t gather_ones(uint8_t *out, const uint8_t *src, const uint8_t *idx, int64_
     }
 }
 
+// The elements step 'i' copies: the least of span and what src and out hold
+// from its run's starts, less what negative starts cut off (0 or less: none).
+int64_t run_length(int64_t e, int64_t o, int64_t span, int64_t len_src, int64_t len_out) {
+    int64_t m = span;
+    if (len_src - e < m) m = len_src - e;
+    if (len_out - o < m) m = len_out - o;
+    if (o < 0) m -= -o;
+    if (e < 0) m -= -e;
+    return m;
+}
+
+// Raises take's one error when steps 'first' to 'last' would write more than
+// ud_write_bound elements: a gather cut short would return a partial result
+// as a complete one. Each step writes at most the least of span, len(src)
+// and len(out); when that bound is passed the runs are counted exactly from
+// the index array, unless out is the index array itself (the steps then
+// rewrite the indices later steps read), where the bound stands.
+void check_writes(lua_State *L, typed_ud_rec *idx, typed_ud_rec *out, int64_t off, int64_t st, int64_t out_offset,
+                  int64_t out_stride, int64_t span, int64_t first, int64_t last, int64_t len_src, int64_t len_out) {
+    if (last < first) return;
+    int64_t most = span < len_src ? span : len_src;
+    if (len_out < most) most = len_out;
+    if (most < 0) most = 0;
+    int64_t writes = (last - first + 1) * most;
+    if (writes <= ud_write_bound) return;
+    if (idx != out) {
+        const uint8_t *idx_area = ud_elements(idx);
+        writes = 0;
+        for (int64_t i = first; i <= last; i++) {
+            int32_t e32;
+            std::memcpy(&e32, idx_area + (off + i * st) * 4, 4);
+            const int64_t m = run_length(e32, out_offset + i * out_stride, span, len_src, len_out);
+            if (m > 0) writes += m;
+        }
+        if (writes <= ud_write_bound) return;
+    }
+    luaL_error(L, "take: the steps write up to %I elements, past the bound of %I elements", lua_Integer(writes),
+               lua_Integer(ud_write_bound));
+}
+
 }  // namespace
 
 int ud_take(lua_State *L) {
@@ -110,15 +154,21 @@ int ud_take(lua_State *L) {
 
     if (out) {
         lua_pushvalue(L, in_place ? 1 : 3);
-    } else if (span == 1) {
-        out = create_userdata(L, get_utype_string(code), idx->dims, idx->width, idx->height, 1,
-                              nullptr);
-        if (!out) return 0;
     } else {
-        if (span <= 0 || idx_count <= 0) return 0;
-        out = create_userdata(L, get_utype_string(code), 2, uint32_t(span), uint32_t(idx_count), 1,
-                              nullptr);
+        if (span != 1 && (span <= 0 || idx_count <= 0)) return 0;
+        const ud_seen seen_src = ud_see(src), seen_idx = ud_see(idx);
+        if (span == 1) {
+            out = create_userdata(L, get_utype_string(code), idx->dims, idx->width, idx->height, 1,
+                                  nullptr);
+        } else {
+            out = create_userdata(L, get_utype_string(code), 2, uint32_t(span), uint32_t(idx_count), 1,
+                                  nullptr);
+        }
         if (!out) return 0;
+        if (!ud_unchanged(seen_src) || !ud_unchanged(seen_idx)) {
+            lua_pop(L, 1);
+            return 0;
+        }
     }
 
     // Steps: the unsigned quotient, capped by the unsigned count. A zero
@@ -150,10 +200,11 @@ int ud_take(lua_State *L) {
     const int64_t size = utype_size(code);
     const int64_t len_src = int64_t(ud_count(src));
     const int64_t len_out = int64_t(ud_count(out));
+    check_writes(L, idx, out, off, st, out_offset, out_stride, span, first, last, len_src, len_out);
     const uint8_t *src_area = ud_elements(src);
     uint8_t *out_area = ud_elements(out);
     const uint8_t *idx_area = ud_elements(idx);
-    int64_t total = 0, written = 0;
+    int64_t total = 0;
     if (span == 1 && out_stride == 1 && st == 1 && idx_area != out_area) {
         // Single elements from consecutive indices to consecutive places.
         total = gather_ones(out_area, src_area, idx_area, size, off, out_offset, first, last, len_src, len_out);
@@ -180,13 +231,9 @@ int ud_take(lua_State *L) {
             se = 0;
         }
         if (m == 1) {
-            if (written + 1 > ud_write_bound) break;
             copy_one(out_area + so * size, src_area + se * size, size);
-            written += 1;
         } else if (m > 1) {
-            if (written + m > ud_write_bound) break;
             copy_forward(out_area + so * size, src_area + se * size, m, size);
-            written += m;
         }
         total += m;
     }

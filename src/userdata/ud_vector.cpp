@@ -10,6 +10,10 @@
 #include "ud_ops.h"
 #include "vm_hooks.h"
 
+extern "C" {
+#include "lauxlib.h"
+}
+
 namespace {
 
 // The array at position 'idx' when it is an f64 array, else null.
@@ -34,8 +38,13 @@ int lua54_ud_lerp(lua_State *L) {
     if (len < 1 || runs < 1 || run_stride < 1 || el_stride < 1 || offset < 0) return 0;
     const __int128 last = (__int128)(runs - 1) * run_stride + (__int128)len * el_stride + offset;
     if (last >= (__int128)ud_count(a)) return 0;
+    // Interiors that overlap can ask for far more work than the array holds:
+    // beyond the bound the call raises rather than return part of the runs.
     const __int128 interior = (__int128)runs * (len - 1);
-    if (interior > std::max(ud_span_passes * int64_t(ud_count(a)), ud_walk_floor)) return 0;
+    const int64_t bound = std::max(ud_span_passes * int64_t(ud_count(a)), ud_walk_floor);
+    if (interior > bound)
+        luaL_error(L, "lerp: the runs ask for %I elements, past the bound of %I elements",
+                   lua_Integer(interior), lua_Integer(bound));
     lua_pushvalue(L, 1);
     ud_charge(int64_t(interior / 4));
     if (len == 1 || ud_type_slot(code) < 0) return 1;

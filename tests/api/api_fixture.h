@@ -55,3 +55,16 @@ class ApiTest : public RuntimeTest {
 };
 
 using Lines = std::vector<std::string>;
+
+// Lua defining two globals: armed(v, f) returns v with f queued to run as a
+// finalizer inside the next allocation (the collector then steps at every
+// one), so that a call given armed(...) as its last argument meets f in its
+// first allocation; settled() puts the collector back and tells whether f
+// has run without error (running what is pending first).
+inline constexpr const char *kArmedFinalizer =
+    "local fin_ran = false "
+    "function armed(v, f) fin_ran = false local seen, on = 0, false "
+    "local mt = {__gc = function() if not on then seen = seen + 1 elseif not fin_ran then fin_ran = pcall(f) end end} "
+    "for i = 1, 50 do setmetatable({}, mt) end collectgarbage('incremental', 1, 1000, 1) "
+    "repeat collectgarbage('step', 0) until seen > 0 collectgarbage('incremental', 1, 100, 1) on = true return v end "
+    "function settled() collectgarbage() collectgarbage('incremental', 200, 100, 13) return fin_ran end ";

@@ -114,6 +114,26 @@ TEST_F(FileCalls, LsListsFoldersAndMountPointsFirstAndTheRootByDefault) {
     EXPECT_EQ(output(), (Lines{"2:ram z a.txt b.txt,2", "1:ram z a.txt b.txt", "2:0,0"}));
 }
 
+// A finalizer that calls the file system inside a call's first allocation
+// leaves the call's result whole.
+TEST_F(FileCalls, AFinalizerCallingTheFileSystemInsideACallLeavesItsResultWhole) {
+    put_host("a/x.txt", "");
+    for (int i = 0; i < 40; i++) put_host("b/long_name_" + std::to_string(i) + ".txt", "");
+    struct Case {
+        const char *call;  // a call whose last argument is armed(v, f)
+        const char *want;  // out(its first result, settled())
+    } cases[] = {
+        {"(function(t) return table.concat(t, ' ') end)(ls(armed('/a', function() ls('/b') end)))", "2:x.txt,true"},
+    };
+    for (const Case &c : cases) {
+        const size_t before = output().size();
+        run(std::string(kArmedFinalizer) + "out(" + c.call + ", settled())");
+        const Lines lines = output();
+        EXPECT_EQ(Lines(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end()), (Lines{c.want}))
+            << c.call;
+    }
+}
+
 TEST_F(FileCalls, LsIsChargedForEveryEntryItLists) {
     for (int i = 0; i < 300; i++) put_host("many/f" + std::to_string(i), "");
     std::filesystem::create_directories(host("none"));

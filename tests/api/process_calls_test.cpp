@@ -175,17 +175,34 @@ TEST_F(ProcessCalls, RunProcessSliceTellsFlippedFromYieldedAndNeverResumesTheRun
 /* ---- kill, restart, halt ---- */
 
 TEST_F(ProcessCalls, AProcessThatKillsItselfIsRemovedWhenItsSliceEnds) {
-    start(R"(
-        out(_run_process_slice(2, 1))
-        out(_process_state(2))
-        local m = _read_message()
-        out(m.event, m.proc_id)
-        while true do flip() end
-    )", "root");
-    start("_kill_process(pid(), 0) out('after') while true do end");
-    frame();
-    EXPECT_EQ(output(), (Lines{"3:true,0.0,_run_process_slice: could not find lua state", "1:-1",
-                               "2:child_completed,2"}));
+    const char *cases[] = {
+        "_kill_process(pid(), 0) out('after') while true do end",
+        // From a finalizer that the traceback of its error runs, after its
+        // resume has returned.
+        "local seen, armed, e = 0, false, {} "
+        "local mt = {__gc = function() if armed then _kill_process(pid(), 0) else seen = seen + 1 end end} "
+        "for i = 1, 50 do setmetatable({}, mt) end collectgarbage('incremental', 1, 1000, 1) "
+        "repeat collectgarbage('step', 0) until seen > 0 collectgarbage('incremental', 1, 100, 1) "
+        "armed = true error(e)",
+    };
+    for (const char *code : cases) {
+        processes_init();
+        start(R"(
+            out(_run_process_slice(2, 1))
+            out(_process_state(2))
+            local m = _read_message()
+            out(m.event, m.proc_id)
+            while true do flip() end
+        )", "root");
+        start(code);
+        const size_t before = output().size();
+        frame();
+        const Lines lines = output();
+        EXPECT_EQ(Lines(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end()),
+                  (Lines{"3:true,0.0,_run_process_slice: could not find lua state", "1:-1",
+                         "2:child_completed,2"}))
+            << code;
+    }
 }
 
 TEST_F(ProcessCalls, AProcessThatRestartsItselfStartsOverWithItsId) {
@@ -194,6 +211,28 @@ TEST_F(ProcessCalls, AProcessThatRestartsItselfStartsOverWithItsId) {
     frame();
     EXPECT_EQ(output(), (Lines{"2:start,2", "2:start,2"}));
     EXPECT_EQ(get_process(2), p);
+}
+
+// Killing a process closes its state, which runs its finalizers inside the
+// killer's call: what they do to end a slice ends none but their own.
+TEST_F(ProcessCalls, FinalizersOfAKilledProcessEndNoOtherSlice) {
+    struct Case {
+        const char *fin;  // the killed process's finalizer
+        Lines want;       // what the killer prints after the kill
+    } cases[] = {
+        {"flip()", {"1:after kill"}},
+        {"_halt()", {"1:after kill"}},
+        {"flip() _kill_process(1, 1)", {}},  // a restart of the killer still ends its slice
+    };
+    for (const Case &c : cases) {
+        processes_init();
+        start("_run_process_slice(2, 1) _kill_process(2) out('after kill') while true do flip() end", "root");
+        start(std::string("setmetatable({}, {__gc = function() ") + c.fin + " end}) while true do flip() end");
+        const size_t before = output().size();
+        frame();
+        const Lines lines = output();
+        EXPECT_EQ(Lines(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end()), c.want) << c.fin;
+    }
 }
 
 TEST_F(ProcessCalls, KillProcessModesZeroAndOneActOtherModesAndIdsDoNothing) {
@@ -230,6 +269,37 @@ TEST_F(ProcessCalls, HaltEndsTheSliceAndLeavesTheProcessEndedAndUnscheduled) {
 }
 
 /* ---- inspection ---- */
+
+// Finalizers that end the oldest of a window of children and start a new
+// one, run inside the calls: each list shows the window of one moment, ids
+// without a gap.
+TEST_F(ProcessCalls, AProcessListIsTakenFromOneStateOfTheTable) {
+    start(R"(
+        local kids, code = {}, 'while true do flip() end'
+        for i = 1, 30 do kids[i] = _create_process_from_code(code, 'k', '/k.lua') end
+        local mt = {}
+        mt.__gc = function()
+          _kill_process(table.remove(kids, 1))
+          kids[#kids + 1] = _create_process_from_code(code, 'k', '/k.lua')
+          setmetatable({}, mt)
+        end
+        for i = 1, 20 do setmetatable({}, mt) end
+        collectgarbage('incremental', 1, 100, 1)
+        local mixed = 0
+        for round = 1, 10 do
+          local lo, hi, n = math.huge, 0, 0
+          for _, e in ipairs(_get_process_list()) do
+            if e.name == 'k' then lo, hi, n = math.min(lo, e.id), math.max(hi, e.id), n + 1 end
+          end
+          if hi - lo + 1 ~= n then mixed = mixed + 1 end
+        end
+        collectgarbage('incremental', 200, 100, 13)
+        out(mixed)
+        while true do flip() end
+    )", "root");
+    for (int i = 0; i < 400 && output().empty(); i++) frame();
+    EXPECT_EQ(output(), (Lines{"1:0"})) << fake_host::log_text();
+}
 
 TEST_F(ProcessCalls, TheProcessListReportsEveryFieldAndTheRulesOfPriority) {
     start(R"(

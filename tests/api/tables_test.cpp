@@ -187,6 +187,7 @@ TEST_F(TableCalls, SparseTablesWithHugeBordersFinishAtOnce) {
             "function keys(t) local s = {} for k, v in pairs(t) do s[#s + 1] = k .. '=' .. tostring(v) end "
             "for i = 2, #s do local j = i while j > 1 and s[j] < s[j - 1] do s[j], s[j - 1] = s[j - 1], s[j] "
             "j = j - 1 end end return table.concat(s, ' ') end end)()");
+    eval(p, std::string("(function() ") + kArmedFinalizer + " end)()");
     struct Case {
         const char *setup, *name, *args;
         const char *check;  // an expression list read after the call
@@ -203,6 +204,9 @@ TEST_F(TableCalls, SparseTablesWithHugeBordersFinishAtOnce) {
         {"t = sparse(30)", "deli", "t, 2", "t[1], t[3], t[(1 << 30) - 1]", "1|0,2,30"},
         {"t = sparse(30)", "add", "t, 'x', 2", "t[1], t[2], t[3], t[5], t[(1 << 30) + 1]", "x|0,x,1,2,30"},
         {"t = sparse(3)", "add", "t, 'x', 1", "keys(t)", "x|1=x 2=0 3=1 5=2 9=3"},
+        // A finalizer run by the key buffer's allocation adds keys.
+        {"t = sparse(20) v = {}", "count",
+         "t, armed(v, function() for k = 1, 300 do t[(1 << 19) + 3 * k] = k end end)", "settled()", "0|true"},
     };
     for (const Case &c : cases) {
         eval(p, std::string("(function() ") + c.setup + " end)()");

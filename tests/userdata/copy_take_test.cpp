@@ -45,6 +45,11 @@ TEST_F(CopyTake, CopyTakeAndClearFollowTheirRules) {
         {"S = vec('u8', 1, 2) I = vec('i16', 1, 0)", "select('#', S:take(I)), dump(S:copy(vec('u8', 9)))",
          "0\t2x1 u8 1: 9 2"},
         {"S = vec('u8', 1, 2) I = vec('i32', 1, 0) O = vec('i16', 0, 0)", "select('#', S:take(I, O))", "0"},
+        // Steps that would write more than 2^28 elements raise before writing
+        // (they stopped there and returned the output as if complete).
+        {"S = seq('u8', 4096) I = t_create('i32', 1, 70000) O = t_create('u8', 1, 4096)",
+         "(function() local ok, e = pcall(S.take, S, I, O, 0, 0, 4096, 1, 0) return ok, e, O[4095] end)()",
+         "false\ttake: the steps write up to 286720000 elements, past the bound of 268435456 elements\t0"},
         // A fresh 2-D output above 16 MiB: 4097 rows of 4096.
         {"S = vec('u8', 1, 2) I = vec('i32', 0)", "select('#', S:take(I, nil, 0, 0, 4096, 1, 4096, 4097))", "0"},
         // clear zeroes and returns nothing.

@@ -27,6 +27,19 @@ class Elementwise : public UdTest {
             end
             return table.concat(t, " ")
           end
+          -- "ok" when element i of a equals want(i) for every i, else the first that does not.
+          function agree(a, want)
+            for i = 0, #a - 1 do
+              if a[i] ~= want(i) then return i .. ": " .. tostring(a[i]) .. " not " .. tostring(want(i)) end
+            end
+            return "ok"
+          end
+          -- Column x of M (w wide, h high) folded by f from its first element.
+          function fold_column(M, w, h, x, f)
+            local s = M[x]
+            for y = 1, h - 1 do s = f(s, M[y * w + x]) end
+            return s
+          end
           function seq(ty, n, f)
             local a = t_create(ty, 1, n, 1, 1)
             for i = 0, n - 1 do a[i] = f and f(i) or i end
@@ -83,6 +96,31 @@ TEST_F(Elementwise, FrameChoosesOperandsOutputsAndSpans) {
         // A running sum through the output behind b... b behind out.
         {"A = vec('i32', 1, 1, 1, 1, 1)", "dump(A:add(A, true, 0, 1))", "5x1 i32 1: 1 2 3 4 5"},
         {"A = vec('u8', 7, 1, 2, 3)", "dump(A:copy(A, true, 0, 1))", "4x1 u8 1: 7 7 7 7"},
+        // Walks through b while out stays put complete, however many rows b
+        // has: they stopped at 16 passes over out (136 of 270 rows summed).
+        {"M = t_create('i32', 2, 480, 270) M:add(1, true) S = t_create('i32', 1, 480) "
+         "S:add(M, true, 0, 0, 480, 480, 0, 270)",
+         "agree(S, function() return 270 end)", "ok"},
+        {"M = t_create('i32', 2, 480, 1000) for i = 0, #M - 1 do M[i] = i % 13 - 6 end "
+         "S = t_create('i32', 1, 480) S:add(M, true, 0, 0, 480, 480, 0, 1000)",
+         "agree(S, function(x) return fold_column(M, 480, 1000, x, function(s, v) return s + v end) end)", "ok"},
+        {"M = t_create('f64', 2, 64, 1000) for i = 0, #M - 1 do M[i] = i * 0.25 end "
+         "S = t_create('f64', 1, 64) S:add(M, true, 0, 0, 64, 64, 0, 1000)",
+         "agree(S, function(x) return 0.0 + fold_column(M, 64, 1000, x, function(s, v) return s + v end) end)", "ok"},
+        {"M = t_create('u8', 2, 4, 20000) for i = 0, #M - 1 do M[i] = i * 7 end "
+         "S = t_create('u8', 1, 4) S:add(M, true, 0, 0, 4, 4, 0, 20000)",
+         "agree(S, function(x) return fold_column(M, 4, 20000, x, function(s, v) return (s + v) % 256 end) end)", "ok"},
+        {"M = t_create('i16', 2, 100, 3000) for i = 0, #M - 1 do M[i] = (i * 7919) % 20011 - 10000 end "
+         "S = t_create('i16', 1, 100) S:copy(M, true) S:max(M, true, 100, 0, 100, 100, 0, 2999)",
+         "agree(S, function(x) return fold_column(M, 100, 3000, x, math.max) end)", "ok"},
+        // One column summed into one element: 100000 spans of one.
+        {"M = t_create('i64', 2, 2, 100000) for i = 0, #M - 1 do M[i] = i end "
+         "S = t_create('i64', 1, 1) S:add(M, true, 0, 0, 1, 2, 0, 100000)",
+         "agree(S, function() return fold_column(M, 2, 100000, 0, function(s, v) return s + v end) end)", "ok"},
+        // One row broadcast over every row.
+        {"M = t_create('f64', 2, 64, 1000) for i = 0, #M - 1 do M[i] = i end R = seq('f64', 64, function(i) return -i end) "
+         "M:add(R, true, 0, 0, 64, 0, 64, 1000)",
+         "agree(M, function(i) return 0.0 + i - i % 64 end)", "ok"},
     };
     for (const eval_case &c : cases) EXPECT_EQ(after(c.setup, c.expr), c.want) << c.setup << " | " << c.expr;
 }
@@ -356,35 +394,57 @@ TEST_F(Elementwise, IntegerPowersAgreeWithTheReferenceAtEveryLevel) {
 // machine does not fail them; unbounded work would take minutes).
 TEST_F(Elementwise, WorkIsBoundedWhateverTheSpans) {
     exec("A = t_create('u8', 1, 4096, 1, 1) B = t_create('f64', 1, 100, 1, 1)");
-    const char *calls[] = {
-        "A:add(1, true, 0, 0, 0, 1, 1, 2147483647)",            // count 0: the walk is skipped
-        "A:add(1, true, 0, 0, -5, 1, 1, 2147483647)",           // count below 0
-        "A:add(A, true, 0, 0, 4096, 0, 0, 2147483647)",         // stride 0, whole spans
-        "B:add(B, true, 0, 0, 100, 0, 0, 2147483647)",
-        "A:copy(A, true, 2147483647, -2147483648, 4096, 2147483647, -2147483648, 2147483647)",
-        "A:add(1, true, 0, -2147483648, 2147483647, 2147483647, 2147483647, 2147483647)",
-        // One-element spans over one place: these visited 2^28 spans (seconds of pow).
-        "B:pow(B, true, 0, 0, 1, 0, 0, 2147483647)",
-        "A:copy(A, true, 0, 0, 1, 0, 0, 2147483647)",
+    // Walks that end by themselves, and walks past the bound, which raise.
+    struct Case { const char *call, *result; } cases[] = {
+        {"A:add(1, true, 0, 0, 0, 1, 1, 2147483647)", "1"},   // count 0: the walk is skipped
+        {"A:add(1, true, 0, 0, -5, 1, 1, 2147483647)", "1"},  // count below 0
+        {"A:copy(A, true, 2147483647, -2147483648, 4096, 2147483647, -2147483648, 2147483647)", "1"},
+        {"A:add(1, true, 0, -2147483648, 2147483647, 2147483647, 2147483647, 2147483647)", "1"},
+        // Stride 0, whole spans; one-element spans over one place (these
+        // visited 2^28 spans, seconds of pow, before there was a bound).
+        {"A:add(A, true, 0, 0, 4096, 0, 0, 2147483647)",
+         "add: the spans ask for 8796093018112 elements in 2147483647 spans, past the bound of 65536 elements in "
+         "65536 spans"},
+        {"B:add(B, true, 0, 0, 100, 0, 0, 2147483647)",
+         "add: the spans ask for 214748364700 elements in 2147483647 spans, past the bound of 32768 elements in "
+         "65536 spans"},
+        {"B:pow(B, true, 0, 0, 1, 0, 0, 2147483647)",
+         "pow: the spans ask for 2147483647 elements in 2147483647 spans, past the bound of 10922 elements in "
+         "65536 spans"},
+        {"A:copy(A, true, 0, 0, 1, 0, 0, 2147483647)",
+         "copy: the spans ask for 2147483647 elements in 2147483647 spans, past the bound of 65536 elements in "
+         "65536 spans"},
     };
-    for (const char *call : calls) {
+    for (const Case &c : cases) {
         const std::clock_t t0 = std::clock();
-        EXPECT_EQ(eval(std::string("select('#', ") + call + ")"), "1") << call;
+        const std::string got = eval(std::string("pcall(function() return select('#', ") + c.call + ") end)");
+        EXPECT_EQ(got, c.result[0] == '1' ? std::string("true\t1") : std::string("false\ttest:1: ") + c.result)
+            << c.call;
         const double s = double(std::clock() - t0) / CLOCKS_PER_SEC;
-        EXPECT_LT(s, 3.0) << call;
+        EXPECT_LT(s, 3.0) << c.call;
     }
-    // The bounds: 16 passes over a 4096-element output for the cheapest
+    // The bounds: 16 passes over the largest array for the cheapest
     // operations, so 16 spans of 4096; 16 / 12 passes for pow on u8, so ten
-    // spans of 512; as many spans of one as the output's 65536 elements.
-    // Charged as the spans ask.
+    // spans of 512 and not eleven; as many spans of one as the largest
+    // array's 65536 elements. A walk past them changes and charges nothing.
     exec("A:clear()");
-    EXPECT_EQ(charge("add", "A, 1, true, 0, 0, 4096, 1, 0, 2147483647"), 65536 / 24 + 2147483647 / 4);
+    EXPECT_EQ(charge("add", "A, 1, true, 0, 0, 4096, 1, 0, 16"), 65536 / 24 + 16 / 4);
+    EXPECT_EQ(eval("A[0], A[4095]"), "16\t16");
+    EXPECT_EQ(eval("pcall(USERDATA.add, A, 1, true, 0, 0, 4096, 1, 0, 17)"),
+              "false\tadd: the spans ask for 69632 elements in 17 spans, past the bound of 65536 elements in "
+              "65536 spans");
     EXPECT_EQ(eval("A[0], A[4095]"), "16\t16");
     exec("A:clear() C = t_create('u8', 1, 4096) C:add(2, true) A:add(1, true, 0, 0, 4096, 1, 0, 7)");
-    EXPECT_EQ(charge("pow", "A, C, true, 0, 0, 512, 0, 0, 2147483647"), 5120 / 2 + 2147483647 / 4);
+    EXPECT_EQ(charge("pow", "A, C, true, 0, 0, 512, 0, 0, 10"), 5120 / 2 + 10 / 4);
     EXPECT_EQ(eval("A[0], A[511], A[512]"), "1\t1\t7");  // 7, 49, 97, 193, 129, then 1 in u8
+    EXPECT_EQ(eval("select('#', pcall(A.pow, A, C, true, 0, 0, 512, 0, 0, 11)), A[0]"), "2\t1");
     exec("D = t_create('u8', 1, 65536)");
-    EXPECT_EQ(charge("add", "D, 1, true, 0, 0, 1, 0, 0, 2147483647"), 65536 / 24 + 2147483647 / 4);
+    EXPECT_EQ(charge("add", "D, 1, true, 0, 0, 1, 0, 0, 65536"), 65536 / 24 + 65536 / 4);
+    exec("D:clear()");
+    EXPECT_EQ(eval("D[0], pcall(D.add, D, 1, true, 0, 0, 1, 0, 0, 65537)"),
+              "0\tfalse\tadd: the spans ask for 65537 elements in 65537 spans, past the bound of 1048576 elements in "
+              "65536 spans");
+    EXPECT_EQ(eval("D[0]"), "0");
 }
 
 }  // namespace

@@ -144,6 +144,68 @@ TEST_F(MethodTable, ArraysMadeWithoutATableHaveNoMetatable) {
               "true\ttrue");
 }
 
+// A finalizer that the method's first allocation through Lua runs reshapes
+// an operand with mutate. The methods read the shapes, made their result and
+// went on with the shapes read before: reads and writes past the arrays
+// (transpose, convert, row, column, matmul3d, matmul2d, take, copy with an
+// index array, the element-wise frame), or a result of the wrong shape
+// (matmul, palette mode), or elements never written (a fresh output meant to
+// be overwritten whole). Each row's mutation must run inside its call (INSIDE).
+struct ReshapedInside { const char *setup, *mutate, *call, *check, *want; };
+
+const ReshapedInside reshaped_inside[] = {
+    {"A = t_create('i64', 2, 8, 8)", "A:mutate('u8')", "R = A:transpose()",
+     "R, A:attribs()", "nil\t64\t8\tu8\t2"},
+    {"A = t_create('i64', 2, 8, 8)", "A:mutate('u8')", "R = A:convert('f64')",
+     "R, A:attribs()", "nil\t64\t8\tu8\t2"},
+    {"A = t_create('i64', 2, 8, 8)", "A:mutate('i64', 4)", "R = select('#', A:convert('u8', true))",
+     "R, A:attribs()", "0\t4\t1\ti64\t1"},
+    {"A = t_create('i64', 2, 8, 8)", "A:mutate('i64', 64)", "R = A:row(7)",
+     "R, A:attribs()", "nil\t64\t1\ti64\t1"},
+    {"A = t_create('i64', 2, 8, 8)", "A:mutate('i64', 1, 64)", "R = A:column(0)",
+     "R, A:attribs()", "nil\t1\t64\ti64\t2"},
+    {"A = t_create('f64', 2, 4, 4) B = t_create('f64', 2, 4, 4)", "A:mutate('f64', 16)", "R = A:matmul(B)",
+     "R, A:attribs()", "nil\t16\t1\tf64\t1"},
+    {"A = t_create('f64', 2, 3, 4) B = t_create('f64', 2, 3, 4)", "A:mutate('f64', 12)", "R = A:matmul3d(B)",
+     "R, A:attribs()", "nil\t12\t1\tf64\t1"},
+    {"A = t_create('f64', 2, 2, 3) B = t_create('f64', 2, 2, 3)", "A:mutate('f64', 6)", "R = A:matmul2d(B)",
+     "R, A:attribs()", "nil\t6\t1\tf64\t1"},
+    {"S = t_create('i64', 1, 8) I = vec('i32', 60, 61, 62, 63)", "S:mutate('u8')", "R = S:take(I)",
+     "R, S:attribs()", "nil\t64\t1\tu8\t1"},
+    {"S = t_create('i64', 1, 8) I = vec('i32', 60, 61, 62, 63)", "S:mutate('u8')", "R = S:copy(I)",
+     "R, S:attribs()", "nil\t64\t1\tu8\t1"},
+    // The element-wise frame reads its operands again: types that now differ
+    // refuse; a b that became shorter leaves the rest of the fresh copy a's.
+    {"A = t_create('i64', 2, 8, 8) B = t_create('i64', 1, 512)", "A:mutate('u8')", "R = A:add(B)",
+     "R, A:attribs()", "nil\t64\t8\tu8\t2"},
+    {"A = t_create('i64', 1, 64) for i = 0, 63 do A[i] = 1000 + i end B = t_create('i64', 1, 64) B:add(1, true)",
+     "B:mutate('i64', 16)", "R = A:add(B)",
+     "(function() for i = 0, 63 do if R[i] ~= 1000 + i + (i < 16 and 1 or 0) then return i end end return 'ok' end)()",
+     "ok"},
+};
+
+TEST_F(MethodTable, OperandsReshapedByAFinalizerInsideTheFirstAllocationAreReadAgain) {
+    exec(R"(
+      IN_CALL, INSIDE, R = false, false, false
+      local ran = 0
+      local probe = {__gc = function() ran = ran + 1 end}
+      function inside_first_alloc(mutate, call)
+        ran = 0 INSIDE = false
+        setmetatable({}, {__gc = function() INSIDE = IN_CALL pcall(mutate) end})
+        for i = 1, 10 do setmetatable({}, probe) end
+        collectgarbage("incremental", 1, 100, 1) repeat collectgarbage("step", 0) until ran == 10
+        IN_CALL = true call() IN_CALL = false
+        collectgarbage("incremental", 200, 100, 13)
+      end
+    )");
+    for (const ReshapedInside &c : reshaped_inside) {
+        exec(c.setup);
+        exec(std::string("inside_first_alloc(function() ") + c.mutate + " end, function() " + c.call + " end)");
+        EXPECT_EQ(eval(std::string("INSIDE, ") + c.check), std::string("true\t") + c.want) << c.call;
+        exec("R = false collectgarbage()");
+    }
+}
+
 // Full userdata blocks that are not typed arrays, set as globals F1.. by the test.
 struct Foreign { const char *name; size_t size; uint8_t type; uint32_t w, h, d; };
 

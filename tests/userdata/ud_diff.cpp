@@ -100,8 +100,28 @@ std::string runner::check(const std::string &name, const std::vector<udref::valu
     cpu_cycles = 0;
     std::string err;
     const int nres = lua_gettop(L_) - base;
-    if (status != LUA_OK) {
-        err = std::string("raised: ") + (lua_tostring(L_, -1) ? lua_tostring(L_, -1) : "?");
+    if (want.kind == udref::outcome::raised || status != LUA_OK) {
+        // Only the bound error, naming the method, with nothing changed or charged.
+        const char *m = status != LUA_OK ? lua_tostring(L_, -1) : nullptr;
+        const std::string text = m ? m : "?";
+        // copy with an i32 index array is take.
+        const std::string method = name == "copy" && text.compare(0, 6, "take: ") == 0 ? "take: " : name + ": ";
+        if (want.kind != udref::outcome::raised) {
+            err = "raised: " + text;
+        } else if (status == LUA_OK) {
+            err = "did not raise";
+        } else if (text.compare(0, method.size(), method) != 0 || text.find("past the bound of") == std::string::npos) {
+            err = "raised another error: " + text;
+        } else if (charged != 0) {
+            err = "charged " + std::to_string(charged) + " before raising";
+        }
+        for (size_t i = 0; i < state_.size() && err.empty(); i++) {
+            push_array(L_, int(i));
+            typed_ud_rec *rec = to_typed_ud(L_, -1);
+            std::string d = area_diff(ud_elements(rec), state_[i].data, state_[i].size());
+            if (!d.empty()) err = "A" + std::to_string(i) + " changed before raising: " + d;
+            lua_pop(L_, 1);
+        }
     } else {
         const bool gives = want.kind != udref::outcome::none && want.kind != udref::outcome::nothing_but_charge;
         if (nres != (gives ? 1 : 0)) {

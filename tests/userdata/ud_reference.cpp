@@ -299,13 +299,34 @@ outcome frame(std::vector<array> &state, const op_info &info, const std::vector<
     const array &A = state[size_t(a)];
     const array *B = b >= 0 ? &state[size_t(b)] : nullptr;
 
-    // The walk's bounds: spans visited, and elements written weighted by 48 / D.
+    // The walk's bounds, from the largest array the call was given: spans
+    // visited, and elements written weighted by 48 / D. A walk that would
+    // pass either raises before anything is written or charged.
     const int64_t weight = 48 / info.divisor[slot(code)];
-    const int64_t span_bound = std::max(out.count(), int64_t(1) << 16);
-    const int64_t weighted_bound = 2 * std::max(16 * out.count(), int64_t(1) << 16);
-    int64_t total = 0, written = 0;
+    const int64_t largest = std::max(std::max(A.count(), B ? B->count() : 0), out.count());
+    const int64_t span_bound = std::max(largest, int64_t(1) << 16);
+    const int64_t weighted_bound = 2 * std::max(16 * largest, int64_t(1) << 16);
     if (count > 0) {
-        for (int64_t i = 0; i < spans && i < span_bound; i++) {
+        int64_t visited = 0, written = 0;
+        for (int64_t i = 0; i < spans; i++) {
+            int64_t pos = offset + i * stride, bpos = b_offset + i * b_stride;
+            int64_t n = std::min(count, std::min(A.count() - pos, out.count() - pos));
+            if (B) n = std::min(n, B->count() - bpos);
+            if (pos < 0) n -= -2 * pos;
+            if (B && bpos < 0) n -= -bpos;
+            visited++;
+            if (n > 0) written += n;
+            if (visited > span_bound || written * weight > weighted_bound) {
+                outcome raised;
+                raised.kind = outcome::raised;
+                return raised;
+            }
+            if (n < count) break;
+        }
+    }
+    int64_t total = 0;
+    if (count > 0) {
+        for (int64_t i = 0; i < spans; i++) {
             int64_t pos = offset + i * stride, bpos = b_offset + i * b_stride;
             int64_t n = count;
             n = std::min(n, A.count() - pos);
@@ -323,7 +344,6 @@ outcome frame(std::vector<array> &state, const op_info &info, const std::vector<
                 n -= -bpos;
             }
             if (n > 0) {
-                if (written + n * weight > weighted_bound) break;
                 for (int64_t k = 0; k < n; k++) {
                     if (code == F64) {
                         double x = left ? scalar : getf(A, as + k);
@@ -335,7 +355,6 @@ outcome frame(std::vector<array> &state, const op_info &info, const std::vector<
                         seti(out, os + k, int_rule(o, code, x, y));
                     }
                 }
-                written += n * weight;
             }
             total += n;
             if (n < count) break;
@@ -395,7 +414,49 @@ outcome take(std::vector<array> &state, const std::vector<value> &args) {
     }
     array &out = target(state, res);
     const int64_t size = state[size_t(src)].size();
-    int64_t total = 0, written = 0;
+    // The steps whose index position lies inside idx, in order: each gives
+    // (step, its index element).
+    auto each_step = [&](auto visit) {
+        for (int64_t i = 0; i < n; i++) {
+            int64_t p = idx_offset + i * idx_stride;
+            if (p < 0 || p >= len_idx) {
+                // Skipped. Moving away from idx, no later step lies inside it;
+                // moving toward it, go on at the first step that reaches it.
+                if ((idx_stride > 0 && p >= len_idx) || (idx_stride < 0 && p < 0)) break;
+                const int64_t gap = idx_stride > 0 ? -p : p - (len_idx - 1);
+                const int64_t st = idx_stride > 0 ? idx_stride : -idx_stride;
+                i += (gap + st - 1) / st - 1;
+                continue;
+            }
+            visit(i, geti(state[size_t(idx)], p));
+        }
+    };
+    // The write bound: steps x the most one step can copy; past it, the runs
+    // counted from idx (unless out is idx, whose elements the steps rewrite).
+    {
+        const int64_t len_src = state[size_t(src)].count();
+        const int64_t most = std::max<int64_t>(0, std::min(span, std::min(len_src, out.count())));
+        int64_t steps = 0;
+        each_step([&](int64_t, int64_t) { steps++; });
+        int64_t writes = steps * most;
+        const bool out_is_idx = res.kind == outcome::existing && res.which == idx;
+        if (writes > (int64_t(1) << 28) && !out_is_idx) {
+            writes = 0;
+            each_step([&](int64_t i, int64_t e) {
+                int64_t o = out_offset + i * out_stride;
+                int64_t m = std::min(span, std::min(len_src - e, out.count() - o));
+                if (o < 0) m -= -o;
+                if (e < 0) m -= -e;
+                if (m > 0) writes += m;
+            });
+        }
+        if (writes > (int64_t(1) << 28)) {
+            outcome raised;
+            raised.kind = outcome::raised;
+            return raised;
+        }
+    }
+    int64_t total = 0;
     for (int64_t i = 0; i < n; i++) {
         int64_t p = idx_offset + i * idx_stride;
         if (p < 0 || p >= len_idx) {
@@ -415,10 +476,8 @@ outcome take(std::vector<array> &state, const std::vector<value> &args) {
         if (o < 0) m -= -o, so = 0;
         if (e < 0) m -= -e, se = 0;
         if (m >= 1) {
-            if (written + m > (int64_t(1) << 28)) break;
             for (int64_t k = 0; k < m; k++)
                 std::memcpy(out.data.data() + (so + k) * size, S.data.data() + (se + k) * size, size_t(size));
-            written += m;
         }
         total += m;
     }
@@ -449,7 +508,10 @@ outcome lerp(std::vector<array> &state, const std::vector<value> &args) {
     if (len < 1 || runs < 1 || rs < 1 || el < 1 || offset < 0) return res;
     __int128 last = (__int128)(runs - 1) * rs + (__int128)len * el + offset;
     if (last >= A.count()) return res;
-    if ((__int128)runs * (len - 1) > std::max(A.count(), int64_t(1) << 16)) return res;
+    if ((__int128)runs * (len - 1) > std::max(A.count(), int64_t(1) << 16)) {
+        res.kind = outcome::raised;
+        return res;
+    }
     res.kind = outcome::existing;
     res.which = a;
     spend(res, runs * (len - 1) / 4);

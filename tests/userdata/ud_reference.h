@@ -37,9 +37,10 @@ struct value {
     static value Arr(int idx) { value x; x.kind = arr; x.index = idx; return x; }
 };
 
-// What a call gave back.
+// What a call gave back. 'raised': the call raised its bound error, changing
+// and charging nothing.
 struct outcome {
-    enum kind_t { none, existing, fresh, number, integer, nothing_but_charge } kind = none;
+    enum kind_t { none, existing, fresh, number, integer, nothing_but_charge, raised } kind = none;
     int which = -1;    // existing: the array's place
     array made;        // fresh: the new array
     double num = 0;    // number
