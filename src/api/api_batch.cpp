@@ -2,7 +2,9 @@
 #include "api_batch.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "api_sprite_arg.h"
 #include "host_yield.h"
 #include "lua.hpp"
 #include "vm_hooks.h"
@@ -28,7 +30,9 @@ enum : int {
     SLOT_CAMERA_X,             /* batch_fixed */
     SLOT_CAMERA_Y,
     SLOT_PEN,
-    SLOT_TOP = SLOT_PEN
+    SLOT_COPY,    /* the target's copy (a full userdata), or nil */
+    SLOT_COPY_OF, /* the target it copies, or nil */
+    SLOT_TOP = SLOT_COPY_OF
 };
 
 /* Far above any real sum (262144 records of at most a few 2^32 each), far
@@ -64,6 +68,42 @@ void store(lua_State *L, int slot, int64_t v) {
 
 int batch_continue(lua_State *L, int status, lua_KContext ctx);
 
+/* Whether a sprite slot of the running process holds 't'. */
+bool in_a_slot(const typed_ud_rec *t) {
+    const auto *first = cproc->sprite, *end = cproc->sprite + SPRITE_SLOTS;
+    return std::find(first, end, t) != end;
+}
+
+/* Bytes of a block holding a copy of 't' that to_typed_ud accepts. */
+size_t copy_bytes(const typed_ud_rec *t) {
+    return TYPED_UD_HEADER + size_t((ud_count(t) * utype_size(ud_type(t)) + 7) & ~uint64_t(7));
+}
+
+/*
+** Pushes a copy of the draw target and the target itself, when a sprite
+** slot holds the target; nil and nil otherwise. Returns the copy's charge.
+** Making the block may run finalizers, so the target is read again after
+** it: one that changed meanwhile is copied when the block holds it.
+*/
+int64_t push_target_copy(lua_State *L) {
+    typed_ud_rec *t = cproc->draw_target;
+    if (t && in_a_slot(t)) {
+        const size_t bytes = copy_bytes(t);
+        void *block = lua_newuserdatauv(L, bytes, 0);
+        const int top = lua_gettop(L);
+        t = cproc->draw_target;
+        if (t && in_a_slot(t) && copy_bytes(t) <= bytes && anchor_push(L, ANCHOR_TARGET) == LUA_TUSERDATA &&
+            lua_touserdata(L, -1) == t) {
+            std::memcpy(block, t, copy_bytes(t));
+            return int64_t(uint64_t(t->width) * t->height / 64);
+        }
+        lua_settop(L, top - 1);
+    }
+    lua_pushnil(L);
+    lua_pushnil(L);
+    return 0;
+}
+
 /*
 ** Draws records from where the state on the stack says until the batch ends
 ** or, between two records, the slice's budget is spent. At least one record
@@ -73,7 +113,7 @@ int batch_continue(lua_State *L, int, lua_KContext ctx) {
     const batch_rule *rule = reinterpret_cast<const batch_rule *>(ctx);
     lua_settop(L, SLOT_TOP);  // values a resume passed go
     int64_t v[SLOT_TOP + 1] = {};
-    for (int slot = SLOT_NEXT; slot <= SLOT_TOP; slot++) {
+    for (int slot = SLOT_NEXT; slot <= SLOT_PEN; slot++) {
         if (!lua_isinteger(L, slot)) return 0;
         v[slot] = lua_tointeger(L, slot);
     }
@@ -89,7 +129,10 @@ int batch_continue(lua_State *L, int, lua_KContext ctx) {
     b.next_index = v[SLOT_NEXT];
     b.left = std::clamp<int64_t>(v[SLOT_LEFT], 0, BATCH_MAX_RECORDS);
     b.stride = v[SLOT_STRIDE];
-    const batch_fixed f{sat32(v[SLOT_CAMERA_X]), sat32(v[SLOT_CAMERA_Y]), v[SLOT_PEN]};
+    // The copy serves only the target it was made of.
+    typed_ud_rec *copy = lua_touserdata(L, SLOT_COPY_OF) == t ? to_typed_ud(L, SLOT_COPY) : nullptr;
+    target_before before{t, copy, 1};
+    const batch_fixed f{sat32(v[SLOT_CAMERA_X]), sat32(v[SLOT_CAMERA_Y]), v[SLOT_PEN], &before};
     int64_t drawn = std::clamp<int64_t>(v[SLOT_DRAWN], 0, BATCH_MAX_RECORDS);
     int64_t cost = std::clamp<int64_t>(v[SLOT_COST], 0, COST_MAX);
     if (rule->enter) rule->enter();
@@ -121,11 +164,19 @@ int batch_continue(lua_State *L, int, lua_KContext ctx) {
 }  // namespace
 
 int run_batch(lua_State *L, const batch_rule *rule, int64_t pen) {
+    lua_settop(L, SLOT_ARGS);
+    // The copy first: making it may run finalizers, and all else is read after it.
+    int64_t copy_cost = 0;
+    if (rule->reads_target && cproc && cproc->draw_target) {
+        copy_cost = push_target_copy(L);
+    } else {
+        lua_pushnil(L);
+        lua_pushnil(L);
+    }
     typed_ud_rec *a = batch_array(L);
-    if (!a) return 0;
+    if (!a || !draw_target_refreshed()) return 0;
     const batch_reader b = read_batch(L, a, rule->max_fields);
     const int32_t cx = camera_x(), cy = camera_y();
-    lua_settop(L, SLOT_ARGS);
     lua_pushinteger(L, b.next_index);
     lua_pushinteger(L, b.left);
     lua_pushinteger(L, b.stride);
@@ -135,6 +186,8 @@ int run_batch(lua_State *L, const batch_rule *rule, int64_t pen) {
     lua_pushinteger(L, cx);
     lua_pushinteger(L, cy);
     lua_pushinteger(L, pen);
+    lua_rotate(L, SLOT_ARGS + 1, -2);  // the copy and its target after the integers
     pay(total_charge(rule, 0, 0));
+    pay(copy_cost);
     return batch_continue(L, LUA_OK, reinterpret_cast<lua_KContext>(rule));
 }

@@ -10,6 +10,7 @@
 #include <stdint.h>
 
 #include "api_draw_state.h"
+#include "blits.h"  // target_before
 
 struct lua_State;
 
@@ -19,6 +20,8 @@ struct batch_fixed {
     int32_t camera_x; /* taken off the records' coordinates */
     int32_t camera_y;
     int64_t pen;      /* colour of records without one */
+    target_before *before; /* the target as the call found it, for records
+                              whose sprite is the target (rules that read it) */
 };
 
 /* Draws record 'r' of reader 'b' into 't'; returns the rasteriser cost
@@ -39,6 +42,8 @@ struct batch_rule {
     int32_t divisor;    /* of the summed cost: 1 or 3 */
     batch_draw_fn draw;
     void (*enter)(void); /* before the first record of each slice, or null */
+    bool reads_target;   /* records read sprites, which may be the target: the
+                            call copies the target first, when a slot holds it */
 };
 
 /*
@@ -49,6 +54,10 @@ struct batch_rule {
 ** between records while the records left need more than this slice's
 ** budget; where the call cannot yield, it runs on and raises the
 ** watchdog error once the overrun passes the interpreter's margin.
+** A rule that reads the target first copies it (when a sprite slot holds
+** it) into a block kept on the call's stack, charged width x height / 64:
+** every record, in whatever slice, reads that copy while the target is the
+** one copied.
 */
 int run_batch(lua_State *L, const batch_rule *rule, int64_t pen);
 

@@ -147,11 +147,18 @@ bool batch_reader::next(const double **record) {
 
 namespace {
 
-/* Pushes the anchor table of L's state, made when missing. */
+/* Pushes the anchor table of L's state, made when missing. Making it may
+   run a finalizer that anchors something itself, and so makes the table
+   first: that table is kept, with what it holds. */
 void push_anchor_table(lua_State *L) {
     if (lua_rawgetp(L, LUA_REGISTRYINDEX, &g_anchor_key) == LUA_TTABLE) return;
     lua_pop(L, 1);
     lua_newtable(L);
+    if (lua_rawgetp(L, LUA_REGISTRYINDEX, &g_anchor_key) == LUA_TTABLE) {
+        lua_remove(L, -2);
+        return;
+    }
+    lua_pop(L, 1);
     lua_pushvalue(L, -1);
     lua_rawsetp(L, LUA_REGISTRYINDEX, &g_anchor_key);
 }
@@ -166,8 +173,28 @@ void anchor_set(lua_State *L, int64_t key, int idx) {
     lua_pop(L, 1);
 }
 
-void anchor_clear(lua_State *L, int64_t key) {
+void anchors_ready(lua_State *L) {
     push_anchor_table(L);
+    lua_pop(L, 1);
+}
+
+int anchor_push(lua_State *L, int64_t key) {
+    if (lua_rawgetp(L, LUA_REGISTRYINDEX, &g_anchor_key) != LUA_TTABLE) {
+        lua_pop(L, 1);
+        lua_pushnil(L);
+        return LUA_TNIL;
+    }
+    const int type = lua_rawgeti(L, -1, key);
+    lua_remove(L, -2);
+    return type;
+}
+
+void anchor_clear(lua_State *L, int64_t key) {
+    // With no table nothing is anchored: nothing to make (nor allocate).
+    if (lua_rawgetp(L, LUA_REGISTRYINDEX, &g_anchor_key) != LUA_TTABLE) {
+        lua_pop(L, 1);
+        return;
+    }
     lua_pushnil(L);
     lua_rawseti(L, -2, key);
     lua_pop(L, 1);

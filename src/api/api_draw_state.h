@@ -138,7 +138,17 @@ inline constexpr int64_t ANCHOR_PAGE = 16 + 16384;     /* + page, 0..4095 */
    before anything else has changed. */
 void anchor_set(lua_State *L, int64_t key, int idx);
 
-/* Releases 'key'. */
+/* Makes the anchor table now, when missing. Making it may run the
+   program's finalizers: a call that anchors calls this before it reads
+   anything, so that its anchor_set and anchor_clear allocate nothing that
+   can run them. May raise a memory error. */
+void anchors_ready(lua_State *L);
+
+/* Pushes what 'key' holds (nil when nothing) and returns its type. Never
+   allocates. */
+int anchor_push(lua_State *L, int64_t key);
+
+/* Releases 'key'. Never allocates. */
 void anchor_clear(lua_State *L, int64_t key);
 
 #endif

@@ -102,6 +102,7 @@ int lua54_fillp(lua_State *L) {
 
 int lua54__set_draw_target(lua_State *L) {
     if (!cproc) return 0;
+    anchors_ready(L);  // before anything is read
     typed_ud_rec *t = to_typed_ud(L, 1);
     if (!t) return 0;
     if (t != cproc->draw_target) anchor_set(L, ANCHOR_TARGET, 1);

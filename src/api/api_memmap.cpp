@@ -41,6 +41,7 @@ int16_t *map_cell(typed_ud_rec *map, int64_t x, int64_t y) {
 
 int lua54__set_spr(lua_State *L) {
     if (!cproc) return 0;
+    anchors_ready(L);  // before anything is read
     const int slot = int(kiv_intp(L, 1, 0) & (SPRITE_SLOTS_SET - 1));
     typed_ud_rec *a = to_typed_ud(L, 2);
     if (a) {
@@ -100,6 +101,7 @@ int lua54_mget(lua_State *L) {
 
 int lua54__map_ram(lua_State *L) {
     process_rec *rec = cproc;
+    if (rec) anchors_ready(L);  // before anything is read
     typed_ud_rec *a = rec ? to_typed_ud(L, 1) : nullptr;
     if (!a) return 0;
     const int32_t address = api_truncated(L, 2, 0);

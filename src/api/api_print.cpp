@@ -21,11 +21,15 @@ int32_t cursor_coordinate(lua_State *L, int i, int32_t current) {
 }  // namespace
 
 int lua54__print_zenscii(lua_State *L) {
+    if (!cproc || !cproc->draw_target) return 0;
+    // A number's text is made first: making it may run finalizers, which may
+    // switch the target, change the clip or draw with other masks. The text
+    // stays at argument 1.
+    size_t len = 0;
+    const char *text = api_string(L, 1, &len);
     typed_ud_rec *t = draw_target_refreshed();
     if (!t) return 0;
     get_masks_shape();
-    size_t len = 0;
-    const char *text = api_string(L, 1, &len);
     if (!text) return 0;
     const int n = lua_gettop(L);
     int colour_at = 0;

@@ -83,9 +83,9 @@ int64_t circfill_record(typed_ud_rec *t, const batch_reader &b, const double *r,
 }
 
 // pset draws through putpixel, which uses the masks loaded beforehand.
-constexpr batch_rule PSET_BATCH = {3, 3, 3, pset_record, get_masks_shape};
-constexpr batch_rule RECTFILL_BATCH = {5, 3, 3, rectfill_record, nullptr};
-constexpr batch_rule CIRCFILL_BATCH = {4, 4, 3, circfill_record, nullptr};
+constexpr batch_rule PSET_BATCH = {3, 3, 3, pset_record, get_masks_shape, false};
+constexpr batch_rule RECTFILL_BATCH = {5, 3, 3, rectfill_record, nullptr, false};
+constexpr batch_rule CIRCFILL_BATCH = {4, 4, 3, circfill_record, nullptr, false};
 
 }  // namespace
 

@@ -27,9 +27,9 @@ int64_t draw_whole_sprite(typed_ud_rec *s, typed_ud_rec *t, int32_t x, int32_t y
 }
 
 /* One record of a batch spr: the camera does not apply. */
-int64_t spr_record(typed_ud_rec *t, const batch_reader &b, const double *r, const batch_fixed &) {
-    if (b.fields == 0) return draw_whole_sprite(sprite_by_index(0), t, 0, 0, false, false);
-    typed_ud_rec *s = sprite_by_index(floor_double_to_i64_or_min(r[0]));
+int64_t spr_record(typed_ud_rec *t, const batch_reader &b, const double *r, const batch_fixed &f) {
+    if (b.fields == 0) return draw_whole_sprite(target_before_source(f.before, sprite_by_index(0)), t, 0, 0, false, false);
+    typed_ud_rec *s = target_before_source(f.before, sprite_by_index(floor_double_to_i64_or_min(r[0])));
     if (b.fields == 1) return draw_whole_sprite(s, t, 0, 0, false, false);
     const int32_t x = sat32(floor_double_to_i64_or_min(r[1]));
     const int32_t y = b.fields >= 3 ? sat32(floor_double_to_i64_or_min(r[2])) : 0;
@@ -37,7 +37,7 @@ int64_t spr_record(typed_ud_rec *t, const batch_reader &b, const double *r, cons
     return draw_whole_sprite(s, t, x, y, fx, fy);
 }
 
-constexpr batch_rule SPR_BATCH = {5, 3, 3, spr_record, nullptr};
+constexpr batch_rule SPR_BATCH = {5, 3, 3, spr_record, nullptr, true};
 
 }  // namespace
 
@@ -50,7 +50,10 @@ int lua54_spr(lua_State *L) {
     const int32_t x = sat32(sub64(kiv_intp(L, 2, 0), camera_x()));
     const int32_t y = sat32(sub64(kiv_intp(L, 3, 0), camera_y()));
     const bool fx = n >= 4 && lua_toboolean(L, 4), fy = n >= 5 && lua_toboolean(L, 5);
-    charge(draw_whole_sprite(s, t, x, y, fx, fy) / 3);
+    // A sprite that is the target is read as it was before the call.
+    target_before before{t, nullptr, 0};
+    const int64_t cost = draw_whole_sprite(target_before_source(&before, s), t, x, y, fx, fy);
+    charge(cost / 3 + target_before_end(&before));
     return 0;
 }
 

@@ -1,8 +1,6 @@
 // The calls drawn with textured lines: sspr, _draw_map and tline3d.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "address_space.h"
 #include "api_batch.h"
@@ -77,15 +75,6 @@ bool visible_cells(int64_t start, int64_t size, int32_t lo, int32_t hi, int64_t 
     return true;
 }
 
-/* A copy of the u8 bitmap 'b' (header and width x height bytes), freed
-   with free; null when memory runs out. */
-typed_ud_rec *copy_bitmap(typed_ud_rec *b) {
-    const size_t bytes = TYPED_UD_HEADER + size_t(uint64_t(b->width) * b->height);
-    void *copy = std::malloc(bytes);
-    if (copy) std::memcpy(copy, b, bytes);
-    return static_cast<typed_ud_rec *>(copy);
-}
-
 double number_or(lua_State *L, int i, double def) {
     int isnum = 0;
     const double v = lua_tonumberx(L, i, &isnum);
@@ -109,11 +98,11 @@ int64_t tline3d_record(typed_ud_rec *t, const batch_reader &b, const double *r, 
     const double tu1 = b.field(r, 7, tu0 + (x1 - x0)), tv1 = b.field(r, 8, tv0 + (y1 - y0));
     const double w0 = b.field(r, 9, 1.0), w1 = b.field(r, 10, 1.0);
     const int32_t flags = b.fields > 11 ? sat32(floor_double_to_i64_or_min(r[11])) : 0;
-    return draw_tline3d(s, t, flags, x0, y0, x1, y1, tu0, tv0, tu1, tv1, w0, w1);
+    return draw_tline3d_reading(f.before, s, t, flags, x0, y0, x1, y1, tu0, tv0, tu1, tv1, w0, w1);
 }
 
 // Charged 1, then the whole summed cost.
-constexpr batch_rule TLINE3D_BATCH = {12, 0, 1, tline3d_record, nullptr};
+constexpr batch_rule TLINE3D_BATCH = {12, 0, 1, tline3d_record, nullptr, true};
 
 }  // namespace
 
@@ -148,9 +137,12 @@ int lua54_sspr(lua_State *L) {
         visible_lines(dy, dh, cproc->clip_y0, cproc->clip_y1, first, last);
     else
         visible_lines(dx, dw, cproc->clip_x0, cproc->clip_x1, first, last);
+    // A sprite that is the target is read as it was before the call.
+    target_before before{t, nullptr, 0};
+    if (first <= last) s = target_before_source(&before, s);
     for (int64_t k = first; k <= last; k++)
         cost += draw_plan(s, t, stretch_line(sx, sy, sw, sh, dx, dy, dw, dh, fx, fy, k));
-    charge(cost / 3);
+    charge(cost / 3 + target_before_end(&before));
     return 0;
 }
 
@@ -185,8 +177,7 @@ int lua54_draw_map(lua_State *L) {
     bool out_of_range = false;
     int64_t cost = 0;
     // A cell showing the draw target reads it as it was before the call.
-    typed_ud_rec *before = nullptr;
-    bool copied = false;
+    target_before before{t, nullptr, 0};
     for (int64_t r = g; r < R; r++) {
         const int64_t mr = ty + r;
         for (int64_t c = f; c < C; c++) {
@@ -200,10 +191,7 @@ int lua54_draw_map(lua_State *L) {
             typed_ud_rec *s = cproc->sprite[n];
             if (!s || s->width == 0 || s->height == 0 || (n == 0 && !draw_zero)) continue;
             if (layers && !(peek(SPRITE_FLAGS_ADDR + uint32_t(n)) & layers)) continue;
-            if (s == t) {
-                if (!copied) before = copy_bitmap(t), copied = true;
-                if (before) s = before;
-            }
+            s = target_before_source(&before, s);
             // Visible cells lie near the clip, so these fit 64 bits.
             const int64_t X = int64_t(__int128(sx0) + __int128(c) * cw), Y = int64_t(__int128(sy0) + __int128(r) * ch);
             const bool transposed = v & 0x2000, fx = v & 0x4000, fy = v & 0x8000;
@@ -217,8 +205,7 @@ int lua54_draw_map(lua_State *L) {
                 cost += draw_plan(s, t, cell_line(s->width, s->height, X, Y, cw, ch, transposed, fx, fy, j));
         }
     }
-    const int64_t copy_cost = before ? int64_t(uint64_t(t->width) * t->height / 64) : 0;
-    std::free(before);
+    const int64_t copy_cost = target_before_end(&before);
     if (out_of_range) {
         std::printf("** lua54_draw_map OUT OF RANGE ***\n");
         std::fflush(stdout);
@@ -234,6 +221,8 @@ int lua54_tline3d(lua_State *L) {
     const double cx = camera_x(), cy = camera_y();
     if (batch_array(L)) return run_batch(L, &TLINE3D_BATCH, 0);
     if (lua_gettop(L) < 4) return 0;
+    // A texture or map cell that is the target reads it as it was before the call.
+    target_before before{t, nullptr, 0};
     typed_ud_rec *s = sprite_argument(L, 1);
     const double x0 = number_or(L, 2, 0) - cx, y0 = number_or(L, 3, 0) - cy;
     const double x1 = number_or(L, 4, 0) - cx, y1 = number_or(L, 5, 0) - cy;
@@ -242,6 +231,7 @@ int lua54_tline3d(lua_State *L) {
     const double tv1 = given(L, 9) ? number_or(L, 9, 0) : tv0 + (y1 - y0);
     const double w0 = given(L, 10) ? number_or(L, 10, 0) : 1.0, w1 = given(L, 11) ? number_or(L, 11, 0) : 1.0;
     const int32_t flags = sat32(kiv_intp(L, 12, 0));
-    charge(s ? draw_tline3d(s, t, flags, x0, y0, x1, y1, tu0, tv0, tu1, tv1, w0, w1) : 0);
+    const int64_t cost = s ? draw_tline3d_reading(&before, s, t, flags, x0, y0, x1, y1, tu0, tv0, tu1, tv1, w0, w1) : 0;
+    charge(cost + target_before_end(&before));
     return 0;
 }

@@ -26,6 +26,29 @@ struct typed_ud_rec;
 int32_t draw_spr(struct typed_ud_rec *sprite, struct typed_ud_rec *target, int32_t sx, int32_t sy,
                  int32_t dx, int32_t dy, int32_t w, int32_t h, int32_t flip_x, int32_t flip_y);
 
+/*
+** The draw target as it was when a drawing call began, for the sprites,
+** textures and map cells of that call that are the target itself: they read
+** this copy, so no pixel reads what the same call has already drawn. The
+** copy (header and whole element area) is made on first use and serves the
+** rest of the call; the call begins with {target, null, 0} and ends with
+** target_before_end. A caller that made the copy itself (a block it holds)
+** begins with {target, copy or null, 1} and does not end it.
+*/
+struct target_before {
+    struct typed_ud_rec *target; /* the call's draw target */
+    struct typed_ud_rec *copy;   /* its copy; null until made or when there is none */
+    int32_t tried;               /* non-zero once the copy was attempted */
+};
+
+/* 'source', or the copy of the target when 'source' is the target (made on
+   its first use); 'source' itself when memory for the copy runs out. */
+struct typed_ud_rec *target_before_source(struct target_before *b, struct typed_ud_rec *source);
+
+/* Frees the copy; returns what it costs the call: the copied width x height
+   / 64, or 0 when no copy was made. */
+int64_t target_before_end(struct target_before *b);
+
 /* draw_spr's clipping on the six in-out values; *h becomes 0 when nothing
    remains. */
 void clip_bitmaps(struct typed_ud_rec *src, struct typed_ud_rec *dst, int32_t *sx, int32_t *sy,

@@ -84,3 +84,24 @@ extern "C" int32_t draw_spr(typed_ud_rec *sprite, typed_ud_rec *target, int32_t 
     std::free(copy);
     return int32_t(std::min<int64_t>(ww * hh, INT32_MAX));
 }
+
+extern "C" typed_ud_rec *target_before_source(target_before *b, typed_ud_rec *source) {
+    if (!source || source != b->target) return source;
+    if (!b->tried) {
+        b->tried = 1;
+        const size_t bytes = TYPED_UD_HEADER + size_t(ud_count(source) * utype_size(ud_type(source)));
+        if (void *copy = std::malloc(bytes)) {
+            std::memcpy(copy, source, bytes);
+            b->copy = static_cast<typed_ud_rec *>(copy);
+        }
+    }
+    return b->copy ? b->copy : source;
+}
+
+extern "C" int64_t target_before_end(target_before *b) {
+    if (!b->copy) return 0;
+    const int64_t cost = int64_t(uint64_t(b->copy->width) * b->copy->height / 64);
+    std::free(b->copy);
+    b->copy = nullptr;
+    return cost;
+}

@@ -29,6 +29,15 @@ int32_t draw_tline3d(struct typed_ud_rec *src, struct typed_ud_rec *target, int3
                      double x0, double y0, double x1, double y1, double tu0, double tv0, double tu1,
                      double tv1, double w0, double w1);
 
+/* draw_tline3d for a drawing call that may read its own target: the texture,
+   and the sprite of every map cell, that is before->target is read from the
+   copy 'before' makes (blits.h). */
+struct target_before;
+int32_t draw_tline3d_reading(struct target_before *before, struct typed_ud_rec *src,
+                             struct typed_ud_rec *target, int32_t flags, double x0, double y0,
+                             double x1, double y1, double tu0, double tv0, double tu1, double tv1,
+                             double w0, double w1);
+
 /* An affine textured line over a u8 bitmap, texel (floor(u), floor(v));
    texels outside the bitmap leave their pixel alone. Returns the pixel count;
    0 for a null or empty source, a null target or a source that is not u8. */

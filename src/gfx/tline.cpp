@@ -2,6 +2,7 @@
 // affine form over a bitmap.
 #include <cmath>
 
+#include "blits.h"
 #include "line_setup.h"
 #include "saturate.h"
 #include "textured_lines.h"
@@ -33,8 +34,10 @@ struct tline_end {
     double x, y, u, v, w;
 };
 
-// The source colour of map mode for the cell at (col, row), u x r and v x r.
-uint32_t map_texel(const typed_ud_rec *map, uint32_t col, uint32_t row, double ur, double vr) {
+// The source colour of map mode for the cell at (col, row), u x r and v x r;
+// a cell naming the target reads it through 'before' when that is given.
+uint32_t map_texel(const typed_ud_rec *map, uint32_t col, uint32_t row, double ur, double vr,
+                   target_before *before) {
     int16_t cell;
     std::memcpy(
         &cell,
@@ -42,6 +45,7 @@ uint32_t map_texel(const typed_ud_rec *map, uint32_t col, uint32_t row, double u
     uint32_t c = uint16_t(cell);
     typed_ud_rec *spr = cproc->sprite[c & MAP_SPRITE_BITS];
     if (!spr || spr->width == 0 || spr->height == 0) return 0;
+    if (before) spr = target_before_source(before, spr);
     uint32_t sw = spr->width, sh = spr->height;
     uint32_t px = uint32_t(texel_floor(ur * double(sw))),
              py = uint32_t(texel_floor(vr * double(sh)));
@@ -51,11 +55,10 @@ uint32_t map_texel(const typed_ud_rec *map, uint32_t col, uint32_t row, double u
     return ud_elements(spr)[uint64_t(srow) * sw + scol];
 }
 
-}  // namespace
-
-extern "C" int32_t draw_tline3d(typed_ud_rec *src, typed_ud_rec *target, int32_t flags, double x0,
-                                double y0, double x1, double y1, double tu0, double tv0, double tu1,
-                                double tv1, double w0, double w1) {
+// draw_tline3d, reading the target through 'before' when that is given.
+int32_t tline3d(target_before *before, typed_ud_rec *src, typed_ud_rec *target, int32_t flags,
+                double x0, double y0, double x1, double y1, double tu0, double tv0, double tu1,
+                double tv1, double w0, double w1) {
     if (!src || !target || !cproc) return 0;
     int type = ud_type(src);
     if (type != UTYPE_U8 && type != UTYPE_I16) return 0;
@@ -98,6 +101,7 @@ extern "C" int32_t draw_tline3d(typed_ud_rec *src, typed_ud_rec *target, int32_t
     const uint32_t wrap_h = uint32_t(read_value_nocreate(cproc, REG_TLINE_WRAP_H, 2) - 1) & 0xFFFF;
     const int32_t off_x = int16_t(read_value_nocreate(cproc, REG_TLINE_OFFSET_X, 2));
     const int32_t off_y = int16_t(read_value_nocreate(cproc, REG_TLINE_OFFSET_Y, 2));
+    if (before) src = target_before_source(before, src);
     const uint32_t col_mask = src->width - 1, row_mask = src->height - 1;
     const uint8_t *texels = ud_elements(src);
     // The unmasked, unpatterned case is charged half; its pixels are the
@@ -123,11 +127,26 @@ extern "C" int32_t draw_tline3d(typed_ud_rec *src, typed_ud_rec *target, int32_t
             continue;
         }
         uint32_t s = type == UTYPE_U8 ? texels[uint64_t(row) * src->width + col]
-                                      : map_texel(src, col, row, ur, vr);
+                                      : map_texel(src, col, row, ur, vr, before);
         *p = texture_pixel(c, x, y, s, *p);
     }
     int32_t cost = walk.cost();
     return fast_case ? cost / 2 : cost;
+}
+
+}  // namespace
+
+extern "C" int32_t draw_tline3d(typed_ud_rec *src, typed_ud_rec *target, int32_t flags, double x0,
+                                double y0, double x1, double y1, double tu0, double tv0, double tu1,
+                                double tv1, double w0, double w1) {
+    return tline3d(nullptr, src, target, flags, x0, y0, x1, y1, tu0, tv0, tu1, tv1, w0, w1);
+}
+
+extern "C" int32_t draw_tline3d_reading(struct target_before *before, typed_ud_rec *src,
+                                        typed_ud_rec *target, int32_t flags, double x0, double y0,
+                                        double x1, double y1, double tu0, double tv0, double tu1,
+                                        double tv1, double w0, double w1) {
+    return tline3d(before, src, target, flags, x0, y0, x1, y1, tu0, tv0, tu1, tv1, w0, w1);
 }
 
 extern "C" int32_t draw_tline_sspr(typed_ud_rec *src, typed_ud_rec *target, int32_t x0, int32_t y0,

@@ -88,4 +88,24 @@ TEST_F(MemmapCalls, AnchoredArraysOutliveTheirLastLuaReference) {
     )");
     (void)p;
     EXPECT_EQ(output(), (Lines{"2:5,42", "1:7", "1:true"}));
+    // A sprite anchored by a finalizer that runs while the first anchor of
+    // the process makes the anchor table: it once anchored into a table of
+    // its own, which the first call's table then replaced.
+    process_rec *q = start(R"(
+        local held, ran, target = setmetatable({}, {__mode = "v"}), 0, userdata('u8', 8, 8)
+        local probe = {__gc = function() ran = ran + 1 end}
+        setmetatable({}, {__gc = function() held[1] = userdata('u8', 8, 8) _set_spr(5, held[1]) end})
+        for i = 1, 10 do setmetatable({}, probe) end
+        collectgarbage("incremental", 1, 1000, 1) repeat collectgarbage("step", 0) until ran == 10
+        collectgarbage("incremental", 1, 100, 1) _set_draw_target(target)
+        collectgarbage("incremental", 200, 100, 13) collectgarbage() collectgarbage()
+        out(held[1] ~= nil)
+        while true do flip() end
+    )");
+    ASSERT_NE(q, nullptr);
+    const size_t printed = output().size();
+    run_process_slice(q, 1.0);
+    const Lines lines = output();
+    ASSERT_EQ(lines.size(), printed + 1);
+    EXPECT_EQ(lines.back(), "1:true");
 }

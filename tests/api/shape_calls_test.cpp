@@ -306,5 +306,5 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
                 "end end out(n)");
     ASSERT_NE(p, nullptr);
     for (int i = 0; i < 2000 && output().size() < 3; i++) frame();
-    EXPECT_EQ(output().back(), "1:98") << "14 slots of the suspended call, 7 values each";
+    EXPECT_EQ(output().back(), "1:112") << "16 slots of the suspended call, 7 values each";
 }

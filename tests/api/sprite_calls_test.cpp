@@ -157,7 +157,7 @@ TEST_F(SpriteCalls, Tline3dSingleAndBatchAgainstThePrimitive) {
     EXPECT_EQ(output(), (Lines{"1:0"}));
 }
 
-TEST_F(SpriteCalls, AFlippedSpriteOrMapCellDrawnOntoItselfShowsItAsItWas) {
+TEST_F(SpriteCalls, ASpriteTextureOrMapCellDrawnOntoItselfShowsItAsItWas) {
     // T is 4 x 2: 1 2 3 4 / 5 6 7 8, and is sprite 2 as well.
     run_drawing(R"(
         local function reset() set(T, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8) end
@@ -167,8 +167,28 @@ TEST_F(SpriteCalls, AFlippedSpriteOrMapCellDrawnOntoItselfShowsItAsItWas) {
         -- Transposed: row 0 shows column 1, row 1 column 3, each over rows 0, 0, 1, 1.
         local m = t_userdata('i16', 1, 1) set(m, 0, 2 | 0x2000)
         reset() _draw_map(m, 0, 0, 0, 0, 1, 1, 0, 4, 2) out(get(T, 0, 0, 8))
+        -- Stretched and textured: each read the target as it was (they once
+        -- read pixels they had drawn: 4 3 3 4 / 8 7 7 8, all 1, and 4 3 4 4).
+        reset() sspr(2, 0, 0, 4, 2, 0, 0, 4, 2, true) out(get(T, 0, 0, 8))
+        reset() sspr(2, 0, 0, 2, 1, 0, 0, 4, 2) out(get(T, 0, 0, 8))
+        reset() tline3d(2, 0, 0, 3, 0, 3.5, 0, -0.5, 0) out(get(T, 0, 0, 4))
+        -- The same line as a batch record, and through a map cell naming the target.
+        local b = t_userdata('f64', 12, 1) set(b, 0, 2, 0, 0, 3, 0, 3.5, 0, -0.5, 0, 1, 1, 0)
+        reset() tline3d(b) out(get(T, 0, 0, 4))
+        local cells = t_userdata('i16', 1, 1) set(cells, 0, 2)
+        reset() tline3d(cells, 0, 0, 3, 0, 0.875, 0, -0.125, 0) out(get(T, 0, 0, 4))
+        -- Drawn one to the right, plain and as a batch record (each pixel once
+        -- read the one it had just drawn: 1 1 1 1 / 5 5 5 5).
+        reset() spr(2, 1, 0) out(get(T, 0, 0, 8))
+        local one = t_userdata('f64', 3, 1) set(one, 0, 2, 1, 0)
+        reset() spr(one) out(get(T, 0, 0, 8))
+        -- The same record 150000 times: a batch that goes on over slices reads
+        -- the copy it made at its start in every slice.
+        reset() spr(one, 0, 150000, 3, 0) out(_yielded_to_escape_slice(), get(T, 0, 0, 8))
     )", 4, 2);
-    EXPECT_EQ(output(), (Lines{"8:4,3,2,1,8,7,6,5", "8:5,6,7,8,1,2,3,4", "8:2,2,6,6,4,4,8,8"}));
+    EXPECT_EQ(output(), (Lines{"8:4,3,2,1,8,7,6,5", "8:5,6,7,8,1,2,3,4", "8:2,2,6,6,4,4,8,8", "8:4,3,2,1,8,7,6,5",
+                               "8:1,1,2,2,1,1,2,2", "4:4,3,1,4", "4:4,3,1,4", "4:4,3,1,4",
+                               "8:1,1,2,3,5,5,6,7", "8:1,1,2,3,5,5,6,7", "9:true,1,1,2,3,5,5,6,7"}));
 }
 
 namespace {
