@@ -47,6 +47,7 @@ inline constexpr int kSlices = 4;                     // test cases per baseline
 inline constexpr int kStressSlices = 8;               // collector-stress test cases per baseline
 inline constexpr int kRingPending = 3;                // ring finalizers due in each stress call
 inline constexpr int kRingDelays = 4;                 // the first is due at allocation step 1 to 4
+inline constexpr int kRingSteps = 10;                 // the ring's length (RING below)
 
 // The extreme values, as Lua expressions made afresh for each call (a call
 // may change a table it is given).
@@ -55,6 +56,7 @@ struct value {
     const char *expr;
 };
 const value kValues[] = {
+    {"nil", "nil"},  // a method's output argument absent: a new array
     {"0/0", "0/0"},
     {"1/0", "1/0"},
     {"-1/0", "-1/0"},
@@ -88,6 +90,13 @@ const baseline kBaselines[] = {
     {"string",
      {"'/ram/h.txt'", "1", "2", "3", "4", "5", "6", "7"},
      {"userdata('i32', 5, 3)", "'/ram/h.txt'", "1", "2", "3", "4", "5", "6"}},
+    // Second operands, and the index and batch forms.
+    {"arrays",
+     {"userdata('u8', 8, 8)", "userdata('u8', 8, 8)", "0", "0", "8", "8", "0", "0"},
+     {"userdata('f64', 4, 4)", "userdata('f64', 4, 4)", "nil", "0", "0", "4", "4", "1"}},
+    {"index",
+     {"userdata('f64', 6, 4)", "0", "0", "userdata('u8', 8, 8)", "8", "8", "0", "0"},
+     {"userdata('i32', 6, 2)", "userdata('i32', 4)", "nil", "0", "1", "2", "3", "4"}},
 };
 
 // The call under way, for the watchdog and the sanitizers' last words, and
@@ -149,7 +158,9 @@ local function first_array()
   end
   return SPARE
 end
-local OTHER = {u8 = 'i64', i16 = 'u8', i32 = 'i16', i64 = 'i32', f64 = 'f64'}
+local NARROWER = {u8 = 'u8', i16 = 'u8', i32 = 'i16', i64 = 'i32', f64 = 'f64'}
+local WIDER = {u8 = 'i64', i16 = 'i32', i32 = 'i64', i64 = 'i64', f64 = 'f64'}
+MUTATIONS = 0
 local ADDRESSES = {0x10000, 0x100000, 0x10800, 0x84000}
 RING = {
   {'grow', function() each('table', function(t)
@@ -159,10 +170,12 @@ RING = {
   {'target', function() _set_draw_target(first_array()) end},
   {'mutate', function() each('userdata', function(a)
      local w, h, ty = a:attribs()
-     local k = RING_POS // 10 % 4
-     if k == 0 then a:mutate(OTHER[ty])
+     MUTATIONS = MUTATIONS + 1
+     local k = MUTATIONS % 4
+     if k == 0 then
+       if NARROWER[ty] == ty then a:mutate(ty, w * h) else a:mutate(NARROWER[ty]) end
      elseif k == 1 then a:mutate(ty, 1, 1)
-     elseif k == 2 then a:mutate(ty, w * h)
+     elseif k == 2 then a:mutate(WIDER[ty])
      else a:mutate(ty, 3, w * h // 3) end
    end) end},
   {'shrink', function() each('table', function(t)
@@ -259,13 +272,16 @@ struct shot {
     int arity, position, value;
 };
 
-// No argument, then every arity with the extreme values at each of its
-// positions (a function that checks its arity is reached past the check).
+// Every arity, with its ordinary arguments and with the extreme values at
+// each of its positions (a function that checks its arity is reached past
+// the check).
 std::vector<shot> shots() {
-    std::vector<shot> out{{0, -1, 0}};
-    for (int arity = 1; arity <= kPositions; arity++)
+    std::vector<shot> out;
+    for (int arity = 0; arity <= kPositions; arity++) {
+        out.push_back({arity, -1, 0});
         for (int position = 0; position < arity; position++)
             for (int v = 0; v < int(std::size(kValues)); v++) out.push_back({arity, position, v});
+    }
     return out;
 }
 
@@ -461,6 +477,11 @@ class HostileArguments : public RuntimeTest, public ::testing::WithParamInterfac
         return n;
     }
 
+    static void set_ring_position(process_rec *p, lua_Integer n) {
+        lua_pushinteger(p->lua_state, n);
+        lua_setglobal(p->lua_state, "RING_POS");
+    }
+
     static void make_finalized(lua_State *L, const char *metatable) {
         lua_createtable(L, 0, 0);
         lua_getglobal(L, metatable);
@@ -602,22 +623,31 @@ TEST_P(HostileArgumentsUnderTheCollector, NoFinalizerMakesACallFail) {
         const callee &c = callees[k];
         restore_machine(p);
         for (const shot &s : plan) {
-            std::snprintf(current_call, sizeof current_call, "%s [%s], ring from its step %d at allocation step %d",
-                          describe(c, b, s).c_str(), b.name, int(ring_position(p) % 10), delay + 1);
-            const int64_t took = call(p, c, base, s, true, delay);
-            delay = (delay + 1) % kRingDelays;
-            if (took < 0) {
-                unmade.push_back(current_call);
-                continue;
+            // A call the ring reached is made again with each of the ring's
+            // other steps first.
+            const lua_Integer start = ring_position(p);
+            for (int turn = 0; turn < kRingSteps; turn++) {
+                set_ring_position(p, start + turn);
+                std::snprintf(current_call, sizeof current_call,
+                              "%s [%s], ring from its step %d at allocation step %d", describe(c, b, s).c_str(),
+                              b.name, int((start + turn) % kRingSteps), delay + 1);
+                const int64_t took = call(p, c, base, s, true, delay);
+                delay = (delay + 1) % kRingDelays;
+                if (took < 0) {
+                    unmade.push_back(current_call);
+                    break;
+                }
+                calls++;
+                const bool reached = ring_steps_run > 0;
+                with_ring += reached;
+                if (collector_left_stopped_) {
+                    stopped.push_back(std::string(current_call) + " (ring steps run: " +
+                                      std::string(ring_steps, ring_steps_len) + ")");
+                    lua_gc(p->lua_state, LUA_GCSTOP);
+                }
+                ring_steps_len = 0;
+                if (!reached) break;
             }
-            calls++;
-            with_ring += ring_steps_run > 0;
-            if (collector_left_stopped_) {
-                stopped.push_back(std::string(current_call) + " (ring steps run: " +
-                                  std::string(ring_steps, ring_steps_len) + ")");
-                lua_gc(p->lua_state, LUA_GCSTOP);
-            }
-            ring_steps_len = 0;
         }
     }
     speak();
