@@ -97,7 +97,8 @@ const baseline kBaselines[] = {
      {"userdata('f64', 4, 4)", "userdata('f64', 4, 4)", "nil", "0", "0", "4", "4", "1"}},
     {"index",
      {"userdata('f64', 6, 4)", "0", "0", "userdata('u8', 8, 8)", "8", "8", "0", "0"},
-     {"userdata('i32', 6, 2)", "userdata('i32', 4)", "nil", "0", "1", "2", "3", "4"}},
+     {"userdata('i32', 6, 2)", "userdata('i32', 4, 1, '000000000000000b0000000500000007')", "nil", "0", "1", "2", "3",
+      "4"}},
 };
 
 // The call under way, for the watchdog and the sanitizers' last words, and
