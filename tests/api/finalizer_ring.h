@@ -8,6 +8,7 @@
 // shrink the argument tables, map the argument arrays, write the drawing
 // registers and palette, switch the draw target back to RING_HOME, clear,
 // re-metatable, unmap. RING_NOTE(name), when defined, hears each step.
+// RING_VALUE() makes a table whose metamethods run the next step.
 #pragma once
 
 inline constexpr char kFinalizerRing[] = R"lua(
@@ -82,12 +83,26 @@ RING = {
    end) end},
   {'unmap', function() each('userdata', function(a) _unmap_ram(a) end) end},
 }
-RING_MT = {__gc = function()
-  if not ARMED then return end
+-- The ring's next step, while armed (also from the metamethods of RING_VALUE).
+function RING_STEP()
+  if not ARMED then return false end
   local step = RING[RING_POS % #RING + 1]
   RING_POS = RING_POS + 1
   if RING_NOTE then RING_NOTE(step[1]) end
   pcall(step[2])
-  setmetatable({}, RING_MT)
+  return true
+end
+RING_MT = {__gc = function()
+  if RING_STEP() then setmetatable({}, RING_MT) end
 end}
+-- A table whose length, missing keys and comparisons run the ring's next step.
+function RING_VALUE()
+  return setmetatable({1, 2, 3}, {
+    __len = function() RING_STEP() return 3 end,
+    __index = function() RING_STEP() end,
+    __eq = function() RING_STEP() return false end,
+    __lt = function() RING_STEP() return false end,
+    __le = function() RING_STEP() return true end,
+  })
+end
 )lua";

@@ -69,6 +69,7 @@ const value kValues[] = {
     {"1 MB string", "BIG"},
     {"sparse table, border 2^40", "(function() local t = {} for e = 40, 0, -1 do t[1 << e] = e end return t end)()"},
     {"lying __len 2^40", "setmetatable({1, 2, 3}, {__len = function() return 1 << 40 end})"},
+    {"metamethods running the ring", "RING_VALUE()"},  // the ring's steps under collector stress
 };
 
 // The ordinary argument lists: eight expressions each. A method's receiver
