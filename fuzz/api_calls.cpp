@@ -23,7 +23,10 @@
 // Input: a sequence of calls, each a byte choosing the function, a byte
 // giving the argument count (0 to 10), then one byte per argument choosing
 // it from the palette below. The top bit of the last byte turns the
-// network off. The loopback guard is installed: sockets and fetches reach
+// network off. With bits 5 and 6 of the first byte both set (a quarter of
+// the inputs), the calls are made with the collector stepping at every
+// allocation and the finalizer ring of the collector-stress tests running
+// on each call's arguments (tests/api/finalizer_ring.h). The loopback guard is installed: sockets and fetches reach
 // loopback addresses only, and every socket and job ends with the input.
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,6 +46,7 @@
 #include "api_registry.h"
 #include "buffer.h"
 #include "env.h"
+#include "finalizer_ring.h"
 #include "host_open.h"
 #include "boot_hooks.h"
 #include "fake_host.h"
@@ -292,8 +296,14 @@ local function args(input, k, last)
   if k > last then return end
   return pool[input[k]](), args(input, k + 1, last)
 end
--- Call c with the arguments input[k..last] names.
+-- Call c with the arguments input[k..last] names; with the ring on, they
+-- are the ring's too.
 local function call(c, input, k, last)
+  if RING_ON then
+    local a = table.pack(args(input, k, last))
+    RING_ARGS = a
+    return fns[c](table.unpack(a, 1, a.n))
+  end
   return fns[c](args(input, k, last))
 end
 local function try(c, input, k, last)
@@ -312,11 +322,20 @@ while true do
   local input = INPUT
   if input then
     INPUT = nil
+    if RING_ON then
+      ARMED = true
+      for r = 1, 3 do setmetatable({}, RING_MT) end
+      collectgarbage("incremental", 1, 100, 1)
+    end
     local i, n = 1, #input
     while i <= n do
       local c, argc = input[i], input[i + 1]
       try(c, input, i + 2, i + 1 + argc)
       i = i + 2 + argc
+    end
+    if RING_ON then
+      ARMED, RING_ARGS = false, nil
+      collectgarbage("incremental", 200, 100, 13)
     end
     t_done()
   end
@@ -410,6 +429,19 @@ void boot() {
     static const std::string big(size_t(1) << 20, 'x');
     lua_pushlstring(L, big.data(), big.size());
     lua_setglobal(L, "BIG");
+    lua_pushboolean(L, 0);
+    lua_setglobal(L, "RING_ON");
+    {
+        remembered_process prev = remember_current_process();
+        cproc = kernel;
+        const bool ring = luaL_dostring(L, "RING_HOME = userdata('u8', 480, 270)") == LUA_OK &&
+                          luaL_dostring(L, kFinalizerRing) == LUA_OK;
+        restore_current_process(prev);
+        if (!ring) {
+            std::fprintf(stderr, "the finalizer ring did not load\n");
+            std::abort();
+        }
+    }
     make_system_processes();
     // The first slice runs the kernel's set-up (the pool, the megabyte of
     // text) up to its first flip: what the record holds then is what each
@@ -623,6 +655,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     lua_State *L = kernel->lua_state;
     push_input(L, data, size);
     lua_setglobal(L, "INPUT");
+    lua_pushboolean(L, size > 0 && (data[0] & 0x60) == 0x60);
+    lua_setglobal(L, "RING_ON");
     // Two ports no one listens on, taken again after an input that made
     // sockets (one may linger on its port).
     if (next_socket_id != sockets_made) {

@@ -1,9 +1,19 @@
 // Every global of the registration table and every typed-array method,
-// called with extreme values at each of the first eight argument positions
-// over a few ordinary argument lists: each call must return within
-// kCallLimitNs of the thread's CPU time. A call that does not return within
-// kStallNs, or that trips a sanitizer, ends the test with its name and
-// arguments on standard error.
+// called with 0 to 8 arguments and extreme values at each of them over a few
+// ordinary argument lists: each call must return within kCallLimitNs of the
+// thread's CPU time. A call that does not return within kStallNs, or that
+// trips a sanitizer, ends the test with its name and arguments on standard
+// error.
+//
+// The collector-stress pass makes the same calls with the collector stepping
+// at every allocation and a ring of finalizers due inside the call's first
+// few allocations: in turn they grow, shrink, clear and re-metatable the
+// argument tables, mutate the argument arrays to other types and shapes,
+// switch the draw target to an argument array and back, map and unmap the
+// argument arrays, and write the drawing registers and palette; each leaves
+// a successor for the collector's next cycle; one more extreme value runs
+// the ring's steps from its metamethods. No call may then trip a sanitizer,
+// stall, or leave the collector stopped.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -18,9 +28,12 @@
 #include <string>
 #include <vector>
 
+#include "address_space.h"
+#include "api_draw_state.h"
 #include "colour_tables.h"
 #include "draw_state.h"
 #include "env.h"
+#include "finalizer_ring.h"
 #include "pfile.h"
 #include "pmount.h"
 #include "seam_fakes.h"
@@ -33,6 +46,10 @@ inline constexpr int64_t kCallLimitNs = 100'000'000;  // CPU time one call may t
 inline constexpr int64_t kStallNs = 5'000'000'000;    // a call still running then never returns
 inline constexpr int kPositions = 8;                  // argument positions tried
 inline constexpr int kSlices = 4;                     // test cases per baseline
+inline constexpr int kStressSlices = 8;               // collector-stress test cases per baseline
+inline constexpr int kRingPending = 3;                // ring finalizers due in each stress call
+inline constexpr int kRingDelays = 4;                 // the first is due at allocation step 1 to 4
+inline constexpr int kRingSteps = 10;                 // the ring's length (RING below)
 
 // The extreme values, as Lua expressions made afresh for each call (a call
 // may change a table it is given).
@@ -41,6 +58,7 @@ struct value {
     const char *expr;
 };
 const value kValues[] = {
+    {"nil", "nil"},  // a method's output argument absent: a new array
     {"0/0", "0/0"},
     {"1/0", "1/0"},
     {"-1/0", "-1/0"},
@@ -52,6 +70,7 @@ const value kValues[] = {
     {"1 MB string", "BIG"},
     {"sparse table, border 2^40", "(function() local t = {} for e = 40, 0, -1 do t[1 << e] = e end return t end)()"},
     {"lying __len 2^40", "setmetatable({1, 2, 3}, {__len = function() return 1 << 40 end})"},
+    {"metamethods running the ring", "RING_VALUE()"},  // the ring's steps under collector stress
 };
 
 // The ordinary argument lists: eight expressions each. A method's receiver
@@ -74,16 +93,53 @@ const baseline kBaselines[] = {
     {"string",
      {"'/ram/h.txt'", "1", "2", "3", "4", "5", "6", "7"},
      {"userdata('i32', 5, 3)", "'/ram/h.txt'", "1", "2", "3", "4", "5", "6"}},
+    // Second operands, and the index and batch forms.
+    {"arrays",
+     {"userdata('u8', 8, 8)", "userdata('u8', 8, 8)", "0", "0", "8", "8", "0", "0"},
+     {"userdata('f64', 4, 4)", "userdata('f64', 4, 4)", "nil", "0", "0", "4", "4", "1"}},
+    {"index",
+     {"userdata('f64', 6, 4)", "0", "0", "userdata('u8', 8, 8)", "8", "8", "0", "0"},
+     {"userdata('i32', 6, 2)", "userdata('i32', 4, 1, '000000000000000b0000000500000007')", "nil", "0", "1", "2", "3",
+      "4"}},
 };
 
-// The call under way, for the watchdog and the sanitizers' last words.
+// The call under way, for the watchdog and the sanitizers' last words, and
+// the ring's steps run inside it so far.
 char current_call[512];
+char ring_steps[512];
+size_t ring_steps_len = 0;
+int ring_steps_run = 0;
 
 void say_current_call() {
     const char head[] = "\nhostile arguments: the call under way: ";
     (void)!write(2, head, sizeof head - 1);
     (void)!write(2, current_call, std::strlen(current_call));
+    if (ring_steps_len) {
+        const char ring[] = "\n  ring steps run inside it: ";
+        (void)!write(2, ring, sizeof ring - 1);
+        (void)!write(2, ring_steps, ring_steps_len);
+    }
     (void)!write(2, "\n", 1);
+}
+
+// RING_NOTE(name): a ring step is about to run.
+int ring_note(lua_State *L) {
+    size_t n = 0;
+    const char *name = lua_tolstring(L, 1, &n);
+    if (name && ring_steps_len + n + 2 < sizeof ring_steps) {
+        if (ring_steps_len) ring_steps[ring_steps_len++] = ',';
+        std::memcpy(ring_steps + ring_steps_len, name, n);
+        ring_steps_len += n;
+    }
+    ring_steps_run++;
+    return 0;
+}
+
+// The probes' finalizer: counts, allocates nothing.
+int probes_run = 0;
+int probe_gc(lua_State *) {
+    probes_run++;
+    return 0;
 }
 
 void on_stall(int) {
@@ -128,14 +184,33 @@ std::vector<callee> all_callees() {
     return out;
 }
 
-std::string describe(const callee &c, const baseline &b, int position, const value &v) {
-    std::string s = c.method ? "USERDATA." + c.name + "(" : c.name + "(";
-    const char *const *args = c.method ? b.methods : b.globals;
-    for (int i = 0; i < kPositions; i++) {
-        if (i) s += ", ";
-        s += i == position ? v.label : args[i];
+// One call of a function: its argument count, and the position given an
+// extreme value (-1 for none).
+struct shot {
+    int arity, position, value;
+};
+
+// Every arity, with its ordinary arguments and with the extreme values at
+// each of its positions (a function that checks its arity is reached past
+// the check).
+std::vector<shot> shots() {
+    std::vector<shot> out;
+    for (int arity = 0; arity <= kPositions; arity++) {
+        out.push_back({arity, -1, 0});
+        for (int position = 0; position < arity; position++)
+            for (int v = 0; v < int(std::size(kValues)); v++) out.push_back({arity, position, v});
     }
-    return s + ")";
+    return out;
+}
+
+std::string describe(const callee &c, const baseline &b, const shot &s) {
+    std::string d = c.method ? "USERDATA." + c.name + "(" : c.name + "(";
+    const char *const *args = c.method ? b.methods : b.globals;
+    for (int i = 0; i < s.arity; i++) {
+        if (i) d += ", ";
+        d += i == s.position ? kValues[s.value].label : args[i];
+    }
+    return d + ")";
 }
 
 class HostileArguments : public RuntimeTest, public ::testing::WithParamInterface<std::tuple<int, int>> {
@@ -198,9 +273,11 @@ class HostileArguments : public RuntimeTest, public ::testing::WithParamInterfac
         process_rec *p = spawn("");
         if (!p) return nullptr;
         std::string code = "BIG = string.rep('x', 1 << 20) "
-                           "function MAP() local m = userdata('i16', 32, 32) "
-                           "for i = 0, 1023 do m[i] = i % 7 end return m end "
-                           "T = userdata('u8', 480, 270) "
+                           "local cells = {} for i = 0, 1023 do cells[i + 1] = string.format('%04x', i % 7) end "
+                           "cells = table.concat(cells) "
+                           "function MAP() return userdata('i16', 32, 32, cells) end "
+                           "assert(MAP()[1022] == 0 and MAP()[1023] == 1 and MAP()[6] == 6) "
+                           "T = userdata('u8', 480, 270) RING_HOME = T "
                            "function RESET() _set_draw_target(T) camera() clip() end "
                            "VALUES = {";
         for (const value &v : kValues) code += "function() return " + std::string(v.expr) + " end, ";
@@ -219,9 +296,14 @@ class HostileArguments : public RuntimeTest, public ::testing::WithParamInterfac
         lua_State *L = p->lua_state;
         cpu_cycles = 0;
         cpu_cycles_max = 0x10000000;
-        const bool ok = luaL_dostring(L, code.c_str()) == LUA_OK;
+        lua_register(L, "RING_NOTE", ring_note);
+        const bool ok = luaL_dostring(L, code.c_str()) == LUA_OK && luaL_dostring(L, kFinalizerRing) == LUA_OK;
         EXPECT_TRUE(ok) << lua_tostring(L, -1);
         lua_settop(L, 0);
+        lua_createtable(L, 0, 1);
+        lua_pushcfunction(L, probe_gc);
+        lua_setfield(L, -2, "__gc");
+        lua_setglobal(L, "PROBE_MT");
         restore_current_process(prev);
         return ok ? p : nullptr;
     }
@@ -234,9 +316,12 @@ class HostileArguments : public RuntimeTest, public ::testing::WithParamInterfac
     }
 
     // Makes one call in p and returns the thread CPU time it took (-1 when
-    // its arguments could not be made).
-    int64_t call(process_rec *p, const callee &c, int base, int position, int v) {
+    // its arguments could not be made). With 'stress', the ring is armed with
+    // its first step due at allocation step delay + 1 of the call (the
+    // collector is held everywhere else).
+    int64_t call(process_rec *p, const callee &c, int base, const shot &s, bool stress = false, int delay = 0) {
         lua_State *L = p->lua_state;
+        if (stress) finish_cycle(L);
         lua_settop(L, 0);
         cpu_cycles = 0;
         cpu_cycles_max = 0x10000000;
@@ -254,22 +339,32 @@ class HostileArguments : public RuntimeTest, public ::testing::WithParamInterfac
         lua_rawgeti(L, -1, base + 1);
         lua_remove(L, 2);
         if (lua_pcall(L, 0, kPositions, 0) != LUA_OK) return -1;
-        lua_getglobal(L, "VALUES");
-        lua_rawgeti(L, -1, v + 1);
-        lua_remove(L, -2);
-        if (lua_pcall(L, 0, 1, 0) != LUA_OK) return -1;
-        lua_replace(L, 2 + position);
+        if (s.position >= 0) {
+            lua_getglobal(L, "VALUES");
+            lua_rawgeti(L, -1, s.value + 1);
+            lua_remove(L, -2);
+            if (lua_pcall(L, 0, 1, 0) != LUA_OK) return -1;
+            lua_replace(L, 2 + s.position);
+        }
+        lua_settop(L, 1 + s.arity);
+        if (stress) arm_ring(L, s.arity, delay);
         const int state = p->state;
         cpu_cycles = 0;
         cpu_cycles_max = 0x10000000;
         const itimerspec arm{{0, 0}, {kStallNs / 1'000'000'000, kStallNs % 1'000'000'000}};
         timer_settime(watchdog_, 0, &arm, nullptr);
         const int64_t start = thread_cpu_ns();
-        lua_pcall(L, kPositions, 0, 0);
+        if (stress) lua_gc(L, LUA_GCRESTART);
+        lua_pcall(L, s.arity, 0, 0);
+        if (stress) {
+            collector_left_stopped_ = lua_gc(L, LUA_GCISRUNNING) == 0;
+            lua_gc(L, LUA_GCSTOP);
+        }
         const int64_t took = thread_cpu_ns() - start;
         const itimerspec disarm{};
         timer_settime(watchdog_, 0, &disarm, nullptr);
         lua_settop(L, 0);
+        if (stress) disarm_ring(p);
         // _halt and flip end the slice; processes a call made go.
         cpu_superyielding = 0;
         p->state = state;
@@ -278,9 +373,105 @@ class HostileArguments : public RuntimeTest, public ::testing::WithParamInterfac
         return took;
     }
 
+    // The collector-stress pass holds the collector between calls; each
+    // call finds it stepping at every allocation.
+    void start_stress(process_rec *p) {
+        lua_State *L = p->lua_state;
+        ASSERT_EQ(luaL_dostring(L, "collectgarbage('incremental', 1, 100, 1)"), LUA_OK);
+        lua_gc(L, LUA_GCSTOP);
+        for (uint32_t i = 0; i < sizeof registers_; i++) registers_[i] = uint8_t(peek_proc(p, DRAW_STATE_ADDR + i));
+        map_ = p->map;
+    }
+
+    // Ends the collector's cycle under way: the finalizers due run (the
+    // ring's disarmed: they leave no successor).
+    static void finish_cycle(lua_State *L) {
+        while (lua_gc(L, LUA_GCSTEP, 0) == 0) {
+        }
+    }
+
+    static lua_Integer ring_position(process_rec *p) {
+        lua_getglobal(p->lua_state, "RING_POS");
+        const lua_Integer n = lua_tointeger(p->lua_state, -1);
+        lua_pop(p->lua_state, 1);
+        return n;
+    }
+
+    static void set_ring_position(process_rec *p, lua_Integer n) {
+        lua_pushinteger(p->lua_state, n);
+        lua_setglobal(p->lua_state, "RING_POS");
+    }
+
+    static void make_finalized(lua_State *L, const char *metatable) {
+        lua_createtable(L, 0, 0);
+        lua_getglobal(L, metatable);
+        lua_setmetatable(L, -2);
+        lua_pop(L, 1);
+    }
+
+    // With the collector at the start of a cycle: the call's arguments as
+    // RING_ARGS, and the ring's finalizers made so that the collector's next
+    // finalizing steps run 10 probes, then 10 x delay more, then the ring's
+    // first step with 9 probes, its second with 9, its third. (A step runs
+    // ten finalizers, the newest first.) The collector is stepped to just
+    // after the first ten probes; the call's first allocation steps next.
+    void arm_ring(lua_State *L, int arity, int delay) {
+        lua_createtable(L, arity, 1);
+        for (int i = 1; i <= arity; i++) {
+            lua_pushvalue(L, 1 + i);
+            lua_rawseti(L, -2, i);
+        }
+        lua_pushinteger(L, arity);
+        lua_setfield(L, -2, "n");
+        lua_setglobal(L, "RING_ARGS");
+        for (int r = 0; r < kRingPending; r++) {
+            make_finalized(L, "RING_MT");
+            if (r + 1 < kRingPending)
+                for (int i = 0; i < 9; i++) make_finalized(L, "PROBE_MT");
+        }
+        for (int i = 0; i < 10 * delay + 10; i++) make_finalized(L, "PROBE_MT");
+        probes_run = 0;
+        for (int steps = 0; probes_run < 10; steps++) {
+            if (steps > 10'000'000) {
+                ADD_FAILURE() << "the probes were never finalized";
+                break;
+            }
+            lua_gc(L, LUA_GCSTEP, 0);
+        }
+        lua_pushboolean(L, 1);
+        lua_setglobal(L, "ARMED");
+        ring_steps_len = 0;
+        ring_steps_run = 0;
+    }
+
+    // Puts back what the ring may have changed: the mappings, the map, the
+    // draw-state registers and palette, the colour tables.
+    void disarm_ring(process_rec *p) {
+        lua_State *L = p->lua_state;
+        lua_pushboolean(L, 0);
+        lua_setglobal(L, "ARMED");
+        lua_pushnil(L);
+        lua_setglobal(L, "RING_ARGS");
+        for (int w = 0; w < NUM_PAGES / 64; w++)
+            for (uint64_t bits = p->mapped_pages[w]; bits; bits &= bits - 1) {
+                const int pg = w * 64 + __builtin_ctzll(bits);
+                unmap_page(p, pg);
+                anchor_clear(L, ANCHOR_PAGE + pg);
+            }
+        if (p->map != map_) {
+            p->map = map_;
+            if (!map_) anchor_clear(L, ANCHOR_MAP);
+        }
+        write_bytes_proc(p, DRAW_STATE_ADDR, registers_, sizeof registers_);
+        restore_machine(p);
+    }
+
     std::string root_;
     int stdout_ = -1;
     timer_t watchdog_{};
+    bool collector_left_stopped_ = false;
+    uint8_t registers_[0x1000];
+    typed_ud_rec *map_ = nullptr;
 };
 
 TEST_P(HostileArguments, EveryCallReturnsWithinItsTimeWhateverItsArguments) {
@@ -294,30 +485,29 @@ TEST_P(HostileArguments, EveryCallReturnsWithinItsTimeWhateverItsArguments) {
     cproc = p;
     std::vector<std::string> slow, unmade;
     int calls = 0;
+    const std::vector<shot> plan = shots();
     quiet();
     for (size_t k = size_t(slice); k < callees.size(); k += kSlices) {
         const callee &c = callees[k];
         restore_machine(p);
-        for (int position = 0; position < kPositions; position++)
-            for (int v = 0; v < int(std::size(kValues)); v++) {
-                std::snprintf(current_call, sizeof current_call, "%s [%s]",
-                              describe(c, b, position, kValues[v]).c_str(), b.name);
-                int64_t took = call(p, c, base, position, v);
-                if (took > kCallLimitNs) {
-                    // Once more after a full collection: the collector's
-                    // steps are charged to whichever call they fall in.
-                    lua_gc(p->lua_state, LUA_GCCOLLECT, 0);
-                    took = std::min(took, call(p, c, base, position, v));
-                }
-                if (took < 0) {
-                    unmade.push_back(current_call);
-                    continue;
-                }
-                calls++;
-                if (took > kCallLimitNs)
-                    slow.push_back(std::string(current_call) + ": " + std::to_string(took / 1'000'000) + " ms");
-                if (lua_gc(p->lua_state, LUA_GCCOUNT, 0) > 16 * 1024) lua_gc(p->lua_state, LUA_GCCOLLECT, 0);
+        for (const shot &s : plan) {
+            std::snprintf(current_call, sizeof current_call, "%s [%s]", describe(c, b, s).c_str(), b.name);
+            int64_t took = call(p, c, base, s);
+            if (took > kCallLimitNs) {
+                // Once more after a full collection: the collector's
+                // steps are charged to whichever call they fall in.
+                lua_gc(p->lua_state, LUA_GCCOLLECT, 0);
+                took = std::min(took, call(p, c, base, s));
             }
+            if (took < 0) {
+                unmade.push_back(current_call);
+                continue;
+            }
+            calls++;
+            if (took > kCallLimitNs)
+                slow.push_back(std::string(current_call) + ": " + std::to_string(took / 1'000'000) + " ms");
+            if (lua_gc(p->lua_state, LUA_GCCOUNT, 0) > 16 * 1024) lua_gc(p->lua_state, LUA_GCCOLLECT, 0);
+        }
     }
     speak();
     restore_current_process(prev);
@@ -330,6 +520,70 @@ TEST_P(HostileArguments, EveryCallReturnsWithinItsTimeWhateverItsArguments) {
                               << kCallLimitNs / 1'000'000 << " ms:" << list;
 }
 
+class HostileArgumentsUnderTheCollector : public HostileArguments {};
+
+// The same calls with the ring due inside them. The first ring step falls
+// at allocation step 1 to kRingDelays in turn, and the ring's position moves
+// on by the steps each call runs, so successive calls of a function meet
+// different steps at different points.
+TEST_P(HostileArgumentsUnderTheCollector, NoFinalizerMakesACallFail) {
+    const auto [base, slice] = GetParam();
+    const baseline &b = kBaselines[base];
+    process_rec *p = caller();
+    ASSERT_NE(p, nullptr);
+    const std::vector<callee> callees = all_callees();
+    remembered_process prev = remember_current_process();
+    cproc = p;
+    start_stress(p);
+    std::vector<std::string> unmade, stopped;
+    int calls = 0, with_ring = 0, delay = 0;
+    const std::vector<shot> plan = shots();
+    quiet();
+    for (size_t k = size_t(slice); k < callees.size(); k += kStressSlices) {
+        const callee &c = callees[k];
+        restore_machine(p);
+        for (const shot &s : plan) {
+            // A call the ring reached is made again with each of the ring's
+            // other steps first.
+            const lua_Integer start = ring_position(p);
+            for (int turn = 0; turn < kRingSteps; turn++) {
+                set_ring_position(p, start + turn);
+                std::snprintf(current_call, sizeof current_call,
+                              "%s [%s], ring from its step %d at allocation step %d", describe(c, b, s).c_str(),
+                              b.name, int((start + turn) % kRingSteps), delay + 1);
+                const int64_t took = call(p, c, base, s, true, delay);
+                delay = (delay + 1) % kRingDelays;
+                if (took < 0) {
+                    unmade.push_back(current_call);
+                    break;
+                }
+                calls++;
+                const bool reached = ring_steps_run > 0;
+                with_ring += reached;
+                if (collector_left_stopped_) {
+                    stopped.push_back(std::string(current_call) + " (ring steps run: " +
+                                      std::string(ring_steps, ring_steps_len) + ")");
+                    lua_gc(p->lua_state, LUA_GCSTOP);
+                }
+                ring_steps_len = 0;
+                if (!reached) break;
+            }
+        }
+    }
+    speak();
+    lua_gc(p->lua_state, LUA_GCRESTART);
+    restore_current_process(prev);
+    EXPECT_GT(calls, 0);
+    // Many calls allocate nothing; the ring runs inside every call that
+    // allocates often enough to reach its first step.
+    EXPECT_GT(with_ring, calls / 40) << "the ring ran inside " << with_ring << " of " << calls << " calls";
+    EXPECT_TRUE(unmade.empty()) << "the arguments of " << unmade.size() << " calls could not be made, as of "
+                                << (unmade.empty() ? "" : unmade[0]);
+    std::string names;
+    for (size_t i = 0; i < stopped.size() && i < 20; i++) names += "\n  " + stopped[i];
+    EXPECT_TRUE(stopped.empty()) << stopped.size() << " calls left the collector stopped, as of:" << names;
+}
+
 std::string case_name(const ::testing::TestParamInfo<std::tuple<int, int>> &info) {
     return std::string(kBaselines[std::get<0>(info.param)].name) + "_" + std::to_string(std::get<1>(info.param));
 }
@@ -337,6 +591,11 @@ std::string case_name(const ::testing::TestParamInfo<std::tuple<int, int>> &info
 INSTANTIATE_TEST_SUITE_P(Baselines, HostileArguments,
                          ::testing::Combine(::testing::Range(0, int(std::size(kBaselines))),
                                             ::testing::Range(0, kSlices)),
+                         case_name);
+
+INSTANTIATE_TEST_SUITE_P(Baselines, HostileArgumentsUnderTheCollector,
+                         ::testing::Combine(::testing::Range(0, int(std::size(kBaselines))),
+                                            ::testing::Range(0, kStressSlices)),
                          case_name);
 
 }  // namespace
