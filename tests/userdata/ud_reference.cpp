@@ -457,18 +457,7 @@ outcome take(std::vector<array> &state, const std::vector<value> &args) {
         }
     }
     int64_t total = 0;
-    for (int64_t i = 0; i < n; i++) {
-        int64_t p = idx_offset + i * idx_stride;
-        if (p < 0 || p >= len_idx) {
-            // Skipped. Moving away from idx, no later step lies inside it;
-            // moving toward it, go on at the first step that reaches it.
-            if ((idx_stride > 0 && p >= len_idx) || (idx_stride < 0 && p < 0)) break;
-            const int64_t gap = idx_stride > 0 ? -p : p - (len_idx - 1);
-            const int64_t st = idx_stride > 0 ? idx_stride : -idx_stride;
-            i += (gap + st - 1) / st - 1;
-            continue;
-        }
-        int64_t e = geti(state[size_t(idx)], p);
+    each_step([&](int64_t i, int64_t e) {
         int64_t o = out_offset + i * out_stride;
         const array &S = state[size_t(src)];
         int64_t m = std::min(span, std::min(S.count() - e, out.count() - o));
@@ -480,7 +469,7 @@ outcome take(std::vector<array> &state, const std::vector<value> &args) {
                 std::memcpy(out.data.data() + (so + k) * size, S.data.data() + (se + k) * size, size_t(size));
         }
         total += m;
-    }
+    });
     spend(res, total / (code == I64 || code == F64 ? 12 : 24) + n / 2);
     return res;
 }
