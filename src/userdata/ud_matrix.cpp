@@ -167,10 +167,10 @@ int matmul_rows(lua_State *L, int, lua_KContext) {
 
 /*
 ** A transpose in place swaps each pair of elements of the leading square
-** once, a row of its lower triangle at a time, each row charged as it is
-** swapped (the charge so far is always the whole transpose's charge for
-** the rows swapped so far); it stops between two rows when the slice's
-** budget is spent, going on in the next slice. Its stack while it runs: the
+** once, a band of rows of its lower triangle at a time, each band charged
+** as it is swapped (the charge so far is always the whole transpose's
+** charge for the rows swapped so far); it stops between two bands when the
+** slice's budget is spent, going on in the next slice. Its stack while it runs: the
 ** two arguments, the array, the next row and the cycles charged so far, all
 ** read back and checked at each entry.
 */
@@ -189,15 +189,24 @@ int transpose_rows(lua_State *L, int, lua_KContext) {
     int64_t i = ok ? lua_tointeger(L, TR_NEXT_ROW) : n, charged = ok ? lua_tointeger(L, TR_CHARGED) : 1;
     if (i < 0 || i > n) i = n;  // what changed since the last row stops the transpose there
     uint8_t *o = ok ? ud_elements(a) : nullptr;
+    // A band of rows at a time, in tiles that keep both sides of each swap
+    // in cache; each pair is swapped once whatever the order.
+    constexpr int64_t tile = 32;
     while (i < n) {
-        uint8_t tmp[8];
-        for (int64_t j = 0; j < i; j++) {
-            uint8_t *p = o + (i * aw + j) * size, *q = o + (j * aw + i) * size;
-            std::memcpy(tmp, p, size_t(size));
-            std::memcpy(p, q, size_t(size));
-            std::memcpy(q, tmp, size_t(size));
+        const int64_t end = std::min(n, i + tile);
+        for (int64_t j0 = 0; j0 < end; j0 += tile) {
+            for (int64_t r = i; r < end; r++) {
+                const int64_t j1 = std::min(j0 + tile, r);
+                for (int64_t j = j0; j < j1; j++) {
+                    uint8_t tmp[8];
+                    uint8_t *p = o + (r * aw + j) * size, *q = o + (j * aw + r) * size;
+                    std::memcpy(tmp, p, size_t(size));
+                    std::memcpy(p, q, size_t(size));
+                    std::memcpy(q, tmp, size_t(size));
+                }
+            }
         }
-        i++;
+        i = end;
         if (const int64_t due = swaps_charge(i, size) - charged; due > 0) {
             ud_charge(due);
             charged += due;
