@@ -187,7 +187,11 @@ int transpose_rows(lua_State *L, int, lua_KContext) {
     const int64_t aw = ok ? a->width : 0, ah = ok ? a->height : 0, n = aw < ah ? aw : ah;
     const int64_t size = ok ? utype_size(ud_type(a)) : 1;
     int64_t i = ok ? lua_tointeger(L, TR_NEXT_ROW) : n, charged = ok ? lua_tointeger(L, TR_CHARGED) : 1;
-    if (i < 0 || i > n) i = n;  // what changed since the last row stops the transpose there
+    // What changed since the last band stops the transpose there.
+    if (i < 0 || i > n || charged < 0 || charged > swaps_charge(i, size)) {
+        i = n;
+        charged = 1;  // and charges nothing more
+    }
     uint8_t *o = ok ? ud_elements(a) : nullptr;
     // A band of rows at a time, in tiles that keep both sides of each swap
     // in cache; each pair is swapped once whatever the order.

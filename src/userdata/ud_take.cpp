@@ -242,14 +242,16 @@ int take_steps(lua_State *L, int, lua_KContext) {
     take_plan p;
     const bool ok = plan_take(L, out, &p) && out != p.src && out != p.idx && lua_isinteger(L, TK_NEXT) &&
                     lua_isinteger(L, TK_CHARGED) && lua_isinteger(L, TK_COPIED) && lua_isinteger(L, TK_CHARGE);
-    if (!ok) {  // what changed since the last step stops the take there
-        lua_pushvalue(L, TK_OUT);
+    // Counts far past any a take reaches keep the sums below from overflowing.
+    constexpr int64_t most = int64_t(1) << 62;
+    int64_t charged = ok ? lua_tointeger(L, TK_CHARGED) : -1, copied = ok ? lua_tointeger(L, TK_COPIED) : -1;
+    const int64_t whole = ok ? lua_tointeger(L, TK_CHARGE) : -1;
+    if (charged < 0 || charged > most || copied < 0 || copied > most || whole < 0 || whole > most) {
+        lua_pushvalue(L, TK_OUT);  // what changed since the last step stops the take there
         return 1;
     }
     int64_t i = lua_tointeger(L, TK_NEXT);
     if (i < p.first) i = p.first;
-    int64_t charged = lua_tointeger(L, TK_CHARGED), copied = lua_tointeger(L, TK_COPIED);
-    const int64_t whole = lua_tointeger(L, TK_CHARGE);
     // The arrays may have changed since the last step: the steps left keep
     // to the bound as they are now.
     check_writes(L, p.idx, out, p.off, p.st, p.out_offset, p.out_stride, p.span, i, p.last, p.len_src, p.len_out);
