@@ -225,6 +225,10 @@ const figure kFigures[] = {
     {"ud_matmul_1024", "local A = userdata('f64', 1024, 1024) local B = userdata('f64', 1024, 1024) ",
      "A:matmul(B)", true},
     {"ud_matmul_inplace_1448", "local A = userdata('f64', 1448, 1448) ", "A:matmul(A, true)", true},
+    // in place in b where the copy of b fits the process's memory
+    {"ud_matmul_inplace_1280", "local A = userdata('f64', 1280, 1280) ", "A:matmul(A, true)", true},
+    {"ud_matmul_inplace_b_1024", "local A = userdata('f64', 1024, 1024) local B = userdata('f64', 1024, 1024) ",
+     "A:matmul(B, B)", true},
     {"ud_matmul_inplace_a_1024", "local A = userdata('f64', 1024, 1024) local B = userdata('f64', 1024, 1024) ",
      "A:matmul(B, true)", true},
     {"ud_matmul_2048_wide", "local A = userdata('f64', 2048, 512) local B = userdata('f64', 1024, 2048) ",

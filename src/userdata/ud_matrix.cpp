@@ -6,6 +6,8 @@
 
 #include "host_yield.h"
 #include "intp.h"
+#include "process.h"
+#include "slice.h"
 #include "ud_float.h"
 #include "ud_methods.h"
 #include "ud_ops.h"
@@ -96,16 +98,18 @@ int affine(lua_State *L, int dim) {
 int64_t arg_index(lua_State *L) { return kiv_intp(L, 2, -1); }
 
 /*
-** A product whose output is not b is made a band of rows at a time, each
-** band charged as it is made (the charge so far is always the whole
-** product's charge for the rows made so far), and stops between two bands
-** when the slice's budget is spent, going on in the next slice. Row y of
-** the output reads only row y of a, so in place in a each band reads a copy
-** of its own rows of a, made and freed within the band. Its stack while it
-** runs: a, b, the out argument, the output array, and the next row as an
-** integer, all read back and checked at each entry.
+** A product is made a band of rows at a time, each band charged as it is
+** made (the charge so far is always the whole product's charge for the rows
+** made so far), and stops between two bands when the slice's budget is
+** spent, going on in the next slice. Row y of the output reads only row y of
+** a, so in place in a each band reads a copy of its own rows of a, made and
+** freed within the band. Every row reads all of b, so in place in b the
+** product reads a whole copy of b made at its start and held on its stack
+** (a's rows too when a is b). Its stack while it runs: a, b, the out
+** argument, the output array, the next row as an integer, and the copy of b
+** or nil, all read back and checked at each entry.
 */
-inline constexpr int MM_OUTPUT = 4, MM_NEXT_ROW = 5;
+inline constexpr int MM_OUTPUT = 4, MM_NEXT_ROW = 5, MM_B_COPY = 6;
 
 /* The product's charge for its first 'rows' rows. */
 int64_t rows_charge(int64_t rows, int64_t inner, int64_t cols) {
@@ -114,11 +118,14 @@ int64_t rows_charge(int64_t rows, int64_t inner, int64_t cols) {
 }
 
 int matmul_rows(lua_State *L, int, lua_KContext) {
-    lua_settop(L, MM_NEXT_ROW);
+    lua_settop(L, MM_B_COPY);
     typed_ud_rec *a = f64_arg(L, 1), *b = f64_arg(L, 2), *out = f64_arg(L, MM_OUTPUT);
+    typed_ud_rec *b_copy = f64_arg(L, MM_B_COPY);
     int64_t y = lua_isinteger(L, MM_NEXT_ROW) ? lua_tointeger(L, MM_NEXT_ROW) : -1;
-    const bool fits = a && b && out && out != b && a->width == b->height && out->width == b->width &&
-                      out->height == a->height && out->depth == 1;
+    const bool fits = a && b && out && a->width == b->height && out->width == b->width &&
+                      out->height == a->height && out->depth == 1 &&
+                      (b_copy ? out == b && b_copy->width == b->width && b_copy->height == b->height
+                              : out != b && lua_isnil(L, MM_B_COPY));
     const int64_t rows = fits ? a->height : 0, inner = fits ? a->width : 0, cols = fits ? b->width : 0;
     if (y < 0 || y > rows) y = rows;  // what changed since the last row stops the product there
     const int64_t row_charge = std::max<int64_t>(1, (inner * cols) >> 3);
@@ -128,9 +135,10 @@ int matmul_rows(lua_State *L, int, lua_KContext) {
         int64_t left = int64_t{cpu_cycles_max} - cpu_cycles;
         if (!lua_isyieldable(L)) left += VM_WATCHDOG_MARGIN;
         int64_t band = std::clamp<int64_t>(left / row_charge + 1, 1, rows - y);
-        const double *a_rows = f64_area(a) + y * inner;
+        const double *b_area = f64_area(b_copy ? b_copy : b);
+        const double *a_rows = (a == b && b_copy ? b_area : f64_area(a)) + y * inner;
         double *copy = nullptr;
-        if (out == a) {
+        if (out == a && !b_copy) {
             copy = static_cast<double *>(std::malloc(size_t(band * inner) * 8));
             if (!copy) {
                 band = 1;
@@ -140,7 +148,7 @@ int matmul_rows(lua_State *L, int, lua_KContext) {
             std::memcpy(copy, a_rows, size_t(band * inner) * 8);
             a_rows = copy;
         }
-        ud_kernels().matmul(f64_area(out) + y * cols, a_rows, f64_area(b), band, inner, cols);
+        ud_kernels().matmul(f64_area(out) + y * cols, a_rows, b_area, band, inner, cols);
         std::free(copy);
         const int64_t charged = y ? rows_charge(y, inner, cols) : 0;
         y += band;
@@ -154,6 +162,71 @@ int matmul_rows(lua_State *L, int, lua_KContext) {
         if (host_watchdog_due(cpu_cycles)) return host_watchdog_error(L);
     }
     lua_pushvalue(L, MM_OUTPUT);
+    return 1;
+}
+
+/*
+** A transpose in place swaps each pair of elements of the leading square
+** once, a band of rows of its lower triangle at a time, each band charged
+** as it is swapped (the charge so far is always the whole transpose's
+** charge for the rows swapped so far); it stops between two bands when the
+** slice's budget is spent, going on in the next slice. Its stack while it runs: the
+** two arguments, the array, the next row and the cycles charged so far, all
+** read back and checked at each entry.
+*/
+inline constexpr int TR_ARRAY = 3, TR_NEXT_ROW = 4, TR_CHARGED = 5;
+
+/* The transpose's charge for swapping the first 'rows' rows. */
+int64_t swaps_charge(int64_t rows, int64_t size) { return rows * (rows - 1) / (size == 8 ? 12 : 24); }
+
+int transpose_rows(lua_State *L, int, lua_KContext) {
+    lua_settop(L, TR_CHARGED);
+    typed_ud_rec *a = to_typed_ud(L, TR_ARRAY);
+    const bool ok = a && ud_type_slot(ud_type(a)) >= 0 && lua_isinteger(L, TR_NEXT_ROW) &&
+                    lua_isinteger(L, TR_CHARGED);
+    const int64_t aw = ok ? a->width : 0, ah = ok ? a->height : 0, n = aw < ah ? aw : ah;
+    const int64_t size = ok ? utype_size(ud_type(a)) : 1;
+    int64_t i = ok ? lua_tointeger(L, TR_NEXT_ROW) : n, charged = ok ? lua_tointeger(L, TR_CHARGED) : 1;
+    // What changed since the last band stops the transpose there.
+    if (i < 0 || i > n || charged < 0 || charged > swaps_charge(i, size)) {
+        i = n;
+        charged = 1;  // and charges nothing more
+    }
+    uint8_t *o = ok ? ud_elements(a) : nullptr;
+    // A band of rows at a time, in tiles that keep both sides of each swap
+    // in cache; each pair is swapped once whatever the order.
+    constexpr int64_t tile = 32;
+    while (i < n) {
+        const int64_t end = std::min(n, i + tile);
+        for (int64_t j0 = 0; j0 < end; j0 += tile) {
+            for (int64_t r = i; r < end; r++) {
+                const int64_t j1 = std::min(j0 + tile, r);
+                for (int64_t j = j0; j < j1; j++) {
+                    uint8_t tmp[8];
+                    uint8_t *p = o + (r * aw + j) * size, *q = o + (j * aw + r) * size;
+                    std::memcpy(tmp, p, size_t(size));
+                    std::memcpy(p, q, size_t(size));
+                    std::memcpy(q, tmp, size_t(size));
+                }
+            }
+        }
+        i = end;
+        if (const int64_t due = swaps_charge(i, size) - charged; due > 0) {
+            ud_charge(due);
+            charged += due;
+        }
+        if (i >= n || !host_budget_spent(cpu_cycles)) continue;
+        if (lua_isyieldable(L)) {
+            lua_pushinteger(L, i);
+            lua_replace(L, TR_NEXT_ROW);
+            lua_pushinteger(L, charged);
+            lua_replace(L, TR_CHARGED);
+            return host_budget_yield(L, 0, transpose_rows);
+        }
+        if (host_watchdog_due(cpu_cycles)) return host_watchdog_error(L);
+    }
+    if (charged == 0) ud_charge(0);  // what a transpose that swaps nothing charges
+    lua_pushvalue(L, TR_ARRAY);
     return 1;
 }
 
@@ -181,11 +254,28 @@ int lua54_ud_matmul(lua_State *L) {
         }
         if (out == a) spend_cpu(int32_t(rows * inner) >> 8);  // what the copy of a charges
         lua_pushinteger(L, 0);
+        lua_pushnil(L);
         return matmul_rows(L, LUA_OK, 0);
     }
-    // The output is b, which every row reads: the product reads scratch
-    // copies, which the process shares with every other, so it is made in
-    // one piece.
+    // The output is b, which every row reads: the product reads a copy of b
+    // held on its stack, counted in the process's memory while the product
+    // lasts. Where that copy would take the process past its memory limit,
+    // the product reads the scratch copies, which the process shares with
+    // every other, and is made in one piece.
+    const int64_t b_bytes = cols * inner * 8;
+    if (!cproc || memory_figure(cproc) + b_bytes + 4096 <= MEMORY_LIMIT) {
+        lua_settop(L, 3);
+        const ud_seen seen_a = ud_see(a), seen_b = ud_see(b);
+        push_chosen(L);
+        push_duplicate_userdata(L, b);
+        if (!ud_unchanged(seen_a) || !ud_unchanged(seen_b)) return 0;
+        // What the scratch copies of a (when a is b) and of b charge.
+        if (out == a) spend_cpu(int32_t(rows * inner) >> 8);
+        spend_cpu(int32_t(cols * inner) >> 8);
+        lua_pushinteger(L, 0);
+        lua_insert(L, MM_NEXT_ROW);
+        return matmul_rows(L, LUA_OK, 0);
+    }
     inputs in = scratch_inputs(a, b, out, rows * inner, cols * inner);
     if (!in.ok) return 0;
     push_chosen(L);
@@ -222,33 +312,24 @@ int lua54_ud_transpose(lua_State *L) {
     uint8_t *o = ud_elements(out);
     const uint8_t *s = ud_elements(a);
     const int64_t aw = a->width, ah = a->height;
-    int64_t written;
     if (out == a) {
-        const int64_t n = aw < ah ? aw : ah;
-        uint8_t tmp[8];
-        for (int64_t i = 0; i < n; i++) {
-            for (int64_t j = 0; j < i; j++) {
-                uint8_t *p = o + (i * aw + j) * size, *q = o + (j * aw + i) * size;
-                std::memcpy(tmp, p, size_t(size));
-                std::memcpy(p, q, size_t(size));
-                std::memcpy(q, tmp, size_t(size));
-            }
-        }
-        written = n * (n - 1);
-    } else {
-        const int64_t ow = out->width;
-        const int64_t ys = out->height < aw ? out->height : aw;
-        const int64_t xs = ow < ah ? ow : ah;
-        // Tiles keep both the rows read and the rows written in cache.
-        constexpr int64_t tile = 32;
-        for (int64_t y0 = 0; y0 < ys; y0 += tile)
-            for (int64_t x0 = 0; x0 < xs; x0 += tile)
-                for (int64_t y = y0; y < y0 + tile && y < ys; y++)
-                    for (int64_t x = x0; x < x0 + tile && x < xs; x++)
-                        std::memcpy(o + (y * ow + x) * size, s + (x * aw + y) * size, size_t(size));
-        written = ys * xs;
+        lua_settop(L, 2);
+        lua_pushvalue(L, 1);
+        lua_pushinteger(L, 0);
+        lua_pushinteger(L, 0);
+        return transpose_rows(L, LUA_OK, 0);
     }
-    ud_charge(written / (size == 8 ? 12 : 24));
+    const int64_t ow = out->width;
+    const int64_t ys = out->height < aw ? out->height : aw;
+    const int64_t xs = ow < ah ? ow : ah;
+    // Tiles keep both the rows read and the rows written in cache.
+    constexpr int64_t tile = 32;
+    for (int64_t y0 = 0; y0 < ys; y0 += tile)
+        for (int64_t x0 = 0; x0 < xs; x0 += tile)
+            for (int64_t y = y0; y < y0 + tile && y < ys; y++)
+                for (int64_t x = x0; x < x0 + tile && x < xs; x++)
+                    std::memcpy(o + (y * ow + x) * size, s + (x * aw + y) * size, size_t(size));
+    ud_charge(ys * xs / (size == 8 ? 12 : 24));
     return 1;
 }
 

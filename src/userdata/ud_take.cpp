@@ -1,5 +1,8 @@
 // Typed arrays: gathering runs through an i32 index array, and clearing.
+#include <algorithm>
 #include <cstring>
+
+#include "host_yield.h"
 
 #include "intp.h"
 #include "ud_methods.h"
@@ -131,6 +134,155 @@ void check_writes(lua_State *L, typed_ud_rec *idx, typed_ud_rec *out, int64_t of
                lua_Integer(ud_write_bound));
 }
 
+// The cycles take charges for 'total' elements over 'n' steps.
+int64_t take_charge_value(int code, int64_t total, int64_t n) {
+    const int64_t d = code == UTYPE_I64 || code == UTYPE_F64 ? 12 : 24;
+    return total / d + n / 2;
+}
+
+// What ud_charge charges for 'v'.
+int64_t charged_for(int64_t v) { return v > 0 ? v : v == 0 ? 1 : 0; }
+
+/*
+** A take whose output is neither its source nor its index array copies the
+** same runs whenever it stops between two steps, so it is made a step at a
+** time: each step is charged as it is made (never past what the whole take
+** charges, worked out before the first step), and it stops between two
+** steps when the slice's budget is spent, going on in the next slice. Its
+** stack while it runs: the arguments at 1-9, then the output, the next
+** step, the cycles charged so far, the elements copied so far, and the whole
+** take's charge, all read back and checked at each entry.
+*/
+inline constexpr int TK_OUT = 10, TK_NEXT = 11, TK_CHARGED = 12, TK_COPIED = 13, TK_CHARGE = 14;
+
+// The steps of a take, as its arguments and arrays give them now.
+struct take_plan {
+    typed_ud_rec *src, *idx;
+    int code;
+    int64_t n, first, last, off, st, out_offset, out_stride, span, size, len_src, len_out;
+};
+
+// Reads the take's arguments 1, 2 and 4-9 and the output 'out'. False when
+// there is nothing to do (n <= 0) or the arrays do not fit a take.
+bool plan_take(lua_State *L, typed_ud_rec *out, take_plan *p) {
+    p->n = 0;
+    p->src = to_typed_ud(L, 1);
+    p->idx = to_typed_ud(L, 2);
+    if (!p->src || !p->idx || !out || ud_type(p->idx) != UTYPE_I32) return false;
+    p->code = ud_type(p->src);
+    if (ud_type_slot(p->code) < 0 || ud_type(out) != p->code) return false;
+    const int64_t len_idx = int64_t(ud_count(p->idx));
+    const int32_t idx_offset = arg32(L, 4, 0);
+    p->out_offset = arg32(L, 5, 0);
+    const int32_t span = arg32(L, 6, 1);
+    const int32_t idx_stride = arg32(L, 7, 1);
+    p->out_stride = arg32(L, 8, span);
+    const int32_t idx_count = arg32(L, 9, span == 1 ? int32_t(len_idx) : int32_t(p->idx->width));
+    p->span = span;
+    // Steps: the unsigned quotient, capped by the unsigned count. A zero
+    // stride gives no steps.
+    int32_t n = 0;
+    if (idx_stride != 0) {
+        uint32_t q = (uint32_t(len_idx) - uint32_t(idx_offset)) / uint32_t(idx_stride);
+        uint32_t cap = uint32_t(idx_count);
+        n = int32_t(q < cap ? q : cap);
+    }
+    p->n = n;
+    if (n <= 0) return false;
+    // Only the steps whose index position lies inside idx do anything.
+    const int64_t off = idx_offset, st = idx_stride;
+    if (st > 0) {
+        p->first = ceil_div(-off, st);
+        p->last = floor_div(len_idx - 1 - off, st);
+    } else {
+        p->first = ceil_div(off - (len_idx - 1), -st);
+        p->last = floor_div(off, -st);
+    }
+    if (p->first < 0) p->first = 0;
+    if (p->last > int64_t(n) - 1) p->last = int64_t(n) - 1;
+    p->off = off;
+    p->st = st;
+    p->size = utype_size(p->code);
+    p->len_src = int64_t(ud_count(p->src));
+    p->len_out = int64_t(ud_count(out));
+    return true;
+}
+
+// Step i of a take: copies its run and returns its length as the take
+// counts it (0 or less for a step outside an array).
+inline int64_t take_step(const take_plan &p, uint8_t *out_area, const uint8_t *src_area,
+                         const uint8_t *idx_area, int64_t i) {
+    int32_t e32;
+    std::memcpy(&e32, idx_area + (p.off + i * p.st) * 4, 4);
+    const int64_t e = e32;
+    const int64_t o = p.out_offset + i * p.out_stride;
+    int64_t m = p.span;
+    if (p.len_src - e < m) m = p.len_src - e;
+    if (p.len_out - o < m) m = p.len_out - o;
+    int64_t so = o, se = e;
+    if (o < 0) {
+        m -= -o;
+        so = 0;
+    }
+    if (e < 0) {
+        m -= -e;
+        se = 0;
+    }
+    if (m == 1) {
+        copy_one(out_area + so * p.size, src_area + se * p.size, p.size);
+    } else if (m > 1) {
+        copy_forward(out_area + so * p.size, src_area + se * p.size, m, p.size);
+    }
+    return m;
+}
+
+int take_steps(lua_State *L, int, lua_KContext) {
+    lua_settop(L, TK_CHARGE);
+    typed_ud_rec *out = to_typed_ud(L, TK_OUT);
+    take_plan p;
+    const bool ok = plan_take(L, out, &p) && out != p.src && out != p.idx && lua_isinteger(L, TK_NEXT) &&
+                    lua_isinteger(L, TK_CHARGED) && lua_isinteger(L, TK_COPIED) && lua_isinteger(L, TK_CHARGE);
+    // Counts far past any a take reaches keep the sums below from overflowing.
+    constexpr int64_t most = int64_t(1) << 62;
+    int64_t charged = ok ? lua_tointeger(L, TK_CHARGED) : -1, copied = ok ? lua_tointeger(L, TK_COPIED) : -1;
+    const int64_t whole = ok ? lua_tointeger(L, TK_CHARGE) : -1;
+    if (charged < 0 || charged > most || copied < 0 || copied > most || whole < 0 || whole > most) {
+        lua_pushvalue(L, TK_OUT);  // what changed since the last step stops the take there
+        return 1;
+    }
+    int64_t i = lua_tointeger(L, TK_NEXT);
+    if (i < p.first) i = p.first;
+    // The arrays may have changed since the last step: the steps left keep
+    // to the bound as they are now.
+    check_writes(L, p.idx, out, p.off, p.st, p.out_offset, p.out_stride, p.span, i, p.last, p.len_src, p.len_out);
+    const uint8_t *src_area = ud_elements(p.src), *idx_area = ud_elements(p.idx);
+    uint8_t *out_area = ud_elements(out);
+    const int64_t d = p.code == UTYPE_I64 || p.code == UTYPE_F64 ? 12 : 24;
+    while (i <= p.last) {
+        const int64_t m = take_step(p, out_area, src_area, idx_area, i++);
+        if (m > 0) copied += m;
+        const int64_t due = std::min(whole, copied / d) - charged;
+        if (due > 0) {
+            ud_charge(due);
+            charged += due;
+        }
+        if (i > p.last || !host_budget_spent(cpu_cycles)) continue;
+        if (lua_isyieldable(L)) {
+            lua_pushinteger(L, i);
+            lua_replace(L, TK_NEXT);
+            lua_pushinteger(L, charged);
+            lua_replace(L, TK_CHARGED);
+            lua_pushinteger(L, copied);
+            lua_replace(L, TK_COPIED);
+            return host_budget_yield(L, 0, take_steps);
+        }
+        if (host_watchdog_due(cpu_cycles)) return host_watchdog_error(L);
+    }
+    if (whole - charged > 0) ud_charge(whole - charged);
+    lua_pushvalue(L, TK_OUT);
+    return 1;
+}
+
 }  // namespace
 
 int ud_take(lua_State *L) {
@@ -144,13 +296,9 @@ int ud_take(lua_State *L) {
     const bool in_place = !out && lua_toboolean(L, 3);
     if (in_place) out = src;
 
-    const int64_t len_idx = int64_t(ud_count(idx));
-    const int32_t idx_offset = arg32(L, 4, 0);
-    const int32_t out_offset = arg32(L, 5, 0);
+    // The fresh output's shape; plan_take reads every argument again.
     const int32_t span = arg32(L, 6, 1);
-    const int32_t idx_stride = arg32(L, 7, 1);
-    const int32_t out_stride = arg32(L, 8, span);
-    const int32_t idx_count = arg32(L, 9, span == 1 ? int32_t(len_idx) : int32_t(idx->width));
+    const int32_t idx_count = arg32(L, 9, span == 1 ? int32_t(ud_count(idx)) : int32_t(idx->width));
 
     if (out) {
         lua_pushvalue(L, in_place ? 1 : 3);
@@ -171,74 +319,49 @@ int ud_take(lua_State *L) {
         }
     }
 
-    // Steps: the unsigned quotient, capped by the unsigned count. A zero
-    // stride gives no steps.
-    int32_t n = 0;
-    if (idx_stride != 0) {
-        uint32_t q = (uint32_t(len_idx) - uint32_t(idx_offset)) / uint32_t(idx_stride);
-        uint32_t cap = uint32_t(idx_count);
-        n = int32_t(q < cap ? q : cap);
-    }
-    if (n <= 0) {
-        spend_cpu(n / 2);
+    take_plan p;
+    if (!plan_take(L, out, &p)) {
+        spend_cpu(int32_t(p.n / 2));
         return 1;
     }
-
-    // Only the steps whose index position lies inside idx do anything.
-    int64_t first, last;
-    const int64_t off = idx_offset, st = idx_stride;
-    if (st > 0) {
-        first = ceil_div(-off, st);
-        last = floor_div(len_idx - 1 - off, st);
-    } else {
-        first = ceil_div(off - (len_idx - 1), -st);
-        last = floor_div(off, -st);
-    }
-    if (first < 0) first = 0;
-    if (last > int64_t(n) - 1) last = int64_t(n) - 1;
-
-    const int64_t size = utype_size(code);
-    const int64_t len_src = int64_t(ud_count(src));
-    const int64_t len_out = int64_t(ud_count(out));
-    check_writes(L, idx, out, off, st, out_offset, out_stride, span, first, last, len_src, len_out);
+    check_writes(L, idx, out, p.off, p.st, p.out_offset, p.out_stride, p.span, p.first, p.last, p.len_src,
+                 p.len_out);
     const uint8_t *src_area = ud_elements(src);
     uint8_t *out_area = ud_elements(out);
     const uint8_t *idx_area = ud_elements(idx);
-    int64_t total = 0;
-    if (span == 1 && out_stride == 1 && st == 1 && idx_area != out_area) {
+    if (p.span == 1 && p.out_stride == 1 && p.st == 1 && idx_area != out_area) {
         // Single elements from consecutive indices to consecutive places.
-        total = gather_ones(out_area, src_area, idx_area, size, off, out_offset, first, last, len_src, len_out);
-        const int64_t d = code == UTYPE_I64 || code == UTYPE_F64 ? 12 : 24;
-        ud_charge(total / d + n / 2);
+        const int64_t total = gather_ones(out_area, src_area, idx_area, p.size, p.off, p.out_offset, p.first,
+                                          p.last, p.len_src, p.len_out);
+        ud_charge(take_charge_value(code, total, p.n));
         return 1;
     }
-    for (int64_t i = first; i <= last; i++) {
-        const int64_t p = off + i * st;
-        int32_t e32;
-        std::memcpy(&e32, idx_area + p * 4, 4);
-        const int64_t e = e32;
-        const int64_t o = out_offset + i * int64_t(out_stride);
-        int64_t m = span;
-        if (len_src - e < m) m = len_src - e;
-        if (len_out - o < m) m = len_out - o;
-        int64_t so = o, se = e;
-        if (o < 0) {
-            m -= -o;
-            so = 0;
+    if (out != src && out != idx) {
+        // Made a step at a time, the whole take's charge worked out first.
+        int64_t total = 0;
+        for (int64_t i = p.first; i <= p.last; i++) {
+            int32_t e32;
+            std::memcpy(&e32, idx_area + (p.off + i * p.st) * 4, 4);
+            total += run_length(e32, p.out_offset + i * p.out_stride, p.span, p.len_src, p.len_out);
         }
-        if (e < 0) {
-            m -= -e;
-            se = 0;
+        const int64_t whole = charged_for(take_charge_value(code, total, p.n));
+        const int t = lua_gettop(L);  // the output
+        lua_settop(L, t > TK_OUT ? t : TK_OUT);
+        lua_copy(L, t, TK_OUT);
+        if (t < TK_OUT) {
+            lua_pushnil(L);  // as the absent argument it stands in for
+            lua_replace(L, t);
         }
-        if (m == 1) {
-            copy_one(out_area + so * size, src_area + se * size, size);
-        } else if (m > 1) {
-            copy_forward(out_area + so * size, src_area + se * size, m, size);
-        }
-        total += m;
+        lua_settop(L, TK_OUT);
+        lua_pushinteger(L, p.first);
+        lua_pushinteger(L, 0);
+        lua_pushinteger(L, 0);
+        lua_pushinteger(L, whole);
+        return take_steps(L, LUA_OK, 0);
     }
-    const int64_t d = code == UTYPE_I64 || code == UTYPE_F64 ? 12 : 24;
-    ud_charge(total / d + n / 2);
+    int64_t total = 0;
+    for (int64_t i = p.first; i <= p.last; i++) total += take_step(p, out_area, src_area, idx_area, i);
+    ud_charge(take_charge_value(code, total, p.n));
     return 1;
 }
 

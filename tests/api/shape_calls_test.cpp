@@ -6,6 +6,7 @@
 #include "crc32.h"
 #include "draw_fixture.h"
 #include "shapes.h"
+#include "ud_methods.h"
 
 namespace {
 
@@ -266,8 +267,8 @@ TEST_F(ShapeCalls, ABatchThatCannotYieldRunsOnUpToTheWatchdog) {
 // interpreter's budget stop does; a process killed while suspended inside a
 // batch leaves nothing behind (the sanitizer build checks the frees); a
 // program that rewrites a suspended call's stack through the debug library
-// may stop it or change what it draws, never make it reach outside its
-// arrays (the sanitizer build checks the accesses).
+// may stop it or change what it draws or writes, never make it reach
+// outside its arrays (the sanitizer build checks the accesses).
 TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
     const std::string records =
         "color(6) B = t_userdata('f64', 4, 100) for i = 0, 99 do set(B, 0, i, -1, -1, 480, 270) end ";
@@ -297,14 +298,34 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
     EXPECT_EQ(marks_.size(), 1u);
     processes_init();
 
-    p = drawing("color(6) B = t_userdata('f64', 4, 30) for i = 0, 29 do set(B, 0, i, -1, -1, 480, 270) end "
-                "local n, vals = 0, {'x', -1, 2^62, math.mininteger, math.maxinteger, 1.5, t_userdata('f64', 4, 2)} "
-                "for slot = 1, 16 do for _, v in ipairs(vals) do "
-                "  local co = coroutine.create(function() rectfill(B) end) coroutine.resume(co) "
-                "  if debug.getlocal(co, 0, slot) then debug.setlocal(co, 0, slot, v) n = n + 1 end "
-                "  while coroutine.status(co) ~= 'dead' do coroutine.resume(co) end "
-                "end end out(n)");
-    ASSERT_NE(p, nullptr);
-    for (int i = 0; i < 2000 && output().size() < 3; i++) frame();
-    EXPECT_EQ(output().back(), "1:112") << "16 slots of the suspended call, 7 values each";
+    // The typed-array calls that stop between rows or steps alike: slots
+    // of the suspended call, 7 values each.
+    ASSERT_EQ(userdata_methods[40].fn, lua54_ud_blit);  // the real methods, in place of the stand-in
+    const struct {
+        const char *setup, *call, *out;
+    } rewrites[] = {
+        {"color(6) B = t_userdata('f64', 4, 30) for i = 0, 29 do set(B, 0, i, -1, -1, 480, 270) end ", "rectfill(B)",
+         "1:112"},
+        {"A = t_userdata('f64', 140, 140) M = t_userdata('f64', 140, 140) ", "A:matmul(M, M)", "1:42"},
+        {"A = t_userdata('f64', 140, 140) ", "A:matmul(A, true)", "1:42"},
+        {"Q = t_userdata('f64', 256, 256) O = t_userdata('f64', 256, 256) I = t_userdata('i32', 64, 1) ",
+         "Q:take(I, O, 0, 0, 65536, 1, 0)", "1:98"},
+        {"T = t_userdata('u8', 2600, 2600) ", "T:transpose(true)", "1:35"},
+    };
+    for (const auto &c : rewrites) {
+        SCOPED_TRACE(c.call);
+        const size_t before = output().size();
+        p = drawing(std::string(c.setup) +
+                    "local n, vals = 0, {'x', -1, 2^62, math.mininteger, math.maxinteger, 1.5, t_userdata('f64', 4, 2)} "
+                    "for slot = 1, 16 do for _, v in ipairs(vals) do "
+                    "  local co = coroutine.create(function() " + c.call + " end) coroutine.resume(co) "
+                    "  if coroutine.status(co) == 'suspended' and debug.getlocal(co, 0, slot) then "
+                    "    debug.setlocal(co, 0, slot, v) n = n + 1 end "
+                    "  while coroutine.status(co) ~= 'dead' do coroutine.resume(co) end "
+                    "end end out(n)");
+        ASSERT_NE(p, nullptr);
+        for (int i = 0; i < 2000 && output().size() <= before; i++) frame();
+        EXPECT_EQ(output().back(), c.out);
+        processes_init();
+    }
 }

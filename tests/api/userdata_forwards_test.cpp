@@ -25,38 +25,60 @@ TEST_F(UserdataForwards, MethodsEqualTheGlobalCalls) {
 }
 
 // A product whose charge is many budgets is made over as many slices,
-// stopping between rows: the result and the whole charge are those of one
-// run (made where the call cannot yield, so in one piece).
+// stopping between rows (a take between steps, a transpose between rows):
+// the result and the whole charge are those of one run (made where the call
+// cannot yield, so in one piece, or by another path).
 TEST_F(UserdataForwards, ALongMatrixProductPaysAsItGoesOverItsSlices) {
     ASSERT_EQ(userdata_methods[40].fn, lua54_ud_blit);
+    static constexpr const char *kProducts =
+        "A = t_userdata('f64', 320, 320) B = t_userdata('f64', 320, 320) R = t_userdata('f64', 320, 320) "
+        "for i = 0, 320 * 320 - 1 do A[i] = (i * 7919) % 1000 / 7 B[i] = (i * 104729) % 997 / 3 end "
+        "C = A:copy() D = B:copy() E = A:copy() I = t_userdata('i32', 256, 1) P = t_userdata('f64', 320, 320) "
+        "for i = 0, 255 do I[i] = (i * 7919) % 4000 end P1 = P:copy() "
+        "string.gsub('a', 'a', function() R1 = A:matmul(B) R2 = A:matmul(A) "
+        "A:take(I, P1, 0, 0, 320 * 320, 1, 1) end) ";
     struct Case {
         const char *call, *baseline;
         const char *result;  // the global holding the product
+        const char *want;    // the global holding it made in one run
         int64_t charge;
+        const char *setup = kProducts;
     } cases[] = {
-        {"A:matmul(B, R)", "t_noop(A, B, R)", "R", (320 * 320 * 320) >> 3},
+        {"A:matmul(B, R)", "t_noop(A, B, R)", "R", "R1", (320 * 320 * 320) >> 3},
         // in place in a: a's copy charged as well
-        {"C:matmul(B, true)", "t_noop(C, B, true)", "C", ((320 * 320 * 320) >> 3) + ((320 * 320) >> 8)},
+        {"C:matmul(B, true)", "t_noop(C, B, true)", "C", "R1", ((320 * 320 * 320) >> 3) + ((320 * 320) >> 8)},
+        // in place in b: b's copy charged, and a's when a is b, and the
+        // allocation of the copy as any allocation of its size
+        {"A:matmul(D, D)", "t_noop(A, D, D)", "D", "R1",
+         ((320 * 320 * 320) >> 3) + ((320 * 320) >> 8) + (16 + 320 * 320 * 8) / 64 + 4},
+        {"E:matmul(E, true)", "t_noop(E, E, true)", "E", "R2",
+         ((320 * 320 * 320) >> 3) + 2 * ((320 * 320) >> 8) + (16 + 320 * 320 * 8) / 64 + 4},
+        // runs of a take that overlap each other in its output, stopped
+        // between two steps; charged for the elements (each run cut where
+        // it reaches the end of A or P) and the steps
+        {"A:take(I, P, 0, 0, 320 * 320, 1, 1)", "t_noop(A, I, P, 0, 0, 320 * 320, 1, 1)", "P", "P1",
+         (256 * 320 * 320 - 524900) / 12 + 128},
+        // in place: stopped between two rows of the swapped triangle
+        {"F:transpose(true)", "t_noop(F, true)", "F", "W", 3800 * 3799 / 24,
+         "F = t_userdata('u8', 3800, 3800) for i = 0, 3799 do F[i] = i % 251 + 1 "
+         "F[i * 3800 + (i * 37) % 3800] = i % 13 + 1 end W = F:transpose() "},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.call);
-        const long_call_result r = long_call(
-            "A = t_userdata('f64', 320, 320) B = t_userdata('f64', 320, 320) R = t_userdata('f64', 320, 320) "
-            "for i = 0, 320 * 320 - 1 do A[i] = (i * 7919) % 1000 / 7 B[i] = (i * 104729) % 997 / 3 end "
-            "C = A:copy() string.gsub('a', 'a', function() R1 = A:matmul(B) end) "
-            "for i = 1, 12 do flip() end",  // until its debt is paid
-            c.call, c.baseline);
+        // the set-up's flips last until its debt is paid
+        const long_call_result r = long_call(std::string(c.setup) + "for i = 1, 12 do flip() end", c.call, c.baseline);
         EXPECT_EQ(r.charged, c.charge);
-        EXPECT_GE(r.slices, c.charge / VM_FRAME_CYCLES);
+        EXPECT_GE(r.slices, c.charge / VM_FRAME_CYCLES + 1);
         EXPECT_LE(r.slices, c.charge / VM_FRAME_CYCLES + 2);
         process_rec *p = get_process_by_index(0);
         ASSERT_NE(p, nullptr);
         lua_State *L = p->lua_state;
         lua_getglobal(L, c.result);
-        lua_getglobal(L, "R1");
+        lua_getglobal(L, c.want);
         typed_ud_rec *got = to_typed_ud(L, -2), *want = to_typed_ud(L, -1);
         ASSERT_TRUE(got && want);
-        EXPECT_EQ(std::memcmp(ud_elements(got), ud_elements(want), 320 * 320 * 8), 0);
+        ASSERT_EQ(ud_count(got), ud_count(want));
+        EXPECT_EQ(std::memcmp(ud_elements(got), ud_elements(want), ud_count(want) * utype_size(ud_type(want))), 0);
         lua_pop(L, 2);
         processes_init();
     }
