@@ -61,11 +61,6 @@ void pay(int64_t cycles) {
 /* Whether the reader holds another record. */
 bool more(const batch_reader &b) { return b.left > 0 && b.next_index >= 0 && b.next_index <= b.last; }
 
-void store(lua_State *L, int slot, int64_t v) {
-    lua_pushinteger(L, v);
-    lua_replace(L, slot);
-}
-
 int batch_continue(lua_State *L, int status, lua_KContext ctx);
 
 /* Whether a sprite slot of the running process holds 't'. */
@@ -146,17 +141,10 @@ int batch_continue(lua_State *L, int, lua_KContext ctx) {
         cost = std::min(cost + c, COST_MAX);
         pay(total_charge(rule, drawn, cost) - charged);
         work += rule->per_record + cost / rule->divisor - cost_part;
-        if (!more(b) || !host_budget_spent(entry_cycles + work)) continue;
-        if (lua_isyieldable(L)) {
-            store(L, SLOT_NEXT, b.next_index);
-            store(L, SLOT_LEFT, b.left);
-            store(L, SLOT_DRAWN, drawn);
-            store(L, SLOT_COST, cost);
-            return host_budget_yield(L, ctx, batch_continue);
-        }
-        // A caller that cannot yield (a callback of a C function): run on,
-        // up to the interpreter's watchdog.
-        if (host_watchdog_due(entry_cycles + work)) return host_watchdog_error(L);
+        if (!more(b)) continue;
+        const host_kept kept[] = {{SLOT_NEXT, b.next_index}, {SLOT_LEFT, b.left}, {SLOT_DRAWN, drawn},
+                                  {SLOT_COST, cost}};
+        host_step_end(L, entry_cycles + work, kept, 4, ctx, batch_continue);
     }
     return 0;
 }

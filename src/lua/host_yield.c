@@ -7,18 +7,18 @@
 #include "lstate.h"
 #include "vm_hooks.h"
 
-int host_budget_spent(int64_t count) {
-    return (cpu_cycles | cpu_superyielding) > cpu_cycles_max || count > cpu_cycles_max;
-}
-
-int host_watchdog_due(int64_t count) {
+void host_step_end(lua_State *L, int64_t count, const host_kept *kept, int n, lua_KContext ctx,
+                   lua_KFunction k) {
+    if ((cpu_cycles | cpu_superyielding) <= cpu_cycles_max && count <= cpu_cycles_max) return;
+    if (lua_isyieldable(L)) {
+        for (int i = 0; i < n; i++) {
+            lua_pushinteger(L, kept[i].value);
+            lua_replace(L, kept[i].slot);
+        }
+        L->yielded_to_escape_slice = 1;
+        lua_yieldk(L, 0, ctx, k); /* from a C function, a yield does not return */
+    }
     if (count < cpu_cycles) count = cpu_cycles;
-    return count - cpu_cycles_max > VM_WATCHDOG_MARGIN || cpu_cycles >= VM_CYCLES_CAP;
+    if (count - cpu_cycles_max > VM_WATCHDOG_MARGIN || cpu_cycles >= VM_CYCLES_CAP)
+        luaL_error(L, "%s", VM_WATCHDOG_MESSAGE);
 }
-
-int host_budget_yield(lua_State *L, lua_KContext ctx, lua_KFunction k) {
-    L->yielded_to_escape_slice = 1;
-    return lua_yieldk(L, 0, ctx, k);
-}
-
-int host_watchdog_error(lua_State *L) { return luaL_error(L, "%s", VM_WATCHDOG_MESSAGE); }

@@ -14,28 +14,27 @@
 extern "C" {
 #endif
 
-/* Whether the running slice is over by the interpreter's test (its budget
-   spent or a superyield pending), or 'count' (what the call's steps came to
-   on top of the count at its entry, before any cut of a charge to 32 bits)
-   is past the budget. */
-int host_budget_spent(int64_t count);
-
-/* Whether a call that cannot yield is due for the interpreter's watchdog:
-   the greater of 'count' and the slice's count more than
-   VM_WATCHDOG_MARGIN past the budget, or the count at VM_CYCLES_CAP. */
-int host_watchdog_due(int64_t count);
+/* A count a long call keeps in a slot of its own stack across a stop. */
+typedef struct host_kept {
+    int slot;      /* stack index, already holding a value */
+    int64_t value; /* stored there as an integer */
+} host_kept;
 
 /*
-** Stops the running slice inside a host call: marks L's
-** yielded_to_escape_slice as the interpreter's budget stop does, and yields
-** L with no results; the call goes on in k(L, LUA_YIELD, ctx) when L is
-** resumed. Use only as the return expression of a C function, with
-** lua_isyieldable(L) true, and nothing with a destructor alive.
+** Between two steps of a long host call whose steps came to 'count' (the
+** slice's count at its entry plus what it charged since, before any cut of
+** a charge to 32 bits): returns when the call goes on now. When the slice
+** is over (its budget spent, or a superyield pending) and L can yield, it
+** stores the 'n' counts of 'kept' in their slots, marks L's
+** yielded_to_escape_slice as the interpreter's budget stop does and stops
+** L there, to go on in k(L, LUA_YIELD, ctx) in its next slice. Where L
+** cannot yield, it raises VM_WATCHDOG_MESSAGE once the count is more than
+** VM_WATCHDOG_MARGIN past the budget or the slice's count is at
+** VM_CYCLES_CAP, as the interpreter does. Nothing with a destructor may be
+** alive in the caller.
 */
-int host_budget_yield(lua_State *L, lua_KContext ctx, lua_KFunction k);
-
-/* Raises VM_WATCHDOG_MESSAGE in L, with the position of the calling Lua code. */
-int host_watchdog_error(lua_State *L);
+void host_step_end(lua_State *L, int64_t count, const host_kept *kept, int n, lua_KContext ctx,
+                   lua_KFunction k);
 
 #ifdef __cplusplus
 }

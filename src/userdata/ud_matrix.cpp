@@ -153,13 +153,9 @@ int matmul_rows(lua_State *L, int, lua_KContext) {
         const int64_t charged = y ? rows_charge(y, inner, cols) : 0;
         y += band;
         if (const int64_t due = rows_charge(y, inner, cols) - charged; due > 0) ud_charge(due);
-        if (y >= rows || !host_budget_spent(cpu_cycles)) continue;
-        if (lua_isyieldable(L)) {
-            lua_pushinteger(L, y);
-            lua_replace(L, MM_NEXT_ROW);
-            return host_budget_yield(L, 0, matmul_rows);
-        }
-        if (host_watchdog_due(cpu_cycles)) return host_watchdog_error(L);
+        if (y >= rows) continue;
+        const host_kept kept[] = {{MM_NEXT_ROW, y}};
+        host_step_end(L, cpu_cycles, kept, 1, 0, matmul_rows);
     }
     lua_pushvalue(L, MM_OUTPUT);
     return 1;
@@ -215,15 +211,9 @@ int transpose_rows(lua_State *L, int, lua_KContext) {
             ud_charge(due);
             charged += due;
         }
-        if (i >= n || !host_budget_spent(cpu_cycles)) continue;
-        if (lua_isyieldable(L)) {
-            lua_pushinteger(L, i);
-            lua_replace(L, TR_NEXT_ROW);
-            lua_pushinteger(L, charged);
-            lua_replace(L, TR_CHARGED);
-            return host_budget_yield(L, 0, transpose_rows);
-        }
-        if (host_watchdog_due(cpu_cycles)) return host_watchdog_error(L);
+        if (i >= n) continue;
+        const host_kept kept[] = {{TR_NEXT_ROW, i}, {TR_CHARGED, charged}};
+        host_step_end(L, cpu_cycles, kept, 2, 0, transpose_rows);
     }
     if (charged == 0) ud_charge(0);  // what a transpose that swaps nothing charges
     lua_pushvalue(L, TR_ARRAY);

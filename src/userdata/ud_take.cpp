@@ -266,17 +266,9 @@ int take_steps(lua_State *L, int, lua_KContext) {
             ud_charge(due);
             charged += due;
         }
-        if (i > p.last || !host_budget_spent(cpu_cycles)) continue;
-        if (lua_isyieldable(L)) {
-            lua_pushinteger(L, i);
-            lua_replace(L, TK_NEXT);
-            lua_pushinteger(L, charged);
-            lua_replace(L, TK_CHARGED);
-            lua_pushinteger(L, copied);
-            lua_replace(L, TK_COPIED);
-            return host_budget_yield(L, 0, take_steps);
-        }
-        if (host_watchdog_due(cpu_cycles)) return host_watchdog_error(L);
+        if (i > p.last) continue;
+        const host_kept kept[] = {{TK_NEXT, i}, {TK_CHARGED, charged}, {TK_COPIED, copied}};
+        host_step_end(L, cpu_cycles, kept, 3, 0, take_steps);
     }
     if (whole - charged > 0) ud_charge(whole - charged);
     lua_pushvalue(L, TK_OUT);
