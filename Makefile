@@ -6,6 +6,7 @@ ASAN_DIR := build/asan
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 TSAN_DIR := build/tsan
+LEVELS_DIR := build/levels
 
 .PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-window bench-draw fuzz fuzz-smoke clean bench-typed bench-net bench-text bench-script bench-audio bench-captures bench-gfx bench-budget
 
@@ -27,6 +28,11 @@ test: deps $(ASAN_DIR)/build.ninja
 	cmake -S . -B $(TSAN_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQUILLMAR_TSAN=ON
 	cmake --build $(TSAN_DIR) -j $(NPROC) --target mudo_concurrency_test
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_DIR)/tests/mudo/mudo_concurrency_test
+	# The processor-specific units' tests on emulated processors without
+	# AVX-512 and without AVX2, in a tree without sanitizers.
+	cmake -S . -B $(LEVELS_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DQUILLMAR_CPU_LEVELS=ON
+	cmake --build $(LEVELS_DIR) -j $(NPROC) --target cpu-level-tests
+	cd $(LEVELS_DIR) && ctest --output-on-failure -j $(NPROC) -L cpu_levels
 
 release: deps $(RELEASE_DIR)/build.ninja
 	cmake --build $(RELEASE_DIR) -j $(NPROC)
@@ -109,4 +115,4 @@ fuzz-smoke: fuzz
 	@tools/fuzz-smoke $(FUZZ_DIR)
 
 clean:
-	rm -rf build/asan build/release build/fuzz build/tsan
+	rm -rf build/asan build/release build/fuzz build/tsan build/levels

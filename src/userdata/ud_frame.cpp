@@ -44,10 +44,14 @@ ud_kernel_set combined_avx512() {
     return set;
 }
 
+// The table of one level, built on its first choice: building a level's
+// table runs that level's code, so only a level the processor has is built.
 const ud_kernel_set *level_table(int level) {
-    static const ud_kernel_set avx512 = combined_avx512();
     switch (level) {
-    case 2: return &avx512;
+    case 2: {
+        static const ud_kernel_set avx512 = combined_avx512();
+        return &avx512;
+    }
     case 1: return &ud_kernels_avx2();
     default: return &ud_kernels_baseline();
     }

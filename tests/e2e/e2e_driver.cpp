@@ -68,6 +68,17 @@ std::vector<char *> pointers(std::vector<std::string> &texts) {
     return out;
 }
 
+// The words of QUILLMAR_E2E_EMULATOR (say "qemu-x86_64 -cpu qemu64"), put in
+// front of the program so that it runs on an emulated processor; none when
+// the variable is unset.
+std::vector<std::string> emulator_words() {
+    std::vector<std::string> words;
+    const char *e = getenv("QUILLMAR_E2E_EMULATOR");
+    std::istringstream in(e ? e : "");
+    for (std::string w; in >> w;) words.push_back(w);
+    return words;
+}
+
 int decode_status(int status) {
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
@@ -153,7 +164,8 @@ run_result sandbox::run(const line_hook &hook, const run_options &options) {
     posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
     posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-    std::vector<std::string> argv = {dir + "/quillmar"};
+    std::vector<std::string> argv = emulator_words();
+    argv.push_back(dir + "/quillmar");
     if (!options.windowed && !windowed) argv.push_back("-x");
     std::vector<std::string> env = run_environment(home, root_ + "/run", desktop);
     for (const auto &[name, value] : options.env) {
