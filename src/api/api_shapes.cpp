@@ -82,10 +82,11 @@ int64_t circfill_record(typed_ud_rec *t, const batch_reader &b, const double *r,
                        radius, int32_t(colour));
 }
 
-// pset draws through putpixel, which uses the masks loaded beforehand.
-constexpr batch_rule PSET_BATCH = {3, 3, 3, pset_record, get_masks_shape, false};
-constexpr batch_rule RECTFILL_BATCH = {5, 3, 3, rectfill_record, nullptr, false};
-constexpr batch_rule CIRCFILL_BATCH = {4, 4, 3, circfill_record, nullptr, false};
+// pset draws through putpixel, which uses the masks loaded beforehand; its
+// records cost nothing beyond their 3 cycles.
+constexpr batch_rule PSET_BATCH = {3, 3, 3, pset_record, get_masks_shape, false, true};
+constexpr batch_rule RECTFILL_BATCH = {5, 3, 3, rectfill_record, nullptr, false, false};
+constexpr batch_rule CIRCFILL_BATCH = {4, 4, 3, circfill_record, nullptr, false, false};
 
 }  // namespace
 
