@@ -233,19 +233,13 @@ int draw_records(lua_State *L, lua_KContext ctx, bool first) {
         }
         int64_t charge;
         const double *r;
-        if (rule->fixed_cost) {
+        if (rule->draw_run) {
             // Every record costs per_record alone: the records that fit the
             // slice's budget, and the one that passes it, are drawn as a run
-            // and charged at once.
+            // and charged at once, as they would be one by one.
             const int64_t count = std::max<int64_t>(cpu_cycles | cpu_superyielding, entry_cycles + work);
             const int64_t room = int64_t(cpu_cycles_max) - count;
-            const int64_t run = room < 0 ? 1 : room / per_record + 1;
-            int64_t drawn = 0;
-            while (drawn < run && b.next(&r)) {
-                rule->draw(t, b, r, f);
-                drawn++;
-            }
-            charge = per_record * drawn;
+            charge = per_record * rule->draw_run(t, b, room < 0 ? 1 : room / per_record + 1, f);
         } else {
             b.next(&r);
             const int64_t c = std::clamp<int64_t>(rule->draw(t, b, r, f), 0, COST_MAX);

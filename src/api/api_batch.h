@@ -45,9 +45,12 @@ struct batch_rule {
     bool reads_target;   /* records read sprites, which may be the target: the
                             call copies the target when a record is drawn
                             while a sprite slot holds it */
-    bool fixed_cost;     /* draw costs 0 for every record (per_record is 1 or
-                            more): records are drawn in runs that fit the
-                            budget, one charge and one budget test a run */
+    /* For a rule whose records cost per_record alone (1 or more; draw
+       returns 0 for each), or null: draws up to n records of 'b' as draw
+       would, one by one, and returns how many it drew. Records are then
+       drawn in runs that fit the slice's budget, one charge and one budget
+       test a run. */
+    int64_t (*draw_run)(typed_ud_rec *t, batch_reader &b, int64_t n, const batch_fixed &f);
 };
 
 /*
