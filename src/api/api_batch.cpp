@@ -189,47 +189,52 @@ int draw_records(lua_State *L, lua_KContext ctx, bool first) {
     int64_t carry = std::clamp<int64_t>(v[SLOT_REMAINDER], 0, 2 * divisor - 1);
     target_before before{t, rule->reads_target ? own_copy(L, serial, t) : nullptr, 1};
     const batch_fixed f{sat32(v[SLOT_CAMERA_X]), sat32(v[SLOT_CAMERA_Y]), v[SLOT_PEN], &before};
-    bool copy_tried = false;  // once an entry: the copy, or its attempt, needs the target in a slot
+    // Whether to look for the target in the slots before the next record:
+    // once an entry, when the call holds no copy of it. Between two records
+    // of an entry nothing but the copy's own allocation runs the program.
+    bool look = rule->reads_target && !before.copy;
     if (rule->enter) rule->enter();
 
     const int64_t entry_cycles = cpu_cycles;
     int64_t work = 0;  // charged since entry, before any cut to 32 bits
     while (more(b)) {
-        if (rule->reads_target && !before.copy && !copy_tried && in_a_slot(t)) {
-            // A record may read the target: copy it as it is now, once this
-            // entry. The block is made first; making it may run finalizers,
-            // which can change the target, the slots and the records array,
-            // so all of them are read again after it.
-            copy_tried = true;
-            const size_t bytes = sizeof(copy_head) + copy_bytes(t);
-            void *block = lua_newuserdatauv(L, bytes, 1);
-            lua_replace(L, SLOT_COPY);
-            t = draw_target_refreshed();
-            a = batch_array(L);
-            if (!t || !a) return 0;
-            view(b, a);
-            before = {t, nullptr, 1};
-            // A finalizer may have rewritten the slot (debug.setlocal): the
-            // block is used only while the slot holds it.
-            if (lua_touserdata(L, SLOT_COPY) == block && in_a_slot(t) && sizeof(copy_head) + copy_bytes(t) <= bytes &&
-                anchor_push(L, ANCHOR_TARGET) == LUA_TUSERDATA && lua_touserdata(L, -1) == t) {
-                lua_setiuservalue(L, SLOT_COPY, 1);
-                serial = ++last_serial;
-                ctx = context(number, serial);
-                auto *head = static_cast<copy_head *>(block);
-                *head = {COPY_MARK, serial, t};
-                before.copy = reinterpret_cast<typed_ud_rec *>(head + 1);
-                std::memcpy(before.copy, t, copy_bytes(t));
-                const int64_t charge = int64_t(uint64_t(t->width) * t->height / 64);
-                pay(charge);
-                work += charge;
-            } else {
-                lua_settop(L, SLOT_TOP);
-                lua_pushnil(L);
+        if (look) {
+            look = false;
+            if (in_a_slot(t)) {
+                // A record may read the target: copy it as it is now. The block
+                // is made first; making it may run finalizers, which can change
+                // the target, the slots and the records array, so all of them
+                // are read again after it.
+                const size_t bytes = sizeof(copy_head) + copy_bytes(t);
+                void *block = lua_newuserdatauv(L, bytes, 1);
                 lua_replace(L, SLOT_COPY);
+                t = draw_target_refreshed();
+                a = batch_array(L);
+                if (!t || !a) return 0;
+                view(b, a);
+                before = {t, nullptr, 1};
+                // A finalizer may have rewritten the slot (debug.setlocal): the
+                // block is used only while the slot holds it.
+                if (lua_touserdata(L, SLOT_COPY) == block && in_a_slot(t) &&
+                    sizeof(copy_head) + copy_bytes(t) <= bytes && anchor_push(L, ANCHOR_TARGET) == LUA_TUSERDATA && lua_touserdata(L, -1) == t) {
+                    lua_setiuservalue(L, SLOT_COPY, 1);
+                    serial = ++last_serial;
+                    ctx = context(number, serial);
+                    auto *head = static_cast<copy_head *>(block);
+                    *head = {COPY_MARK, serial, t};
+                    before.copy = reinterpret_cast<typed_ud_rec *>(head + 1);
+                    std::memcpy(before.copy, t, copy_bytes(t));
+                    const int64_t charge = int64_t(uint64_t(t->width) * t->height / 64);
+                    pay(charge);
+                    work += charge;
+                } else {
+                    lua_settop(L, SLOT_TOP);
+                    lua_pushnil(L);
+                    lua_replace(L, SLOT_COPY);
+                }
+                if (rule->enter) rule->enter();
+                if (!more(b)) break;
             }
-            if (rule->enter) rule->enter();
-            if (!more(b)) break;
         }
         int64_t charge;
         const double *r;
