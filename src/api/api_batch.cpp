@@ -29,9 +29,9 @@ enum : int {
     SLOT_LEFT,                 /* records still allowed */
     SLOT_STRIDE,               /* elements from one record to the next */
     SLOT_FIELDS,               /* leading fields read of each record */
-    SLOT_PEN,                  /* batch_fixed */
+    SLOT_PEN,                  /* colour of records without one */
     SLOT_REMAINDER,            /* the cost carried below one cycle (carry_cost) */
-    SLOT_CAMERA_X,
+    SLOT_CAMERA_X,             /* taken off the records' coordinates */
     SLOT_CAMERA_Y,
     SLOT_COPY, /* the call's copy of the target (copy_head), or nil */
     SLOT_TOP = SLOT_COPY
@@ -188,7 +188,9 @@ int draw_records(lua_State *L, lua_KContext ctx, bool first) {
     const int64_t per_record = rule->per_record, divisor = rule->divisor;
     int64_t carry = std::clamp<int64_t>(v[SLOT_REMAINDER], 0, 2 * divisor - 1);
     target_before before{t, rule->reads_target ? own_copy(L, serial, t) : nullptr, 1};
-    const batch_fixed f{sat32(v[SLOT_CAMERA_X]), sat32(v[SLOT_CAMERA_Y]), v[SLOT_PEN], &before};
+    // The pen as the calls give it, 16 bits (no pattern or inverted-fill bit).
+    const int64_t pen = std::clamp<int64_t>(v[SLOT_PEN], INT16_MIN, UINT16_MAX);
+    const batch_fixed f{sat32(v[SLOT_CAMERA_X]), sat32(v[SLOT_CAMERA_Y]), pen, &before};
     // Whether to look for the target in the slots before the next record:
     // once an entry, when the call holds no copy of it. Between two records
     // of an entry nothing but the copy's own allocation runs the program.

@@ -14,8 +14,8 @@
 
 struct lua_State;
 
-/* What a batch call fixed before its first record, the same for every
-   record whatever slice draws it. */
+/* What the records of a batch call share: fixed before its first record
+   but for the target's copy, which a slice may make or make anew. */
 struct batch_fixed {
     int32_t camera_x; /* taken off the records' coordinates */
     int32_t camera_y;

@@ -327,7 +327,7 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
         // What counts and costs of records once held: forged past the cut
         // to 32 bits they made the rest of a batch free, drawn in one slice.
         {full_boxes, "rectfill(B)", "", "2:5,1296163"},
-        {full_boxes, "rectfill(B)", "debug.setlocal(co, 0, 10, 1 << 60) debug.setlocal(co, 0, 11, 1 << 60)",
+        {full_boxes, "rectfill(B)", "debug.setlocal(co, 0, 10, 1 << 60 | 1 << 35) debug.setlocal(co, 0, 11, 1 << 60)",
          "2:5,1296163"},
         {self_lines, "tline3d(B)", "", "2:3,724107"},
         {self_lines, "tline3d(B)", "debug.setlocal(co, 0, 10, 1 << 60) debug.setlocal(co, 0, 11, 1 << 60)",
