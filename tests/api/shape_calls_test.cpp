@@ -308,8 +308,9 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
     ASSERT_EQ(userdata_methods[40].fn, lua54_ud_blit);  // the real methods, in place of the stand-in
     const std::string full_boxes = "color(6) B = t_userdata('f64', 4, 30) for i = 0, 29 do set(B, 0, i, -1e18, -1e18, 1e18, "
                                    "1e18) end ";
-    // 3000 lines across the target textured by T itself (sprite 5), reading
-    // 2 columns to the left: the offset register takes 1 off every column.
+    // 3000 lines across the target textured by T itself (sprite 5), each
+    // column read one to the left (the offset register at -1): a copy of
+    // width 0 taken for T's once masked that to 2^32 - 1.
     const std::string self_lines = "_set_spr(5, T) t_poke(0x5530, -1, 2) B = t_userdata('f64', 5, 3000) "
                                    "for i = 0, 2999 do set(B, 0, i, 5, 0, i % 270, 479, i % 270) end ";
     const struct {
