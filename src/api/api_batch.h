@@ -14,13 +14,13 @@
 
 struct lua_State;
 
-/* What a batch call fixed before its first record, the same for every
-   record whatever slice draws it. */
+/* What the records of a batch call share: fixed before its first record
+   but for the target's copy, which a slice may make or make anew. */
 struct batch_fixed {
     int32_t camera_x; /* taken off the records' coordinates */
     int32_t camera_y;
     int64_t pen;      /* colour of records without one */
-    target_before *before; /* the target as the call found it, for records
+    target_before *before; /* the call's copy of the target, for records
                               whose sprite is the target (rules that read it) */
 };
 
@@ -31,10 +31,10 @@ typedef int64_t (*batch_draw_fn)(typed_ud_rec *t, const batch_reader &b, const d
                                  const batch_fixed &f);
 
 /*
-** How a batch call draws and charges. The whole call charges
-** spend_cpu(per_record x records drawn), then, when the summed cost is not
-** 0, spend_cpu(cost / divisor); drawing as it goes, the charge made so far
-** is always that sum for the records drawn so far.
+** How a batch call draws and charges. The whole call charges one cycle,
+** per_record for each record drawn (less that first cycle), and its summed
+** rasteriser cost / divisor (at least 1 when that sum is not 0), each
+** record paid as it is drawn.
 */
 struct batch_rule {
     int max_fields;     /* fields read of each record */
@@ -43,7 +43,14 @@ struct batch_rule {
     batch_draw_fn draw;
     void (*enter)(void); /* before the first record of each slice, or null */
     bool reads_target;   /* records read sprites, which may be the target: the
-                            call copies the target first, when a slot holds it */
+                            call copies the target when a record is drawn
+                            while a sprite slot holds it */
+    /* For a rule whose records cost per_record alone (1 or more; draw
+       returns 0 for each), or null: draws up to n records of 'b' as draw
+       would, one by one, and returns how many it drew. Records are then
+       drawn in runs that fit the slice's budget, one charge and one budget
+       test a run. */
+    int64_t (*draw_run)(typed_ud_rec *t, batch_reader &b, int64_t n, const batch_fixed &f);
 };
 
 /*
@@ -54,10 +61,12 @@ struct batch_rule {
 ** between records while the records left need more than this slice's
 ** budget; where the call cannot yield, it runs on and raises the
 ** watchdog error once the overrun passes the interpreter's margin.
-** A rule that reads the target first copies it (when a sprite slot holds
-** it) into a block kept on the call's stack, charged width x height / 64:
-** every record, in whatever slice, reads that copy while the target is the
-** one copied.
+** A rule that reads the target copies it, the first time a record is drawn
+** while a sprite slot holds it (in whatever slice), into a block of the
+** call's own kept on its stack, charged width x height / 64: the records
+** read that copy while the target's header is the one copied; once the
+** target changed, the next record drawn while a slot holds it copies it
+** anew.
 */
 int run_batch(lua_State *L, const batch_rule *rule, int64_t pen);
 

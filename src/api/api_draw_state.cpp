@@ -135,14 +135,6 @@ batch_reader read_batch(lua_State *L, typed_ud_rec *a, int max_fields) {
     return b;
 }
 
-bool batch_reader::next(const double **record) {
-    if (left <= 0 || next_index < 0 || next_index > last) return false;
-    *record = el + next_index;
-    left--;
-    next_index = add64(next_index, stride);
-    return true;
-}
-
 /* ---- anchors ---- */
 
 namespace {

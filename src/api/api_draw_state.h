@@ -111,7 +111,13 @@ struct batch_reader {
     int32_t fields = 0;      /* leading fields read from each record */
 
     /* Takes the next record; false when the batch has ended. */
-    bool next(const double **record);
+    bool next(const double **record) {
+        if (left <= 0 || next_index < 0 || next_index > last) return false;
+        *record = el + next_index;
+        left--;
+        next_index = add64(next_index, stride);
+        return true;
+    }
     /* Field i of a record, or 'def' past the fields read. */
     double field(const double *record, int i, double def) const { return i < fields ? record[i] : def; }
 };

@@ -19,11 +19,21 @@ int32_t screen(lua_State *L, int i, int32_t camera, int64_t def = 0) {
     return sat32(sub64(kiv_intp(L, i, def), camera));
 }
 
-/* A batch coordinate: floored, the camera taken off in doubles, truncated. */
-int32_t batch_coord(double v, int32_t camera) { return saturate_double_to_i32(std::floor(v) - double(camera)); }
+/* A batch coordinate: floored, the camera taken off in doubles, saturated
+   to 32 bits. Values in range convert here, the rest (and NaN) through the
+   saturating conversion. */
+inline int32_t batch_coord(double v, int32_t camera) {
+    const double d = std::floor(v) - double(camera);
+    if (d >= -2147483648.0 && d < 2147483647.0) return int32_t(d);
+    return saturate_double_to_i32(d);
+}
 
-/* A batch integer field, floored. */
-int64_t batch_int(double v) { return floor_double_to_i64_or_min(v); }
+/* A batch integer field, floored; values far inside the 64-bit range
+   convert here. */
+inline int64_t batch_int(double v) {
+    if (v >= -0x1p52 && v < 0x1p52) return int64_t(std::floor(v));
+    return floor_double_to_i64_or_min(v);
+}
 
 /* rectfill of the single form and of each batch record: inverted while the
    process's inverted fill is set. */
@@ -64,6 +74,30 @@ int64_t pset_record(typed_ud_rec *t, const batch_reader &b, const double *r, con
     return 0;
 }
 
+/*
+** Up to n pset records as one run: pset_record's pixels and pen, with the
+** pen set only when a record's colour differs from the one before it (what
+** setting it again would do is already done). Returns the records drawn.
+*/
+int64_t pset_run(typed_ud_rec *t, batch_reader &b, int64_t n, const batch_fixed &f) {
+    int64_t drawn = 0;
+    const double *r;
+    if (b.fields < 3) {
+        for (; drawn < n && b.next(&r); drawn++)
+            putpixel(t, batch_coord(b.field(r, 0, 0), f.camera_x), batch_coord(b.field(r, 1, 0), f.camera_y),
+                     int32_t(f.pen));
+        return drawn;
+    }
+    int64_t colour = 0;
+    for (; drawn < n && b.next(&r); drawn++) {
+        const int64_t c = batch_int(r[2]);
+        if (drawn == 0 || c != colour) set_colp(c);
+        colour = c;
+        putpixel(t, batch_coord(r[0], f.camera_x), batch_coord(r[1], f.camera_y), int32_t(colour));
+    }
+    return drawn;
+}
+
 int64_t rectfill_record(typed_ud_rec *t, const batch_reader &b, const double *r, const batch_fixed &f) {
     cproc->inverted_fill = 0;
     const int64_t colour = b.fields >= 5 ? batch_int(r[4]) : f.pen;
@@ -82,10 +116,11 @@ int64_t circfill_record(typed_ud_rec *t, const batch_reader &b, const double *r,
                        radius, int32_t(colour));
 }
 
-// pset draws through putpixel, which uses the masks loaded beforehand.
-constexpr batch_rule PSET_BATCH = {3, 3, 3, pset_record, get_masks_shape, false};
-constexpr batch_rule RECTFILL_BATCH = {5, 3, 3, rectfill_record, nullptr, false};
-constexpr batch_rule CIRCFILL_BATCH = {4, 4, 3, circfill_record, nullptr, false};
+// pset draws through putpixel, which uses the masks loaded beforehand; its
+// records cost nothing beyond their 3 cycles, and are drawn in runs.
+constexpr batch_rule PSET_BATCH = {3, 3, 3, pset_record, get_masks_shape, false, pset_run};
+constexpr batch_rule RECTFILL_BATCH = {5, 3, 3, rectfill_record, nullptr, false, nullptr};
+constexpr batch_rule CIRCFILL_BATCH = {4, 4, 3, circfill_record, nullptr, false, nullptr};
 
 }  // namespace
 

@@ -37,7 +37,7 @@ int64_t spr_record(typed_ud_rec *t, const batch_reader &b, const double *r, cons
     return draw_whole_sprite(s, t, x, y, fx, fy);
 }
 
-constexpr batch_rule SPR_BATCH = {5, 3, 3, spr_record, nullptr, true};
+constexpr batch_rule SPR_BATCH = {5, 3, 3, spr_record, nullptr, true, nullptr};
 
 }  // namespace
 

@@ -102,7 +102,7 @@ int64_t tline3d_record(typed_ud_rec *t, const batch_reader &b, const double *r, 
 }
 
 // Charged 1, then the whole summed cost.
-constexpr batch_rule TLINE3D_BATCH = {12, 0, 1, tline3d_record, nullptr, true};
+constexpr batch_rule TLINE3D_BATCH = {12, 0, 1, tline3d_record, nullptr, true, nullptr};
 
 }  // namespace
 

@@ -44,8 +44,9 @@ uint32_t map_texel(const typed_ud_rec *map, uint32_t col, uint32_t row, double u
         ud_elements(const_cast<typed_ud_rec *>(map)) + (uint64_t(row) * map->width + col) * 2, 2);
     uint32_t c = uint16_t(cell);
     typed_ud_rec *spr = cproc->sprite[c & MAP_SPRITE_BITS];
+    if (before && spr) spr = target_before_source(before, spr);
+    // The sizes of the array read: the target's copy when that is it.
     if (!spr || spr->width == 0 || spr->height == 0) return 0;
-    if (before) spr = target_before_source(before, spr);
     uint32_t sw = spr->width, sh = spr->height;
     uint32_t px = uint32_t(texel_floor(ur * double(sw))),
              py = uint32_t(texel_floor(vr * double(sh)));
@@ -101,7 +102,11 @@ int32_t tline3d(target_before *before, typed_ud_rec *src, typed_ud_rec *target, 
     const uint32_t wrap_h = uint32_t(read_value_nocreate(cproc, REG_TLINE_WRAP_H, 2) - 1) & 0xFFFF;
     const int32_t off_x = int16_t(read_value_nocreate(cproc, REG_TLINE_OFFSET_X, 2));
     const int32_t off_y = int16_t(read_value_nocreate(cproc, REG_TLINE_OFFSET_Y, 2));
-    if (before) src = target_before_source(before, src);
+    if (before) {
+        // The copy stands for the target: its type and sizes are the ones read.
+        src = target_before_source(before, src);
+        if (ud_type(src) != type || src->width == 0 || src->height == 0) return 0;
+    }
     const uint32_t col_mask = src->width - 1, row_mask = src->height - 1;
     const uint8_t *texels = ud_elements(src);
     // The unmasked, unpatterned case is charged half; its pixels are the

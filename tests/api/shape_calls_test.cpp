@@ -298,32 +298,67 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
     EXPECT_EQ(marks_.size(), 1u);
     processes_init();
 
-    // The typed-array calls that stop between rows or steps alike: slots
-    // of the suspended call, 7 values each.
+    // The calls that stop between records, rows or steps alike. A row with
+    // no 'forge' rewrites each of the suspended call's slots in turn with
+    // each value of a list (one coroutine a rewrite; 8 values a slot) and
+    // shows the number of rewrites. A row with one runs 'forge' on the
+    // suspended frame of a single coroutine at every stop and shows the
+    // slices the call spanned and the cycles it charged: those of the call
+    // left alone, whatever the forged values say.
     ASSERT_EQ(userdata_methods[40].fn, lua54_ud_blit);  // the real methods, in place of the stand-in
+    const std::string full_boxes = "color(6) B = t_userdata('f64', 4, 30) for i = 0, 29 do set(B, 0, i, -1e18, -1e18, 1e18, "
+                                   "1e18) end ";
+    // 3000 lines across the target textured by T itself (sprite 5), each
+    // column read one to the left (the offset register at -1): a copy of
+    // width 0 taken for T's once masked that to 2^32 - 1.
+    const std::string self_lines = "_set_spr(5, T) t_poke(0x5530, -1, 2) B = t_userdata('f64', 5, 3000) "
+                                   "for i = 0, 2999 do set(B, 0, i, 5, 0, i % 270, 479, i % 270) end ";
     const struct {
-        const char *setup, *call, *out;
+        std::string setup;
+        const char *call, *forge, *out;
     } rewrites[] = {
         {"color(6) B = t_userdata('f64', 4, 30) for i = 0, 29 do set(B, 0, i, -1, -1, 480, 270) end ", "rectfill(B)",
-         "1:112"},
-        {"A = t_userdata('f64', 140, 140) M = t_userdata('f64', 140, 140) ", "A:matmul(M, M)", "1:42"},
-        {"A = t_userdata('f64', 140, 140) ", "A:matmul(A, true)", "1:42"},
+         nullptr, "1:112"},
+        {self_lines, "tline3d(B)", nullptr, "1:112"},
+        {"A = t_userdata('f64', 140, 140) M = t_userdata('f64', 140, 140) ", "A:matmul(M, M)", nullptr, "1:48"},
+        {"A = t_userdata('f64', 140, 140) ", "A:matmul(A, true)", nullptr, "1:48"},
         {"Q = t_userdata('f64', 256, 256) O = t_userdata('f64', 256, 256) I = t_userdata('i32', 64, 1) ",
-         "Q:take(I, O, 0, 0, 65536, 1, 0)", "1:98"},
-        {"T = t_userdata('u8', 2600, 2600) ", "T:transpose(true)", "1:35"},
+         "Q:take(I, O, 0, 0, 65536, 1, 0)", nullptr, "1:112"},
+        {"T = t_userdata('u8', 2600, 2600) ", "T:transpose(true)", nullptr, "1:40"},
+        // What counts and costs of records once held: forged past the cut
+        // to 32 bits they made the rest of a batch free, drawn in one slice.
+        {full_boxes, "rectfill(B)", "", "2:5,1296163"},
+        {full_boxes, "rectfill(B)", "debug.setlocal(co, 0, 10, 1 << 60 | 1 << 35) debug.setlocal(co, 0, 11, 1 << 60)",
+         "2:5,1296163"},
+        {self_lines, "tline3d(B)", "", "2:3,724107"},
+        {self_lines, "tline3d(B)", "debug.setlocal(co, 0, 10, 1 << 60) debug.setlocal(co, 0, 11, 1 << 60)",
+         "2:3,724107"},
     };
     for (const auto &c : rewrites) {
-        SCOPED_TRACE(c.call);
+        SCOPED_TRACE(std::string(c.call) + (c.forge ? std::string(" forging: ") + c.forge : ""));
         const size_t before = output().size();
-        p = drawing(std::string(c.setup) +
-                    "local n, vals = 0, {'x', -1, 2^62, math.mininteger, math.maxinteger, 1.5, t_userdata('f64', 4, 2)} "
-                    "for slot = 1, 16 do for _, v in ipairs(vals) do "
-                    "  local co = coroutine.create(function() " + c.call + " end) coroutine.resume(co) "
-                    "  if coroutine.status(co) == 'suspended' and debug.getlocal(co, 0, slot) then "
-                    "    debug.setlocal(co, 0, slot, v) n = n + 1 end "
-                    "  while coroutine.status(co) ~= 'dead' do coroutine.resume(co) end "
-                    "end end out(n)");
+        const std::string sweep =
+            "local z = t_userdata('u8', 1, 8) t_reshape(z, 'i64', 0, 8) "  // as mutate('i64') leaves it
+            "local n, vals = 0, {'x', -1, 2^62, math.mininteger, math.maxinteger, 1.5, t_userdata('f64', 4, 2), z} "
+            "for slot = 1, 16 do for _, v in ipairs(vals) do "
+            "  local co = coroutine.create(function() " + std::string(c.call) + " end) coroutine.resume(co) "
+            "  if coroutine.status(co) == 'suspended' and debug.getlocal(co, 0, slot) then "
+            "    debug.setlocal(co, 0, slot, v) n = n + 1 end "
+            "  while coroutine.status(co) ~= 'dead' do coroutine.resume(co) end "
+            "end end out(n)";
+        // The charge of a slice the call leaves: the budget less the count
+        // at the resume, plus the debt the next slice starts at.
+        const std::string tally =
+            "local co = coroutine.create(function() " + std::string(c.call) + " end) "
+            "local slices, spent = 0, 0 "
+            "while true do "
+            "  local c0 = t_cycles() coroutine.resume(co) local c1 = t_cycles() slices = slices + 1 "
+            "  if coroutine.status(co) == 'dead' then spent = spent + c1 - c0 break end "
+            "  spent = spent + t_budget() - c0 + c1 " + (c.forge ? c.forge : "") +
+            " end out(slices, spent)";
+        p = drawing(c.setup + (c.forge ? tally : sweep));
         ASSERT_NE(p, nullptr);
+        define(p, "t_budget", t_budget);
         for (int i = 0; i < 2000 && output().size() <= before; i++) frame();
         EXPECT_EQ(output().back(), c.out);
         processes_init();

@@ -185,10 +185,31 @@ TEST_F(SpriteCalls, ASpriteTextureOrMapCellDrawnOntoItselfShowsItAsItWas) {
         -- The same record 150000 times: a batch that goes on over slices reads
         -- the copy it made at its start in every slice.
         reset() spr(one, 0, 150000, 3, 0) out(_yielded_to_escape_slice(), get(T, 0, 0, 8))
-    )", 4, 2);
+        -- Changed between two slices of a batch inside a coroutine: put into
+        -- a slot only then (no slot holds it at the start), the target is
+        -- copied when a record is first drawn after; retyped, it is copied
+        -- anew as it is now (a copy of the old shape was once read as the new).
+        local function long(f, between)
+            local co = coroutine.create(f) coroutine.resume(co)
+            local stopped = coroutine.status(co) == 'suspended'
+            between() while coroutine.status(co) ~= 'dead' do coroutine.resume(co) end
+            return stopped
+        end
+        _set_spr(2, nil)
+        reset() out(long(function() spr(one, 0, 150000, 3, 0) end, function() _set_spr(2, T) end), get(T, 0, 0, 8))
+        -- Retyped from u8 to i16 under a batch textured by the target (256 x
+        -- 256, a copy the size sanitizers watch): the copy of 256 u8 columns
+        -- was read as a map of 128 i16 cells a row, past its end.
+        local U = t_userdata('u8', 256, 256) _set_draw_target(U) _set_spr(6, U)
+        local row = t_userdata('f64', 12, 1) set(row, 0, 6, 0, 255, 255, 255, 0, 255, 256, 255, 1, 1, 0)
+        out(long(function() tline3d(row, 0, 3000, 12, 0) end, function() t_reshape(U, 'i16', 128, 256) end),
+            get(U, 0, 255, 4))
+    )", 4, 2, 16);
     EXPECT_EQ(output(), (Lines{"8:4,3,2,1,8,7,6,5", "8:5,6,7,8,1,2,3,4", "8:2,2,6,6,4,4,8,8", "8:4,3,2,1,8,7,6,5",
                                "8:1,1,2,2,1,1,2,2", "4:4,3,1,4", "4:4,3,1,4", "4:4,3,1,4",
-                               "8:1,1,2,3,5,5,6,7", "8:1,1,2,3,5,5,6,7", "9:true,1,1,2,3,5,5,6,7"}));
+                               "8:1,1,2,3,5,5,6,7", "8:1,1,2,3,5,5,6,7", "9:true,1,1,2,3,5,5,6,7",
+                               "9:true,1,1,2,3,5,5,6,7", "5:true,0,0,0,0"}))
+        << fake_host::log_text();
 }
 
 namespace {
