@@ -309,7 +309,7 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
         {"A = t_userdata('f64', 140, 140) M = t_userdata('f64', 140, 140) ", "A:matmul(M, M)", "1:42"},
         {"A = t_userdata('f64', 140, 140) ", "A:matmul(A, true)", "1:42"},
         {"Q = t_userdata('f64', 256, 256) O = t_userdata('f64', 256, 256) I = t_userdata('i32', 64, 1) ",
-         "Q:take(I, O, 0, 0, 65536, 1, 0)", "1:98"},
+         "Q:take(I, O, 0, 0, 65536, 1, 0)", "1:84"},
         {"T = t_userdata('u8', 2600, 2600) ", "T:transpose(true)", "1:35"},
     };
     for (const auto &c : rewrites) {
