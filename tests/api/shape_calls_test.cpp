@@ -285,18 +285,28 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
     EXPECT_EQ(output(), (Lines{"1:true", "2:true,true"})) << fake_host::log_text();
     processes_init();
 
-    marks_.clear();
-    p = drawing(records + "t_mark() rectfill(B) t_mark()");
-    ASSERT_NE(p, nullptr);
-    frame();
-    ASSERT_EQ(marks_.size(), 1u) << "suspended inside the call";
-    EXPECT_EQ(lua_status(p->lua_state), LUA_YIELD);
-    const int64_t id = p->id;
-    kill_process(p);
-    EXPECT_EQ(get_process(id), nullptr);
-    frame();
-    EXPECT_EQ(marks_.size(), 1u);
-    processes_init();
+    // An in-place product whose copy of b would pass the memory limit holds
+    // it outside the limit: freed with the process.
+    const std::string held = "G = t_userdata('f64', 320, 320) F = t_userdata('u8', 0x1000000, 1) "
+                             "F2 = t_userdata('u8', 0x2000000 - stat(0) - 400000, 1) ";
+    for (const std::string &code :
+         {records + "t_mark() rectfill(B) t_mark()", held + "t_mark() G:matmul(G, true) t_mark()"}) {
+        SCOPED_TRACE(code);
+        marks_.clear();
+        p = drawing(code);
+        ASSERT_NE(p, nullptr);
+        for (int i = 0; i < 20 && marks_.empty(); i++) frame();
+        frame();
+        ASSERT_EQ(marks_.size(), 1u) << "suspended inside the call";
+        EXPECT_EQ(lua_status(p->lua_state), LUA_YIELD);
+        EXPECT_EQ(p->held_copy != nullptr, code.find("matmul") != std::string::npos);
+        const int64_t id = p->id;
+        kill_process(p);
+        EXPECT_EQ(get_process(id), nullptr);
+        frame();
+        EXPECT_EQ(marks_.size(), 1u);
+        processes_init();
+    }
 
     // The typed-array calls that stop between rows or steps alike: slots
     // of the suspended call, 7 values each.
@@ -311,6 +321,10 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
         {"Q = t_userdata('f64', 256, 256) O = t_userdata('f64', 256, 256) I = t_userdata('i32', 64, 1) ",
          "Q:take(I, O, 0, 0, 65536, 1, 0)", "1:84"},
         {"T = t_userdata('u8', 2600, 2600) ", "T:transpose(true)", "1:35"},
+        // in place in b with no room for a copy of b in the process's memory
+        {"A = t_userdata('f64', 140, 140) F = t_userdata('u8', 0x1000000, 1) "
+         "F2 = t_userdata('u8', 0x2000000 - stat(0) - 100000, 1) ",
+         "A:matmul(A, true)", "1:42"},
     };
     for (const auto &c : rewrites) {
         SCOPED_TRACE(c.call);
