@@ -206,30 +206,25 @@ int matmul_rows(lua_State *L, int, lua_KContext) {
 /*
 ** A transpose in place swaps each pair of elements of the leading square
 ** once, a band of rows of its lower triangle at a time, each band charged
-** as it is swapped (the charge so far is always the whole transpose's
-** charge for the rows swapped so far); it stops between two bands when the
-** slice's budget is spent, going on in the next slice. Its stack while it runs: the
-** two arguments, the array, the next row and the cycles charged so far, all
-** read back and checked at each entry.
+** as it is swapped, from its first and last rows (the charge so far is
+** always the whole transpose's charge for the rows swapped so far); it
+** stops between two bands when the slice's budget is spent, going on in the
+** next slice. Its stack while it runs: the two arguments, the array and the
+** next row, all read back and checked at each entry.
 */
-inline constexpr int TR_ARRAY = 3, TR_NEXT_ROW = 4, TR_CHARGED = 5;
+inline constexpr int TR_ARRAY = 3, TR_NEXT_ROW = 4;
 
 /* The transpose's charge for swapping the first 'rows' rows. */
 int64_t swaps_charge(int64_t rows, int64_t size) { return rows * (rows - 1) / (size == 8 ? 12 : 24); }
 
 int transpose_rows(lua_State *L, int, lua_KContext) {
-    lua_settop(L, TR_CHARGED);
+    lua_settop(L, TR_NEXT_ROW);
     typed_ud_rec *a = to_typed_ud(L, TR_ARRAY);
-    const bool ok = a && ud_type_slot(ud_type(a)) >= 0 && lua_isinteger(L, TR_NEXT_ROW) &&
-                    lua_isinteger(L, TR_CHARGED);
+    const bool ok = a && ud_type_slot(ud_type(a)) >= 0 && lua_isinteger(L, TR_NEXT_ROW);
     const int64_t aw = ok ? a->width : 0, ah = ok ? a->height : 0, n = aw < ah ? aw : ah;
     const int64_t size = ok ? utype_size(ud_type(a)) : 1;
-    int64_t i = ok ? lua_tointeger(L, TR_NEXT_ROW) : n, charged = ok ? lua_tointeger(L, TR_CHARGED) : 1;
-    // What changed since the last band stops the transpose there.
-    if (i < 0 || i > n || charged < 0 || charged > swaps_charge(i, size)) {
-        i = n;
-        charged = 1;  // and charges nothing more
-    }
+    int64_t i = ok ? lua_tointeger(L, TR_NEXT_ROW) : n;
+    if (i < 0 || i > n) i = n;  // what changed since the last band stops the transpose there
     uint8_t *o = ok ? ud_elements(a) : nullptr;
     // A band of rows at a time, in tiles that keep both sides of each swap
     // in cache; each pair is swapped once whatever the order.
@@ -248,16 +243,12 @@ int transpose_rows(lua_State *L, int, lua_KContext) {
                 }
             }
         }
+        if (const int64_t due = swaps_charge(end, size) - swaps_charge(i, size); due > 0) ud_charge(due);
         i = end;
-        if (const int64_t due = swaps_charge(i, size) - charged; due > 0) {
-            ud_charge(due);
-            charged += due;
-        }
         if (i >= n) continue;
-        const host_kept kept[] = {{TR_NEXT_ROW, i}, {TR_CHARGED, charged}};
-        host_step_end(L, cpu_cycles, kept, 2, 0, transpose_rows);
+        const host_kept kept[] = {{TR_NEXT_ROW, i}};
+        host_step_end(L, cpu_cycles, kept, 1, 0, transpose_rows);
     }
-    if (charged == 0) ud_charge(0);  // what a transpose that swaps nothing charges
     lua_pushvalue(L, TR_ARRAY);
     return 1;
 }
@@ -374,9 +365,10 @@ int lua54_ud_transpose(lua_State *L) {
     const uint8_t *s = ud_elements(a);
     const int64_t aw = a->width, ah = a->height;
     if (out == a) {
+        // What a transpose that swaps nothing charges.
+        if (swaps_charge(aw < ah ? aw : ah, size) == 0) ud_charge(0);
         lua_settop(L, 2);
         lua_pushvalue(L, 1);
-        lua_pushinteger(L, 0);
         lua_pushinteger(L, 0);
         return transpose_rows(L, LUA_OK, 0);
     }
