@@ -286,20 +286,33 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
     processes_init();
 
     // An in-place product whose copy of b would pass the memory limit holds
-    // it outside the limit: freed with the process.
+    // it outside the limit: freed with the process. While one is held,
+    // another raises an error; closing the first's coroutine lets it go.
     const std::string held = "G = t_userdata('f64', 320, 320) F = t_userdata('u8', 0x1000000, 1) "
                              "F2 = t_userdata('u8', 0x2000000 - stat(0) - 400000, 1) ";
-    for (const std::string &code :
-         {records + "t_mark() rectfill(B) t_mark()", held + "t_mark() G:matmul(G, true) t_mark()"}) {
-        SCOPED_TRACE(code);
+    const struct {
+        std::string code;
+        bool holds;
+        Lines out;
+    } killed[] = {
+        {records + "t_mark() rectfill(B) t_mark()", false, {}},
+        {held + "co = coroutine.create(function() G:matmul(G, true) end) coroutine.resume(co) "
+                "out(pcall(G.matmul, G, G, true)) coroutine.close(co) t_mark() G:matmul(G, true) t_mark()",
+         true, {"2:false,matmul: the process already holds the copy of another product made in place"}},
+    };
+    for (const auto &c : killed) {
+        SCOPED_TRACE(c.code);
         marks_.clear();
-        p = drawing(code);
+        const size_t before = output().size();
+        p = drawing(c.code);
         ASSERT_NE(p, nullptr);
         for (int i = 0; i < 20 && marks_.empty(); i++) frame();
         frame();
         ASSERT_EQ(marks_.size(), 1u) << "suspended inside the call";
         EXPECT_EQ(lua_status(p->lua_state), LUA_YIELD);
-        EXPECT_EQ(p->held_copy != nullptr, code.find("matmul") != std::string::npos);
+        EXPECT_EQ(p->held_copy != nullptr, c.holds);
+        const Lines all = output();
+        EXPECT_EQ(Lines(all.begin() + std::ptrdiff_t(before), all.end()), c.out);
         const int64_t id = p->id;
         kill_process(p);
         EXPECT_EQ(get_process(id), nullptr);
