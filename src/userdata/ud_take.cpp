@@ -144,8 +144,9 @@ int64_t take_charge_value(int code, int64_t total, int64_t n) {
 int64_t charged_for(int64_t v) { return v > 0 ? v : v == 0 ? 1 : 0; }
 
 /*
-** A take whose output is neither its source nor its index array copies the
-** same runs whenever it stops between two steps; when its work does not fit
+** A take whose output is not its index array copies the same runs whenever
+** it stops between two steps (where each run starts and how long it is come
+** from the index array and the arrays' lengths); when its work does not fit
 ** what is left of the slice's budget, it is made a step at a time and stops
 ** between two steps when the slice's budget is spent, going on in the next
 ** slice. What the whole take charges beyond the charge of the elements its
@@ -246,7 +247,7 @@ int take_steps(lua_State *L, int, lua_KContext) {
     lua_settop(L, TK_LEFT);
     typed_ud_rec *out = to_typed_ud(L, TK_OUT);
     take_plan p;
-    if (!plan_take(L, out, &p) || out == p.src || out == p.idx || !lua_isinteger(L, TK_NEXT)) {
+    if (!plan_take(L, out, &p) || out == p.idx || !lua_isinteger(L, TK_NEXT)) {
         lua_pushvalue(L, TK_OUT);  // what changed since the last step stops the take there
         return 1;
     }
@@ -330,7 +331,7 @@ int ud_take(lua_State *L) {
         ud_charge(take_charge_value(code, total, p.n));
         return 1;
     }
-    if (out != src && out != idx && p.last > p.first) {
+    if (out != idx && p.last > p.first) {
         // The whole take's charge, and the elements its runs copy.
         int64_t total = 0, copied = 0;
         for (int64_t i = p.first; i <= p.last; i++) {

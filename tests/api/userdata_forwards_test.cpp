@@ -81,6 +81,14 @@ TEST_F(UserdataForwards, ALongMatrixProductPaysAsItGoesOverItsSlices) {
          "S = t_userdata('f64', 512, 510) O = t_userdata('f64', 512, 510) I = t_userdata('i32', 100, 1) "
          "for i = 0, 512 * 510 - 1 do S[i] = i * 3 end ",
          {{12, 0}, {14, 0}}},
+        // in place: each run read from the array it writes, one place on,
+        // and cut where it reaches the end of S (run i from 7i: 1 less
+        // for the first, 7i for the others)
+        {"S:take(I, true, 0, 1, 1 << 20, 1, 0, 100)", "t_noop(S, I, true, 0, 1, 1 << 20, 1, 0, 100)", "S", "W",
+         (100 * 512 * 510 - 1 - 7 * (99 * 100 / 2)) / 12 + 50,
+         "S = t_userdata('f64', 512, 510) I = t_userdata('i32', 100, 1) "
+         "for i = 0, 512 * 510 - 1 do S[i] = i * 3 end for i = 0, 99 do I[i] = i * 7 end W = S:copy() "
+         "string.gsub('a', 'a', function() W:take(I, true, 0, 1, 1 << 20, 1, 0, 100) end) "},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.call);
