@@ -236,6 +236,9 @@ const figure kFigures[] = {
     {"ud_take_bound", "local S = userdata('f64', 1024, 1024) local O = userdata('f64', 1024, 1024) "
                       "local I = userdata('i32', 256) ",
      "S:take(I, O, 0, 0, 1 << 20, 1, 0)", true},
+    // in place: each step's run read from the array it writes
+    {"ud_take_inplace_bound", "local S = userdata('f64', 2048, 1024) local I = userdata('i32', 128) ",
+     "S:take(I, true, 0, 1, 1 << 21, 1, 0)", true},
     {"ud_pow_passes_2m", "local A = userdata('f64', 2048, 1024) ", "A:pow(1.5, true, 0, 0, 1 << 21, 0, 0, 2)", true},
     {"ud_add_passes_16mb", "local A = userdata('u8', 4096, 4096) ", "A:add(1, true, 0, 0, 1 << 24, 0, 0, 16)", true},
     {"ud_div_passes_2m", "local A = userdata('f64', 2048, 1024) ", "A:div(3, true, 0, 0, 1 << 21, 0, 0, 2)", true},

@@ -318,7 +318,15 @@ void free_process(process_rec *rec) {
     rec->print_ctx.buffer = rec->print_ctx.spare = nullptr;
     rec->print_ctx.read = rec->print_ctx.end = nullptr;
     delete_sockets_by_process(rec->id);
+    release_held_copy(rec);
     rec->closing = 0;
+}
+
+void release_held_copy(process_rec *rec) {
+    std::free(rec->held_copy);
+    rec->held_copy = nullptr;
+    rec->held_copy_holder = nullptr;
+    rec->held_copy_bytes = 0;
 }
 
 void kill_process(process_rec *rec) {

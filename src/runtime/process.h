@@ -114,6 +114,13 @@ struct process_rec {
     rng_state_rec rng_state;          /* xoshiro256** state */
     uint32_t load_depth;              /* nesting counter of the scripting core's load */
     uint32_t stat_scratch;            /* the memory statistic's second argument */
+    /* A long call's copy of an operand held outside the memory limit, one at
+       most: made by the call, freed when it ends, when the userdata on its
+       stack that stands for the copy is closed or collected, or with the
+       process. */
+    void *held_copy;                  /* the copy, or null */
+    const void *held_copy_holder;     /* the userdata standing for it */
+    uint64_t held_copy_bytes;         /* its size */
 };
 
 /* Whether the record's Lua state may not be resumed now: it is on the
@@ -152,8 +159,11 @@ void kill_process_by_index(int32_t i);
 void kill_process_by_id(int64_t id);
 void kill_process(process_rec *rec);
 
-/* Releases the Lua state, own pages, inbox, source and sockets of 'rec'. */
+/* Releases the Lua state, own pages, inbox, source, sockets and held copy of 'rec'. */
 void free_process(process_rec *rec);
+
+/* Frees the held copy of 'rec' (see process_rec), if any. */
+void release_held_copy(process_rec *rec);
 
 /* Kills every process, last slot first; the next process gets id 1. */
 void processes_init(void);

@@ -13,6 +13,10 @@
 #include "ud_ops.h"
 #include "vm_hooks.h"
 
+extern "C" {
+#include "lauxlib.h"
+}
+
 namespace {
 
 typed_ud_rec *f64_arg(lua_State *L, int idx) {
@@ -104,12 +108,47 @@ int64_t arg_index(lua_State *L) { return kiv_intp(L, 2, -1); }
 ** spent, going on in the next slice. Row y of the output reads only row y of
 ** a, so in place in a each band reads a copy of its own rows of a, made and
 ** freed within the band. Every row reads all of b, so in place in b the
-** product reads a whole copy of b made at its start and held on its stack
-** (a's rows too when a is b). Its stack while it runs: a, b, the out
-** argument, the output array, the next row as an integer, and the copy of b
-** or nil, all read back and checked at each entry.
+** product reads a whole copy of b made at its start (a's rows too when a is
+** b): a typed array held on its stack, counted in the process's memory, or
+** where that would pass the process's memory limit, the process's held
+** copy, outside it, for which its stack holds a userdata of its own. Its
+** stack while it runs: a, b, the out argument, the output array, the next
+** row as an integer, and the copy of b, its holder, or nil, all read back
+** and checked at each entry.
 */
 inline constexpr int MM_OUTPUT = 4, MM_NEXT_ROW = 5, MM_B_COPY = 6;
+
+// The held copy 'holder' stands for, 'bytes' long, or null.
+const double *held_copy_of(lua_State *L, int holder, int64_t bytes) {
+    if (!cproc || !cproc->held_copy || lua_type(L, holder) != LUA_TUSERDATA) return nullptr;
+    if (cproc->held_copy_holder != lua_touserdata(L, holder) || cproc->held_copy_bytes != uint64_t(bytes))
+        return nullptr;
+    return static_cast<const double *>(cproc->held_copy);
+}
+
+// The close and collect metamethod of a held copy's holder: frees the copy
+// it stands for, in whichever process holds it.
+int release_holder(lua_State *L) {
+    if (lua_type(L, 1) != LUA_TUSERDATA) return 0;
+    const void *holder = lua_touserdata(L, 1);
+    for (int32_t i = 0; i < num_processes; i++) {
+        process_rec *rec = process[i];
+        if (rec && rec->held_copy && rec->held_copy_holder == holder) release_held_copy(rec);
+    }
+    return 0;
+}
+
+// Pushes a fresh holder: an empty userdata, closed and collected by
+// release_holder. Allocates.
+void push_holder(lua_State *L) {
+    lua_newuserdatauv(L, 0, 0);
+    lua_createtable(L, 0, 2);
+    lua_pushcfunction(L, release_holder);
+    lua_setfield(L, -2, "__close");
+    lua_pushcfunction(L, release_holder);
+    lua_setfield(L, -2, "__gc");
+    lua_setmetatable(L, -2);
+}
 
 /* The product's charge for its first 'rows' rows. */
 int64_t rows_charge(int64_t rows, int64_t inner, int64_t cols) {
@@ -121,10 +160,12 @@ int matmul_rows(lua_State *L, int, lua_KContext) {
     lua_settop(L, MM_B_COPY);
     typed_ud_rec *a = f64_arg(L, 1), *b = f64_arg(L, 2), *out = f64_arg(L, MM_OUTPUT);
     typed_ud_rec *b_copy = f64_arg(L, MM_B_COPY);
+    const double *held = a && b && !b_copy ? held_copy_of(L, MM_B_COPY, int64_t(b->width) * b->height * 8) : nullptr;
     int64_t y = lua_isinteger(L, MM_NEXT_ROW) ? lua_tointeger(L, MM_NEXT_ROW) : -1;
     const bool fits = a && b && out && a->width == b->height && out->width == b->width &&
                       out->height == a->height && out->depth == 1 &&
                       (b_copy ? out == b && b_copy->width == b->width && b_copy->height == b->height
+                       : held ? out == b
                               : out != b && lua_isnil(L, MM_B_COPY));
     const int64_t rows = fits ? a->height : 0, inner = fits ? a->width : 0, cols = fits ? b->width : 0;
     if (y < 0 || y > rows) y = rows;  // what changed since the last row stops the product there
@@ -135,10 +176,10 @@ int matmul_rows(lua_State *L, int, lua_KContext) {
         int64_t left = int64_t{cpu_cycles_max} - cpu_cycles;
         if (!lua_isyieldable(L)) left += VM_WATCHDOG_MARGIN;
         int64_t band = std::clamp<int64_t>(left / row_charge + 1, 1, rows - y);
-        const double *b_area = f64_area(b_copy ? b_copy : b);
-        const double *a_rows = (a == b && b_copy ? b_area : f64_area(a)) + y * inner;
+        const double *b_area = held ? held : f64_area(b_copy ? b_copy : b);
+        const double *a_rows = (a == b && (b_copy || held) ? b_area : f64_area(a)) + y * inner;
         double *copy = nullptr;
-        if (out == a && !b_copy) {
+        if (out == a && !b_copy && !held) {
             copy = static_cast<double *>(std::malloc(size_t(band * inner) * 8));
             if (!copy) {
                 band = 1;
@@ -157,6 +198,7 @@ int matmul_rows(lua_State *L, int, lua_KContext) {
         const host_kept kept[] = {{MM_NEXT_ROW, y}};
         host_step_end(L, cpu_cycles, kept, 1, 0, matmul_rows);
     }
+    if (held) release_held_copy(cproc);  // the product is over: so is its copy
     lua_pushvalue(L, MM_OUTPUT);
     return 1;
 }
@@ -164,30 +206,25 @@ int matmul_rows(lua_State *L, int, lua_KContext) {
 /*
 ** A transpose in place swaps each pair of elements of the leading square
 ** once, a band of rows of its lower triangle at a time, each band charged
-** as it is swapped (the charge so far is always the whole transpose's
-** charge for the rows swapped so far); it stops between two bands when the
-** slice's budget is spent, going on in the next slice. Its stack while it runs: the
-** two arguments, the array, the next row and the cycles charged so far, all
-** read back and checked at each entry.
+** as it is swapped, from its first and last rows (the charge so far is
+** always the whole transpose's charge for the rows swapped so far); it
+** stops between two bands when the slice's budget is spent, going on in the
+** next slice. Its stack while it runs: the two arguments, the array and the
+** next row, all read back and checked at each entry.
 */
-inline constexpr int TR_ARRAY = 3, TR_NEXT_ROW = 4, TR_CHARGED = 5;
+inline constexpr int TR_ARRAY = 3, TR_NEXT_ROW = 4;
 
 /* The transpose's charge for swapping the first 'rows' rows. */
 int64_t swaps_charge(int64_t rows, int64_t size) { return rows * (rows - 1) / (size == 8 ? 12 : 24); }
 
 int transpose_rows(lua_State *L, int, lua_KContext) {
-    lua_settop(L, TR_CHARGED);
+    lua_settop(L, TR_NEXT_ROW);
     typed_ud_rec *a = to_typed_ud(L, TR_ARRAY);
-    const bool ok = a && ud_type_slot(ud_type(a)) >= 0 && lua_isinteger(L, TR_NEXT_ROW) &&
-                    lua_isinteger(L, TR_CHARGED);
+    const bool ok = a && ud_type_slot(ud_type(a)) >= 0 && lua_isinteger(L, TR_NEXT_ROW);
     const int64_t aw = ok ? a->width : 0, ah = ok ? a->height : 0, n = aw < ah ? aw : ah;
     const int64_t size = ok ? utype_size(ud_type(a)) : 1;
-    int64_t i = ok ? lua_tointeger(L, TR_NEXT_ROW) : n, charged = ok ? lua_tointeger(L, TR_CHARGED) : 1;
-    // What changed since the last band stops the transpose there.
-    if (i < 0 || i > n || charged < 0 || charged > swaps_charge(i, size)) {
-        i = n;
-        charged = 1;  // and charges nothing more
-    }
+    int64_t i = ok ? lua_tointeger(L, TR_NEXT_ROW) : n;
+    if (i < 0 || i > n) i = n;  // what changed since the last band stops the transpose there
     uint8_t *o = ok ? ud_elements(a) : nullptr;
     // A band of rows at a time, in tiles that keep both sides of each swap
     // in cache; each pair is swapped once whatever the order.
@@ -206,16 +243,12 @@ int transpose_rows(lua_State *L, int, lua_KContext) {
                 }
             }
         }
+        if (const int64_t due = swaps_charge(end, size) - swaps_charge(i, size); due > 0) ud_charge(due);
         i = end;
-        if (const int64_t due = swaps_charge(i, size) - charged; due > 0) {
-            ud_charge(due);
-            charged += due;
-        }
         if (i >= n) continue;
-        const host_kept kept[] = {{TR_NEXT_ROW, i}, {TR_CHARGED, charged}};
-        host_step_end(L, cpu_cycles, kept, 2, 0, transpose_rows);
+        const host_kept kept[] = {{TR_NEXT_ROW, i}};
+        host_step_end(L, cpu_cycles, kept, 1, 0, transpose_rows);
     }
-    if (charged == 0) ud_charge(0);  // what a transpose that swaps nothing charges
     lua_pushvalue(L, TR_ARRAY);
     return 1;
 }
@@ -250,28 +283,57 @@ int lua54_ud_matmul(lua_State *L) {
     // The output is b, which every row reads: the product reads a copy of b
     // held on its stack, counted in the process's memory while the product
     // lasts. Where that copy would take the process past its memory limit,
-    // the product reads the scratch copies, which the process shares with
-    // every other, and is made in one piece.
+    // the product reads the process's held copy, outside it, of which a
+    // process has one at most: while another product's copy is held (after
+    // a collection, which frees the copy of a product dropped with its
+    // coroutine), this one raises an error. Where the host has no memory for
+    // it, the product reads the scratch copies, which the process shares
+    // with every other, and is made in one piece.
     const int64_t b_bytes = cols * inner * 8;
-    if (!cproc || memory_figure(cproc) + b_bytes + 4096 <= MEMORY_LIMIT) {
-        lua_settop(L, 3);
-        const ud_seen seen_a = ud_see(a), seen_b = ud_see(b);
-        push_chosen(L);
-        push_duplicate_userdata(L, b);
+    lua_settop(L, 3);
+    const ud_seen seen_a = ud_see(a), seen_b = ud_see(b);
+    bool in_memory = !cproc || memory_figure(cproc) + b_bytes + 4096 <= MEMORY_LIMIT;
+    if (!in_memory && cproc->held_copy) {
+        lua_gc(L, LUA_GCCOLLECT);  // runs finalizers
         if (!ud_unchanged(seen_a) || !ud_unchanged(seen_b)) return 0;
-        // What the scratch copies of a (when a is b) and of b charge.
-        if (out == a) spend_cpu(int32_t(rows * inner) >> 8);
-        spend_cpu(int32_t(cols * inner) >> 8);
-        lua_pushinteger(L, 0);
-        lua_insert(L, MM_NEXT_ROW);
-        return matmul_rows(L, LUA_OK, 0);
+        in_memory = memory_figure(cproc) + b_bytes + 4096 <= MEMORY_LIMIT;
+        if (!in_memory && cproc->held_copy)
+            return luaL_error(L, "matmul: the process already holds the copy of another product made in place");
     }
-    inputs in = scratch_inputs(a, b, out, rows * inner, cols * inner);
-    if (!in.ok) return 0;
     push_chosen(L);
-    ud_kernels().matmul(f64_area(out), in.a, in.b, rows, inner, cols);
-    ud_charge(int64_t(uint64_t(rows) * uint64_t(inner) * uint64_t(cols) >> 3));
-    return 1;
+    if (in_memory) {
+        push_duplicate_userdata(L, b);
+    } else {
+        push_holder(L);
+    }
+    // Finalizers run by the allocation may have reshaped a or b, or taken a
+    // held copy of their own.
+    if (!ud_unchanged(seen_a) || !ud_unchanged(seen_b)) return 0;
+    if (!in_memory) {
+        void *copy = cproc->held_copy ? nullptr : std::malloc(size_t(b_bytes));
+        if (!copy) {
+            lua_settop(L, 3);
+            inputs in = scratch_inputs(a, b, out, rows * inner, cols * inner);
+            if (!in.ok) return 0;
+            push_chosen(L);
+            ud_kernels().matmul(f64_area(out), in.a, in.b, rows, inner, cols);
+            ud_charge(int64_t(uint64_t(rows) * uint64_t(inner) * uint64_t(cols) >> 3));
+            return 1;
+        }
+        std::memcpy(copy, f64_area(b), size_t(b_bytes));
+        cproc->held_copy = copy;
+        cproc->held_copy_holder = lua_touserdata(L, -1);
+        cproc->held_copy_bytes = uint64_t(b_bytes);
+    }
+    // What the copies of a (when a is b) and of b charge.
+    if (out == a) spend_cpu(int32_t(rows * inner) >> 8);
+    spend_cpu(int32_t(cols * inner) >> 8);
+    lua_pushinteger(L, 0);
+    lua_insert(L, MM_NEXT_ROW);
+    // The holder is closed when the product returns, raises or is closed
+    // with its coroutine.
+    if (!in_memory) lua_toclose(L, MM_B_COPY);
+    return matmul_rows(L, LUA_OK, 0);
 }
 
 int lua54_ud_matmul3d(lua_State *L) { return affine(L, 3); }
@@ -303,9 +365,10 @@ int lua54_ud_transpose(lua_State *L) {
     const uint8_t *s = ud_elements(a);
     const int64_t aw = a->width, ah = a->height;
     if (out == a) {
+        // What a transpose that swaps nothing charges.
+        if (swaps_charge(aw < ah ? aw : ah, size) == 0) ud_charge(0);
         lua_settop(L, 2);
         lua_pushvalue(L, 1);
-        lua_pushinteger(L, 0);
         lua_pushinteger(L, 0);
         return transpose_rows(L, LUA_OK, 0);
     }

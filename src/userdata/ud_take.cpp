@@ -144,16 +144,23 @@ int64_t take_charge_value(int code, int64_t total, int64_t n) {
 int64_t charged_for(int64_t v) { return v > 0 ? v : v == 0 ? 1 : 0; }
 
 /*
-** A take whose output is neither its source nor its index array copies the
-** same runs whenever it stops between two steps, so it is made a step at a
-** time: each step is charged as it is made (never past what the whole take
-** charges, worked out before the first step), and it stops between two
-** steps when the slice's budget is spent, going on in the next slice. Its
-** stack while it runs: the arguments at 1-9, then the output, the next
-** step, the cycles charged so far, the elements copied so far, and the whole
-** take's charge, all read back and checked at each entry.
+** A take whose output is not its index array copies the same runs whenever
+** it stops between two steps (where each run starts and how long it is come
+** from the index array and the arrays' lengths); when its work does not fit
+** what is left of the slice's budget, it is made a step at a time and stops
+** between two steps when the slice's budget is spent, going on in the next
+** slice. What the whole take charges beyond the charge of the elements its
+** runs copy (its steps' half cycles, less what runs cut below nothing take
+** off) is charged at its start, and each run as it is copied; a take whose
+** runs cut below nothing take off more than its steps add is charged for
+** its copied elements all the same, since what a run charged stays charged.
+** Its stack while it runs: the arguments at 1-9, then the output, the next
+** step, and the elements copied but not yet charged (fewer than make a
+** cycle), all read back and checked at each entry. A forged remainder is
+** clamped below a cycle's worth of elements, and each step made in an entry
+** is charged there, whatever step the take was told to go on at.
 */
-inline constexpr int TK_OUT = 10, TK_NEXT = 11, TK_CHARGED = 12, TK_COPIED = 13, TK_CHARGE = 14;
+inline constexpr int TK_OUT = 10, TK_NEXT = 11, TK_LEFT = 12;
 
 // The steps of a take, as its arguments and arrays give them now.
 struct take_plan {
@@ -237,19 +244,16 @@ inline int64_t take_step(const take_plan &p, uint8_t *out_area, const uint8_t *s
 }
 
 int take_steps(lua_State *L, int, lua_KContext) {
-    lua_settop(L, TK_CHARGE);
+    lua_settop(L, TK_LEFT);
     typed_ud_rec *out = to_typed_ud(L, TK_OUT);
     take_plan p;
-    const bool ok = plan_take(L, out, &p) && out != p.src && out != p.idx && lua_isinteger(L, TK_NEXT) &&
-                    lua_isinteger(L, TK_CHARGED) && lua_isinteger(L, TK_COPIED) && lua_isinteger(L, TK_CHARGE);
-    // Counts far past any a take reaches keep the sums below from overflowing.
-    constexpr int64_t most = int64_t(1) << 62;
-    int64_t charged = ok ? lua_tointeger(L, TK_CHARGED) : -1, copied = ok ? lua_tointeger(L, TK_COPIED) : -1;
-    const int64_t whole = ok ? lua_tointeger(L, TK_CHARGE) : -1;
-    if (charged < 0 || charged > most || copied < 0 || copied > most || whole < 0 || whole > most) {
+    if (!plan_take(L, out, &p) || out == p.idx || !lua_isinteger(L, TK_NEXT)) {
         lua_pushvalue(L, TK_OUT);  // what changed since the last step stops the take there
         return 1;
     }
+    const int64_t d = p.code == UTYPE_I64 || p.code == UTYPE_F64 ? 12 : 24;
+    const int64_t kept = lua_isinteger(L, TK_LEFT) ? lua_tointeger(L, TK_LEFT) : 0;
+    int64_t left = std::clamp<int64_t>(kept, 0, d - 1);
     int64_t i = lua_tointeger(L, TK_NEXT);
     if (i < p.first) i = p.first;
     // The arrays may have changed since the last step: the steps left keep
@@ -257,20 +261,19 @@ int take_steps(lua_State *L, int, lua_KContext) {
     check_writes(L, p.idx, out, p.off, p.st, p.out_offset, p.out_stride, p.span, i, p.last, p.len_src, p.len_out);
     const uint8_t *src_area = ud_elements(p.src), *idx_area = ud_elements(p.idx);
     uint8_t *out_area = ud_elements(out);
-    const int64_t d = p.code == UTYPE_I64 || p.code == UTYPE_F64 ? 12 : 24;
     while (i <= p.last) {
         const int64_t m = take_step(p, out_area, src_area, idx_area, i++);
-        if (m > 0) copied += m;
-        const int64_t due = std::min(whole, copied / d) - charged;
-        if (due > 0) {
-            ud_charge(due);
-            charged += due;
+        if (m > 0) {
+            left += m;
+            if (left >= d) {
+                ud_charge(left / d);
+                left %= d;
+            }
         }
         if (i > p.last) continue;
-        const host_kept kept[] = {{TK_NEXT, i}, {TK_CHARGED, charged}, {TK_COPIED, copied}};
-        host_step_end(L, cpu_cycles, kept, 3, 0, take_steps);
+        const host_kept kept_now[] = {{TK_NEXT, i}, {TK_LEFT, left}};
+        host_step_end(L, cpu_cycles, kept_now, 2, 0, take_steps);
     }
-    if (whole - charged > 0) ud_charge(whole - charged);
     lua_pushvalue(L, TK_OUT);
     return 1;
 }
@@ -328,28 +331,32 @@ int ud_take(lua_State *L) {
         ud_charge(take_charge_value(code, total, p.n));
         return 1;
     }
-    if (out != src && out != idx) {
-        // Made a step at a time, the whole take's charge worked out first.
-        int64_t total = 0;
+    if (out != idx && p.last > p.first) {
+        // The whole take's charge, and the elements its runs copy.
+        int64_t total = 0, copied = 0;
         for (int64_t i = p.first; i <= p.last; i++) {
             int32_t e32;
             std::memcpy(&e32, idx_area + (p.off + i * p.st) * 4, 4);
-            total += run_length(e32, p.out_offset + i * p.out_stride, p.span, p.len_src, p.len_out);
+            const int64_t m = run_length(e32, p.out_offset + i * p.out_stride, p.span, p.len_src, p.len_out);
+            total += m;
+            if (m > 0) copied += m;
         }
-        const int64_t whole = charged_for(take_charge_value(code, total, p.n));
-        const int t = lua_gettop(L);  // the output
-        lua_settop(L, t > TK_OUT ? t : TK_OUT);
-        lua_copy(L, t, TK_OUT);
-        if (t < TK_OUT) {
-            lua_pushnil(L);  // as the absent argument it stands in for
-            lua_replace(L, t);
+        const int64_t d = code == UTYPE_I64 || code == UTYPE_F64 ? 12 : 24;
+        if (int64_t{cpu_cycles} + copied / d + p.n / 2 > cpu_cycles_max) {
+            const int64_t first = charged_for(take_charge_value(code, total, p.n)) - copied / d;
+            if (first > 0) ud_charge(first);
+            const int t = lua_gettop(L);  // the output
+            lua_settop(L, t > TK_OUT ? t : TK_OUT);
+            lua_copy(L, t, TK_OUT);
+            if (t < TK_OUT) {
+                lua_pushnil(L);  // as the absent argument it stands in for
+                lua_replace(L, t);
+            }
+            lua_settop(L, TK_OUT);
+            lua_pushinteger(L, p.first);
+            lua_pushinteger(L, 0);
+            return take_steps(L, LUA_OK, 0);
         }
-        lua_settop(L, TK_OUT);
-        lua_pushinteger(L, p.first);
-        lua_pushinteger(L, 0);
-        lua_pushinteger(L, 0);
-        lua_pushinteger(L, whole);
-        return take_steps(L, LUA_OK, 0);
     }
     int64_t total = 0;
     for (int64_t i = p.first; i <= p.last; i++) total += take_step(p, out_area, src_area, idx_area, i);

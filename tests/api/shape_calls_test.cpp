@@ -285,18 +285,41 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
     EXPECT_EQ(output(), (Lines{"1:true", "2:true,true"})) << fake_host::log_text();
     processes_init();
 
-    marks_.clear();
-    p = drawing(records + "t_mark() rectfill(B) t_mark()");
-    ASSERT_NE(p, nullptr);
-    frame();
-    ASSERT_EQ(marks_.size(), 1u) << "suspended inside the call";
-    EXPECT_EQ(lua_status(p->lua_state), LUA_YIELD);
-    const int64_t id = p->id;
-    kill_process(p);
-    EXPECT_EQ(get_process(id), nullptr);
-    frame();
-    EXPECT_EQ(marks_.size(), 1u);
-    processes_init();
+    // An in-place product whose copy of b would pass the memory limit holds
+    // it outside the limit: freed with the process. While one is held,
+    // another raises an error; closing the first's coroutine lets it go.
+    const std::string held = "G = t_userdata('f64', 320, 320) F = t_userdata('u8', 0x1000000, 1) "
+                             "F2 = t_userdata('u8', 0x2000000 - stat(0) - 400000, 1) ";
+    const struct {
+        std::string code;
+        bool holds;
+        Lines out;
+    } killed[] = {
+        {records + "t_mark() rectfill(B) t_mark()", false, {}},
+        {held + "co = coroutine.create(function() G:matmul(G, true) end) coroutine.resume(co) "
+                "out(pcall(G.matmul, G, G, true)) coroutine.close(co) t_mark() G:matmul(G, true) t_mark()",
+         true, {"2:false,matmul: the process already holds the copy of another product made in place"}},
+    };
+    for (const auto &c : killed) {
+        SCOPED_TRACE(c.code);
+        marks_.clear();
+        const size_t before = output().size();
+        p = drawing(c.code);
+        ASSERT_NE(p, nullptr);
+        for (int i = 0; i < 20 && marks_.empty(); i++) frame();
+        frame();
+        ASSERT_EQ(marks_.size(), 1u) << "suspended inside the call";
+        EXPECT_EQ(lua_status(p->lua_state), LUA_YIELD);
+        EXPECT_EQ(p->held_copy != nullptr, c.holds);
+        const Lines all = output();
+        EXPECT_EQ(Lines(all.begin() + std::ptrdiff_t(before), all.end()), c.out);
+        const int64_t id = p->id;
+        kill_process(p);
+        EXPECT_EQ(get_process(id), nullptr);
+        frame();
+        EXPECT_EQ(marks_.size(), 1u);
+        processes_init();
+    }
 
     // The calls that stop between records, rows or steps alike. A row with
     // no 'forge' rewrites each of the suspended call's slots in turn with
@@ -323,8 +346,12 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
         {"A = t_userdata('f64', 140, 140) M = t_userdata('f64', 140, 140) ", "A:matmul(M, M)", nullptr, "1:48"},
         {"A = t_userdata('f64', 140, 140) ", "A:matmul(A, true)", nullptr, "1:48"},
         {"Q = t_userdata('f64', 256, 256) O = t_userdata('f64', 256, 256) I = t_userdata('i32', 64, 1) ",
-         "Q:take(I, O, 0, 0, 65536, 1, 0)", nullptr, "1:112"},
-        {"T = t_userdata('u8', 2600, 2600) ", "T:transpose(true)", nullptr, "1:40"},
+         "Q:take(I, O, 0, 0, 65536, 1, 0)", nullptr, "1:96"},
+        {"T = t_userdata('u8', 2600, 2600) ", "T:transpose(true)", nullptr, "1:32"},
+        // in place in b with no room for a copy of b in the process's memory
+        {"A = t_userdata('f64', 140, 140) F = t_userdata('u8', 0x1000000, 1) "
+         "F2 = t_userdata('u8', 0x2000000 - stat(0) - 100000, 1) ",
+         "A:matmul(A, true)", nullptr, "1:48"},
         // What counts and costs of records once held: forged past the cut
         // to 32 bits they made the rest of a batch free, drawn in one slice.
         {full_boxes, "rectfill(B)", "", "2:5,1296163"},
