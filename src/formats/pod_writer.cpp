@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +14,7 @@
 
 #include "base64.h"
 #include "buffer_grow.h"
+#include "float_text.h"
 #include "pxu_lua.h"
 #include "table_scan.h"
 #include "typed_ud.h"
@@ -219,16 +219,14 @@ int format_integer(char *buf, lua_Integer v) {
     return k;
 }
 
-// The language's text of a float, "%.14g" (to_chars formats exactly as
-// printf does, without its cost); every NaN is nan. Returns the length.
+// The language's text of a float, "%.14g"; every NaN is nan. Returns the
+// length.
 int format_float(char *buf, size_t size, lua_Number v) {
     if (std::isnan(v)) {
         memcpy(buf, "nan", 3);
         return 3;
     }
-    const std::to_chars_result r = std::to_chars(buf, buf + size, v, std::chars_format::general, 14);
-    assert(r.ec == std::errc());
-    return static_cast<int>(r.ptr - buf);
+    return float_text(buf, size, v);
 }
 
 // Characters of a number's text per cycle, beyond its value's charge: a
@@ -413,7 +411,14 @@ void collect_keys(writer *w, int idx, lua_Unsigned n) {
     lua_State *L = w->L;
     const char *unordered[LUA_NUMTYPES] = {};  // type name of the first such key
     int kept = 0;
-    lua_pushnil(L);
+    // Items 1..n are written by the item loop, not as keys: the walk starts
+    // after those in the array part rather than visiting each of them.
+    const lua_Unsigned skip = std::min(static_cast<lua_Unsigned>(table_array_size(L, idx)), n);
+    if (skip > 0) {
+        lua_pushinteger(L, static_cast<lua_Integer>(skip));
+    } else {
+        lua_pushnil(L);
+    }
     while (lua_next(L, idx)) {
         const int t = lua_type(L, -2);
         key_rec k{nullptr, 0, 0, 0, 0, key_kind::string};

@@ -72,6 +72,8 @@ lua_Integer table_slots(lua_State *L, int tidx) {
     return (lua_Integer)luaH_realasize(t) + (lua_Integer)allocsizenode(t);
 }
 
+lua_Integer table_array_size(lua_State *L, int tidx) { return (lua_Integer)luaH_realasize(table_at(L, tidx)); }
+
 int table_is_sparse(lua_State *L, int tidx, lua_Integer n) {
     return n / TABLE_SPARSE_RATIO > table_slots(L, tidx);
 }

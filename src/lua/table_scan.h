@@ -43,6 +43,10 @@ void table_remove_raw(lua_State *L, int tidx, lua_Integer k, lua_Integer last, l
    than this, and no fewer bytes of memory held. */
 lua_Integer table_slots(lua_State *L, int tidx);
 
+/* Size of the array part of the table at 'tidx': its keys 1..that many are
+   found by index, and lua_next from any of them goes on at the next. */
+lua_Integer table_array_size(lua_State *L, int tidx);
+
 /* Whether a scan of the indices 1..n of the table at 'tidx' should work from
    its entries: n is more than TABLE_SPARSE_RATIO times its slots. */
 #define TABLE_SPARSE_RATIO 4

@@ -98,8 +98,15 @@ TEST_F(PodWriter, FloatsAreWrittenAsPrintfWrites14SignificantDigits) {
     for (int i = 0; i < 200000; i++) {
         x ^= x << 13, x ^= x >> 7, x ^= x << 17;
         double v;
-        if (i % 2) {
+        if (i % 3 == 1) {
             memcpy(&v, &x, 8);  // any bit pattern
+        } else if (i % 3 == 2) {
+            // 15 digits ending in 5: the nearest double lies a hair above or
+            // below the midpoint between two texts of 14 digits
+            char text[40];
+            snprintf(text, sizeof text, "%lld5e%d", static_cast<long long>(x % 90000000000000 + 10000000000000),
+                     int(x >> 56) % 60 - 40);
+            v = strtod(text, nullptr);
         } else {
             v = double(int64_t(x >> 20)) / double(1 << (x & 31));  // values with few digits
         }
