@@ -59,7 +59,7 @@ protected:
         ASSERT_EQ(audio_device_open(), 1) << SDL_GetError();
     }
     static void wait_for_calls(int n) {
-        for (int i = 0; i < 500 && mix_calls < n; i++) sleep_ms(2);
+        eventually([n] { return mix_calls >= n; });
         ASSERT_GE(mix_calls, n);
     }
 };
@@ -181,13 +181,13 @@ TEST(Threads, WorkersAreNamedAndTheirRecordsMayGoBeforeOrAfterThem) {
     int flag = 0;
     os_thread_rec *a = os_create_thread(name_thread, &flag);
     ASSERT_NE(a, nullptr);
-    for (int i = 0; i < 500 && thread_runs < 1; i++) sleep_ms(2);
+    eventually([] { return thread_runs >= 1; });
     EXPECT_STREQ(thread_name, "quillmar_worker");
     EXPECT_EQ(flag, 1);
     os_destroy_thread(a);  // after its end
     os_thread_rec *b = os_create_thread(slow_thread, nullptr);
     os_destroy_thread(b);  // before its end
-    for (int i = 0; i < 500 && thread_runs < 2; i++) sleep_ms(2);
+    eventually([] { return thread_runs >= 2; });
     EXPECT_EQ(thread_runs, 2);
     os_destroy_thread(nullptr);
     sleep_ms(20);
