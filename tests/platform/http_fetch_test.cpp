@@ -269,7 +269,7 @@ TEST_F(HttpFetch, ShutdownEndsRunningJobsLongBeforeTheyWouldEnd) {
     gurl_limits.low_speed_seconds = 30;
     gurl_limits.max_time_ms = 60000;
     for (int i = 0; i < 40; i++) gurl_get(s.url(i % 2 ? "/silent" : "/slow").c_str(), nullptr, nullptr);
-    ASSERT_TRUE(platform_test::eventually([&] { return s.connections() == 40; })) << s.connections();
+    ASSERT_TRUE(eventually([&] { return s.connections() == 40; })) << s.connections();
     const auto t0 = std::chrono::steady_clock::now();
     host_shutdown();
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
