@@ -22,8 +22,9 @@ namespace fs = std::filesystem;
 // One device buffer: 512 frames of two 16-bit samples.
 constexpr size_t DEVICE_BUFFER_BYTES = 512 * 4;
 
-// How long a case waits for sound before it gives up.
-constexpr auto SOUND_WAIT = std::chrono::seconds(4);
+// How long a case waits for sound before it gives up (a stall: sound comes
+// a few device buffers after the track starts).
+constexpr auto SOUND_WAIT = std::chrono::seconds(20);
 
 // The volumes, the audio base (64 KB units: instruments at 0x40000, tracks at
 // 0x50000), instrument 1 as one oscillator over the default wavetable's first

@@ -183,7 +183,6 @@ run_result sandbox::run(const line_hook &hook, const run_options &options) {
 
     const auto started = std::chrono::steady_clock::now();
     const auto deadline = started + RUN_DEADLINE;
-    bool termed = false;
     std::string partial;
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     int open_fds = 2;
@@ -193,12 +192,7 @@ run_result sandbox::run(const line_hook &hook, const run_options &options) {
             r.timed_out = true;
             break;
         }
-        if (term_at.count() > 0 && !termed && std::chrono::steady_clock::now() - started >= term_at) {
-            kill(pid, SIGTERM);
-            termed = true;
-        }
-        if (poll(fds, 2, int(std::min<int64_t>(left.count(), term_at.count() > 0 && !termed ? 50 : 1000))) < 0 &&
-            errno != EINTR)
+        if (poll(fds, 2, int(std::min<int64_t>(left.count(), 1000))) < 0 && errno != EINTR)
             break;
         for (int i = 0; i < 2; i++) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;

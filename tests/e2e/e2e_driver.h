@@ -67,7 +67,6 @@ public:
     run_result run(const line_hook &hook = nullptr, const run_options &options = {});
 
     bool windowed = false;              // run without -x: video out every frame
-    std::chrono::milliseconds term_at{0}; // send SIGTERM this long after the start; 0 never
 
     std::string dir;      // the program folder
     std::string home;     // HOME of the run

@@ -46,16 +46,17 @@ TEST(WindowedRun, TheWindowOpensTakesAKeyAndClosesWithStatusZero) {
     if (!settings_call_built()) GTEST_SKIP() << "the kernel cannot apply display settings yet";
     sandbox s;
     s.pack();
-    std::atomic<bool> titled{false};
+    std::atomic<bool> titled{false}, pressed{false};
     std::thread driver;
-    Window window = 0;
+    std::atomic<Window> window{0};
     const run_result r = s.run(
         [&](const std::string &line, int) {
             if (line == "wm: ready 3" && !driver.joinable()) {
                 driver = std::thread([&] {
                     Display *d = XOpenDisplay(nullptr);
                     if (!d) return;
-                    for (int i = 0; i < 300 && !(window = find_window(d, "Quillmar")); i++)
+                    const auto until = std::chrono::steady_clock::now() + RUN_DEADLINE / 2;
+                    while (!(window = find_window(d, "Quillmar")) && std::chrono::steady_clock::now() < until)
                         std::this_thread::sleep_for(std::chrono::milliseconds(20));
                     titled = window != 0;
                     if (window) {
@@ -64,16 +65,23 @@ TEST(WindowedRun, TheWindowOpensTakesAKeyAndClosesWithStatusZero) {
                         XTranslateCoordinates(d, window, DefaultRootWindow(d), 0, 0, &x, &y, &child);
                         XTestFakeMotionEvent(d, -1, x + 100, y + 100, 0);
                         XSync(d, False);
-                        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+                        // Keys pressed within the program's delay after the
+                        // window takes the focus are not seen: pressed again
+                        // each 400 ms until one is.
                         const KeyCode a = XKeysymToKeycode(d, XK_a);
-                        XTestFakeKeyEvent(d, a, True, 0);
-                        XTestFakeKeyEvent(d, a, False, 0);
-                        XSync(d, False);
+                        while (!pressed && std::chrono::steady_clock::now() < until) {
+                            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+                            if (pressed) break;
+                            XTestFakeKeyEvent(d, a, True, 0);
+                            XTestFakeKeyEvent(d, a, False, 0);
+                            XSync(d, False);
+                        }
                     }
                     XCloseDisplay(d);
                 });
             }
-            if (line.find("keydown") != std::string::npos && line.find("scancode=4") != std::string::npos) {
+            if (line.find("keydown") != std::string::npos && line.find("scancode=4") != std::string::npos &&
+                !pressed.exchange(true)) {
                 Display *d = XOpenDisplay(nullptr);
                 XEvent e;
                 memset(&e, 0, sizeof e);

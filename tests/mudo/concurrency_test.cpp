@@ -1,9 +1,10 @@
 // The engine shared between a device stand-in thread, which mixes 512 frames
 // every half millisecond under the device mutex, and the main thread, which
-// for two seconds writes a live process's pages, takes brackets, starts and
-// stops notes, tracks and music, queries state, restarts and kills the focus
-// process and changes the volume and the swap. Every sample must stay in
-// range; `make test` also runs this under ThreadSanitizer.
+// for two seconds, and on until both threads have done enough rounds (a slow
+// machine, the sanitizers), writes a live process's pages, takes brackets,
+// starts and stops notes, tracks and music, queries state, restarts and
+// kills the focus process and changes the volume and the swap. Every sample
+// must stay in range; `make test` also runs this under ThreadSanitizer.
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -34,6 +35,9 @@ extern "C" void os_unlock_audio(void) {
 namespace {
 
 using Concurrency = RuntimeTest;
+
+inline constexpr long kBlocks = 100;  // device blocks mixed, at least
+inline constexpr long kOps = 1000;    // main-thread operations, at least
 
 TEST_F(Concurrency, MixerThreadAndMainThreadShareTheEngine) {
     mudo_reinit_for_tests();
@@ -78,10 +82,15 @@ TEST_F(Concurrency, MixerThreadAndMainThreadShareTheEngine) {
         return p->id;
     };
     int64_t focus = fresh_focus();
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    const auto start = std::chrono::steady_clock::now();
+    const auto until = start + std::chrono::seconds(2), stall = start + std::chrono::seconds(120);
     uint8_t buf[32768 * 4];
     long ops = 0;
-    while (std::chrono::steady_clock::now() < until) {
+    const auto going = [&] {
+        const auto now = std::chrono::steady_clock::now();
+        return now < until || ((blocks.load() <= kBlocks || ops <= kOps) && now < stall);
+    };
+    while (going()) {
         process_rec *p = get_process(focus);
         if (!p) focus = fresh_focus(), p = get_process(focus);
         ops++;
@@ -116,8 +125,8 @@ TEST_F(Concurrency, MixerThreadAndMainThreadShareTheEngine) {
     stop = true;
     device.join();
     EXPECT_EQ(bad.load(), 0);
-    EXPECT_GT(blocks.load(), 100);
-    EXPECT_GT(ops, 1000);
+    EXPECT_GT(blocks.load(), kBlocks);
+    EXPECT_GT(ops, kOps);
 }
 
 }  // namespace

@@ -124,10 +124,10 @@ class server {
     }
 
     // The path of the request line, once the headers have arrived ("" when
-    // they do not within two seconds or 16 KB).
+    // they do not within ten seconds, a stall, or 16 KB).
     std::string read_request(int fd) {
         std::string req;
-        const auto until = clock::now() + std::chrono::seconds(2);
+        const auto until = clock::now() + std::chrono::seconds(10);
         while (req.find("\r\n\r\n") == std::string::npos && req.size() < 16384 && alive() && clock::now() < until) {
             pollfd p = {fd, POLLIN, 0};
             if (poll(&p, 1, 20) != 1) continue;

@@ -132,15 +132,24 @@ inline int raw_listener(uint16_t *port, int backlog = 8) {
     return fd;
 }
 
+using platform_test::eventually;
+using platform_test::kStallMs;
+
+// True when 'fd' is readable (data, an end, an error or a connection to
+// accept) within 'ms'.
+inline bool readable_within(int fd, int ms = kStallMs) {
+    pollfd p = {fd, POLLIN, 0};
+    return poll(&p, 1, ms) == 1;
+}
+
 // Accepts one connection within 'ms'; -1 when none came.
-inline int accept_within(int listener, int ms = 2000) {
-    pollfd p = {listener, POLLIN, 0};
-    if (poll(&p, 1, ms) != 1) return -1;
+inline int accept_within(int listener, int ms = kStallMs) {
+    if (!readable_within(listener, ms)) return -1;
     return accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
 // Reads what arrives within 'ms' until 'want' bytes or the end of stream.
-inline std::string read_within(int fd, size_t want, int ms = 2000) {
+inline std::string read_within(int fd, size_t want, int ms = kStallMs) {
     std::string got;
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (got.size() < want && std::chrono::steady_clock::now() < until) {
@@ -155,7 +164,7 @@ inline std::string read_within(int fd, size_t want, int ms = 2000) {
 }
 
 // True when the peer of 'fd' ended the stream within 'ms'.
-inline bool sees_end(int fd, int ms = 2000) {
+inline bool sees_end(int fd, int ms = kStallMs) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < until) {
         pollfd p = {fd, POLLIN, 0};

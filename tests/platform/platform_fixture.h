@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -37,6 +38,24 @@ inline std::string read_file(const std::string &path) {
 inline void write_file(const std::string &path, const std::string &bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
+}
+
+// How long a test waits for something that comes by itself (a datagram over
+// loopback, a callback of the audio device, a worker's end, an X event)
+// before it calls it a stall: far beyond what a slow machine under load and
+// the sanitizers needs, and spent only when the thing never comes.
+inline constexpr int kStallMs = 10000;
+
+// Asks 'done' every millisecond until it answers true or 'ms' have passed;
+// its last answer.
+template <class F>
+bool eventually(F done, int ms = kStallMs) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= until) return done();
+        usleep(1000);
+    }
+    return true;
 }
 
 inline bool is_dir(const std::string &path) {

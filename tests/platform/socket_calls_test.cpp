@@ -117,18 +117,17 @@ TEST_F(SocketCalls, TcpListenAcceptReadWrite) {
     EXPECT_EQ(exec1(p, "out(_write_socket(L, 'x'))"), "2:nil,socket is closed or not ready");
     const int peer = raw_connect(port);
     ASSERT_GE(peer, 0);
-    pollfd pf = {sockdat[0].fd, POLLIN, 0};
-    poll(&pf, 1, 1000);
+    ASSERT_TRUE(readable_within(sockdat[0].fd));
     EXPECT_EQ(exec1(p, "C = _accept_socket(L) out(C, math.type(C), _sock_status(C))"), "3:2.0,float,ready");
     EXPECT_EQ(exec1(p, "out(_accept_socket(C))"), "2:nil,socket is not listening");
     EXPECT_EQ(exec1(p, "out(_read_socket(C))"), "2:nil,errno " + str(EAGAIN));
     EXPECT_EQ(exec1(p, "out(_write_socket(C, 'ping'))"), "1:4");
     EXPECT_EQ(read_within(peer, 4), "ping");
     ASSERT_EQ(write(peer, "pong", 4), 4);
-    usleep(20000);
+    ASSERT_TRUE(readable_within(sockdat[1].fd));
     EXPECT_EQ(exec1(p, "out(_read_socket(C))"), "1:pong");
     close(peer);
-    usleep(20000);
+    ASSERT_TRUE(readable_within(sockdat[1].fd));  // the end of the stream
     EXPECT_EQ(exec(p, "out(_read_socket(C)) out(_read_socket(C)) out(_sock_status(C))"),
               (Lines{"2:nil,connection closed by peer", "2:nil,socket is closed or not ready", "1:invalid"}));
 }
@@ -146,7 +145,7 @@ TEST_F(SocketCalls, APeerThatResets) {
         const linger hard = {1, 0};  // close with a reset
         setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         close(peer);
-        usleep(20000);
+        ASSERT_TRUE(readable_within(sockdat[0].fd));  // the reset
         if (std::string(op) == "read") {
             EXPECT_EQ(exec1(p, "out(_read_socket(T))"), "2:nil,errno " + str(ECONNRESET));
         } else {
@@ -177,12 +176,14 @@ TEST_F(SocketCalls, LargeStreamsAreReadInFullSizedPieces) {
     const std::string reader =
         "for i = 1, 64 do local s = _read_socket(T) if type(s) ~= 'string' then break end "
         "N = N + #s if #s > BIG then BIG = #s end end";
-    for (int round = 0; round < 100000 && sent < total; round++) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStallMs);
+    while (sent < total && std::chrono::steady_clock::now() < until) {
         const ssize_t n = send(peer, data.data() + sent, total - sent, MSG_NOSIGNAL);
         if (n > 0) sent += size_t(n);
         exec(p, reader);
     }
-    for (int round = 0; round < 1000; round++) exec(p, reader);
+    while (exec1(p, "out(N)") != "1:" + str(int(total)) && std::chrono::steady_clock::now() < until)
+        exec(p, reader);
     EXPECT_EQ(exec1(p, "out(N, BIG)"), "2:" + str(int(total)) + "," + str(SOCKET_READ_SIZE));
     close(peer);
     close(server);
@@ -213,14 +214,15 @@ TEST_F(SocketCalls, UdpListenerAndClient) {
               "2:1,2");
     EXPECT_EQ(exec1(p, "out(_accept_socket(L))"), "0:");
     EXPECT_EQ(exec(p, "out(_write_socket(C, 'one')) out(_write_socket(C, 'two!'))"), (Lines{"1:3", "1:4"}));
-    pollfd pf = {sockdat[0].fd, POLLIN, 0};
-    poll(&pf, 1, 1000);
-    poll_sockets();
+    // Both datagrams in the listener's peer queue: 4 + 3 and 4 + 4 bytes.
+    ASSERT_TRUE(eventually([this] {
+        poll_sockets();
+        return sockbufs == 1 && sockbuf[0].queue && sockbuf[0].queue->length == 15;
+    }));
     EXPECT_EQ(exec(p, "A = _accept_socket(L) out(A, math.type(A)) out(_read_socket(A)) out(_read_socket(A)) "
                       "out(_read_socket(A)) out(_write_socket(A, 'back'))"),
               (Lines{"2:3.0,float", "1:one", "1:two!", "0:", "1:4"}));
-    pollfd cf = {sockdat[1].fd, POLLIN, 0};
-    poll(&cf, 1, 1000);
+    ASSERT_TRUE(readable_within(sockdat[1].fd));
     EXPECT_EQ(exec(p, "out(_read_socket(C)) out(_read_socket(C))"), (Lines{"1:back", "2:nil,errno " + str(EAGAIN)}));
     EXPECT_EQ(exec1(p, "out(_sock_status(L), _sock_status(A))"), "2:listening,ready");
     // A failed send on the peer gives its error and closes nothing: the
@@ -254,8 +256,12 @@ TEST_F(SocketCalls, CleanupWhenAProcessEnds) {
         const int u1 = raw_udp(), u2 = raw_udp();
         send_udp(u1, uport, "for owner");
         send_udp(u2, uport, "for other");
-        usleep(20000);
-        poll_sockets();
+        // Both peers heard, and the connection on the listener.
+        ASSERT_TRUE(eventually([this] {
+            poll_sockets();
+            return sockbufs == 2;
+        }));
+        ASSERT_TRUE(readable_within(sockdat[0].fd));
         ASSERT_EQ(exec1(owner, "A = _accept_socket(L) P = _accept_socket(U) out(A, P)"), "2:4.0,5.0");
         ASSERT_EQ(exec1(other, "Q = _accept_socket(3) out(Q)"), "1:6.0");
         std::vector<int> owned;

@@ -39,10 +39,7 @@ socket_rec *direct_udp_listener(uint16_t port) {
 
 // Waits until a datagram is pending on 'fd' (loopback delivery is immediate,
 // but the test must not race it).
-void settle(int fd) {
-    pollfd p = {fd, POLLIN, 0};
-    poll(&p, 1, 1000);
-}
+void settle(int fd) { EXPECT_TRUE(readable_within(fd)) << "no datagram arrived"; }
 
 }  // namespace
 
@@ -291,8 +288,7 @@ TEST_F(SocketTable, DescriptorZeroIsARealDescriptor) {
     const std::string made = exec1(p, "L = _create_udp_socket(" + std::to_string(port) + ", '*') out(L)");
     const int fd = sockets ? sockdat[0].fd : -2;
     send_udp(client, port, "zero");
-    pollfd pf = {fd, POLLIN, 0};
-    poll(&pf, 1, 1000);
+    settle(fd);
     poll_sockets();
     const Lines got = exec(p, "out(_sock_status(L)) A = _accept_socket(L) out(_read_socket(A)) _close_socket(L)");
     const bool closed = !fd_is_open(0);

@@ -54,9 +54,11 @@ protected:
         return info.info.x11.window;
     }
 
-    // Pumps for 'ms' milliseconds, collecting the window manager's texts.
+    // Pumps for 'ms' milliseconds, collecting the window manager's texts
+    // (those a move_to pumped first).
     std::vector<std::string> pump_for(int ms) {
         std::vector<std::string> all;
+        all.swap(pending_);
         const uint32_t end = SDL_GetTicks() + uint32_t(ms);
         while (SDL_GetTicks() < end) {
             handle_sdl_messages();
@@ -66,10 +68,12 @@ protected:
         return all;
     }
 
-    // Pumps until 'text' arrives (at most 3 s); the texts up to it.
+    // Pumps until 'text' arrives (at most kStallMs); the texts up to it
+    // (those a move_to pumped first).
     std::vector<std::string> pump_until(const std::string &text) {
         std::vector<std::string> all;
-        const uint32_t end = SDL_GetTicks() + 3000;
+        all.swap(pending_);
+        const uint32_t end = SDL_GetTicks() + uint32_t(kStallMs);
         while (SDL_GetTicks() < end) {
             handle_sdl_messages();
             for (auto &t : wm_texts()) all.push_back(t);
@@ -80,21 +84,36 @@ protected:
         return all;
     }
 
-    // Lets the window appear and take focus, and the 100 ms pass.
+    // Lets the window appear and take focus, the pointer reach it, and the
+    // keys' delay after the last focus gain pass.
     void settle() {
         XSync(display, False);
-        pump_for(150);
+        EXPECT_TRUE(eventually([&] {
+            pump_for(10);
+            return (SDL_GetWindowFlags(sdl_window) & SDL_WINDOW_INPUT_FOCUS) != 0;
+        })) << "the window never took the focus";
         move_to(10, 10);
-        pump_for(250);
+        EXPECT_TRUE(eventually([&] {
+            pump_for(10);
+            return get_ticks() > app.focus_gained_t + FOCUS_KEY_DELAY_MS;
+        }));
     }
 
-    // The pointer to window position (x, y).
+    // The pointer to window position (x, y), pumped until SDL has it there.
     void move_to(int x, int y) {
         int rx = 0, ry = 0;
         Window child;
         XTranslateCoordinates(display, xwindow(), DefaultRootWindow(display), 0, 0, &rx, &ry, &child);
         XTestFakeMotionEvent(display, -1, rx + x, ry + y, 0);
         XSync(display, False);
+        std::vector<std::string> texts;
+        EXPECT_TRUE(eventually([&] {
+            for (auto &t : pump_for(10)) texts.push_back(t);
+            int at_x = -1, at_y = -1;
+            SDL_GetMouseState(&at_x, &at_y);
+            return at_x == x && at_y == y;
+        })) << "the pointer never reached " << x << "," << y;
+        pending_ = std::move(texts);
     }
 
     void click(unsigned button, bool down) {
@@ -103,6 +122,7 @@ protected:
     }
 
     Display *display = nullptr;
+    std::vector<std::string> pending_;  // texts pumped by move_to, not yet taken
 };
 
 TEST_F(X11Window, TitleGeometryAndRecreation) {
@@ -135,7 +155,20 @@ TEST_F(X11Window, FramesArriveExactlyInTheWindow) {
     for (uint32_t &p : frame) p = rng() & 0xFFFFFF;
     blit_to_sdl_window_hardware(frame.data(), SCREEN_W);
     XSync(display, False);
-    SDL_Delay(50);
+    // Read back until the frame is there (the renderer may present it late).
+    auto shown = [&](XImage *img) {
+        for (int y = 0; y < SCREEN_H; y += 23)
+            for (int x = 0; x < SCREEN_W; x += 29)
+                if ((uint32_t(XGetPixel(img, x * 2 + 1, y * 2 + 1)) & 0xFFFFFF) != frame[size_t(y) * SCREEN_W + x])
+                    return false;
+        return true;
+    };
+    eventually([&] {
+        XImage *img = XGetImage(display, xwindow(), 0, 0, 960, 540, AllPlanes, ZPixmap);
+        const bool done = img && shown(img);
+        if (img) XDestroyImage(img);
+        return done;
+    });
     XImage *img = XGetImage(display, xwindow(), 0, 0, 960, 540, AllPlanes, ZPixmap);
     ASSERT_NE(img, nullptr);
     for (int y = 0; y < SCREEN_H; y += 23)
@@ -173,7 +206,6 @@ TEST_F(X11Window, KeysButtonsWheelAndPosition) {
 
 TEST_F(X11Window, LockedMotionCountsWholeSteps) {
     move_to(200, 200);
-    pump_for(50);
     os_lock_mouse_cursor(4, 64, 64);
     pump_for(100);
     int total = 0;
@@ -189,6 +221,11 @@ TEST_F(X11Window, LockedMotionCountsWholeSteps) {
         XSync(display, False);
         count(pump_for(60));
     }
+    // Steps the server delivers late still count; a count past 20 stays.
+    eventually([&] {
+        count(pump_for(10));
+        return total >= 20;
+    });
     EXPECT_EQ(total, 20);  // 40 window pixels at scale 2
     os_lock_mouse_cursor(0, 64, 64);
 }
@@ -204,7 +241,10 @@ TEST_F(X11Window, DeleteWindowRequestsExit) {
     e.xclient.data.l[1] = CurrentTime;
     XSendEvent(display, xwindow(), False, NoEventMask, &e);
     XSync(display, False);
-    for (int i = 0; i < 100 && !app.exit_requested; i++) pump_for(10);
+    eventually([&] {
+        pump_for(10);
+        return app.exit_requested != 0;
+    });
     EXPECT_EQ(app.exit_requested, 1u);
 }
 
