@@ -144,6 +144,29 @@ int64_t carry_cost(int64_t &carry, int64_t cost, int64_t divisor) {
     return charge;
 }
 
+/*
+** Fills 'block' ('bytes' long, just made and put at SLOT_COPY) with the
+** header 'serial' and a copy of the target 't', and returns the copy; null,
+** with nil at SLOT_COPY, when what the block's allocation ran left it unfit:
+** the slot rewritten (debug.setlocal), the target in no sprite slot or
+** grown past the block.
+*/
+typed_ud_rec *fill_copy(lua_State *L, void *block, size_t bytes, typed_ud_rec *t, uint64_t serial) {
+    if (lua_touserdata(L, SLOT_COPY) != block || !in_a_slot(t) || sizeof(copy_head) + copy_bytes(t) > bytes ||
+        anchor_push(L, ANCHOR_TARGET) != LUA_TUSERDATA || lua_touserdata(L, -1) != t) {
+        lua_settop(L, SLOT_TOP);
+        lua_pushnil(L);
+        lua_replace(L, SLOT_COPY);
+        return nullptr;
+    }
+    lua_setiuservalue(L, SLOT_COPY, 1);  // the target, which keeps its block alive
+    auto *head = static_cast<copy_head *>(block);
+    *head = {COPY_MARK, serial, t};
+    auto *copy = reinterpret_cast<typed_ud_rec *>(head + 1);
+    std::memcpy(copy, t, copy_bytes(t));
+    return copy;
+}
+
 /* Whether the reader holds another record. */
 bool more(const batch_reader &b) { return b.left > 0 && b.next_index >= 0 && b.next_index <= b.last; }
 
@@ -214,25 +237,13 @@ int draw_records(lua_State *L, lua_KContext ctx, bool first) {
                 a = batch_array(L);
                 if (!t || !a) return 0;
                 view(b, a);
-                before = {t, nullptr, 1};
-                // A finalizer may have rewritten the slot (debug.setlocal): the
-                // block is used only while the slot holds it.
-                if (lua_touserdata(L, SLOT_COPY) == block && in_a_slot(t) &&
-                    sizeof(copy_head) + copy_bytes(t) <= bytes && anchor_push(L, ANCHOR_TARGET) == LUA_TUSERDATA && lua_touserdata(L, -1) == t) {
-                    lua_setiuservalue(L, SLOT_COPY, 1);
+                before = {t, fill_copy(L, block, bytes, t, last_serial + 1), 1};
+                if (before.copy) {
                     serial = ++last_serial;
                     ctx = context(number, serial);
-                    auto *head = static_cast<copy_head *>(block);
-                    *head = {COPY_MARK, serial, t};
-                    before.copy = reinterpret_cast<typed_ud_rec *>(head + 1);
-                    std::memcpy(before.copy, t, copy_bytes(t));
                     const int64_t charge = int64_t(uint64_t(t->width) * t->height / 64);
                     pay(charge);
                     work += charge;
-                } else {
-                    lua_settop(L, SLOT_TOP);
-                    lua_pushnil(L);
-                    lua_replace(L, SLOT_COPY);
                 }
                 if (rule->enter) rule->enter();
                 if (!more(b)) break;

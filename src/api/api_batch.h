@@ -40,16 +40,15 @@ struct batch_rule {
     int max_fields;     /* fields read of each record */
     int32_t per_record; /* cycles for each record drawn */
     int32_t divisor;    /* of the summed cost: 1 or 3 */
-    batch_draw_fn draw;
+    batch_draw_fn draw; /* one record; null where draw_run draws them */
     void (*enter)(void); /* before the first record of each slice, or null */
     bool reads_target;   /* records read sprites, which may be the target: the
                             call copies the target when a record is drawn
                             while a sprite slot holds it */
-    /* For a rule whose records cost per_record alone (1 or more; draw
-       returns 0 for each), or null: draws up to n records of 'b' as draw
-       would, one by one, and returns how many it drew. Records are then
-       drawn in runs that fit the slice's budget, one charge and one budget
-       test a run. */
+    /* For a rule whose records cost per_record alone (1 or more), or null:
+       draws up to n records of 'b' and returns how many it drew. Records
+       are then drawn in runs that fit the slice's budget, one charge and
+       one budget test a run. */
     int64_t (*draw_run)(typed_ud_rec *t, batch_reader &b, int64_t n, const batch_fixed &f);
 };
 

@@ -21,7 +21,8 @@ int32_t screen(lua_State *L, int i, int32_t camera, int64_t def = 0) {
 
 /* A batch coordinate: floored, the camera taken off in doubles, saturated
    to 32 bits. Values in range convert here, the rest (and NaN) through the
-   saturating conversion. */
+   saturating conversion: the in-range test inline keeps pset batches at
+   the speed of a plain loop. */
 inline int32_t batch_coord(double v, int32_t camera) {
     const double d = std::floor(v) - double(camera);
     if (d >= -2147483648.0 && d < 2147483647.0) return int32_t(d);
@@ -63,21 +64,11 @@ int64_t fill_all(typed_ud_rec *t, int32_t c) {
 
 /* ---- batch records ---- */
 
-int64_t pset_record(typed_ud_rec *t, const batch_reader &b, const double *r, const batch_fixed &f) {
-    int64_t colour = f.pen;
-    if (b.fields >= 3) {
-        colour = batch_int(r[2]);
-        set_colp(colour);
-    }
-    putpixel(t, batch_coord(b.field(r, 0, 0), f.camera_x), batch_coord(b.field(r, 1, 0), f.camera_y),
-             int32_t(colour));
-    return 0;
-}
-
 /*
-** Up to n pset records as one run: pset_record's pixels and pen, with the
-** pen set only when a record's colour differs from the one before it (what
-** setting it again would do is already done). Returns the records drawn.
+** Up to n pset records as one run: each puts its pixel in its colour (field
+** 2) or the pen, and a colour field sets the pen, as pset does; the pen is
+** set only when a record's colour differs from the one before it (setting
+** it again would change nothing). Returns the records drawn.
 */
 int64_t pset_run(typed_ud_rec *t, batch_reader &b, int64_t n, const batch_fixed &f) {
     int64_t drawn = 0;
@@ -118,7 +109,7 @@ int64_t circfill_record(typed_ud_rec *t, const batch_reader &b, const double *r,
 
 // pset draws through putpixel, which uses the masks loaded beforehand; its
 // records cost nothing beyond their 3 cycles, and are drawn in runs.
-constexpr batch_rule PSET_BATCH = {3, 3, 3, pset_record, get_masks_shape, false, pset_run};
+constexpr batch_rule PSET_BATCH = {3, 3, 3, nullptr, get_masks_shape, false, pset_run};
 constexpr batch_rule RECTFILL_BATCH = {5, 3, 3, rectfill_record, nullptr, false, nullptr};
 constexpr batch_rule CIRCFILL_BATCH = {4, 4, 3, circfill_record, nullptr, false, nullptr};
 

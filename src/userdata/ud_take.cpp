@@ -134,11 +134,11 @@ void check_writes(lua_State *L, typed_ud_rec *idx, typed_ud_rec *out, int64_t of
                lua_Integer(ud_write_bound));
 }
 
+// Elements of type 'code' a take copies for a cycle.
+int64_t take_divisor(int code) { return code == UTYPE_I64 || code == UTYPE_F64 ? 12 : 24; }
+
 // The cycles take charges for 'total' elements over 'n' steps.
-int64_t take_charge_value(int code, int64_t total, int64_t n) {
-    const int64_t d = code == UTYPE_I64 || code == UTYPE_F64 ? 12 : 24;
-    return total / d + n / 2;
-}
+int64_t take_charge_value(int code, int64_t total, int64_t n) { return total / take_divisor(code) + n / 2; }
 
 // What ud_charge charges for 'v'.
 int64_t charged_for(int64_t v) { return v > 0 ? v : v == 0 ? 1 : 0; }
@@ -251,7 +251,7 @@ int take_steps(lua_State *L, int, lua_KContext) {
         lua_pushvalue(L, TK_OUT);  // what changed since the last step stops the take there
         return 1;
     }
-    const int64_t d = p.code == UTYPE_I64 || p.code == UTYPE_F64 ? 12 : 24;
+    const int64_t d = take_divisor(p.code);
     const int64_t kept = lua_isinteger(L, TK_LEFT) ? lua_tointeger(L, TK_LEFT) : 0;
     int64_t left = std::clamp<int64_t>(kept, 0, d - 1);
     int64_t i = lua_tointeger(L, TK_NEXT);
@@ -341,7 +341,7 @@ int ud_take(lua_State *L) {
             total += m;
             if (m > 0) copied += m;
         }
-        const int64_t d = code == UTYPE_I64 || code == UTYPE_F64 ? 12 : 24;
+        const int64_t d = take_divisor(code);
         if (int64_t{cpu_cycles} + copied / d + p.n / 2 > cpu_cycles_max) {
             const int64_t first = charged_for(take_charge_value(code, total, p.n)) - copied / d;
             if (first > 0) ud_charge(first);

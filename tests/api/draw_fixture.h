@@ -15,7 +15,6 @@
 #pragma once
 
 #include <cstring>
-#include <functional>
 #include <vector>
 
 #include "address_space.h"
@@ -106,36 +105,25 @@ class DrawTest : public ApiTest {
     // has returned; the baseline (by default t_noop called as the call is)
     // measures what is not the call's. Each slice starts its count at the debt left
     // (a step's overshoot at most) and ends at its budget plus the debt it
-    // leaves, or at the count it used. 'suspended', when given, is called
-    // once with the process's state while the call is suspended inside
-    // itself after a slice, as a program may then rewrite its frame.
-    long_call_result long_call(const std::string &setup, const std::string &call, std::string baseline = "",
-                               const std::function<void(lua_State *)> &suspended = nullptr) {
+    // leaves, or at the count it used.
+    long_call_result long_call(const std::string &setup, const std::string &call, std::string baseline = "") {
         marks_.clear();
         if (baseline.empty()) baseline = call.substr(0, 0) + "t_noop" + call.substr(call.find('('));
         process_rec *p = drawing(setup + " t_mark() " + baseline + " t_mark() t_mark() " + call + " t_mark()");
         EXPECT_NE(p, nullptr);
         if (!p) return {-1, -1};
         std::vector<int64_t> slice_start, slice_end;
-        bool suspended_done = !suspended;
         for (slice_now_ = 0; marks_.size() < 4 && slice_now_ < 2000; slice_now_++) {
             const int64_t debt = p->cycle_debt;
             if (marks_.size() >= 3) {
                 EXPECT_LT(debt, int64_t{VM_FRAME_CYCLES}) << "the call leaves no more";
             }
             frame();
-            lua_Debug ar;
-            if (!suspended_done && marks_.size() == 3 && lua_status(p->lua_state) == LUA_YIELD &&
-                lua_getstack(p->lua_state, 0, &ar) && lua_getinfo(p->lua_state, "S", &ar) && ar.what[0] == 'C') {
-                suspended(p->lua_state);
-                suspended_done = true;
-            }
             slice_start.push_back(debt);
             slice_end.push_back(p->cycle_debt > 0 ? int64_t{VM_FRAME_CYCLES} + p->cycle_debt
                                                   : debt + p->cycles_this_frame);
         }
         EXPECT_EQ(marks_.size(), 4u) << fake_host::log_text();
-        EXPECT_TRUE(suspended_done) << "suspended inside the call";
         if (marks_.size() != 4 || marks_[0].slice != marks_[1].slice) return {-1, -1};
         const int64_t overhead = marks_[1].cycles - marks_[0].cycles;
         const mark from = marks_[2], to = marks_[3];

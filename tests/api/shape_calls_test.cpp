@@ -336,6 +336,9 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
     // width 0 taken for T's once masked that to 2^32 - 1.
     const std::string self_lines = "_set_spr(5, T) t_poke(0x5530, -1, 2) B = t_userdata('f64', 5, 3000) "
                                    "for i = 0, 2999 do set(B, 0, i, 5, 0, i % 270, 479, i % 270) end ";
+    // 100 steps of 261,120 f64 each: charged as their runs are copied.
+    const std::string take_steps = "S = t_userdata('f64', 512, 510) O = t_userdata('f64', 512, 510) "
+                                   "I = t_userdata('i32', 100, 1) for i = 0, 512 * 510 - 1 do S[i] = i * 3 end ";
     const struct {
         std::string setup;
         const char *call, *forge, *out;
@@ -357,6 +360,9 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
         {full_boxes, "rectfill(B)", "", "2:5,1296163"},
         {full_boxes, "rectfill(B)", "debug.setlocal(co, 0, 10, 1 << 60 | 1 << 35) debug.setlocal(co, 0, 11, 1 << 60)",
          "2:5,1296163"},
+        {take_steps, "S:take(I, O, 0, 0, 1 << 20, 1, 0, 100)", "", "2:9,2176177"},
+        {take_steps, "S:take(I, O, 0, 0, 1 << 20, 1, 0, 100)", "debug.setlocal(co, 0, 12, 0) debug.setlocal(co, 0, 14, 0)",
+         "2:9,2176177"},
         {self_lines, "tline3d(B)", "", "2:3,724107"},
         {self_lines, "tline3d(B)", "debug.setlocal(co, 0, 10, 1 << 60) debug.setlocal(co, 0, 11, 1 << 60)",
          "2:3,724107"},

@@ -2,8 +2,6 @@
 // names with the array first, reached directly: replacing the globals does
 // not change them. A long matrix product pays as it goes over its slices.
 #include <cstring>
-#include <utility>
-#include <vector>
 
 #include "draw_fixture.h"
 #include "ud_methods.h"
@@ -29,8 +27,7 @@ TEST_F(UserdataForwards, MethodsEqualTheGlobalCalls) {
 // A product whose charge is many budgets is made over as many slices,
 // stopping between rows (a take between steps, a transpose between rows):
 // the result and the whole charge are those of one run (made where the call
-// cannot yield, so in one piece, or by another path), also where a program
-// rewrites counts in the suspended call's frame.
+// cannot yield, so in one piece, or by another path).
 TEST_F(UserdataForwards, ALongMatrixProductPaysAsItGoesOverItsSlices) {
     ASSERT_EQ(userdata_methods[40].fn, lua54_ud_blit);
     static constexpr const char *kProducts =
@@ -46,9 +43,6 @@ TEST_F(UserdataForwards, ALongMatrixProductPaysAsItGoesOverItsSlices) {
         const char *want;    // the global holding it made in one run
         int64_t charge;
         const char *setup = kProducts;
-        // slots of the suspended call rewritten after its first slice, as a
-        // program may through the debug library
-        std::vector<std::pair<int, lua_Integer>> rewrites = {};
     } cases[] = {
         {"A:matmul(B, R)", "t_noop(A, B, R)", "R", "R1", (320 * 320 * 320) >> 3},
         // in place in a: a's copy charged as well
@@ -73,14 +67,6 @@ TEST_F(UserdataForwards, ALongMatrixProductPaysAsItGoesOverItsSlices) {
         {"G:matmul(G, true)", "t_noop(G, G, true)", "G", "W", ((320 * 320 * 320) >> 3) + 2 * ((320 * 320) >> 8) + 17,
          "G = t_userdata('f64', 320, 320) for i = 0, 320 * 320 - 1 do G[i] = (i * 7919) % 1000 / 7 end "
          "W = G:matmul(G) F = t_userdata('u8', 0x1000000, 1) F2 = t_userdata('u8', 0x2000000 - stat(0) - 400000, 1) "},
-        // counts a program rewrites while the take is suspended charge no
-        // less: each step is charged for the run it copies (a whole number
-        // of cycles here)
-        {"S:take(I, O, 0, 0, 1 << 20, 1, 0, 100)", "t_noop(S, I, O, 0, 0, 1 << 20, 1, 0, 100)", "O", "S",
-         100 * (512 * 510 / 12) + 50,
-         "S = t_userdata('f64', 512, 510) O = t_userdata('f64', 512, 510) I = t_userdata('i32', 100, 1) "
-         "for i = 0, 512 * 510 - 1 do S[i] = i * 3 end ",
-         {{12, 0}, {14, 0}}},
         // in place: each run read from the array it writes, one place on,
         // and cut where it reaches the end of S (run i from 7i: 1 less
         // for the first, 7i for the others)
@@ -93,17 +79,7 @@ TEST_F(UserdataForwards, ALongMatrixProductPaysAsItGoesOverItsSlices) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.call);
         // the set-up's flips last until its debt is paid
-        const auto rewrite = [&c](lua_State *L) {
-            lua_Debug ar;
-            ASSERT_TRUE(lua_getstack(L, 0, &ar));
-            for (const auto &[slot, v] : c.rewrites) {
-                lua_checkstack(L, 1);
-                lua_pushinteger(L, v);
-                if (!lua_setlocal(L, &ar, slot)) lua_pop(L, 1);
-            }
-        };
-        const long_call_result r = long_call(std::string(c.setup) + "for i = 1, 12 do flip() end", c.call, c.baseline,
-                                             c.rewrites.empty() ? nullptr : std::function<void(lua_State *)>(rewrite));
+        const long_call_result r = long_call(std::string(c.setup) + "for i = 1, 12 do flip() end", c.call, c.baseline);
         EXPECT_EQ(r.charged, c.charge);
         EXPECT_GE(r.slices, c.charge / VM_FRAME_CYCLES + 1);
         EXPECT_LE(r.slices, c.charge / VM_FRAME_CYCLES + 2);
