@@ -22,3 +22,9 @@ void host_step_end(lua_State *L, int64_t count, const host_kept *kept, int n, lu
     if (count - cpu_cycles_max > VM_WATCHDOG_MARGIN || cpu_cycles >= VM_CYCLES_CAP)
         luaL_error(L, "%s", VM_WATCHDOG_MESSAGE);
 }
+
+void host_charge_check(lua_State *L, int32_t n) {
+    spend_cpu(n);
+    if ((int64_t)cpu_cycles - cpu_cycles_max > VM_WATCHDOG_MARGIN || cpu_cycles >= VM_CYCLES_CAP)
+        luaL_error(L, "%s", VM_WATCHDOG_MESSAGE);
+}

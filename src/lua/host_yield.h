@@ -36,6 +36,16 @@ typedef struct host_kept {
 void host_step_end(lua_State *L, int64_t count, const host_kept *kept, int n, lua_KContext ctx,
                    lua_KFunction k);
 
+/*
+** Charges 'n' cycles (as spend_cpu) for work a host or library function
+** does in a loop it cannot leave between steps, and raises
+** VM_WATCHDOG_MESSAGE once the slice's count is more than
+** VM_WATCHDOG_MARGIN past its budget, yieldable or not: a call that cannot
+** stop between steps ends there instead of holding the host. Nothing with
+** a destructor may be alive in the caller.
+*/
+void host_charge_check(lua_State *L, int32_t n);
+
 #ifdef __cplusplus
 }
 #endif
