@@ -1,6 +1,8 @@
 // Protected calls and pushes for host functions that hold host resources.
 #include "api_protected.h"
 
+#include "host_call.h"
+
 namespace {
 
 // The copy of the bytes to push, handed over as a light userdata.
@@ -18,25 +20,21 @@ int push_bytes_body(lua_State *L) {
 }  // namespace
 
 int api_pcall(lua_State *L, lua_CFunction body, void *ctx, int value_index) {
-    // None of these pushes allocates: a light C function, a light userdata
-    // and a copy of a stack value, within the stack space every C call has.
+    // None of these pushes allocates: a copy of a stack value and a light C
+    // function, within the stack space every C call has.
     if (value_index != 0) value_index = lua_absindex(L, value_index);
     if (value_index > lua_gettop(L)) value_index = 0;  // an absent value is passed as nil
-    lua_pushcfunction(L, body);
-    lua_pushlightuserdata(L, ctx);
     if (value_index != 0)
         lua_pushvalue(L, value_index);
     else
         lua_pushnil(L);
-    return lua_pcall(L, 2, LUA_MULTRET, 0);
+    return host_pcall(L, body, ctx, 1, LUA_MULTRET);
 }
 
 int api_pcall_held(lua_State *L, lua_CFunction body, void *ctx, int value_index) {
-    // Inside a finalizer the collector cannot step anyway: lua_gc answers -1.
-    const bool collecting = lua_gc(L, LUA_GCISRUNNING) == 1;
-    if (collecting) lua_gc(L, LUA_GCSTOP);
+    const int took = host_gc_hold(L);
     const int status = api_pcall(L, body, ctx, value_index);
-    if (collecting) lua_gc(L, LUA_GCRESTART);
+    host_gc_release(L, took);
     return status;
 }
 

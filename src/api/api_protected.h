@@ -13,20 +13,20 @@
 #include "lua.hpp"
 
 /*
-** Calls 'body' protected with two arguments: the light userdata 'ctx' and a
-** copy of the value at 'value_index' (nil when 'value_index' is 0 or names
-** no value on the stack). Returns
+** Calls 'body' protected (host_pcall: no hook runs, and a program cannot
+** call it) with two arguments: the light userdata 'ctx' and a copy of the
+** value at 'value_index' (nil when 'value_index' is 0 or names no value on
+** the stack). Returns
 ** LUA_OK with every result of 'body' pushed, or the error status with the
 ** error object pushed.
 */
 int api_pcall(lua_State *L, lua_CFunction body, void *ctx, int value_index);
 
 /*
-** As api_pcall, with the collector held for the call when it was running
-** (and running again afterwards, also after an error): no finalizer runs
-** inside 'body', so what it reads before an allocation is still so after
-** it. 'body' must not run program code (a metamethod could restart or step
-** the collector).
+** As api_pcall, with the collector held for the call (host_gc_hold; let go
+** afterwards, also after an error): no finalizer runs inside 'body', so what
+** it reads before an allocation is still so after it, whatever program code
+** 'body' runs.
 */
 int api_pcall_held(lua_State *L, lua_CFunction body, void *ctx, int value_index);
 

@@ -7,6 +7,7 @@
 
 #include "api_args.h"
 #include "api_functions.h"
+#include "host_call.h"
 #include "intp.h"
 #include "lua.hpp"
 #include "saturate.h"
@@ -89,15 +90,14 @@ void push_bytes(lua_State *L, const char *s, size_t len, bool convert) {
     }
     lua_createtable(L, entries_hint(len), 0);
     const int t = lua_gettop(L);
-    const bool collecting = lua_gc(L, LUA_GCISRUNNING) != 0;
-    if (collecting) lua_gc(L, LUA_GCSTOP);
+    const int took = host_gc_hold(L);
     for (size_t at = 0; at < len; at++) {
         const unsigned char c = static_cast<unsigned char>(s[at]);
         if (convert && c >= '0' && c <= '9') lua_pushinteger(L, c - '0');
         else lua_pushvalue(L, base + 1 + c);
         lua_rawseti(L, t, static_cast<lua_Integer>(at + 1));
     }
-    if (collecting) lua_gc(L, LUA_GCRESTART);
+    host_gc_release(L, took);
     lua_replace(L, base + 1);
     lua_settop(L, base + 1);
 }

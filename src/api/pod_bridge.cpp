@@ -3,6 +3,7 @@
 #include "pod_bridge.h"
 
 #include "buffer.h"
+#include "host_call.h"
 #include "lua.hpp"
 #include "pod_reader.h"
 #include "pod_writer.h"
@@ -28,13 +29,11 @@ int api_pod_write(lua_State *L, int index, buffer_rec *b, int flags) {
     index = lua_absindex(L, index);
     const bool present = index <= lua_gettop(L);  // an absent value is written as nil
     write_job job{b, flags};
-    lua_pushcfunction(L, write_body);
-    lua_pushlightuserdata(L, &job);
     if (present)
         lua_pushvalue(L, index);
     else
         lua_pushnil(L);
-    return lua_pcall(L, 2, 0, 0);
+    return host_pcall(L, write_body, &job, 1, 0);
 }
 
 int api_pod_read(lua_State *L, const char *text, size_t len) {

@@ -13,6 +13,7 @@
 
 #include "base64.h"
 #include "host.h"
+#include "host_call.h"
 #include "pxu_lua.h"
 #include "typed_ud.h"
 #include "vm_hooks.h"
@@ -672,9 +673,7 @@ int destringify_object_ex(lua_State *L, const char *text, int64_t length, int me
         r.length = length;
         r.metadata = metadata;
         r.end = text + length;
-        lua_pushcfunction(L, read_protected);
-        lua_pushlightuserdata(L, &r);
-        status = lua_pcall(L, 1, LUA_MULTRET, 0);
+        status = host_pcall(L, read_protected, &r, 0, LUA_MULTRET);
         while (r.nnested > 0) free(r.nested[--r.nnested]);
         free(r.scratch);
         if (r.cycles > 0) spend_cpu(static_cast<int32_t>(std::min<int64_t>(r.cycles, INT32_MAX)));

@@ -15,6 +15,7 @@
 #include "base64.h"
 #include "buffer_grow.h"
 #include "float_text.h"
+#include "host_call.h"
 #include "pxu_lua.h"
 #include "table_scan.h"
 #include "typed_ud.h"
@@ -733,13 +734,10 @@ int stringify_object(lua_State *L, int index, buffer_rec *out, int depth, int fl
         }
         w.start = w.out->cursor;
         // Nothing may collect the key strings the writer holds by pointer.
-        const bool collecting = lua_gc(L, LUA_GCISRUNNING) == 1;
-        if (collecting) lua_gc(L, LUA_GCSTOP);
-        lua_pushcfunction(L, write_protected);
-        lua_pushlightuserdata(L, &w);
+        const int took = host_gc_hold(L);
         lua_pushvalue(L, index);
-        status = lua_pcall(L, 2, 0, 0);
-        if (collecting) lua_gc(L, LUA_GCRESTART);
+        status = host_pcall(L, write_protected, &w, 1, 0);
+        host_gc_release(L, took);
         free(w.keys);
         free(w.items);
 

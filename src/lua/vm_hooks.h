@@ -37,6 +37,10 @@ extern int32_t cpu_superyielding; /* 0, or VM_SUPERYIELD */
 #define VM_WATCHDOG_MARGIN 0x20000000
 #define VM_WATCHDOG_MESSAGE "cpu budget exceeded in a call that cannot yield"
 
+/* What the interpreter charges for calling a debug hook, besides what the
+   hook's own code costs. */
+#define VM_HOOK_CYCLES 16
+
 /* Charges the running slice: nothing when n < 0, 1 when n is 0 or 1, else n. */
 void spend_cpu(int32_t n);
 

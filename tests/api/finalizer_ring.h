@@ -7,7 +7,10 @@
 // array (or SPARE), mutate the argument arrays to another type or shape,
 // shrink the argument tables, map the argument arrays, write the drawing
 // registers and palette, switch the draw target back to RING_HOME, clear,
-// re-metatable, unmap. RING_NOTE(name), when defined, hears each step.
+// re-metatable, unmap, and through the debug library rewrite every slot of
+// every host frame below the step with hostile values and call every host
+// function found there that is no global, library function or method with
+// arguments of its own. RING_NOTE(name), when defined, hears each step.
 // RING_VALUE() makes a table whose metamethods run the next step.
 #pragma once
 
@@ -31,6 +34,10 @@ local NARROWER = {u8 = 'u8', i16 = 'u8', i32 = 'i16', i64 = 'i32', f64 = 'f64'}
 local WIDER = {u8 = 'i64', i16 = 'i32', i32 = 'i64', i64 = 'i64', f64 = 'f64'}
 MUTATIONS = 0
 local ADDRESSES = {0x10000, 0x100000, 0x10800, 0x84000}
+local KNOWN = {}
+for _, t in ipairs({_G, string, table, math, utf8, coroutine, debug, USERDATA}) do
+  for _, f in next, t do KNOWN[f] = true end
+end
 RING = {
   {'grow', function() each('table', function(t)
      local n = rawlen(t)
@@ -82,6 +89,21 @@ RING = {
      else setmetatable(t, {__len = function() return 1 << 40 end, __index = function(_, k) return k end}) end
    end) end},
   {'unmap', function() each('userdata', function(a) _unmap_ram(a) end) end},
+  {'frames', function()
+     local vals = {1 << 40, false, first_array(), {}}
+     for level = 2, 40 do
+       local info = debug.getinfo(level, 'S')
+       if not info then break end
+       if info.what == 'C' then
+         local f = debug.getinfo(level, 'f').func
+         if not KNOWN[f] then pcall(f, nil, {}, 1 << 40) end
+         for slot = 1, 16 do
+           debug.getlocal(level, slot)
+           debug.setlocal(level, slot, vals[(level + slot) % #vals + 1])
+         end
+       end
+     end
+   end},
 }
 -- The ring's next step, while armed (also from the metamethods of RING_VALUE).
 function RING_STEP()

@@ -54,7 +54,7 @@ inline constexpr int kSlices = 4;                     // test cases per baseline
 inline constexpr int kStressSlices = 8;               // collector-stress test cases per baseline
 inline constexpr int kRingPending = 3;                // ring finalizers due in each stress call
 inline constexpr int kRingDelays = 4;                 // the first is due at allocation step 1 to 4
-inline constexpr int kRingSteps = 10;                 // the ring's length (RING below)
+inline constexpr int kRingSteps = 11;                 // the ring's length (RING below)
 
 // The extreme values, as Lua expressions made afresh for each call (a call
 // may change a table it is given).

@@ -1,5 +1,7 @@
 // The registration table: its names and order, aliases, what a process
 // receives, and `load`.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -164,4 +166,65 @@ TEST_F(Globals, LoadCompilesTextFromAStringOrAReaderAndRefusesPrecompiledChunks)
                             "2:false,bad argument #1 to 'load' (function expected, got table)",
                             "2:false,bad argument #3 to 'load' (string expected, got table)",
                         }));
+}
+
+// The debug library reaches a program's own values only: each row runs in a
+// process of its own and shows what the library gave it.
+TEST_F(Globals, TheDebugLibraryReachesOnlyTheProgramsOwnValues) {
+    const struct {
+        const char *code;
+        Lines out;
+    } rows[] = {
+        // A loop's hidden state reads but does not take a value; named
+        // locals and varargs do.
+        {"for i = 1, 1 do out(debug.getlocal(1, 2), debug.setlocal(1, 2, 1 << 40), i) end "
+         "local a = 1 out(debug.setlocal(1, 2, 5), a) "
+         "local function f(...) debug.setlocal(1, -1, 9) return ... end out(f(1))",
+         {"3:(for state),nil,1", "2:a,5", "1:9"}},
+        // A host function's upvalues are its own.
+        {"out(pcall(debug.getupvalue, string.gmatch('a', 'a'), 1)) "
+         "out(pcall(debug.setupvalue, coroutine.wrap(print), 1, 0)) "
+         "out(pcall(debug.upvalueid, math.random, 1))",
+         {"2:false,bad argument #1 to 'debug.getupvalue' (Lua function expected)",
+          "2:false,bad argument #1 to 'debug.setupvalue' (Lua function expected)",
+          "2:false,bad argument #1 to 'debug.upvalueid' (Lua function expected)"}},
+        // The registry is the program's own: emptied, the host's anchors
+        // (the draw target's array) and its globals entry are untouched.
+        {"local r = debug.getregistry() out(r == debug.getregistry(), r[2] == _G, r._LOADED.string == string) "
+         "_set_draw_target(userdata('u8', 8, 8)) for k in next, r do r[k] = nil end "
+         "r[2] = 'x' collectgarbage() pset(1, 1, 9) out(type(userdata('u8', 2, 2)))",
+         {"3:true,true,true", "1:userdata"}},
+        // A call hook sees no host helper, so it can neither hand one to the
+        // program nor rewrite its arguments.
+        {"local known = {} for _, t in next, {_G, string, table, math, debug, USERDATA} do "
+         "for _, f in next, t do known[f] = true end end "
+         "local seen = {} debug.sethook(function() local f = debug.getinfo(2, 'f').func "
+         "if not known[f] then seen[#seen + 1] = f debug.setlocal(2, 1, nil) end end, 'c') "
+         "local s = pod({1, 'a'}) local u = unpod(s) debug.sethook() "
+         "for _, f in ipairs(seen) do pcall(f, nil, {}) end out(#seen, s, u[2])",
+         {"3:0,{1,\"a\"},a"}},
+        // No console: debug.debug() reads nothing from the host's input.
+        {"debug.debug() out('after')", {"1:after"}},
+    };
+    skip_to_pid(FIRST_USER_PID);  // an error stops the process, not the test
+    // What the host's standard input would hand debug.debug().
+    FILE *input = std::tmpfile();
+    ASSERT_NE(input, nullptr);
+    std::fputs("_printh('read')\ncont\n", input);
+    std::rewind(input);
+    const int saved_stdin = dup(0);
+    ASSERT_EQ(dup2(fileno(input), 0), 0);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.code);
+        const size_t before = output().size();
+        process_rec *p = start(row.code);
+        ASSERT_NE(p, nullptr);
+        run_process_slice(p, 1.0);
+        const Lines all = output();
+        EXPECT_EQ(Lines(all.begin() + std::ptrdiff_t(before), all.end()), row.out);
+        kill_process(p);
+    }
+    dup2(saved_stdin, 0);
+    close(saved_stdin);
+    std::fclose(input);
 }
