@@ -181,6 +181,7 @@ int init_process(process_rec *rec, int64_t id, const char *code, const char *nam
         os_add_public_c_functions(L);
         add_userdata_metatable_functions(L);
         socket_add_public_c_functions(L);
+        luaL_namecfunctions(L);  // before any of the program's code runs
 
         if (!code) code = "";
         size_t len = std::strlen(code);

@@ -43,13 +43,27 @@ int32_t saturating_add(int32_t a, int64_t b) {
     return static_cast<int32_t>(std::min<int64_t>(INT32_MAX, int64_t{a} + b));
 }
 
-// The error object as text, without calling any metamethod.
-const char *error_text(lua_State *L) {
-    if (lua_type(L, -1) == LUA_TSTRING || lua_type(L, -1) == LUA_TNUMBER) {
-        const char *s = lua_tostring(L, -1);
-        if (s) return s;
+// Room for a number written as the error object's text.
+inline constexpr size_t NUMBER_TEXT = 64;
+
+// The error object as text: a string as it is, a number written into 'num'
+// as tostring writes it, anything else named for what it is. Nothing is
+// converted in place, allocated, pushed or called.
+const char *error_text(lua_State *L, char (&num)[NUMBER_TEXT]) {
+    switch (lua_type(L, -1)) {
+    case LUA_TSTRING:
+        return lua_tostring(L, -1);
+    case LUA_TNUMBER:
+        if (lua_isinteger(L, -1)) {
+            std::snprintf(num, sizeof num, LUA_INTEGER_FMT, static_cast<LUAI_UACINT>(lua_tointeger(L, -1)));
+        } else {
+            std::snprintf(num, sizeof num, LUA_NUMBER_FMT, static_cast<LUAI_UACNUMBER>(lua_tonumber(L, -1)));
+            if (num[std::strspn(num, "-0123456789")] == 0) std::strncat(num, ".0", sizeof num - std::strlen(num) - 1);
+        }
+        return num;
+    default:
+        return "(error object is not a string)";
     }
-    return "(error object is not a string)";
 }
 
 [[noreturn]] void end_program_for(const char *banner, const char *msg, bool message_on_stdout) {
@@ -62,28 +76,33 @@ const char *error_text(lua_State *L) {
 }
 
 // A resume ended with an error: three events to process 3 and the log
-// lines. The traceback allocates in the process's state, so its finalizers
-// may run here: the caller holds the record with host_work.
+// lines. The report is the host's own work: it reads the error object and
+// the frames (lua_getstack and lua_getinfo) and pushes nothing, allocates
+// nothing in the process's state and runs none of its code, so a stack
+// that ended full or a registry the program changed cannot reach it. The
+// message is kept to TRACEBACK_MAX characters, the traceback to its frames'
+// bound.
 void report_runtime_error(process_rec *rec, int status) {
     lua_State *L = rec->lua_state;
     rec->state = PROC_STOPPED;
-    const char *msg = error_text(L);
+    char num[NUMBER_TEXT];
+    static char msg[TRACEBACK_MAX + 1];
+    std::snprintf(msg, sizeof msg, "%s", error_text(L, num));
     runtime_log("run_process_slice() for process %ld error: %d %s\n", static_cast<long>(rec->id),
                 status, msg);
-    luaL_traceback(L, L, nullptr, 0);  // the error object, below it, keeps msg
-    const char *traceback = lua_tostring(L, -1);
+    static char traceback[LUAL_TRACEBACKSIZE];
+    luaL_tracebackbuf(L, 0, traceback, sizeof traceback);
     runtime_log("--------\ntraceback:\n%s\n---------\n", traceback);
     report_error("*runtime error");
     report_error(msg);
     report_error(filter_system_traceback_lines(traceback));
-    lua_pop(L, 1);
 }
 
 // After the report: the kernel and the window manager end the program,
 // other system processes stay stopped and user processes are killed.
 void end_after_runtime_error(process_rec *rec) {
-    lua_State *L = rec->lua_state;
-    const char *msg = error_text(L);
+    char num[NUMBER_TEXT];
+    const char *msg = error_text(rec->lua_state, num);
     if (rec->id == ROOT_PID) end_program_for("** RUNTIME ERROR IN KERNEL **", msg, false);
     if (rec->id == WM_PID) end_program_for("** RUNTIME ERROR IN WINDOW MANAGER **", msg, true);
     if (rec->id >= FIRST_USER_PID) kill_process(rec);

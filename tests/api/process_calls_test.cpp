@@ -177,13 +177,6 @@ TEST_F(ProcessCalls, RunProcessSliceTellsFlippedFromYieldedAndNeverResumesTheRun
 TEST_F(ProcessCalls, AProcessThatKillsItselfIsRemovedWhenItsSliceEnds) {
     const char *cases[] = {
         "_kill_process(pid(), 0) out('after') while true do end",
-        // From a finalizer that the traceback of its error runs, after its
-        // resume has returned.
-        "local seen, armed, e = 0, false, {} "
-        "local mt = {__gc = function() if armed then _kill_process(pid(), 0) else seen = seen + 1 end end} "
-        "for i = 1, 50 do setmetatable({}, mt) end collectgarbage('incremental', 1, 1000, 1) "
-        "repeat collectgarbage('step', 0) until seen > 0 collectgarbage('incremental', 1, 100, 1) "
-        "armed = true error(e)",
     };
     for (const char *code : cases) {
         processes_init();

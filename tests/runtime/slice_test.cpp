@@ -185,26 +185,57 @@ TEST_F(Slices, RuntimeErrorsReportThreeEventsAndLogTheErrorAndTraceback) {
     spawn("", "two");
     process_rec *wm = spawn("while true do t_flip() end", "wm");
     drain(wm);
+    // A function of 'n' locals that indexes a nil global, called with
+    // 'args' arguments (as varargs): with the right counts its frame ends
+    // exactly at the end of the stack, or at the stack's limit.
+    const auto full_stack = [](int n, int args) {
+        std::string code = "local function f(...)\nlocal a1";
+        for (int i = 2; i <= n; i++) code += ", a" + std::to_string(i);
+        code += "\nreturn x.y\nend\n";
+        if (args == 0) return code + "f()";
+        return code + "local t = {} for i = 1, " + std::to_string(args) + " do t[i] = i end f(table.unpack(t))";
+    };
+    const std::string full_frames = "stack traceback:\\010\\009user:3: in local 'f'\\010\\009user:5: in main chunk";
+    const std::string nil_global = "user:3: attempt to index a nil value (global 'x')";
     struct Case {
         const char *name;
+        std::string code;
+        std::string where;     // the error event's content
         std::string filtered;  // the traceback event's content
     } cases[] = {
-        {"/system/apps/x.lua",
+        {"/system/apps/x.lua", "local a = 1\nerror('boom')", "/system/apps/x.lua:2: boom",
          "stack traceback:\\010\\009[C]: in function 'error'\\010\\009"},
-        {"user", "stack traceback:\\010\\009[C]: in function 'error'\\010\\009user:2: in main "
-                 "chunk"},
+        {"user", "local a = 1\nerror('boom')", "user:2: boom",
+         "stack traceback:\\010\\009[C]: in function 'error'\\010\\009user:2: in main chunk"},
+        // The frame ends at the stack's end; at its limit, it cannot grow.
+        {"user", full_stack(190, 0), nil_global, full_frames},
+        {"user", full_stack(150, 99838), nil_global, full_frames},
+        {"user", full_stack(150, 99840), nil_global, full_frames},
+        {"user", full_stack(150, 99842), nil_global, full_frames},
+        // What the program does to the tables it can reach does not reach
+        // the report: it reads none.
+        {"user",
+         "local r = debug.getregistry() r._LOADED = nil r['_UBOX*'] = nil\n"
+         "setmetatable(r, {__index = function() coroutine.yield() error('in the report') end})\n"
+         "setmetatable(package or {}, {__index = function() while true do end end}) error('boom')",
+         "user:3: boom",
+         "stack traceback:\\010\\009[C]: in function 'error'\\010\\009user:3: in main chunk"},
     };
     for (const auto &c : cases) {
         fake_host::reset();
-        process_rec *p = spawn("local a = 1\nerror('boom')", c.name);
+        SCOPED_TRACE(c.code.substr(0, 200));
+        process_rec *p = spawn(c.code, c.name);
         int64_t id = p->id;
-        run_process_slice(p, 1.0);
+        for (int i = 0; i < 10 && get_process(id); i++) {
+            prepare_processes_for_frame();
+            run_process_slice(p, 1.0);
+        }
         EXPECT_EQ(get_process(id), nullptr) << "user processes are killed";
         auto msgs = drain(wm);
         ASSERT_EQ(msgs.size(), 3u);
         std::string tail = "\",_from=" + std::to_string(id) + ",_sent_t=0,_flags=0}";
         EXPECT_EQ(msgs[0], "{event=\"report_error\",content=\"*runtime error" + tail);
-        std::string where = std::string(c.name) + ":2: boom";
+        const std::string &where = c.where;
         EXPECT_EQ(msgs[1], "{event=\"report_error\",content=\"" + where + tail);
         EXPECT_EQ(msgs[2], "{event=\"report_error\",content=\"" + c.filtered + tail);
         std::string log = fake_host::log_text();
