@@ -28,3 +28,8 @@ void host_charge_check(lua_State *L, int32_t n) {
     if ((int64_t)cpu_cycles - cpu_cycles_max > VM_WATCHDOG_MARGIN || cpu_cycles >= VM_CYCLES_CAP)
         luaL_error(L, "%s", VM_WATCHDOG_MESSAGE);
 }
+
+void host_charge_units(lua_State *L, size_t units, size_t per_cycle) {
+    const size_t cycles = units / per_cycle;
+    if (cycles > 0) host_charge_check(L, cycles > VM_CYCLES_CAP ? VM_CYCLES_CAP : (int32_t)cycles);
+}

@@ -6,6 +6,7 @@
 #ifndef QUILLMAR_HOST_YIELD_H
 #define QUILLMAR_HOST_YIELD_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "lua.h"
@@ -45,6 +46,10 @@ void host_step_end(lua_State *L, int64_t count, const host_kept *kept, int n, lu
 ** a destructor may be alive in the caller.
 */
 void host_charge_check(lua_State *L, int32_t n);
+
+/* host_charge_check for 'units' of work at 'per_cycle' units a cycle; a
+   count that rounds to no cycle charges nothing. */
+void host_charge_units(lua_State *L, size_t units, size_t per_cycle);
 
 #ifdef __cplusplus
 }

@@ -32,14 +32,26 @@ extern int32_t cpu_superyielding; /* 0, or VM_SUPERYIELD */
 
 /*
 ** A thread that cannot yield may overrun its budget; once it is this far past
-** it, the interpreter raises VM_WATCHDOG_MESSAGE in that thread.
+** it, the interpreter raises VM_WATCHDOG_MESSAGE in that thread. Ten frames'
+** budget: the most debt a slice pays back, and a stall the host can bear.
 */
-#define VM_WATCHDOG_MARGIN 0x20000000
+#define VM_WATCHDOG_MARGIN (10 * VM_FRAME_CYCLES)
 #define VM_WATCHDOG_MESSAGE "cpu budget exceeded in a call that cannot yield"
 
 /* What the interpreter charges for calling a debug hook, besides what the
    hook's own code costs. */
 #define VM_HOOK_CYCLES 16
+
+/*
+** Rates of the charges for work the libraries do in proportion to what they
+** were given: bytes copied, scanned or converted; table slots walked or
+** values moved; steps of the pattern matcher.
+*/
+#define VM_BYTES_PER_CYCLE 32
+#define VM_SLOTS_PER_CYCLE 8
+#define VM_MATCH_STEPS_PER_CYCLE 4
+/* bytes of heap the collector walks a cycle */
+#define VM_GC_BYTES_PER_CYCLE 64
 
 /* Charges the running slice: nothing when n < 0, 1 when n is 0 or 1, else n. */
 void spend_cpu(int32_t n);

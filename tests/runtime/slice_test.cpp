@@ -374,7 +374,11 @@ TEST_F(Slices, AHugeStringStopsTheProcessWithoutTheHostAllocatingIt) {
     spawn("while true do t_flip() end", "root");
     spawn("", "two");
     process_rec *wm = spawn("while true do t_flip() end", "wm");
-    process_rec *p = spawn("local s = string.rep('x', 100000000) t_poke(0x30000, 1)", "p");
+    process_rec *p = spawn("t_unbounded() local s = string.rep('x', 100000000) t_poke(0x30000, 1)", "p");
+    define(p, "t_unbounded", [](lua_State *) {
+        cpu_cycles_max = VM_CYCLES_CAP / 2;
+        return 0;
+    });
     drain(wm);
     long before = max_rss_kb();
     run_process_slice(p, 1.0);
@@ -390,17 +394,22 @@ TEST_F(Slices, AnErrorAtAbout63MBStillReportsItsTraceback) {
     spawn("", "two");
     process_rec *wm = spawn("while true do t_flip() end", "wm");
     // Inside a metamethod called from a host function the script cannot
-    // yield, so one slice reaches about 63 MB before it fails; the string is
-    // garbage by then, so the collection after the slice brings the process
-    // back under its limit and the error is reported as an error.
+    // yield, so one slice (whose budget leaves the watchdog out of it)
+    // reaches about 63 MB before it fails; the string is garbage by then,
+    // so the collection after the slice brings the process back under its
+    // limit and the error is reported as an error.
     process_rec *p = spawn(
-        "local o = setmetatable({}, {__tostring = function() "
+        "local o = setmetatable({}, {__tostring = function() t_unbounded() "
         "  local n = string.len(string.rep('x', 31000000) .. 'y') t_note_figure() "
         "  error('late') end}) "
         "tostring(o)",
         "p");
     define(p, "t_note_figure", [](lua_State *) {
         seen_figure = memory_figure(cproc);
+        return 0;
+    });
+    define(p, "t_unbounded", [](lua_State *) {
+        cpu_cycles_max = VM_CYCLES_CAP / 2;
         return 0;
     });
     drain(wm);
