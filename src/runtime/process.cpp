@@ -295,13 +295,25 @@ void free_process(process_rec *rec) {
     remembered_process prev = remember_current_process();
     if (rec->lua_state) {
         cproc = rec;  // the frees are charged to the owner
-        // The closing runs the program's finalizers inside whatever call
-        // made it: a flip or a halt of theirs ends no other slice. A kill
-        // or restart they ask of the caller still ends its slice.
+        // The closing runs the program's finalizers and to-be-closed
+        // handlers inside whatever call made it: a flip or a halt of theirs
+        // ends no other slice. A kill or restart they ask of the caller
+        // still ends its slice. They run on the watchdog's margin alone,
+        // from a count of their own; what they used and the heap the
+        // closing frees are charged to the slice that made it.
         const int32_t superyielding = cpu_superyielding;
+        const int32_t cycles = cpu_cycles, cycles_max = cpu_cycles_max;
+        const size_t heap = size_t(lua_gc(rec->lua_state, LUA_GCCOUNT)) * 1024;
+        cpu_cycles = 0;
+        cpu_cycles_max = 0;
+        cpu_superyielding = 0;
         lua_close(rec->lua_state);
         rec->lua_state = nullptr;
+        const int64_t used = int64_t{cpu_cycles} + int64_t(heap / VM_GC_BYTES_PER_CYCLE);
+        cpu_cycles = cycles;
+        cpu_cycles_max = cycles_max;
         cpu_superyielding = superyielding;
+        spend_cpu(int32_t(std::min<int64_t>(used, VM_CYCLES_CAP)));
     }
     if (prev.rec == rec)
         cproc = nullptr;
