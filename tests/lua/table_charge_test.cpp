@@ -1,6 +1,7 @@
-// CPU charges of table.insert, table.remove, table.pack and table.unpack:
-// made after the work, in proportion to the elements moved or copied, and
-// not made at all when the function raises.
+// CPU charges of the table functions, made after the work, in proportion to
+// the elements moved or copied, and not made at all when the function
+// raises; and of the other library functions whose work grows with what they
+// are given.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -89,9 +90,22 @@ const ChargeCase kCharges[] = {
     // a length below zero from __len makes a negative count, which charges nothing
     {"t = setmetatable({}, {__len = length_minus_five})", "return table.insert, t, 1, 'x'",
      0, nullptr, nullptr},
-    // the other table functions charge nothing
+    // short concatenations and moves charge nothing
     {kFill10, "return table.concat, t, ','", 0, nullptr, nullptr},
     {kFill10, "return table.move, t, 1, 10, 2", 0, nullptr, nullptr},
+    // long ones pay for each element (1024 at a time) and each byte; the
+    // other libraries for each byte, element, slot or matcher step
+    {"t = {} for i = 1, 400000 do t[i] = i end", "return table.move, t, 1, 400000, 1, {}", 49920, nullptr, nullptr},
+    {"t = {} for i = 1, 100000 do t[i] = 'ab' end", "return table.concat, t", 18666, nullptr, nullptr},
+    {"t = {} for i = 1, 65536 do t[i] = i end for i = 1, 65536 do t[i] = nil end", "return next, t", 8192, nullptr,
+     nullptr},
+    {"", "return string.rep, 'ab', 1 << 16", 12288, nullptr, nullptr},
+    {"", "return string.rep, '', 1 << 40", 0, nullptr, nullptr},
+    {"s = string.rep('1', 1 << 16)", "return tonumber, s", 2048, nullptr, nullptr},
+    {"s = string.rep('a', 1 << 16)", "return utf8.len, s", 8192, nullptr, nullptr},
+    {"s = string.rep('i', 1 << 16)", "return string.packsize, s", 8192, nullptr, nullptr},
+    {"s = string.rep('ab', 1 << 15)", "return string.gsub, s, 'a', 'xy'", 32768, nullptr, nullptr},
+    {"s = string.rep('a', 300)", "return string.find, s, '(.-)%1b'", 1164851, nullptr, nullptr},
 };
 
 struct RaiseCase {

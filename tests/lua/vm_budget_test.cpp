@@ -392,6 +392,30 @@ INSTANTIATE_TEST_SUITE_P(
                      "string.gsub('a', 'a', function() while true do pcall(spin) end end)", 3}),
     [](const auto &info) { return "Case" + std::to_string(info.index); });
 
+// Work no instruction pays for ends at the margin too: a backtracking
+// pattern charges its matcher's steps and a loop in a metamethod that a
+// library call runs is code that cannot yield; each stops with the watchdog's
+// error within a few steps of the margin, not at a margin of its own.
+TEST(Watchdog, StopsLongLibraryWorkAtTheMargin) {
+    const struct {
+        const char *call;
+        const char *error;  // where the error names
+    } cases[] = {
+        {"string.find(string.rep('a', 2000), string.rep('a?', 16) .. string.rep('a', 16) .. 'b')", "test:1: "},
+        {"table.concat(setmetatable({}, {__index = function() while true do end end}), '', 1, 2)", "test:1: "},
+    };
+    for (const auto &c : cases) {
+        LuaHarness h;
+        add_host_functions(h.L());
+        const std::string src = "local ok, err = pcall(function() return " + std::string(c.call) +
+                                " end)\nprint(ok, err, cycles() - 1000 <= " + std::to_string(VM_WATCHDOG_MARGIN) +
+                                " + 4096)";
+        RunResult r = h.run(src, 1000);
+        ASSERT_EQ(r.status, LUA_OK) << r.error;
+        EXPECT_EQ(r.output, std::string("false\t") + c.error + VM_WATCHDOG_MESSAGE + "\ttrue\n") << c.call;
+    }
+}
+
 TEST(Watchdog, LetsACallRunUpToTheMargin) {
     LuaHarness h;
     add_host_functions(h.L());
