@@ -134,6 +134,7 @@ const figure kFigures[] = {
     {"apply_delta", BIG_TEXT "local s2 = s:sub(2) .. 'x' local d = create_delta(s, s2) ", "apply_delta(s, d)",
      false},
     /* ---- libraries ---- */
+    {"plain_loop", "", "local x = 0 for j = 1, 100 do x = x + j end", false},
     {"find_catastrophic", "local s = string.rep('a', 2000) local pat = string.rep('a?', 16) .. string.rep('a', 16) .. 'b' ",
      "pcall(string.find, s, pat)", true},
     {"match_backref", "local s = string.rep('a', 4096) ", "pcall(string.match, s, '(.-)%1b')", true},

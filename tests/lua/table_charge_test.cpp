@@ -95,8 +95,8 @@ const ChargeCase kCharges[] = {
     {kFill10, "return table.move, t, 1, 10, 2", 0, nullptr, nullptr},
     // long ones pay for each element (1024 at a time) and each byte; the
     // other libraries for each byte, element, slot or matcher step
-    {"t = {} for i = 1, 400000 do t[i] = i end", "return table.move, t, 1, 400000, 1, {}", 49920, nullptr, nullptr},
-    {"t = {} for i = 1, 100000 do t[i] = 'ab' end", "return table.concat, t", 18666, nullptr, nullptr},
+    {"t = {} for i = 1, 400000 do t[i] = i end", "return table.move, t, 1, 400000, 1, {}", 399360, nullptr, nullptr},
+    {"t = {} for i = 1, 100000 do t[i] = 'ab' end", "return table.concat, t", 105578, nullptr, nullptr},
     {"t = {} for i = 1, 65536 do t[i] = i end for i = 1, 65536 do t[i] = nil end", "return next, t", 8192, nullptr,
      nullptr},
     {"", "return string.rep, 'ab', 1 << 16", 12288, nullptr, nullptr},
