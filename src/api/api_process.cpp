@@ -32,6 +32,7 @@ inline constexpr int64_t FLIP_KEEP_VIDEO_HOLD = 1;      /* flip flag: leave VIDE
 inline constexpr int64_t FLIP_REWIND_CLOCK = 3;         /* flip flags that rewind the clock a tick */
 inline constexpr int32_t CREATE_PROCESS_CYCLES = 2048;  /* a new process's state, besides its allocations */
 inline constexpr size_t CODE_BYTES_PER_CYCLE = 1;       /* and the compilation of its code */
+inline constexpr int32_t LIST_ENTRY_CYCLES = 64;        /* a process's entry in the process list */
 inline constexpr int32_t ESCAPE_FLAG_SET = 0x40000000;  /* value _yielded_to_escape_slice stores */
 inline constexpr uint32_t VIDEO_WIDTH_REG = 0x5478;     /* i16: the process's display width */
 inline constexpr uint32_t VIDEO_HEIGHT_REG = 0x547A;    /* i16: its display height */
@@ -298,6 +299,7 @@ int process_list_body(lua_State *L) {
 }  // namespace
 
 int lua54__get_process_list(lua_State *L) {
+    spend_cpu(LIST_ENTRY_CYCLES * get_process_count());
     if (api_pcall_held(L, process_list_body, nullptr, 0) != LUA_OK) return lua_error(L);
     return 1;
 }

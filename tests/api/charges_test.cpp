@@ -64,6 +64,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"pod", "{1.2345678901234,100,12345678}", 8 + 15 / 8 + 8 / 8},
         {"unpod", "'{abcdefgh=1,[\"x\"]=2,[-3]=3}'", 4 + 1 + 8 / 4 + 1 + 1 + 1 + 1 + 1},
         {"abs", "-3", 0},
+        {"_get_process_list", "", 64},  // an entry a process
         {"btn", "", 0},
         // work that stays whatever the call returns: pages, input bytes, copies, paths
         {"_map_ram", "M4, 0x100000", 8},
