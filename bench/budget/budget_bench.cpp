@@ -162,6 +162,9 @@ const figure kFigures[] = {
     {"stat3_150k", "local keep = {} for j = 1, 150000 do keep[j] = {} end ", "stat(3)", false},
     {"signal38_150k", "local keep = {} for j = 1, 150000 do keep[j] = {} end ", "_signal(38)", false},
     {"split_byte", "", "split('a', '')", false},
+    {"setmetatable_gc", "local old = {} for j = 1, 2000 do old[j] = {} end local keep = {} "
+                        "for j = 1, 150000 do keep[j] = {} end local mt = {__gc = false} local k = 0 ",
+     "k = k % 2000 + 1 setmetatable(old[k], nil) setmetatable(old[k], mt)", false},
     {"hook_count", "debug.sethook(function() end, '', 1) ", "local x = 0 for j = 1, 100 do x = x + j end", false},
     {"hook_call", "debug.sethook(function() end, 'c') ", "math.abs(1)", false},
     {"traceback_loaded", "local L = debug.getregistry()._LOADED for j = 1, 4000 do L['m' .. j] = L end ",

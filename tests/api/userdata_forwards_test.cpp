@@ -63,8 +63,8 @@ TEST_F(UserdataForwards, ALongMatrixProductPaysAsItGoesOverItsSlices) {
          "F = t_userdata('u8', 3800, 3800) for i = 0, 3799 do F[i] = i % 251 + 1 "
          "F[i * 3800 + (i * 37) % 3800] = i % 13 + 1 end W = F:transpose() "},
         // in place in b where a copy of b would pass the process's memory
-        // limit: the held copy, with its holder's userdata and metatable
-        {"G:matmul(G, true)", "t_noop(G, G, true)", "G", "W", ((320 * 320 * 320) >> 3) + 2 * ((320 * 320) >> 8) + 17,
+        // limit: the held copy, with its holder's userdata, metatable and finalizer
+        {"G:matmul(G, true)", "t_noop(G, G, true)", "G", "W", ((320 * 320 * 320) >> 3) + 2 * ((320 * 320) >> 8) + 18,
          "G = t_userdata('f64', 320, 320) for i = 0, 320 * 320 - 1 do G[i] = (i * 7919) % 1000 / 7 end "
          "W = G:matmul(G) F = t_userdata('u8', 0x1000000, 1) F2 = t_userdata('u8', 0x2000000 - stat(0) - 400000, 1) "},
         // in place: each run read from the array it writes, one place on,
