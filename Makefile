@@ -8,7 +8,7 @@ FUZZ_DIR := build/fuzz
 TSAN_DIR := build/tsan
 LEVELS_DIR := build/levels
 
-.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-window bench-draw fuzz fuzz-smoke clean bench-typed bench-net bench-text bench-script bench-audio bench-captures bench-gfx bench-budget
+.PHONY: all deps test release run bench bench-vm bench-runtime bench-vfs bench-pod bench-boot bench-window bench-draw fuzz fuzz-smoke clean bench-typed bench-net bench-text bench-script bench-audio bench-captures bench-gfx bench-budget bench-sweep
 
 all: release
 
@@ -104,6 +104,12 @@ bench-captures: release
 # A whole frame's budget of each call against one frame of real time (goal: margin <= 1).
 bench-budget: release
 	$(RELEASE_DIR)/bench/bench_budget
+
+# Every function a process receives over hostile arguments, its real time per
+# frame of charge against a plain loop's; the last line is the worst ratio
+# (goal: at most 16).
+bench-sweep: release
+	$(RELEASE_DIR)/bench/bench_sweep
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
