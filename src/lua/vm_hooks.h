@@ -50,6 +50,9 @@ extern int32_t cpu_superyielding; /* 0, or VM_SUPERYIELD */
 #define VM_BYTES_PER_CYCLE 32
 #define VM_SLOTS_PER_CYCLE 8
 #define VM_MATCH_STEPS_PER_CYCLE 4
+/* raising an error (its message, the unwinding); a new thread and stack */
+#define VM_ERROR_CYCLES 512
+#define VM_THREAD_CYCLES 128
 /* bytes of heap the collector walks a cycle */
 #define VM_GC_BYTES_PER_CYCLE 64
 
