@@ -618,7 +618,8 @@ outcome matmul(std::vector<array> &state, const std::vector<value> &args) {
             for (uint32_t k = 0; k < A.width; k++) s = fadd(s, fmul(getf(A, int64_t(y) * A.width + k), getf(B, int64_t(k) * B.width + x)));
             setf(out, int64_t(y) * out.width + x, s);
         }
-    spend(res, int64_t(uint64_t(A.height) * A.width * B.width >> 3));
+    // b's columns in blocks of 16, as wide as a whole block
+    spend(res, int64_t(uint64_t(A.height) * A.width * ((B.width + 15) / 16 * 16) >> 3));
     return res;
 }
 
@@ -715,7 +716,7 @@ outcome row_or_column(std::vector<array> &state, const std::vector<value> &args,
         int64_t from = row ? i * A.width + k : k * A.width + i;
         std::memcpy(m.data.data() + k * A.size(), A.data.data() + from * A.size(), size_t(A.size()));
     }
-    spend(res, row ? A.width / 4 : A.height / 2);
+    spend(res, row ? std::max<int64_t>(A.width / 4, int64_t(A.width) * A.size() / 8) : A.height);
     return res;
 }
 
