@@ -363,9 +363,9 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
         {take_steps, "S:take(I, O, 0, 0, 1 << 20, 1, 0, 100)", "", "2:9,2176177"},
         {take_steps, "S:take(I, O, 0, 0, 1 << 20, 1, 0, 100)", "debug.setlocal(co, 0, 12, 0) debug.setlocal(co, 0, 14, 0)",
          "2:9,2176177"},
-        {self_lines, "tline3d(B)", "", "2:3,724107"},
+        {self_lines, "tline3d(B)", "", "2:3,733106"},
         {self_lines, "tline3d(B)", "debug.setlocal(co, 0, 10, 1 << 60) debug.setlocal(co, 0, 11, 1 << 60)",
-         "2:3,724107"},
+         "2:3,733106"},
     };
     for (const auto &c : rewrites) {
         SCOPED_TRACE(std::string(c.call) + (c.forge ? std::string(" forging: ") + c.forge : ""));
