@@ -6,9 +6,10 @@
 // a sanitizer (the audio calls reach the engine in the half of the inputs
 // that grant the bracket), and only send_message and load may raise, and the
 // calls that write pod text the pod writer's key-comparison and size errors,
-// date, add, deli and abs their own errors, and any call the errors of the
-// palette's metamethods (besides running out of memory or CPU, which any call
-// may). _signal(65) mounts a temporary desktop folder.
+// date, add, deli and abs their own errors, the typed-array methods the
+// refusal of a walk past its bound (take's and lerp's own too), and any call
+// the errors of the palette's metamethods (besides running out of memory or
+// CPU, which any call may). _signal(65) mounts a temporary desktop folder.
 //
 // The machine is kept from input to input: what an input can change is put
 // back before the next one (the kernel's pages, mappings, sprite slots, map,
@@ -306,12 +307,23 @@ local function call(c, input, k, last)
   end
   return fns[c](args(input, k, last))
 end
+-- The designed refusals of a typed-array walk too long for its bound: an
+-- element-wise method's (its own name in the message), take's (copy with an
+-- index array is take) and lerp's.
+local function walk_refused(name, e)
+  if name:sub(1, 3) ~= "ud." then return false end
+  local m = (name:sub(4):gsub("^__", ""))
+  if e:find(m .. ": the spans ask for ", 1, true) and e:find(", past the bound of ", 1, true) then return true end
+  if (m == "take" or m == "copy") and e:find("take: the steps write up to ", 1, true) then return true end
+  return m == "lerp" and e:find("lerp: the runs ask for ", 1, true) ~= nil
+end
 local function try(c, input, k, last)
   if t_halted() then return end
   local ok, e = pcall(call, c, input, k, last)
   local name = names[c]
   if ok or allowed[name] then return end
   e = type(e) == "string" and e or "(not a string)"
+  if walk_refused(name, e) then return end
   if writes_pod[name] and (e:find("attempt to compare", 1, true) or
                           e:find("pod: text larger than", 1, true)) then return end
   if e:find("not enough memory", 1, true) or e:find("cpu budget exceeded", 1, true) then return end

@@ -91,6 +91,23 @@ const figure kFigures[] = {
     {"_blit_process_video", DRAW "local me = pid() ", "_blit_process_video(me, 0, 0, 480, 270)", false},
     {"_blit_process_video_part", DRAW "local me = pid() ", "_blit_process_video(me, 0, 0, 479, 270)", false},
     {"pal_table", DRAW "local pt = {} for j = 0, 63 do pt[j] = 63 - j end ", "pal(pt)", false},
+    // Batches whose records all miss the target: each still read and clipped.
+    {"tline3d_batch_off",
+     DRAW "_set_spr(1, userdata('u8', 16, 16)) local B = userdata('f64', 12, 16384) "
+          "for j = 0, 16383 do B:set(0, j, 1, -1e9, 300, 1e9, 5e8, 0, 0, 8, 8, 1, 1, 0) end ",
+     "tline3d(B)", false},
+    {"rectfill_batch_off",
+     DRAW "local B = userdata('f64', 5, 16384) for j = 0, 16383 do B:set(0, j, -100, -100, -50, -60, 7) end ",
+     "rectfill(B)", false},
+    {"circfill_batch_off",
+     DRAW "local B = userdata('f64', 4, 16384) for j = 0, 16383 do B:set(0, j, -1e6, 100, 999000, 7) end ",
+     "circfill(B)", false},
+    {"pset_batch_off", DRAW "local B = userdata('f64', 3, 16384) for j = 0, 16383 do B:set(0, j, -100, -100, 7) end ",
+     "pset(B)", false},
+    {"spr_batch_off",
+     DRAW "_set_spr(1, userdata('u8', 16, 16)) local B = userdata('f64', 3, 16384) "
+          "for j = 0, 16383 do B:set(0, j, 1, -100, -100) end ",
+     "spr(B)", false},
     /* ---- memory ---- */
     {"peek_run", "", "peek(0x30000, 65536)", false},
     {"peek4_run", "", "peek4(0x30000, 16384)", false},
@@ -303,6 +320,22 @@ const figure kFigures[] = {
     {"ud_sort_rows", "local A = userdata('f64', 4, 16384) local B = userdata('f64', 4, 16384) "
                      "for j = 0, 65535 do B:set(j, (j * 2654435761) % 1000) end ",
      "A:copy(B, true) A:sort(2)", false},
+    // two rows of 2 MB, one comparison
+    {"ud_sort_wide_rows", "local A = userdata('u8', 1 << 21, 2) ", "A:sort()", false},
+    // 2^27 spans of no element each
+    {"ud_copy_empty_spans", "local A = userdata('u8', 1024) local B = userdata('u8', 1024) ",
+     "A:copy(B, true, 0, 0, 0, 1, 1, 1 << 27)", false},
+    // remainders of operands whose exponents lie 2,045 apart
+    {"ud_mod_f64_far", "local A = userdata('f64', 256, 128) local O = userdata('f64', 256, 128) A:add(1.7e308, true) ",
+     "A:mod(1.1e-308, O)", false},
+    {"ud_row_f64_wide", "local A = userdata('f64', 1 << 18, 8) ", "A:row(1)", false},
+    {"ud_column_f64_far", "local A = userdata('f64', 64, 32768) ", "A:column(1)", false},
+    {"ud_matmul_dot", "local A = userdata('f64', 1 << 16, 1) local B = userdata('f64', 1, 1 << 16) ", "A:matmul(B)",
+     false},
+    {"ud_matmul_dot_nan",
+     "local A = userdata('f64', 1 << 16, 1) A:add(0 / 0, true) local B = userdata('f64', 1, 1 << 16) ", "A:matmul(B)",
+     false},
+    {"ud_matmul_column", "local A = userdata('f64', 1, 1 << 16) local B = userdata('f64', 1, 1) ", "A:matmul(B)", false},
     {"ud_sort_2m", "local A = userdata('i32', 2097152) local B = userdata('i32', 2097152) "
                    "for j = 0, 2097151 do B:set(j, (j * 2654435761) & 0x7fffffff) end ",
      "A:copy(B, true) A:sort()", true},

@@ -32,13 +32,14 @@ typedef int64_t (*batch_draw_fn)(typed_ud_rec *t, const batch_reader &b, const d
 
 /*
 ** How a batch call draws and charges. The whole call charges one cycle,
-** per_record for each record drawn (less that first cycle), and its summed
+** per_record for each record read, whether or not any of it lands on the
+** target (less that first cycle), and its summed
 ** rasteriser cost / divisor (at least 1 when that sum is not 0), each
 ** record paid as it is drawn.
 */
 struct batch_rule {
     int max_fields;     /* fields read of each record */
-    int32_t per_record; /* cycles for each record drawn */
+    int32_t per_record; /* cycles for each record read */
     int32_t divisor;    /* of the summed cost: 1 or 3 */
     batch_draw_fn draw; /* one record; null where draw_run draws them */
     void (*enter)(void); /* before the first record of each slice, or null */

@@ -101,8 +101,9 @@ int64_t tline3d_record(typed_ud_rec *t, const batch_reader &b, const double *r, 
     return draw_tline3d_reading(f.before, s, t, flags, x0, y0, x1, y1, tu0, tv0, tu1, tv1, w0, w1);
 }
 
-// Charged 1, then the whole summed cost.
-constexpr batch_rule TLINE3D_BATCH = {12, 0, 1, tline3d_record, nullptr, true, nullptr};
+// 3 cycles a record, on the target or not (its read and clip), as the other
+// batches, and the whole summed cost.
+constexpr batch_rule TLINE3D_BATCH = {12, 3, 1, tline3d_record, nullptr, true, nullptr};
 
 }  // namespace
 

@@ -94,7 +94,9 @@ void ud_charge(int64_t n) {
 
 namespace {
 
-// CPU divisors by operation and type slot (u8, i16, i32, i64, f64).
+// CPU divisors by operation and type slot (u8, i16, i32, i64, f64): elements
+// charged a cycle, and the weights of the walk's bound. f64 mod is charged
+// by mod_f64_cycles instead.
 const int32_t divisor[UD_OP_COUNT][5] = {
     {24, 24, 24, 12, 12},  // add
     {24, 24, 24, 12, 12},  // sub
@@ -115,6 +117,17 @@ const int32_t divisor[UD_OP_COUNT][5] = {
     {4, 4, 4, 2, 2},       // sgn0
     {24, 24, 24, 12, 12},  // copy
 };
+
+// Cycles each element of an f64 mod is charged: a remainder takes up to
+// eleven squarings modulo the divisor's mantissa, about 120 ns at worst
+// (exponents 2,000 apart), against 2 ns for operands of like size. A whole
+// budget of the worst case is then a third of a frame.
+inline constexpr int64_t mod_f64_cycles = 6;
+
+// The charge of the elements a walk covered ('total', as the walk sums it).
+int64_t elements_charge(ud_op op, int slot, int64_t total) {
+    return op == UD_MOD && slot == 4 ? total * mod_f64_cycles : total / divisor[op][slot];
+}
 
 bool needs_b(ud_op op) { return op == UD_ADD || op == UD_SUB || op == UD_MUL || op == UD_POW || op == UD_MAX || op == UD_MIN; }
 bool one_operand(ud_op op) { return op == UD_ABS || op == UD_SGN || op == UD_SGN0 || op == UD_COPY; }
@@ -347,7 +360,7 @@ int ud_frame(lua_State *L, ud_op op) {
             fn(out_area + start * size, a_area + start * size, p.b ? b_area + bstart * size : nullptr, p.si,
                p.scalar, n);
     }
-    ud_charge(w.total / divisor[op][p.slot] + p.spans / 4);
+    ud_charge(elements_charge(op, p.slot, w.total) + p.spans / 4);
     return 1;
 }
 

@@ -150,9 +150,17 @@ void push_holder(lua_State *L) {
     lua_setmetatable(L, -2);
 }
 
+/*
+** The columns of b a product is charged for: the kernels run over blocks of
+** up to 16 columns, zero-padded, at the same cost whatever part of a block
+** is used, so a product with a narrow b (a matrix times a vector, the dot
+** product of two long vectors) is charged as 16 columns wide.
+*/
+int64_t charged_cols(int64_t cols) { return (cols + 15) & ~int64_t(15); }
+
 /* The product's charge for its first 'rows' rows. */
 int64_t rows_charge(int64_t rows, int64_t inner, int64_t cols) {
-    const int64_t n = int64_t(uint64_t(rows) * uint64_t(inner) * uint64_t(cols) >> 3);
+    const int64_t n = int64_t(uint64_t(rows) * uint64_t(inner) * uint64_t(charged_cols(cols)) >> 3);
     return n < 1 ? 1 : n;  // spend_cpu counts a charge of 0 as 1
 }
 
@@ -169,7 +177,7 @@ int matmul_rows(lua_State *L, int, lua_KContext) {
                               : out != b && lua_isnil(L, MM_B_COPY));
     const int64_t rows = fits ? a->height : 0, inner = fits ? a->width : 0, cols = fits ? b->width : 0;
     if (y < 0 || y > rows) y = rows;  // what changed since the last row stops the product there
-    const int64_t row_charge = std::max<int64_t>(1, (inner * cols) >> 3);
+    const int64_t row_charge = std::max<int64_t>(1, (inner * charged_cols(cols)) >> 3);
     while (y < rows) {
         // The rows that fit what is left of the budget (of the watchdog's
         // margin where the call cannot yield), and one more.
@@ -317,7 +325,7 @@ int lua54_ud_matmul(lua_State *L) {
             if (!in.ok) return 0;
             push_chosen(L);
             ud_kernels().matmul(f64_area(out), in.a, in.b, rows, inner, cols);
-            ud_charge(int64_t(uint64_t(rows) * uint64_t(inner) * uint64_t(cols) >> 3));
+            ud_charge(rows_charge(rows, inner, cols));
             return 1;
         }
         std::memcpy(copy, f64_area(b), size_t(b_bytes));
@@ -400,7 +408,8 @@ int lua54_ud_row(lua_State *L) {
     }
     const size_t bytes = size_t(a->width) * utype_size(ud_type(a));
     std::memcpy(ud_elements(r), ud_elements(a) + size_t(i) * bytes, bytes);
-    spend_cpu(int32_t(a->width / 4));
+    // Four elements a cycle, or 8 bytes a cycle for elements wider than 2 bytes.
+    spend_cpu(int32_t(std::max<size_t>(a->width / 4, bytes / 8)));
     return 1;
 }
 
@@ -419,6 +428,8 @@ int lua54_ud_column(lua_State *L) {
     const size_t size = utype_size(ud_type(a));
     for (uint32_t y = 0; y < a->height; y++)
         std::memcpy(ud_elements(c) + y * size, ud_elements(a) + (size_t(y) * a->width + size_t(i)) * size, size);
-    spend_cpu(int32_t(a->height / 2));
+    // A cycle an element: each read lies a row from the one before, often
+    // in another page.
+    spend_cpu(int32_t(a->height));
     return 1;
 }

@@ -91,12 +91,15 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"store", "'/nothing/here', string.rep('x', 1000), '--[[pod_format=\"raw\"]]'", 32 + 13 / 8 + 1021 / 64},
         {"fetch", "'/nothing/here'", 32 + 13 / 8},
         {"_store_metadata_str_to_file", "'/nothing/here', string.rep('x', 1000)", 32 + 13 / 8 + 1000 / 64},
+        // batch records that miss the target: each still read and clipped
+        {"tline3d", "TL", 100 * 3},
     };
     process_rec *p = spawn("");
     ASSERT_NE(p, nullptr);
     ASSERT_EQ(eval(p, "M4 = userdata('u8', 4096, 4) M6000 = userdata('u8', 6000) "
                       "DAB = create_delta(string.rep('a', 1000), string.rep('b', 1000)) "
-                      "_set_draw_target(userdata('u8', 16, 16)) "
+                      "_set_draw_target(userdata('u8', 16, 16)) _set_spr(1, userdata('u8', 8, 8)) "
+                      "TL = userdata('f64', 12, 100, string.rep('1,-100,-9,-50,-60,0,0,8,8,1,1,0,', 100)) "
                       "return #DAB, #create_delta('abc', 'abd')"),
               std::to_string(DELTA_AB_LEN) + "," + std::to_string(DELTA_SHORT_LEN));
     for (const Case &c : cases)

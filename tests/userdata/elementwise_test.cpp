@@ -231,11 +231,12 @@ TEST_F(Elementwise, ShiftCountsOutsideTheWidth) {
     }
 }
 
-// Fresh outputs of N elements charge max(N >> 7, 1) + max(N / D, 1).
+// Fresh outputs of N elements charge max(N >> 7, 1) + max(N / D, 1), or
+// N x C for a negative D = -C (cycles an element).
 TEST_F(Elementwise, ChargesFollowTheDivisorOfEachOperationAndType) {
     struct Row { const char *op; int d[5]; } rows[] = {
         {"add", {24, 24, 24, 12, 12}}, {"sub", {24, 24, 24, 12, 12}}, {"mul", {16, 16, 16, 8, 8}},
-        {"div", {4, 4, 4, 2, 4}},      {"idiv", {4, 4, 4, 2, 4}},     {"mod", {4, 4, 4, 2, 4}},
+        {"div", {4, 4, 4, 2, 4}},      {"idiv", {4, 4, 4, 2, 4}},     {"mod", {4, 4, 4, 2, -6}},
         {"pow", {2, 2, 2, 2, 4}},      {"band", {24, 24, 24, 12, 0}}, {"bor", {24, 24, 24, 12, 0}},
         {"bxor", {24, 24, 24, 12, 0}}, {"shl", {24, 24, 24, 12, 0}},  {"shr", {24, 24, 24, 12, 0}},
         {"max", {4, 4, 4, 2, 2}},      {"min", {4, 4, 4, 2, 2}},      {"abs", {4, 4, 4, 2, 2}},
@@ -246,7 +247,7 @@ TEST_F(Elementwise, ChargesFollowTheDivisorOfEachOperationAndType) {
     for (int t = 0; t < 5; t++) {
         exec(std::string("A = t_create('") + types[t] + "', 1, 1000, 1, 1)");
         for (const Row &r : rows) {
-            int32_t want = r.d[t] ? (n >> 7) + n / r.d[t] : 0;
+            int32_t want = r.d[t] > 0 ? (n >> 7) + n / r.d[t] : r.d[t] < 0 ? (n >> 7) + n * -r.d[t] : 0;
             EXPECT_EQ(charge(r.op, "A, 3"), want) << r.op << " " << types[t];
         }
     }

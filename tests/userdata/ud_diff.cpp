@@ -222,6 +222,7 @@ double f64_edge(chooser &c) {
     case 10: return 1e300;
     case 11: return 5e-324;
     case 12: return 1.7976931348623157e+308;
+    case 13: return std::ldexp(double(int32_t(c.next())), int(c.below(2080)) - 1105);  // any exponent: far remainders
     default: return (double(int32_t(c.next())) / 65536.0);
     }
 }

@@ -360,7 +360,9 @@ outcome frame(std::vector<array> &state, const op_info &info, const std::vector<
             if (n < count) break;
         }
     }
-    spend(res, total / info.divisor[slot(code)] + spans / 4);
+    // f64 mod: 6 cycles an element, its divisor still weighting the bound.
+    const int64_t elements = info.o == MOD && code == F64 ? total * 6 : total / info.divisor[slot(code)];
+    spend(res, elements + spans / 4);
     return res;
 }
 
@@ -616,7 +618,8 @@ outcome matmul(std::vector<array> &state, const std::vector<value> &args) {
             for (uint32_t k = 0; k < A.width; k++) s = fadd(s, fmul(getf(A, int64_t(y) * A.width + k), getf(B, int64_t(k) * B.width + x)));
             setf(out, int64_t(y) * out.width + x, s);
         }
-    spend(res, int64_t(uint64_t(A.height) * A.width * B.width >> 3));
+    // b's columns in blocks of 16, as wide as a whole block
+    spend(res, int64_t(uint64_t(A.height) * A.width * ((B.width + 15) / 16 * 16) >> 3));
     return res;
 }
 
@@ -713,7 +716,7 @@ outcome row_or_column(std::vector<array> &state, const std::vector<value> &args,
         int64_t from = row ? i * A.width + k : k * A.width + i;
         std::memcpy(m.data.data() + k * A.size(), A.data.data() + from * A.size(), size_t(A.size()));
     }
-    spend(res, row ? A.width / 4 : A.height / 2);
+    spend(res, row ? std::max<int64_t>(A.width / 4, int64_t(A.width) * A.size() / 8) : A.height);
     return res;
 }
 

@@ -98,7 +98,8 @@ TEST_F(VectorMatrix, MethodsFollowTheirRules) {
 
 TEST_F(VectorMatrix, Charges) {
     exec("V = vec('f64', 3, 4) A = t_create('u8', 2, 10, 3, 1) F = t_create('f64', 2, 10, 10, 1) "
-         "Q = t_create('u8', 2, 33, 65, 1) M = t_create('f64', 2, 16, 16, 1)");
+         "Q = t_create('u8', 2, 33, 65, 1) M = t_create('f64', 2, 16, 16, 1) "
+         "R = t_create('f64', 2, 64, 1, 1) C = t_create('f64', 2, 1, 64, 1)");
     struct Case { const char *method, *args; int32_t want; } cases[] = {
         {"magnitude", "V", 2},
         {"dot", "V, V", 1},
@@ -108,8 +109,10 @@ TEST_F(VectorMatrix, Charges) {
         {"transpose", "Q", 33 * 65 / 24},
         {"transpose", "F, true", 10 * 9 / 12},
         {"row", "Q, 0", 33 / 4},
-        {"column", "Q, 0", 65 / 2},
+        {"row", "F, 0", 10 * 8 / 8},  // 8 bytes a cycle for wider elements
+        {"column", "Q, 0", 65},
         {"matmul", "M, M", 16 * 16 * 16 / 8},
+        {"matmul", "R, C", 64 * 16 / 8},  // a narrow b is charged 16 columns wide
         {"matmul", "M, M, true", 16 * 16 * 16 / 8 + 1 + 1},  // and the two scratch copies of 256 elements
     };
     for (const Case &c : cases) EXPECT_EQ(charge(c.method, c.args), c.want) << c.method << "(" << c.args << ")";
