@@ -158,6 +158,7 @@ const figure kFigures[] = {
     {"find_plain", "local s = string.rep('a', 1 << 20) local pat = string.rep('a', 4096) .. 'b' ",
      "pcall(string.find, s, pat, 1, true)", true},
     {"gmatch", "local s = string.rep('a', 4096) ", "pcall(function() for m in string.gmatch(s, '(.-)%1b') do end end)", true},
+    {"gmatch_make", "", "string.gmatch('8080', '127.0.0.1', 1)", false},
     {"gsub_2mb", "local s = string.rep('ab', 1 << 20) ", "string.gsub(s, 'a', 'xy')", false},
     {"rep_empty", "", "string.rep('', 1 << 26)", false},
     {"rep_bytes", "", "string.rep('ab', 1 << 16)", false},
