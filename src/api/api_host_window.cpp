@@ -10,6 +10,7 @@
 #include "api_host.h"
 #include "intp.h"
 #include "lua.hpp"
+#include "vm_hooks.h"
 #include "system_palette.h"
 #include "typed_ud.h"
 
@@ -18,6 +19,7 @@ namespace {
 inline constexpr const char *SETTINGS_NOT_A_TABLE =
     "** lua54__apply_system_settings failed; not a table\n";
 inline constexpr uint32_t ICON_SIZE = 16;  /* the icon is 16 x 16 colour indices */
+inline constexpr int32_t ICON_CYCLES = 1024;  /* a host icon made from the pixels */
 
 /* Program-wide: shared by every process and kept across reboots. */
 char *userland_clipboard_text = nullptr;
@@ -83,6 +85,7 @@ int lua54__warp_mouse(lua_State *L) {
 }
 
 int lua54__set_host_window_icon(lua_State *L) {
+    spend_cpu(ICON_CYCLES);  // the window's icon is made anew, whatever it shows
     typed_ud_rec *icon = to_typed_ud(L, 1);
     if (!icon) {
         api_host.set_window_icon(nullptr, 0, 0, nullptr);

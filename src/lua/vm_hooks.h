@@ -53,6 +53,9 @@ extern int32_t cpu_superyielding; /* 0, or VM_SUPERYIELD */
 /* raising an error (its message, the unwinding); a new thread and stack */
 #define VM_ERROR_CYCLES 512
 #define VM_THREAD_CYCLES 128
+/* writing a number's text: an integer's, a float's */
+#define VM_INT_TEXT_CYCLES 4
+#define VM_FLOAT_TEXT_CYCLES 24
 /* bytes of heap the collector walks a cycle */
 #define VM_GC_BYTES_PER_CYCLE 64
 

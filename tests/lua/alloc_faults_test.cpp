@@ -38,11 +38,21 @@ const char *fault_script = R"(
         while true do acc = acc + coroutine.yield(acc) end
     end)
     gen(1) gen(2)
+    -- a resume the budget stopped (a yield with no values) goes on
+    local function finish(c, ...)
+        local res = table.pack(coroutine.resume(c, ...))
+        while res[1] and res.n == 1 and coroutine.status(c) == "suspended" do
+            res = table.pack(coroutine.resume(c))
+        end
+        return table.unpack(res, 1, res.n)
+    end
     local co = coroutine.create(function(x)
-        local inner = coroutine.wrap(function() coroutine.yield(string.rep("y", 200)) end)
-        return inner() .. x
+        local inner = coroutine.create(function() coroutine.yield(string.rep("y", 200)) end)
+        local ok, y = finish(inner)
+        if not ok then error(y, 0) end
+        return y .. x
     end)
-    local ok, r = coroutine.resume(co, "z")
+    local ok, r = finish(co, "z")
     if not ok then error(r, 0) end
     setmetatable(h, {__index = function(_, k) return k .. "!" end})
     local m = h.missing .. tostring(rawlen(t))

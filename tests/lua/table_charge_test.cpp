@@ -92,8 +92,8 @@ const ChargeCase kCharges[] = {
     {"t = setmetatable({}, {__len = length_minus_five})", "return table.insert, t, 1, 'x'",
      0, nullptr, nullptr},
     // concatenations and moves: a cycle an element (the first of a
-    // concatenation free), and the destination's growth
-    {kFill10, "return table.concat, t, ','", 9, nullptr, nullptr},
+    // concatenation free), each number's text, and the destination's growth
+    {kFill10, "return table.concat, t, ','", 9 + 10 * VM_INT_TEXT_CYCLES, nullptr, nullptr},
     {kFill10, "return table.move, t, 1, 10, 2", 10, nullptr, nullptr},
     // long ones pay as they go (1024 elements at a time) and for each
     // byte; the other libraries for each byte, element, slot or matcher step
