@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "api_args.h"
+#include "api_charges.h"
 #include "api_protected.h"
 #include "buffer.h"
 #include "host.h"
@@ -44,8 +45,10 @@ int os_set_host_clipboard_text(lua_State *L) {
 }
 
 int os_open_host_path(lua_State *L) {
-    const char *path = api_path(L, 1, nullptr);
+    size_t len = 0;
+    const char *path = api_path(L, 1, &len);
     if (!path) return 0;
+    charge_path(L, path, len);
     if (strncmp(path, "https:", 6) == 0) {
         open_host_file(path);
         return 0;

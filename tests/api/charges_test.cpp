@@ -1,5 +1,7 @@
 // The CPU charge of every charging call, measured around one call made from
 // C, so that no interpreted instruction is counted.
+#include "pfile.h"
+#include "pmount.h"
 #include "seam_fakes.h"
 
 using Charges = SeamTest;
@@ -91,9 +93,17 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"store", "'/nothing/here', string.rep('x', 1000), '--[[pod_format=\"raw\"]]'", 32 + 13 / 8 + 1021 / 64},
         {"fetch", "'/nothing/here'", 32 + 13 / 8},
         {"_store_metadata_str_to_file", "'/nothing/here', string.rep('x', 1000)", 32 + 13 / 8 + 1000 / 64},
+        // Both paths; each leading part naming a cartridge is tested for a
+        // file to mount: 64 a part and its bytes / 4. Nothing copied: 1.
+        {"cp", "'/a.kiv/b.kiv', '/c'", (32 + 12 / 8 + 2 * 64 + (6 + 12) / 4) + 32 + 1},
+        {"_fdelete", "'/ram/d'", 32 + 6 / 8 + 9 * 8},  // 8 per entry gone: the folder and its 8 files
     };
+    pfile_init();
+    pfile_reset();
+    mount_ram_folder("/ram");
     process_rec *p = spawn("");
     ASSERT_NE(p, nullptr);
+    ASSERT_EQ(eval(p, "mkdir('/ram/d') for j = 1, 8 do store('/ram/d/f' .. j, j) end"), "");
     ASSERT_EQ(eval(p, "M4 = userdata('u8', 4096, 4) M6000 = userdata('u8', 6000) "
                       "DAB = create_delta(string.rep('a', 1000), string.rep('b', 1000)) "
                       "_set_draw_target(userdata('u8', 16, 16)) "
@@ -106,6 +116,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
     bool raised = false;
     EXPECT_EQ(charge_of(p, "pod", SPARSE_40, &raised), 134217750);
     EXPECT_TRUE(raised);
+    pfile_reset();
 }
 
 TEST_F(Charges, ProcessCreationChargesItsStateAndEveryByteOfCode) {
