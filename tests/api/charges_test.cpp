@@ -94,8 +94,8 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"fetch", "'/nothing/here'", 32 + 13 / 8},
         {"_store_metadata_str_to_file", "'/nothing/here', string.rep('x', 1000)", 32 + 13 / 8 + 1000 / 64},
         // Both paths; each leading part naming a cartridge is tested for a
-        // file to mount: 64 a part and its bytes / 4. Nothing copied: 1.
-        {"cp", "'/a.kiv/b.kiv', '/c'", (32 + 12 / 8 + 2 * 64 + (6 + 12) / 4) + 32 + 1},
+        // file to mount: 128 a part and its bytes / 4. Nothing copied: 1.
+        {"cp", "'/a.kiv/b.kiv', '/c'", (32 + 12 / 8 + 2 * 128 + (6 + 12) / 4) + 32 + 1},
         {"_fdelete", "'/ram/d'", 32 + 6 / 8 + 9 * 8},  // 8 per entry gone: the folder and its 8 files
     };
     pfile_init();
