@@ -58,6 +58,8 @@ struct figure {
 #define BIG_TEXT "local s = string.rep('abcdefghijklmnopqrstuvwxyz0123456789', 7282) "  // 256 KB
 #define RANDOM_BYTES(n) "srand(7) local rt = {} for j = 1, " #n " do rt[j] = chr(flr(rnd(256))) end "
 #define TABLE_N(n) "local t = {} for j = 1, " #n " do t[j] = j end "
+#define DEEP                                                                                              \
+    "local D = '/ram/dp' .. string.rep('/a', 16384) mkdir(D) local F, G = D .. '/f', D .. '/g' store(F, 1) "
 
 const figure kFigures[] = {
     /* ---- drawing ---- */
@@ -166,6 +168,24 @@ const figure kFigures[] = {
      false},
     {"_fetch_metadata", "store('/ram/md', 1, {title = string.rep('x', 1000)}) ", "_fetch_metadata_from_file('/ram/md')",
      false},
+    {"ls_host", "mkdir('/hl') for j = 1, 2000 do store('/hl/f' .. j, j) end ", "ls('/hl')", false},
+    // one entry listed, 8,000 walked under it
+    {"ls_subtree", "mkdir('/ram/s') mkdir('/ram/s/x') for j = 1, 8000 do store('/ram/s/x/f' .. j, '') end ",
+     "ls('/ram/s')", false},
+    {"_fdelete_folder", "mkdir('/ram/fd') local names = {} for j = 1, 8000 do names[j] = '/ram/fd/f' .. j end ",
+     "for j = 1, 8000 do store(names[j], '') end _fdelete('/ram/fd')", false},
+    // a folder 16,384 segments deep, made: its file F, a second file G
+    {"mkdir_deep", DEEP, "mkdir(D .. '/m') _fdelete(D .. '/m')", false},
+    {"fstat_deep", DEEP, "fstat(F)", false},
+    {"ls_deep", DEEP, "ls(D)", false},
+    {"cd_deep", DEEP, "cd(D)", false},
+    {"store_deep", DEEP, "store(F, 1)", false},
+    {"fetch_deep", DEEP, "fetch(F)", false},
+    {"cp_deep", DEEP, "cp(F, G)", false},
+    // 512 leading parts that name cartridges, each tested for a file to mount
+    {"fstat_carts", "local p = '/ram/k' .. string.rep('/a.kiv', 512) ", "fstat(p)", false},
+    {"mkdir_carts_host", "local p = '/k' .. string.rep('/a.kiv', 512) ", "mkdir(p)", false},
+    {"cp_carts_host", "local p = '/k' .. string.rep('/a.kiv', 512) ", "cp(p, p .. 'x')", false},
     /* ---- processes ---- */
     {"_create_process_from_code", "", "_kill_process(_create_process_from_code('', 'p', '/p.lua'))", false},
     {"_create_process_big",
