@@ -15,6 +15,9 @@
 
 namespace {
 
+/* The host clipboard's text, converted to or from the host's encoding. */
+inline constexpr size_t HOST_TEXT_BYTES_PER_CYCLE = 8;
+
 int os_req_host_clipboard_text(lua_State *L) {
     (void)L;
     return 0;
@@ -24,6 +27,7 @@ int os_req_host_clipboard_text(lua_State *L) {
 // is protected and its error, if any, is raised once they are released.
 int os_get_host_clipboard_text(lua_State *L) {
     char *host = sdl.GetClipboardText();
+    charge_bytes(host ? std::strlen(host) : 0, HOST_TEXT_BYTES_PER_CYCLE);
     buffer_rec *raw = create_buffer_from_str(host ? host : "");
     if (host) sdl.free(host);
     buffer_rec *text = raw ? decode_host_text(raw) : nullptr;
@@ -35,8 +39,10 @@ int os_get_host_clipboard_text(lua_State *L) {
 }
 
 int os_set_host_clipboard_text(lua_State *L) {
-    const char *text = api_string(L, 1, nullptr);
+    size_t len = 0;
+    const char *text = api_string(L, 1, &len);
     if (!text) return 0;
+    charge_bytes(len, HOST_TEXT_BYTES_PER_CYCLE);
     buffer_rec *utf8 = encode_host_text(text);
     if (!utf8) return 0;
     sdl.SetClipboardText(to_cstr(utf8));

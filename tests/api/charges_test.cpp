@@ -97,6 +97,9 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         // file to mount: 128 a part and its bytes / 4. Nothing copied: 1.
         {"cp", "'/a.kiv/b.kiv', '/c'", (32 + 12 / 8 + 2 * 128 + (6 + 12) / 4) + 32 + 1},
         {"_fdelete", "'/ram/d'", 32 + 6 / 8 + 9 * 8},  // 8 per entry gone: the folder and its 8 files
+        {"_set_userland_clipboard_text", "string.rep('x', 1000)", 1000 / 128},
+        {"_cache_fetch", "'none', 'n%d', true", 33 * 64},  // 64 a file tried: 32 down to 0
+        {"_apply_system_settings", "{a = 1, b = 2, c = 3, d = 4}", 4 * 4},  // 4 a slot
     };
     pfile_init();
     pfile_reset();
