@@ -100,6 +100,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_set_userland_clipboard_text", "string.rep('x', 1000)", 1000 / 128},
         {"_cache_fetch", "'none', 'n%d', true", 33 * 64},  // 64 a file tried: 32 down to 0
         {"_apply_system_settings", "{a = 1, b = 2, c = 3, d = 4}", 4 * 4},  // 4 a slot
+        {"print", "string.rep('x', 1000)", 1000 / 64},
     };
     pfile_init();
     pfile_reset();
