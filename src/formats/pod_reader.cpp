@@ -52,6 +52,11 @@ inline constexpr int64_t kKeyCycles = 1;
 // Bytes of a bare key's text read per cycle, as for string values.
 inline constexpr int64_t kKeyBytesPerCycle = 4;
 
+// Bytes of a whole text (of its header alone for metadata) per cycle: every
+// byte may be looked at, the blanks between values and a text that fails
+// included.
+inline constexpr int64_t kTextBytesPerCycle = 32;
+
 /*
 ** State of one read. Plain data only: Lua may raise a memory error at any
 ** push, so the caller owns the scratch and the nested texts and frees them
@@ -614,8 +619,10 @@ int read_text(reader *r, const char *text, int64_t length, bool metadata) {
     const char *saved_end = r->end;
     r->end = text + length;
     int result = 0;
-    if (length >= 7 && has(text, "--[[pod", 7)) {
-        const int64_t h = header_length(text, length);
+    const bool has_header = length >= 7 && has(text, "--[[pod", 7);
+    const int64_t h = has_header ? header_length(text, length) : 0;
+    r->cycles += (metadata ? h : length) / kTextBytesPerCycle;
+    if (has_header) {
         if (metadata) {
             if (!get_table(r, text + 4)) lua_newtable(L);
             result = 1;
