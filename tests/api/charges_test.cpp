@@ -97,6 +97,9 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         // file to mount: 128 a part and its bytes / 4. Nothing copied: 1.
         {"cp", "'/a.kiv/b.kiv', '/c'", (32 + 12 / 8 + 2 * 128 + (6 + 12) / 4) + 32 + 1},
         {"_fdelete", "'/ram/d'", 32 + 6 / 8 + 9 * 8},  // 8 per entry gone: the folder and its 8 files
+        // The dirty cartridge written back: its entries' bytes / 8 (a 1-byte
+        // name, a 1023-byte file) besides the path, itself a cartridge part.
+        {"fstat", "'/ram/x.kiv'", 32 + 10 / 8 + 128 + 10 / 4 + 1024 / 8},
         {"_set_userland_clipboard_text", "string.rep('x', 1000)", 1000 / 128},
         {"_cache_fetch", "'none', 'n%d', true", 33 * 64},  // 64 a file tried: 32 down to 0
         {"_apply_system_settings", "{a = 1, b = 2, c = 3, d = 4}", 4 * 4},  // 4 a slot
@@ -108,7 +111,9 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
     mount_ram_folder("/ram");
     process_rec *p = spawn("");
     ASSERT_NE(p, nullptr);
-    ASSERT_EQ(eval(p, "mkdir('/ram/d') for j = 1, 8 do store('/ram/d/f' .. j, j) end"), "");
+    ASSERT_EQ(eval(p, "mkdir('/ram/d') for j = 1, 8 do store('/ram/d/f' .. j, j) end "
+                      "mkdir('/ram/x.kiv') store('/ram/x.kiv/a', string.rep('x', 1000), '--[[pod_format=\"raw\"]]')"),
+              "");
     ASSERT_EQ(eval(p, "M4 = userdata('u8', 4096, 4) M6000 = userdata('u8', 6000) "
                       "DAB = create_delta(string.rep('a', 1000), string.rep('b', 1000)) "
                       "_set_draw_target(userdata('u8', 16, 16)) "
