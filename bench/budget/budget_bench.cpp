@@ -177,6 +177,14 @@ const figure kFigures[] = {
      false},
     {"_fetch_metadata", "store('/ram/md', 1, {title = string.rep('x', 1000)}) ", "_fetch_metadata_from_file('/ram/md')",
      false},
+    // a cartridge written back at each call: 256 KB of random bytes in each form
+    {"fstat_cart_kiv", RANDOM_BYTES(262144) "mkdir('/c.kiv') store('/c.kiv/big', table.concat(rt)) ",
+     "store('/c.kiv/f', 'x') fstat('/c.kiv')", false},
+    {"fstat_cart_rom", RANDOM_BYTES(262144) "mkdir('/c.kiv.rom') store('/c.kiv.rom/big', table.concat(rt)) ",
+     "store('/c.kiv.rom/f', 'x') fstat('/c.kiv.rom')", false},
+    {"fstat_cart_png", RANDOM_BYTES(262144) "mkdir('/c.kiv.png') store('/c.kiv.png/big', table.concat(rt)) ",
+     "store('/c.kiv.png/f', 'x') fstat('/c.kiv.png')", false},
+    {"fstat_cart_png_small", "mkdir('/s.kiv.png') ", "store('/s.kiv.png/f', 'x') fstat('/s.kiv.png')", false},
     {"ls_host", "mkdir('/hl') for j = 1, 2000 do store('/hl/f' .. j, j) end ", "ls('/hl')", false},
     // one entry listed, 8,000 walked under it
     {"ls_subtree", "mkdir('/ram/s') mkdir('/ram/s/x') for j = 1, 8000 do store('/ram/s/x/f' .. j, '') end ",
