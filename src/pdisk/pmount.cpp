@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
+#include <iterator>
 #include <random>
 #include <string>
 #include <unordered_map>
@@ -39,8 +41,6 @@ public:
     }
 
     void add(std::string_view text, int record) {
-        if (lengths_.size() <= text.size()) lengths_.resize(text.size() + 1);
-        lengths_[text.size()] = true;
         std::vector<group> &groups = map_[key_of(text_key{}.extended(text))];
         for (group &g : groups)
             if (g.text == text) {
@@ -48,6 +48,32 @@ public:
                 return;
             }
         groups.push_back(group{std::string(text), {record}});
+        if (lengths_.size() <= text.size()) lengths_.resize(text.size() + 1);
+        lengths_[text.size()]++;
+    }
+
+    /* Renumbers the records after the table lost some: record r becomes
+       to[r], or goes when that is -1 (the order stays). No text is hashed
+       again, so a removal costs the records, not their bytes. */
+    void renumber(const std::vector<int> &to) {
+        for (auto it = map_.begin(); it != map_.end();) {
+            std::vector<group> &groups = it->second;
+            for (size_t g = 0; g < groups.size();) {
+                std::vector<int> &records = groups[g].records;
+                size_t kept = 0;
+                for (const int r : records)
+                    if (to[static_cast<size_t>(r)] >= 0) records[kept++] = to[static_cast<size_t>(r)];
+                records.resize(kept);
+                if (kept > 0) {
+                    g++;
+                    continue;
+                }
+                lengths_[groups[g].text.size()]--;
+                groups.erase(groups.begin() + static_cast<std::ptrdiff_t>(g));
+            }
+            it = groups.empty() ? map_.erase(it) : std::next(it);
+        }
+        while (!lengths_.empty() && lengths_.back() == 0) lengths_.pop_back();
     }
 
     /* The records whose text has key 'k' and is the one 'same' accepts
@@ -63,7 +89,7 @@ public:
     }
 
     /* Whether a text of 'len' bytes is held: a lookup only where one is. */
-    bool holds_length(size_t len) const { return len < lengths_.size() && lengths_[len]; }
+    bool holds_length(size_t len) const { return len < lengths_.size() && lengths_[len] > 0; }
 
     /* The length of the longest text held, 0 when none. */
     size_t longest() const { return lengths_.empty() ? 0 : lengths_.size() - 1; }
@@ -80,7 +106,7 @@ private:
     };
     static uint64_t key_of(const text_key &k) { return k.h ^ (uint64_t(k.len) * 0x9E3779B97F4A7C15u); }
     std::unordered_map<uint64_t, std::vector<group>> map_;
-    std::vector<bool> lengths_;  // [n]: a text of n bytes is held
+    std::vector<uint32_t> lengths_;  // [n]: texts of n bytes held; the last is not 0
 };
 
 mount_index g_by_point;   /* mount point -> records */
@@ -94,10 +120,10 @@ void index_add(int i) {
     g_by_origin.add(bview(pmount[i].origin), i);
 }
 
-void rebuild_index() {
-    g_by_point.clear();
-    g_by_origin.clear();
-    for (int i = 0; i < pmounts; i++) index_add(i);
+/* The indexes after the records 'to' maps to -1 went (see renumber). */
+void renumber_index(const std::vector<int> &to) {
+    g_by_point.renumber(to);
+    g_by_origin.renumber(to);
 }
 
 /* The first record in 'list' that 'want' accepts, or -1. */
@@ -248,15 +274,13 @@ pmount_rec *pdisk_append_mount(uint32_t kind, std::string_view point, std::strin
 
 void pdisk_remove_mount(int i) {
     if (i < 0 || i >= pmounts) return;
-    destroy_buffer(pmount[i].mount_point);
-    destroy_buffer(pmount[i].origin);
-    for (int j = i; j + 1 < pmounts; j++) pmount[j] = pmount[j + 1];
-    pmounts--;
-    pmount[pmounts] = pmount_rec{};
-    rebuild_index();
+    std::vector<bool> drop(static_cast<size_t>(pmounts), false);
+    drop[static_cast<size_t>(i)] = true;
+    pdisk_remove_mounts(drop);
 }
 
 void pdisk_remove_mounts(const std::vector<bool> &drop) {
+    std::vector<int> to(static_cast<size_t>(pmounts), -1);
     int kept = 0;
     for (int i = 0; i < pmounts; i++) {
         if (static_cast<size_t>(i) < drop.size() && drop[static_cast<size_t>(i)]) {
@@ -264,11 +288,12 @@ void pdisk_remove_mounts(const std::vector<bool> &drop) {
             destroy_buffer(pmount[i].origin);
             continue;
         }
+        to[static_cast<size_t>(i)] = kept;
         pmount[kept++] = pmount[i];
     }
     for (int i = kept; i < pmounts; i++) pmount[i] = pmount_rec{};
     pmounts = kept;
-    rebuild_index();
+    renumber_index(to);
 }
 
 void pdisk_clear_mounts() {
@@ -278,7 +303,8 @@ void pdisk_clear_mounts() {
         pmount[i] = pmount_rec{};
     }
     pmounts = 0;
-    rebuild_index();
+    g_by_point.clear();
+    g_by_origin.clear();
 }
 
 int pdisk_mount_at(std::string_view point) {
