@@ -103,7 +103,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_set_userland_clipboard_text", "string.rep('x', 1000)", 1000 / 128},
         {"_cache_fetch", "'none', 'n%d', true", 33 * 64},  // 64 a file tried: 32 down to 0
         {"_apply_system_settings", "{a = 1, b = 2, c = 3, d = 4}", 4 * 4},  // 4 a slot
-        {"print", "string.rep('x', 1000)", 1000 / 64},
+        {"print", "string.rep('x', 1000), 1", 1000 / 64 + 3},  // and at least 1 a write: a tab, 1, the line's end
         {"unpod", "string.rep(' ', 1000) .. '1'", 1001 / 32 + 1},  // the text's bytes / 32 besides
     };
     pfile_init();
