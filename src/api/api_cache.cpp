@@ -68,7 +68,7 @@ int lua54_cache_store(lua_State *L) {
     const char *data = api_string(L, 3, &data_len);
     if (!data || !plain_name(folder, folder_len) || !plain_name(name, name_len)) return 0;
     spend_cpu(CACHE_STORE_CYCLES);
-    charge_bytes(data_len, FILE_BYTES_PER_CYCLE);
+    charge_bytes_first(L, data_len, FILE_BYTES_PER_CYCLE);
     char path[HOST_PATH_SIZE];
     size_t used = std::strlen(codo_prefix_with_appdata_path("cache", path));
     if (used == 0) return 0;

@@ -29,6 +29,13 @@ inline void charge_bytes(size_t n, size_t per_cycle) {
     if (cycles > 0) spend_cpu(static_cast<int32_t>(std::min<size_t>(cycles, INT32_MAX / 2)));
 }
 
+/* As charge_bytes for work about to be done in one piece: a charge past
+   the watchdog's margin raises its error (host_charge_check) before it. */
+inline void charge_bytes_first(lua_State *L, size_t n, size_t per_cycle) {
+    const size_t cycles = n / per_cycle;
+    if (cycles > 0) host_charge_check(L, static_cast<int32_t>(std::min<size_t>(cycles, INT32_MAX / 2)));
+}
+
 /* Charges the reading of a path argument of 'len' bytes that is not
    resolved (normalised at most). */
 inline void charge_path_text(size_t len) {

@@ -112,7 +112,7 @@ int lua54__set_host_window_title(lua_State *L) {
 
 int lua54_get_userland_clipboard_text(lua_State *L) {
     const char *text = get_userland_clipboard_text();
-    charge_bytes(std::strlen(text), CLIPBOARD_BYTES_PER_CYCLE);
+    charge_bytes_first(L, std::strlen(text), CLIPBOARD_BYTES_PER_CYCLE);
     lua_pushstring(L, text);
     return 1;
 }
@@ -120,7 +120,7 @@ int lua54_get_userland_clipboard_text(lua_State *L) {
 int lua54_set_userland_clipboard_text(lua_State *L) {
     size_t len = 0;
     const char *text = api_string(L, 1, &len);
-    charge_bytes(len, CLIPBOARD_BYTES_PER_CYCLE);
+    charge_bytes_first(L, len, CLIPBOARD_BYTES_PER_CYCLE);
     set_userland_clipboard_text(text);
     return 0;
 }

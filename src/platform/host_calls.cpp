@@ -42,7 +42,7 @@ int os_set_host_clipboard_text(lua_State *L) {
     size_t len = 0;
     const char *text = api_string(L, 1, &len);
     if (!text) return 0;
-    charge_bytes(len, HOST_TEXT_BYTES_PER_CYCLE);
+    charge_bytes_first(L, len, HOST_TEXT_BYTES_PER_CYCLE);
     buffer_rec *utf8 = encode_host_text(text);
     if (!utf8) return 0;
     sdl.SetClipboardText(to_cstr(utf8));
