@@ -19,7 +19,7 @@ inline constexpr size_t PATH_BYTES_PER_CYCLE = 8;   /* and for its length */
 inline constexpr size_t FILE_BYTES_PER_CYCLE = 64;  /* bytes copied into or out of a file */
 /* Each leading part of a path that names a cartridge is tested for a file
    to mount (a host folder and file test each) at every resolution: cycles
-   a part, and its bytes a cycle. */
+   a part, and its bytes per cycle. */
 inline constexpr int64_t CART_PREFIX_CYCLES = 128;
 inline constexpr uint64_t CART_PREFIX_BYTES_PER_CYCLE = 4;
 

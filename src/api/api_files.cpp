@@ -45,14 +45,14 @@ int push_and_release(lua_State *L, buffer_rec *b) {
     return 1;
 }
 
-// Runs protected with the collector held: (light path). The listing is
-// kept by the file system until its next listing, which a finalizer run by
-// one of the pushes could make.
 struct list_call {
     const char *path;
     pdisk_list_work work;  // what the listing went through
 };
 
+// Runs protected with the collector held: (light list_call). The listing
+// is kept by the file system until its next listing, which a finalizer run
+// by one of the pushes could make.
 int list_body(lua_State *L) {
     auto *call = static_cast<list_call *>(lua_touserdata(L, 1));
     lua_settop(L, 0);
