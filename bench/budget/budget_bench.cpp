@@ -5,7 +5,10 @@
 // frames after a warm-up frame; the ratio is that time over one frame (16.7
 // ms), and the goal is a ratio of 0.75 at most. Calls that last longer than
 // a frame by themselves are bounded by the debt cap instead of their charge:
-// they are reported apart, with the length of one call.
+// they are reported apart, with the length of one call. What a script
+// prints goes to /dev/null, or to a file for the figures that measure
+// printing. The host calls and socket calls are the platform's own, on
+// loopback.
 // Prints "budget <call> cpu per frame: T ms, calls per frame: C",
 // "budget <call> ratio: R" per figure, the long calls, and last
 // "budget worst goal margin: M", the largest ratio / 0.75.
@@ -51,6 +54,7 @@ struct figure {
     const char *setup;  // runs once, with a budget that does not run out
     const char *body;   // the loop body, run until the frame's budget is spent
     bool long_call;     // one call lasts longer than a frame by itself
+    bool to_file = false;  // what the script prints goes to a file, not to /dev/null
 };
 
 // Shared set-up texts.
@@ -58,6 +62,8 @@ struct figure {
 #define BIG_TEXT "local s = string.rep('abcdefghijklmnopqrstuvwxyz0123456789', 7282) "  // 256 KB
 #define RANDOM_BYTES(n) "srand(7) local rt = {} for j = 1, " #n " do rt[j] = chr(flr(rnd(256))) end "
 #define TABLE_N(n) "local t = {} for j = 1, " #n " do t[j] = j end "
+#define DEEP                                                                                              \
+    "local D = '/ram/dp' .. string.rep('/a', 16384) mkdir(D) local F, G = D .. '/f', D .. '/g' store(F, 1) "
 
 const figure kFigures[] = {
     /* ---- drawing ---- */
@@ -133,6 +139,7 @@ const figure kFigures[] = {
     {"split", BIG_TEXT "s = string.rep('12,', 40000) ", "split(s, ',')", false},
     {"split_text", BIG_TEXT, "split(s, 'x', false)", false},
     {"_md5", BIG_TEXT, "_md5(s)", false},
+    {"print_70kb", "local s = string.rep('x', 70000) ", "print(s)", false, true},
     {"tokenoid", "local s = '--[[' .. string.rep('x', 1 << 20) ", "tokenoid(s, 1, 0)", false},
     {"create_delta", BIG_TEXT "local s2 = string.rep('0123456789abcdefghijklmnopqrstuvwxyz', 7282) ",
      "create_delta(s, s2)", false},
@@ -210,6 +217,10 @@ const figure kFigures[] = {
     {"pod_userdata", "local A = userdata('f64', 256, 256) ", "pod(A)", false},
     {"pod_compressed", "local A = userdata('u8', 512, 512) ", "pod(A, 1)", false},
     {"unpod_userdata", "local p = pod(userdata('u8', 512, 512), 1) ", "unpod(p)", false},
+    // 2 MB of text: blanks before a value, a string never closed, raw text
+    {"unpod_2mb_blanks", "local p = string.rep(' ', 1 << 21) .. '1' ", "unpod(p)", false},
+    {"unpod_2mb_open", "local p = '\"\\\\' .. string.rep('a', 1 << 21) ", "unpod(p)", false},
+    {"unpod_2mb_raw", "local p = '--[[pod_format=\"raw\"]]' .. string.rep('a', 1 << 21) ", "unpod(p)", false},
     /* ---- files ---- */
     {"store_fetch", "", "store('/ram/v.pod', {1, 2, 3}) fetch('/ram/v.pod')", false},
     {"store_big", RANDOM_BYTES(65536) "local v = table.concat(rt) ", "store('/ram/b.bin', v)", false},
@@ -234,6 +245,32 @@ const figure kFigures[] = {
      false},
     {"_fetch_metadata", "store('/ram/md', 1, {title = string.rep('x', 1000)}) ", "_fetch_metadata_from_file('/ram/md')",
      false},
+    // a cartridge written back at each call: 256 KB of random bytes in each form
+    {"fstat_cart_kiv", RANDOM_BYTES(262144) "mkdir('/c.kiv') store('/c.kiv/big', table.concat(rt)) ",
+     "store('/c.kiv/f', 'x') fstat('/c.kiv')", false},
+    {"fstat_cart_rom", RANDOM_BYTES(262144) "mkdir('/c.kiv.rom') store('/c.kiv.rom/big', table.concat(rt)) ",
+     "store('/c.kiv.rom/f', 'x') fstat('/c.kiv.rom')", false},
+    {"fstat_cart_png", RANDOM_BYTES(262144) "mkdir('/c.kiv.png') store('/c.kiv.png/big', table.concat(rt)) ",
+     "store('/c.kiv.png/f', 'x') fstat('/c.kiv.png')", false},
+    {"fstat_cart_png_small", "mkdir('/s.kiv.png') ", "store('/s.kiv.png/f', 'x') fstat('/s.kiv.png')", false},
+    {"ls_host", "mkdir('/hl') for j = 1, 2000 do store('/hl/f' .. j, j) end ", "ls('/hl')", false},
+    // one entry listed, 8,000 walked under it
+    {"ls_subtree", "mkdir('/ram/s') mkdir('/ram/s/x') for j = 1, 8000 do store('/ram/s/x/f' .. j, '') end ",
+     "ls('/ram/s')", false},
+    {"_fdelete_folder", "mkdir('/ram/fd') local names = {} for j = 1, 8000 do names[j] = '/ram/fd/f' .. j end ",
+     "for j = 1, 8000 do store(names[j], '') end _fdelete('/ram/fd')", false},
+    // a folder 16,384 segments deep, made: its file F, a second file G
+    {"mkdir_deep", DEEP, "mkdir(D .. '/m') _fdelete(D .. '/m')", false},
+    {"fstat_deep", DEEP, "fstat(F)", false},
+    {"ls_deep", DEEP, "ls(D)", false},
+    {"cd_deep", DEEP, "cd(D)", false},
+    {"store_deep", DEEP, "store(F, 1)", false},
+    {"fetch_deep", DEEP, "fetch(F)", false},
+    {"cp_deep", DEEP, "cp(F, G)", false},
+    // 512 leading parts that name cartridges, each tested for a file to mount
+    {"fstat_carts", "local p = '/ram/k' .. string.rep('/a.kiv', 512) ", "fstat(p)", false},
+    {"mkdir_carts_host", "local p = '/k' .. string.rep('/a.kiv', 512) ", "mkdir(p)", false},
+    {"cp_carts_host", "local p = '/k' .. string.rep('/a.kiv', 512) ", "cp(p, p .. 'x')", false},
     /* ---- processes ---- */
     {"_create_process_from_code", "", "_kill_process(_create_process_from_code('', 'p', '/p.lua'))", false},
     {"_create_process_big",
@@ -346,6 +383,22 @@ const figure kFigures[] = {
      "create_delta(s, s2)", true},
     {"pod_1m", "local t = {} for j = 1, 1 << 20 do t[j] = j / 7 end ", "pod(t)", true},
     {"ud_tostring", "local A = userdata('u8', 4096) ", "tostring(A)", false},
+    /* ---- host ---- */
+    {"_set_userland_clipboard_text", "local s = string.rep('x', 1 << 21) ", "_set_userland_clipboard_text(s)", false},
+    {"_get_userland_clipboard_text", "_set_userland_clipboard_text(string.rep('x', 1 << 21)) ",
+     "_get_userland_clipboard_text()", false},
+    {"_set_host_clipboard_text", "local s = string.rep('\\x80', 1 << 21) ", "_set_host_clipboard_text(s)", false},
+    {"_cache_store", "local s = string.rep('x', 1 << 21) ", "_cache_store('bench', 'big', s)", false},
+    {"_cache_fetch", "_cache_store('bench', 'big', string.rep('x', 1 << 21)) ", "_cache_fetch('bench', 'big')", false},
+    {"_cache_fetch_versions", "", "_cache_fetch('bench', 'v%d', true)", false},
+    {"_apply_system_settings", "local t = {} for j = 1, 60000 do t['key' .. j] = j end ", "_apply_system_settings(t)",
+     false},
+    // a loopback client and the listener's side of it, each made and closed
+    {"_create_tcp_socket",
+     "local P, L = 47810 repeat P = P + 1 L = _create_tcp_socket(P, '*') until L or P > 48000 ",
+     "local c = _create_tcp_socket(P, '127.0.0.1') _close_socket(_accept_socket(L)) _close_socket(c)", false},
+    {"_create_udp_socket", "", "_close_socket(_create_udp_socket(47812, '127.0.0.1'))", false},
+    {"_fetch_remote", "", "_fetch_remote('http://127.0.0.1:47813/x')", false},
 };
 
 [[noreturn]] void die(const std::string &what) {
@@ -459,6 +512,7 @@ int main(int argc, char **argv) {
     app = app_state_rec{};
     config = config_rec{};
     config.headless = 1;
+    config.network_access = 1;
     processes_init();
     app.audio_focus = -2;
     app.audio_synced_pid = -3;
@@ -493,8 +547,10 @@ int main(int argc, char **argv) {
     for (const figure &f : kFigures) {
         if (argc > 1 && !std::strstr(f.name, argv[1])) continue;
         std::fflush(stdout);
-        dup2(null_fd, 1);
+        const int file_fd = f.to_file ? open((root + "/printed").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600) : -1;
+        dup2(file_fd >= 0 ? file_fd : null_fd, 1);
         const result r = measure(f);
+        if (file_fd >= 0) close(file_fd);
         std::fflush(stdout);
         dup2(out_fd, 1);
         if (r.failed) {

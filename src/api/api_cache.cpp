@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "api_args.h"
+#include "api_charges.h"
 #include "api_functions.h"
 #include "api_protected.h"
 #include "buffer.h"
@@ -23,6 +24,8 @@ inline constexpr size_t CACHE_PATH_MAX = HOST_PATH_SIZE - 1;  /* characters of a
 inline constexpr int32_t CACHE_FILE_MIN = 512;                /* shorter cached files read as missing */
 inline constexpr int CACHE_NEWEST_VERSION = 32;               /* versions tried: 32 down to 0 */
 inline constexpr size_t VERSION_DIGITS_MAX = 2;               /* "32" */
+inline constexpr int32_t CACHE_STORE_CYCLES = 512;            /* a store: two folder tests, a file written */
+inline constexpr int32_t CACHE_OPEN_CYCLES = 64;              /* each file a fetch tries to open */
 
 bool plain_name(const char *s, size_t len) {
     if (!s || len == 0) return false;
@@ -64,6 +67,8 @@ int lua54_cache_store(lua_State *L) {
     const char *name = api_string(L, 2, &name_len);
     const char *data = api_string(L, 3, &data_len);
     if (!data || !plain_name(folder, folder_len) || !plain_name(name, name_len)) return 0;
+    spend_cpu(CACHE_STORE_CYCLES);
+    charge_bytes_first(L, data_len, FILE_BYTES_PER_CYCLE);
     char path[HOST_PATH_SIZE];
     size_t used = std::strlen(codo_prefix_with_appdata_path("cache", path));
     if (used == 0) return 0;
@@ -95,9 +100,11 @@ int lua54_cache_fetch(lua_State *L) {
     if (used == 0 || !append(path, &used, folder, folder_len) || !append(path, &used, "/", 1)) return 0;
     buffer_rec *b = nullptr;
     if (!versioned) {
+        spend_cpu(CACHE_OPEN_CYCLES);
         if (append(path, &used, name, name_len)) b = create_buffer_from_file(path);
     } else {
         for (int v = CACHE_NEWEST_VERSION; v >= 0 && !b; v--) {
+            spend_cpu(CACHE_OPEN_CYCLES);
             char digits[VERSION_DIGITS_MAX + 1];
             const int n = std::snprintf(digits, sizeof digits, "%d", v);
             size_t at = used;
@@ -108,6 +115,7 @@ int lua54_cache_fetch(lua_State *L) {
         }
     }
     if (!b) return 0;
+    charge_bytes(static_cast<size_t>(b->length), FILE_BYTES_PER_CYCLE);  // read, then copied
     int status = LUA_OK;
     const bool long_enough = b->length >= CACHE_FILE_MIN;
     if (long_enough) status = api_push_bytes(L, b->data, static_cast<size_t>(b->length));

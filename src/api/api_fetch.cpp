@@ -42,7 +42,7 @@ int lua54_fetch_local(lua_State *L) {
     size_t path_len = 0;
     const char *path = api_path(L, 1, &path_len);
     if (!path) return 0;
-    charge_path(path_len);
+    charge_path(L, path, path_len);
     if (kiv_path_kind(path)) {  // the cartridge file itself, as bytes
         pfile_rec *f = pfopen(path, "rf");
         if (!f) return 0;
@@ -63,6 +63,7 @@ int lua54_fetch_anywhen(lua_State *L) {
     size_t len = 0;
     const char *text = api_path(L, 1, &len);
     if (!text) return 0;
+    charge_path_text(len);
     buffer_rec *b = anywhen_fetch(text);
     if (!b) return 0;
     // The extension is the path's, before the '@' and its time.
@@ -76,8 +77,10 @@ int lua54_fetch_anywhen(lua_State *L) {
 }
 
 int lua54_fetch_metadata(lua_State *L) {
-    const char *path = api_path(L, 1, nullptr);
+    size_t path_len = 0;
+    const char *path = api_path(L, 1, &path_len);
     if (!path) return 0;
+    charge_path(L, path, path_len);
     pfile_rec *f = pfopen(path, "rm");
     if (!f) return 0;
     const int64_t n = api_pod_metadata_length(reinterpret_cast<const char *>(f->data->data), f->data->length);

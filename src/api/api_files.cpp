@@ -29,6 +29,9 @@ inline constexpr char ANYWHEN_PREFIX[] = "anywhen://";  /* fullpath leaves these
 inline constexpr size_t PWD_MAX = sizeof(process_rec::pwd) - 1; /* 256 characters */
 inline constexpr size_t BBS_CHECKED_FROM = 6;           /* bbs paths: characters before are not examined */
 inline constexpr int32_t LISTED_ENTRY_CYCLES = 16;      /* ls: charged per entry listed */
+inline constexpr int32_t HOST_ENTRY_CYCLES = 32;        /* and per name a host folder holds (a host test each) */
+inline constexpr size_t WALKED_PER_CYCLE = 2;           /* and for the RAM files and mounts looked at */
+inline constexpr int64_t DELETED_ENTRY_CYCLES = 8;      /* _fdelete: charged per entry that goes */
 inline constexpr size_t COLLAPSE_BYTES_PER_CYCLE = 8;   /* path collapsing; printing each step costs a cycle a byte */
 inline constexpr size_t BBS_BYTES_PER_CYCLE = 16;       /* bbs path checks */
 
@@ -42,13 +45,18 @@ int push_and_release(lua_State *L, buffer_rec *b) {
     return 1;
 }
 
-// Runs protected with the collector held: (light path). The listing is
-// kept by the file system until its next listing, which a finalizer run by
-// one of the pushes could make.
+struct list_call {
+    const char *path;
+    pdisk_list_work work;  // what the listing went through
+};
+
+// Runs protected with the collector held: (light list_call). The listing
+// is kept by the file system until its next listing, which a finalizer run
+// by one of the pushes could make.
 int list_body(lua_State *L) {
-    const auto *path = static_cast<const char *>(lua_touserdata(L, 1));
+    auto *call = static_cast<list_call *>(lua_touserdata(L, 1));
     lua_settop(L, 0);
-    return pflist(path, L);
+    return pflist(call->path, L, &call->work);
 }
 
 bool bbs_char(unsigned char c) {
@@ -75,21 +83,23 @@ int lua54_list_files(lua_State *L) {
         if (!lua_isnoneornil(L, 1)) return 0;
         path = "/";
     }
-    charge_path(len);
+    charge_path(L, path, len);
     const int top = lua_gettop(L);
-    if (api_pcall_held(L, list_body, const_cast<char *>(path), 0) != LUA_OK) return lua_error(L);
+    list_call call{path, {0, 0}};
+    if (api_pcall_held(L, list_body, &call, 0) != LUA_OK) return lua_error(L);
     const int n = lua_gettop(L) - top;
-    if (n > 0 && lua_type(L, -n) == LUA_TTABLE) {  // the names, then the folder count
-        const auto entries = static_cast<int64_t>(lua_rawlen(L, -n));
-        spend_cpu(static_cast<int32_t>(std::min<int64_t>(entries * LISTED_ENTRY_CYCLES, INT32_MAX / 2)));
-    }
+    int64_t cycles = static_cast<int64_t>(call.work.host_entries) * HOST_ENTRY_CYCLES +
+                     static_cast<int64_t>(call.work.walked / WALKED_PER_CYCLE);
+    if (n > 0 && lua_type(L, -n) == LUA_TTABLE)  // the names, then the folder count
+        cycles += static_cast<int64_t>(lua_rawlen(L, -n)) * LISTED_ENTRY_CYCLES;
+    if (cycles > 0) spend_cpu(static_cast<int32_t>(std::min<int64_t>(cycles, INT32_MAX / 2)));
     return n;
 }
 
 int lua54_mkdir(lua_State *L) {
     size_t len = 0;
     const char *path = api_path(L, 1, &len);
-    if (path) charge_path(len);
+    if (path) charge_path(L, path, len);
     const char *message = nullptr;
     if (!path)
         message = "mkdir: no path";
@@ -106,7 +116,7 @@ int lua54_fstat(lua_State *L) {
     size_t len = 0;
     const char *path = api_path(L, 1, &len);
     if (!path) return 0;
-    charge_path(len);
+    charge_path(L, path, len);
     buffer_rec *norm = normalise_quillmar_path_n(path, len);
     if (!norm) return 0;
     const char *p = to_cstr(norm);
@@ -137,7 +147,7 @@ int lua54_resolve_filename(lua_State *L) {
     size_t len = 0;
     const char *path = api_path(L, 1, &len);
     if (!path) return 0;
-    charge_path(len);
+    charge_path_text(len);
     if (len >= sizeof ANYWHEN_PREFIX - 1 && std::memcmp(path, ANYWHEN_PREFIX, sizeof ANYWHEN_PREFIX - 1) == 0) {
         lua_pushvalue(L, 1);
         return 1;
@@ -148,9 +158,12 @@ int lua54_resolve_filename(lua_State *L) {
 /* ---- copying, deleting and mounting ---- */
 
 int lua54__fcopy(lua_State *L) {
-    const char *src = api_path(L, 1, nullptr);
-    const char *dst = api_path(L, 2, nullptr);
+    size_t src_len = 0, dst_len = 0;
+    const char *src = api_path(L, 1, &src_len);
+    const char *dst = api_path(L, 2, &dst_len);
     if (!src || !dst) return 0;
+    charge_path(L, src, src_len);
+    charge_path(L, dst, dst_len);
     spend_cpu(saturate_double_to_i32(static_cast<double>(fcopy(src, dst))));
     return 0;
 }
@@ -159,15 +172,20 @@ int lua54__fdelete(lua_State *L) {
     size_t len = 0;
     const char *path = api_path(L, 1, &len);
     if (!path) return 0;
-    charge_path(len);
-    delete_path(path);
+    charge_path(L, path, len);
+    const int64_t gone = delete_path(path);
+    if (gone > 0) spend_cpu(static_cast<int32_t>(std::min<int64_t>(gone * DELETED_ENTRY_CYCLES, INT32_MAX / 2)));
     return 0;
 }
 
 int lua54_mount(lua_State *L) {
-    const char *path = api_path(L, 1, nullptr);
-    const char *target = api_path(L, 2, nullptr);
-    if (path && target) mount_p_path(path, target);
+    size_t path_len = 0, target_len = 0;
+    const char *path = api_path(L, 1, &path_len);
+    const char *target = api_path(L, 2, &target_len);
+    if (!path || !target) return 0;
+    charge_path(L, path, path_len);
+    charge_path(L, target, target_len);
+    mount_p_path(path, target);
     return 0;
 }
 
@@ -189,7 +207,7 @@ int lua54_set_process_pwd(lua_State *L) {
         p->pwd[len] = 0;
         return 0;
     }
-    charge_path(len);
+    charge_path(L, path, len);
     buffer_rec *norm = normalise_quillmar_path_n(path, len);
     if (!norm) return 0;
     const bool found = pdisk_directory_exists(to_cstr(norm), 1) != 0;

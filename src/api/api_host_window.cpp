@@ -1,17 +1,21 @@
 // Settings from the user-land, the host window calls and the userland
 // clipboard.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "api_args.h"
+#include "api_charges.h"
 #include "api_clipboard.h"
 #include "api_functions.h"
 #include "api_host.h"
+#include "host_yield.h"
 #include "intp.h"
 #include "lua.hpp"
 #include "vm_hooks.h"
 #include "system_palette.h"
+#include "table_scan.h"
 #include "typed_ud.h"
 
 namespace {
@@ -20,6 +24,8 @@ inline constexpr const char *SETTINGS_NOT_A_TABLE =
     "** lua54__apply_system_settings failed; not a table\n";
 inline constexpr uint32_t ICON_SIZE = 16;  /* the icon is 16 x 16 colour indices */
 inline constexpr int32_t ICON_CYCLES = 1024;  /* a host icon made from the pixels */
+inline constexpr size_t CLIPBOARD_BYTES_PER_CYCLE = 128;  /* the clipboard's text, copied or compared */
+inline constexpr lua_Integer SETTING_SLOT_CYCLES = 4;     /* each slot of a settings table */
 
 /* Program-wide: shared by every process and kept across reboots. */
 char *userland_clipboard_text = nullptr;
@@ -63,6 +69,11 @@ int lua54__apply_system_settings(lua_State *L) {
         std::fputs(SETTINGS_NOT_A_TABLE, stdout);
         return 0;
     }
+    // Every slot of the table is walked and each key tested against the
+    // settings: charged before any is applied, so a table too large for
+    // the watchdog's margin changes nothing.
+    const lua_Integer slots = table_slots(L, 1);
+    host_charge_check(L, static_cast<int32_t>(std::min<lua_Integer>(slots * SETTING_SLOT_CYCLES, INT32_MAX / 2)));
     lua_pushnil(L);
     while (lua_next(L, 1)) {
         // Only keys that are strings already: converting one in place would
@@ -103,11 +114,16 @@ int lua54__set_host_window_title(lua_State *L) {
 }
 
 int lua54_get_userland_clipboard_text(lua_State *L) {
-    lua_pushstring(L, get_userland_clipboard_text());
+    const char *text = get_userland_clipboard_text();
+    charge_bytes_first(L, std::strlen(text), CLIPBOARD_BYTES_PER_CYCLE);
+    lua_pushstring(L, text);
     return 1;
 }
 
 int lua54_set_userland_clipboard_text(lua_State *L) {
-    set_userland_clipboard_text(api_string(L, 1, nullptr));
+    size_t len = 0;
+    const char *text = api_string(L, 1, &len);
+    charge_bytes_first(L, len, CLIPBOARD_BYTES_PER_CYCLE);
+    set_userland_clipboard_text(text);
     return 0;
 }

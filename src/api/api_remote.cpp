@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "api_args.h"
+#include "api_charges.h"
 #include "api_functions.h"
 #include "app_state.h"
 #include "buffer.h"
@@ -25,6 +26,7 @@ inline constexpr size_t URL_EXT_ROOM = 1024;      /* the part of a URL its exten
 inline constexpr char FORUM_SUFFIX[] = ".kiv.png";
 inline constexpr char TEMP_NAME[] = "/.download-XXXXXX";
 inline constexpr char CART_CACHE_FOLDER[] = "cache/carts";  /* below the application-data folder */
+inline constexpr int32_t FETCH_START_CYCLES = 1024;          /* a fetch's job and worker thread made */
 
 bool plain_name(const char *s, size_t len) {
     if (len == 0) return false;
@@ -130,8 +132,11 @@ extern "C" void gurl_cb(gurl_job_rec *job) {
 
 int lua54_fetch_remote(lua_State *L) {
     if (!config.network_access) return no_network(L, 1);
-    const char *url = api_path(L, 1, nullptr);
+    size_t url_len = 0;
+    const char *url = api_path(L, 1, &url_len);
     if (!url) return 0;
+    spend_cpu(FETCH_START_CYCLES);
+    charge_bytes(url_len, FILE_BYTES_PER_CYCLE);
     char folder[HOST_PATH_SIZE];
     codo_prefix_with_appdata_path(CART_CACHE_FOLDER, folder);
     lua_pushinteger(L, lua_Integer(gurl_get(url, folder, gurl_cb)));
@@ -149,6 +154,7 @@ int lua54_fetch_remote_result(lua_State *L) {
         return 3;
     }
     const gurl_buffer_rec *body = job->response;
+    charge_bytes(body->length, FILE_BYTES_PER_CYCLE);  // copied before it is decoded
     buffer_rec *b = create_buffer_2(int32_t(body->length + 4), FETCHED_COPY_TAG);
     if (!b) return 0;
     if (body->length && bwrite(body->data, 1, int64_t(body->length), b) != int64_t(body->length)) {

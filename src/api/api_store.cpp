@@ -80,7 +80,7 @@ int lua54_store_local(lua_State *L) {
     size_t path_len = 0;
     const char *path = api_path(L, 1, &path_len);
     if (!path) return 0;
-    charge_path(path_len);
+    charge_path(L, path, path_len);
     size_t meta_len = 0;
     const char *meta = api_string(L, 3, &meta_len);
 
@@ -138,7 +138,7 @@ int lua54_store_metadata_str(lua_State *L) {
     const char *path = api_path(L, 1, &path_len);
     const char *meta = api_string(L, 2, &meta_len);
     if (!path || !meta) return 0;
-    charge_path(path_len);
+    charge_path(L, path, path_len);
     charge_bytes(meta_len, FILE_BYTES_PER_CYCLE);
     pfile_rec *f = pfopen(path, "r");
     if (!f) {  // a new file holds the header alone

@@ -14,6 +14,7 @@
 #include "base64.h"
 #include "host.h"
 #include "host_call.h"
+#include "host_yield.h"
 #include "pxu_lua.h"
 #include "typed_ud.h"
 #include "vm_hooks.h"
@@ -52,6 +53,11 @@ inline constexpr int64_t kKeyCycles = 1;
 
 // Bytes of a bare key's text read per cycle, as for string values.
 inline constexpr int64_t kKeyBytesPerCycle = 4;
+
+// Bytes of a whole text (of its header alone for metadata) per cycle: every
+// byte may be looked at, the blanks between values and a text that fails
+// included.
+inline constexpr int64_t kTextBytesPerCycle = 32;
 
 /*
 ** State of one read. Plain data only: Lua may raise a memory error at any
@@ -615,8 +621,10 @@ int read_text(reader *r, const char *text, int64_t length, bool metadata) {
     const char *saved_end = r->end;
     r->end = text + length;
     int result = 0;
-    if (length >= 7 && has(text, "--[[pod", 7)) {
-        const int64_t h = header_length(text, length);
+    const bool has_header = length >= 7 && has(text, "--[[pod", 7);
+    const int64_t h = has_header ? header_length(text, length) : 0;
+    if (text != r->text) r->cycles += length / kTextBytesPerCycle;  // the top text is charged before the read
+    if (has_header) {
         if (metadata) {
             if (!get_table(r, text + 4)) lua_newtable(L);
             result = 1;
@@ -663,6 +671,12 @@ int read_protected(lua_State *L) {
 
 int destringify_object_ex(lua_State *L, const char *text, int64_t length, int metadata) {
     if (!text || length < 0 || text[length] != 0) return 0;
+    // Every byte may be looked at (of the header alone for metadata):
+    // charged first, so a text too long for the watchdog's margin is not
+    // read at all.
+    const int64_t read = metadata ? find_metadata_length(text, length) : length;
+    if (read >= kTextBytesPerCycle)
+        host_charge_check(L, static_cast<int32_t>(std::min<int64_t>(read / kTextBytesPerCycle, INT32_MAX / 2)));
     if (!lua_checkstack(L, 2 + kSlotsPerLevel)) return 0;
     const int top = lua_gettop(L);
     int status;

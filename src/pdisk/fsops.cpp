@@ -11,7 +11,10 @@
 #include "paths.h"
 #include "pdisk_internal.h"
 
-int delete_path(const char *path) {
+namespace {
+
+/* delete_path's work; 1 when a host file or folder was removed, else 0. */
+int delete_at(const char *path) {
     std::string norm;
     if (!path || !pdisk_normalise(path, &norm)) return 0;
     const int at = pdisk_mount_at(norm);
@@ -29,7 +32,7 @@ int delete_path(const char *path) {
         anywhen_event(ANYWHEN_OPEN_DAY, nullptr, nullptr);
         const bool gone = fs->remove(r.origin.c_str()) == 0 || fs->rmdir(r.origin.c_str()) == 0;
         if (gone) anywhen_event(ANYWHEN_DELETED, norm.c_str(), nullptr);
-        return 0;
+        return gone ? 1 : 0;
     }
     if (pdisk_cart_inside(r.origin)) return 0;
     pdisk_mark_dirty(r.origin);
@@ -41,6 +44,14 @@ int delete_path(const char *path) {
         pdisk_release_slot(s);
     pdisk_after_op();
     return 0;
+}
+
+}  // namespace
+
+int delete_path(const char *path) {
+    const int32_t ram_before = pdisk_count_slots_by_kind(PFILE_RAM);
+    const int host_removed = delete_at(path);
+    return host_removed + (ram_before - pdisk_count_slots_by_kind(PFILE_RAM));
 }
 
 int delete_ram_files_in_path(const buffer_rec *folder) {

@@ -14,7 +14,9 @@ inline constexpr uint32_t HOST_FOLDER_MODE = 0755;
 ** Deletes the file or folder at 'path'. A cartridge mounted exactly there is
 ** written back if dirty and unmounted first, then its file deleted; an alias
 ** there only loses its mount; a RAM-folder or host mount there is refused,
-** and so is a RAM path that holds a mounted cartridge's folder. Returns 0.
+** and so is a RAM path that holds a mounted cartridge's folder. Returns
+** how many entries went: RAM files and folders freed (a cartridge's own
+** included), and 1 for a host file or folder removed.
 */
 int delete_path(const char *path);
 

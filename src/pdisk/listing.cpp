@@ -77,9 +77,11 @@ int compare_str_item(const void *a, const void *b) {
     return pdisk_compare_names(*static_cast<const char *const *>(a), *static_cast<const char *const *>(b));
 }
 
-bool pdisk_list(const char *path, std::vector<std::string> *names, int *folders) {
+bool pdisk_list(const char *path, std::vector<std::string> *names, int *folders, pdisk_list_work *work) {
     names->clear();
     *folders = 0;
+    pdisk_list_work done{0, static_cast<size_t>(pmounts)};
+    if (work) *work = pdisk_list_work{0, 0};
     std::string norm;
     pdisk_resolved r;
     if (!path || !pdisk_normalise(path, &norm) || !pdisk_resolve(norm, false, &r)) return false;
@@ -91,9 +93,12 @@ bool pdisk_list(const char *path, std::vector<std::string> *names, int *folders)
         const std::string dir = r.origin.empty() ? "/" : r.origin;
         std::vector<std::string> entries;
         if (fs->list(dir.c_str(), &entries) != 0) return false;
+        done.host_entries = entries.size();
+        const std::string head = child_path(norm, "");  // an entry's virtual path is head + its name
+        pdisk_child_mounts mounted(head);
         for (std::string &e : entries) {
             if (e.empty() || e[0] == '.') continue;
-            if (pdisk_mount_at(child_path(norm, e)) >= 0) continue;
+            if (mounted.at(e) >= 0) continue;
             const std::string host = dir.back() == '/' ? dir + e : dir + "/" + e;
             host_stat st{};
             if (fs->stat(host.c_str(), &st) == 0 && st.is_dir && pdisk_cart_kind(e) == 0) e += '/';
@@ -101,10 +106,17 @@ bool pdisk_list(const char *path, std::vector<std::string> *names, int *folders)
         }
     } else {
         const size_t skip = r.origin.size() + (r.origin.empty() || r.origin.back() != '/' ? 1 : 0);
-        for (const int s : pdisk_ram_slots_directly_in(r.origin)) {
+        size_t walked = 0;
+        const std::vector<int> slots = pdisk_ram_slots_directly_in(r.origin, &walked);
+        done.walked += walked;
+        // Each slot's origin is head + its name.
+        const std::string_view head =
+            slots.empty() ? std::string_view() : bview(pfile[slots[0]].origin).substr(0, skip);
+        pdisk_child_mounts mounted(head);
+        for (const int s : slots) {
             const std::string_view origin = bview(pfile[s].origin);
             std::string name(origin.substr(skip));
-            if (name[0] == '.' || pdisk_mount_at(origin) >= 0) continue;
+            if (name[0] == '.' || mounted.at(name) >= 0) continue;
             if (pfile[s].attribs & 1) name += '/';
             take(std::move(name));
         }
@@ -126,12 +138,13 @@ bool pdisk_list(const char *path, std::vector<std::string> *names, int *folders)
     names->erase(std::unique(names->begin(), names->end()), names->end());
     for (const std::string &n : *names)
         if (n.back() == '/') (*folders)++;
+    if (work) *work = done;
     return true;
 }
 
-int pflist(const char *path, lua_State *L) {
+int pflist(const char *path, lua_State *L, pdisk_list_work *work) {
     int folders = 0;
-    if (!pdisk_list(path, &g_names, &folders)) return 0;
+    if (!pdisk_list(path, &g_names, &folders, work)) return 0;
     lua_createtable(L, static_cast<int>(g_names.size() < 16 ? 16 : g_names.size()), 0);
     lua_Integer k = 1;
     for (const std::string &n : g_names) {

@@ -25,17 +25,24 @@ int pdisk_compare_names(std::string_view a, std::string_view b);
 /* The same as a qsort comparator over pointers to NUL-terminated names. */
 int compare_str_item(const void *a, const void *b);
 
+/* What a listing went through besides the names it gave. */
+struct pdisk_list_work {
+    size_t host_entries;  /* names the host listed, each tested for a folder */
+    size_t walked;        /* RAM files and mounts looked at */
+};
+
 /*
 ** The sorted, distinct names in the folder at 'path' (folders with a
 ** trailing '/') into *names, and the number of folders into *folders;
 ** false for an illegal or unresolvable path or a host folder that cannot
-** be listed.
+** be listed. *work (when given) receives what the listing went through.
 */
-bool pdisk_list(const char *path, std::vector<std::string> *names, int *folders);
+bool pdisk_list(const char *path, std::vector<std::string> *names, int *folders, pdisk_list_work *work = nullptr);
 
 /*
 ** Pushes the listing of 'path' as a table of names (without the trailing
 ** '/') and the folder count, and returns 2; returns 0 and pushes nothing
-** for a path pdisk_list refuses.
+** for a path pdisk_list refuses. *work (when given) receives what it went
+** through.
 */
-int pflist(const char *path, lua_State *L);
+int pflist(const char *path, lua_State *L, pdisk_list_work *work = nullptr);

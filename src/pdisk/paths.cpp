@@ -4,6 +4,7 @@
 */
 #include "paths.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -32,24 +33,52 @@ size_t protocol_head_end(std::string_view s) {
     return 0;
 }
 
+/* By byte: 1 for the legal path characters, 2 for the control bytes. */
+constexpr std::array<uint8_t, 256> kByteClass = [] {
+    std::array<uint8_t, 256> t{};
+    for (int c = 0; c < 256; c++) {
+        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' || c == '.' ||
+            c == '/' || c == '_')
+            t[c] = 1;
+        if (c < 0x20 || c == 0x7F) t[c] = 2;
+    }
+    return t;
+}();
+
+inline uint8_t byte_class(char c) { return kByteClass[static_cast<unsigned char>(c)]; }
+
 /* Every byte free of control codes, and legal before the first '#'. */
 bool legal_characters(std::string_view s) {
-    bool after_hash = false;
-    for (const char ch : s) {
-        const int c = static_cast<unsigned char>(ch);
-        if (is_path_control_byte(c)) return false;
-        if (c == '#') after_hash = true;
-        if (!after_hash && !is_path_char(c)) return false;
+    size_t i = 0;
+    for (; i < s.size() && s[i] != '#'; i++)
+        if (byte_class(s[i]) != 1) return false;
+    for (; i < s.size(); i++)
+        if (byte_class(s[i]) == 2) return false;
+    return true;
+}
+
+/* True when collapsing leaves the absolute 's' as it is: no empty, "." or
+   ".." segment, none too long, no '/' at the end. With 'plain' every byte
+   must also be a legal path character. One pass. */
+bool collapsed_already(std::string_view s, bool plain) {
+    if (s.size() < 2 || s[0] != '/' || s.back() == '/') return false;
+    size_t start = 1;  // of the segment being read
+    for (size_t i = 1; i <= s.size(); i++) {
+        if (i < s.size() && s[i] != '/') {
+            if (plain && byte_class(s[i]) != 1) return false;
+            continue;
+        }
+        const size_t n = i - start;
+        if (n == 0 || n > PATH_SEGMENT_MAX || (s[start] == '.' && (n == 1 || (n == 2 && s[start + 1] == '.'))))
+            return false;
+        start = i + 1;
     }
     return true;
 }
 
 }  // namespace
 
-bool is_path_char(int c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' ||
-           c == '.' || c == '/' || c == '_';
-}
+bool is_path_char(int c) { return c >= 0 && c < 256 && kByteClass[static_cast<size_t>(c)] == 1; }
 
 bool is_path_control_byte(int c) {
     const unsigned u = static_cast<unsigned char>(c);
@@ -110,6 +139,10 @@ buffer_rec *collapse_path(const char *s, int32_t len, int debug) {
 
 bool pdisk_normalise(std::string_view s, std::string *out) {
     if (s.empty() || s[0] == '#' || s[0] == '-') return false;
+    if (collapsed_already(s, true)) {  // a canonical path: itself, in one pass
+        out->assign(s);
+        return true;
+    }
     std::string joined;
     if (s[0] == '/') {
         joined.assign(s);
@@ -123,6 +156,10 @@ bool pdisk_normalise(std::string_view s, std::string *out) {
     if (joined.size() >= 2 && joined.back() == '/') joined.pop_back();
     if (joined == "/") {
         *out = "/";
+        return true;
+    }
+    if (collapsed_already(joined, false)) {
+        *out = std::move(joined);
         return true;
     }
     *out = pdisk_collapse(joined, false, false);

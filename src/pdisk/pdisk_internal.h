@@ -40,6 +40,32 @@ struct automount_block {
 
 /* ---- resolution (pmount.cpp) ---- */
 
+/*
+** The key the mount indexes give a text: a polynomial hash of its bytes
+** modulo 2^61 - 1, and its length. Adding bytes to the key of a text gives
+** the key of the longer text, so the keys of every leading part of a path
+** come from one pass over it.
+*/
+struct text_key {
+    uint64_t h = 0;
+    size_t len = 0;
+    /* This key with the bytes of 's' added. */
+    text_key extended(std::string_view s) const;
+    /* Adds one byte; 'base' is text_key_base(). */
+    void add(unsigned char c, uint64_t base) {
+        constexpr uint64_t MOD = (uint64_t{1} << 61) - 1;
+        const unsigned __int128 p = static_cast<unsigned __int128>(h) * base;
+        uint64_t r = (static_cast<uint64_t>(p) & MOD) + static_cast<uint64_t>(p >> 61);
+        r += uint64_t{c} + 1;
+        r = (r & MOD) + (r >> 61);
+        h = r >= MOD ? r - MOD : r;
+        len++;
+    }
+};
+
+/* The base of the keys, drawn once a run. */
+uint64_t text_key_base();
+
 /* Where a path leads. */
 struct pdisk_resolved {
     std::string origin;  /* host path or RAM name */
@@ -57,6 +83,24 @@ int pdisk_find_mount(std::string_view norm, bool skip_exact);
 
 /* The first mount whose mount point is exactly 'point', or -1. */
 int pdisk_mount_at(std::string_view point);
+
+/*
+** pdisk_mount_at of texts 'head' + a name: the key of 'head' is made at
+** most once, and only when a mount point is as long as such a text, so a
+** folder's entries are tested in the time of their names, not of the
+** folder's path.
+*/
+class pdisk_child_mounts {
+public:
+    explicit pdisk_child_mounts(std::string_view head) : head_(head) {}
+    /* pdisk_mount_at(head + name), 'name' not empty. */
+    int at(std::string_view name);
+
+private:
+    std::string_view head_;
+    text_key key_;
+    bool keyed_ = false;
+};
 
 /* The first mount of 'kind' whose mount point is exactly 'point', or -1. */
 int pdisk_mount_at_kind(std::string_view point, uint32_t kind);
@@ -116,8 +160,9 @@ void pdisk_release_slot(int i);
 std::vector<int> pdisk_ram_slots_within(std::string_view folder, bool with_self);
 
 /* RAM slots whose origin lies directly inside 'folder' (no further '/'), in
-   origin order. */
-std::vector<int> pdisk_ram_slots_directly_in(std::string_view folder);
+   origin order; *walked (when given) receives how many slots under it were
+   looked at to find them. */
+std::vector<int> pdisk_ram_slots_directly_in(std::string_view folder, size_t *walked = nullptr);
 
 /* Logs and prints that the slot table is full. */
 void pdisk_too_many_files(const char *during);

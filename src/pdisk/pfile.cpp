@@ -37,7 +37,8 @@ inline constexpr int FREE_WORDS = PFILE_SLOTS / 64;
 ** g_free_count counts those bits. Both change only through take_slot,
 ** pdisk_make_ram_slot and pdisk_release_slot.
 */
-std::map<std::string, int, std::less<>> g_origin_index;
+using origin_map = std::map<std::string, int, std::less<>>;
+origin_map g_origin_index;
 uint64_t g_free_bits[FREE_WORDS];
 int32_t g_kind_count[3];  /* slots of each kind; [0] is the free count */
 bool g_inited = false;
@@ -64,6 +65,17 @@ int free_at_or_after(int from) {
         if (++w >= FREE_WORDS) return -1;
         bits = g_free_bits[w];
     }
+}
+
+/* The entries of the origin index under 'folder' (a '/' after it): those
+   from 'folder/' up to 'folder0', '0' being the byte after '/', so no
+   entry's text is compared with the folder's on the way. */
+std::pair<origin_map::const_iterator, origin_map::const_iterator> origins_under(std::string_view folder) {
+    std::string bound(folder);
+    if (bound.empty() || bound.back() != '/') bound += '/';
+    const auto from = g_origin_index.lower_bound(bound);
+    bound.back() = '/' + 1;
+    return {from, g_origin_index.lower_bound(bound)};
 }
 
 void reset_tables() {
@@ -238,25 +250,20 @@ std::vector<int> pdisk_ram_slots_within(std::string_view folder, bool with_self)
         const int s = pdisk_ram_slot(folder);
         if (s >= 0) out.push_back(s);
     }
-    std::string lo(folder);
-    if (lo.empty() || lo.back() != '/') lo += '/';
-    for (auto it = g_origin_index.lower_bound(lo); it != g_origin_index.end(); ++it) {
-        if (it->first.compare(0, lo.size(), lo) != 0) break;
-        out.push_back(it->second);
-    }
+    const auto [from, to] = origins_under(folder);
+    for (auto it = from; it != to; ++it) out.push_back(it->second);
     std::sort(out.begin(), out.end());
     return out;
 }
 
-std::vector<int> pdisk_ram_slots_directly_in(std::string_view folder) {
+std::vector<int> pdisk_ram_slots_directly_in(std::string_view folder, size_t *walked) {
     std::vector<int> out;
-    std::string lo(folder);
-    if (lo.empty() || lo.back() != '/') lo += '/';
-    for (auto it = g_origin_index.lower_bound(lo); it != g_origin_index.end(); ++it) {
-        if (it->first.compare(0, lo.size(), lo) != 0) break;
-        if (it->first.size() > lo.size() && it->first.find('/', lo.size()) == std::string::npos)
-            out.push_back(it->second);
-    }
+    const size_t skip = folder.size() + (folder.empty() || folder.back() != '/' ? 1 : 0);
+    const auto [from, to] = origins_under(folder);
+    size_t n = 0;
+    for (auto it = from; it != to; ++it, ++n)
+        if (it->first.size() > skip && it->first.find('/', skip) == std::string::npos) out.push_back(it->second);
+    if (walked) *walked = n;
     return out;
 }
 

@@ -4,8 +4,12 @@
 */
 #include "pmount.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
+#include <iterator>
+#include <random>
 #include <string>
 #include <unordered_map>
 
@@ -21,13 +25,89 @@ uint8_t block_automounting = 0;
 
 namespace {
 
-struct text_hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>()(s); }
-};
+/*
+** Texts -> the mounts holding them, in table order. A text is looked up by
+** a polynomial hash of its bytes modulo 2^61 - 1 and its length, so the
+** hash of every leading part of a path comes from one pass over the path:
+** finding the deepest mount that covers a path is linear in its length
+** however many segments it holds. A hit is compared with the text itself;
+** the base is drawn once a run, so no program can make texts collide.
+*/
+class mount_index {
+public:
+    void clear() {
+        map_.clear();
+        lengths_.clear();
+    }
 
-/* Text -> the mounts holding it, in table order. */
-using mount_index = std::unordered_map<std::string, std::vector<int>, text_hash, std::equal_to<>>;
+    void add(std::string_view text, int record) {
+        std::vector<group> &groups = map_[key_of(text_key{}.extended(text))];
+        for (group &g : groups)
+            if (g.text == text) {
+                g.records.push_back(record);
+                return;
+            }
+        groups.push_back(group{std::string(text), {record}});
+        if (lengths_.size() <= text.size()) lengths_.resize(text.size() + 1);
+        lengths_[text.size()]++;
+    }
+
+    /* Renumbers the records after the table lost some: record r becomes
+       to[r], or goes when that is -1 (the order stays). No text is hashed
+       again, so a removal costs the records, not their bytes. */
+    void renumber(const std::vector<int> &to) {
+        for (auto it = map_.begin(); it != map_.end();) {
+            std::vector<group> &groups = it->second;
+            for (size_t g = 0; g < groups.size();) {
+                std::vector<int> &records = groups[g].records;
+                size_t kept = 0;
+                for (const int r : records)
+                    if (to[static_cast<size_t>(r)] >= 0) records[kept++] = to[static_cast<size_t>(r)];
+                records.resize(kept);
+                if (kept > 0) {
+                    g++;
+                    continue;
+                }
+                lengths_[groups[g].text.size()]--;
+                groups.erase(groups.begin() + static_cast<std::ptrdiff_t>(g));
+            }
+            it = groups.empty() ? map_.erase(it) : std::next(it);
+        }
+        while (!lengths_.empty() && lengths_.back() == 0) lengths_.pop_back();
+    }
+
+    /* The records whose text has key 'k' and is the one 'same' accepts
+       (called only on a hit), in table order; null when none. */
+    template <class Same>
+    const std::vector<int> *find(const text_key &k, Same same) const {
+        if (!holds_length(k.len)) return nullptr;
+        const auto it = map_.find(key_of(k));
+        if (it == map_.end()) return nullptr;
+        for (const group &g : it->second)
+            if (g.text.size() == k.len && same(std::string_view(g.text))) return &g.records;
+        return nullptr;
+    }
+
+    /* Whether a text of 'len' bytes is held: a lookup only where one is. */
+    bool holds_length(size_t len) const { return len < lengths_.size() && lengths_[len] > 0; }
+
+    /* The length of the longest text held, 0 when none. */
+    size_t longest() const { return lengths_.empty() ? 0 : lengths_.size() - 1; }
+
+    const std::vector<int> *find(std::string_view text) const {
+        if (!holds_length(text.size())) return nullptr;
+        return find(text_key{}.extended(text), [text](std::string_view t) { return t == text; });
+    }
+
+private:
+    struct group {
+        std::string text;
+        std::vector<int> records;
+    };
+    static uint64_t key_of(const text_key &k) { return k.h ^ (uint64_t(k.len) * 0x9E3779B97F4A7C15u); }
+    std::unordered_map<uint64_t, std::vector<group>> map_;
+    std::vector<uint32_t> lengths_;  // [n]: texts of n bytes held; the last is not 0
+};
 
 mount_index g_by_point;   /* mount point -> records */
 mount_index g_by_origin;  /* origin -> records */
@@ -36,24 +116,28 @@ bool g_uncovered_logged = false;  /* the no-mount message goes to the log once p
 std::string g_description;       /* text returned by get_mount_description */
 
 void index_add(int i) {
-    g_by_point[std::string(bview(pmount[i].mount_point))].push_back(i);
-    g_by_origin[std::string(bview(pmount[i].origin))].push_back(i);
+    g_by_point.add(bview(pmount[i].mount_point), i);
+    g_by_origin.add(bview(pmount[i].origin), i);
 }
 
-void rebuild_index() {
-    g_by_point.clear();
-    g_by_origin.clear();
-    for (int i = 0; i < pmounts; i++) index_add(i);
+/* The indexes after the records 'to' maps to -1 went (see renumber). */
+void renumber_index(const std::vector<int> &to) {
+    g_by_point.renumber(to);
+    g_by_origin.renumber(to);
 }
 
 /* The first record in 'list' that 'want' accepts, or -1. */
 template <class Want>
-int first_wanted(const mount_index &index, std::string_view key, Want want) {
-    const auto it = index.find(key);
-    if (it == index.end()) return -1;
-    for (const int i : it->second)
+int first_wanted(const std::vector<int> *list, Want want) {
+    if (!list) return -1;
+    for (const int i : *list)
         if (want(i)) return i;
     return -1;
+}
+
+template <class Want>
+int first_wanted(const mount_index &index, std::string_view key, Want want) {
+    return first_wanted(index.find(key), want);
 }
 
 /*
@@ -61,19 +145,28 @@ int first_wanted(const mount_index &index, std::string_view key, Want want) {
 ** (mount points or origins) among those 'want' accepts: the first in table
 ** order at the greatest depth. With 'skip_exact' a key equal to the whole
 ** path is passed over. Only canonical keys can cover a canonical path, so
-** looking up each leading part of the path finds every candidate.
+** looking up each leading part of the path that ends before a '/' (or at
+** its end) finds every candidate; one pass hashes them all, the keys found
+** are tried from the deepest.
 */
 template <class Want>
 int deepest(const mount_index &index, std::string_view path, bool skip_exact, Want want) {
     if (path != "/") {
-        size_t e = path.size();
-        while (e > 0) {
-            if (!(skip_exact && e == path.size())) {
-                const int i = first_wanted(index, path.substr(0, e), want);
-                if (i >= 0) return i;
+        std::vector<std::pair<size_t, const std::vector<int> *>> hits;  // (end, records), shallowest first
+        const uint64_t base = text_key_base();
+        text_key k;
+        const size_t bound = std::min(path.size(), index.longest());  // no longer text is held
+        for (size_t e = 0; e <= bound; e++) {
+            const bool end = e == path.size();
+            if (e > 0 && (end ? !skip_exact : path[e] == '/') && index.holds_length(e)) {
+                const auto *list = index.find(k, [&](std::string_view t) { return t == path.substr(0, e); });
+                if (list) hits.emplace_back(e, list);
             }
-            e = path.rfind('/', e - 1);
-            if (e == std::string_view::npos || e == 0) break;
+            if (!end) k.add(static_cast<unsigned char>(path[e]), base);
+        }
+        for (auto it = hits.rbegin(); it != hits.rend(); ++it) {
+            const int i = first_wanted(it->second, want);
+            if (i >= 0) return i;
         }
     }
     const int a = first_wanted(index, "", want);
@@ -83,15 +176,27 @@ int deepest(const mount_index &index, std::string_view path, bool skip_exact, Wa
     return a < b ? a : b;
 }
 
+/* Calls f(e) for the end e of each leading part of the canonical 'norm'
+   that names a cartridge file, shallowest first: those automounting tests. */
+template <class F>
+void for_each_cart_prefix(std::string_view norm, F f) {
+    auto ends = [&](size_t e, std::string_view tail) {
+        return e >= tail.size() && norm.substr(e - tail.size(), tail.size()) == tail;
+    };
+    for (size_t e = 1; e <= norm.size(); e++) {
+        if (e < norm.size() && norm[e] != '/') continue;
+        if ((e >= 5 && ends(e, ".kiv")) || (e >= 9 && (ends(e, ".kiv.png") || ends(e, ".kiv.rom")))) f(e);
+    }
+}
+
 /* True when a segment of 'rest' is "." or "..". */
 bool has_dot_segment(std::string_view rest) {
-    size_t i = 0;
-    while (i <= rest.size()) {
-        size_t e = rest.find('/', i);
-        if (e == std::string_view::npos) e = rest.size();
-        const std::string_view seg = rest.substr(i, e - i);
-        if (seg == "." || seg == "..") return true;
-        i = e + 1;
+    size_t start = 0;  // of the segment being read
+    for (size_t i = 0; i <= rest.size(); i++) {
+        if (i < rest.size() && rest[i] != '/') continue;
+        const size_t n = i - start;
+        if ((n == 1 || n == 2) && rest[start] == '.' && rest[i - 1] == '.') return true;
+        start = i + 1;
     }
     return false;
 }
@@ -103,6 +208,22 @@ std::string cut_trailing_slash(const char *s) {
 }
 
 }  // namespace
+
+uint64_t text_key_base() {
+    static const uint64_t base = [] {
+        std::random_device device;
+        const uint64_t drawn = (uint64_t{device()} << 32) ^ device();
+        return (uint64_t{1} << 40) + drawn % ((uint64_t{1} << 60) - (uint64_t{1} << 40));
+    }();
+    return base;
+}
+
+text_key text_key::extended(std::string_view s) const {
+    const uint64_t base = text_key_base();
+    text_key k = *this;
+    for (const char c : s) k.add(static_cast<unsigned char>(c), base);
+    return k;
+}
 
 buffer_rec *buffer_of(std::string_view s, int32_t tag) {
     buffer_rec *b = create_buffer_2(static_cast<int32_t>(s.size()), tag);
@@ -153,15 +274,13 @@ pmount_rec *pdisk_append_mount(uint32_t kind, std::string_view point, std::strin
 
 void pdisk_remove_mount(int i) {
     if (i < 0 || i >= pmounts) return;
-    destroy_buffer(pmount[i].mount_point);
-    destroy_buffer(pmount[i].origin);
-    for (int j = i; j + 1 < pmounts; j++) pmount[j] = pmount[j + 1];
-    pmounts--;
-    pmount[pmounts] = pmount_rec{};
-    rebuild_index();
+    std::vector<bool> drop(static_cast<size_t>(pmounts), false);
+    drop[static_cast<size_t>(i)] = true;
+    pdisk_remove_mounts(drop);
 }
 
 void pdisk_remove_mounts(const std::vector<bool> &drop) {
+    std::vector<int> to(static_cast<size_t>(pmounts), -1);
     int kept = 0;
     for (int i = 0; i < pmounts; i++) {
         if (static_cast<size_t>(i) < drop.size() && drop[static_cast<size_t>(i)]) {
@@ -169,11 +288,12 @@ void pdisk_remove_mounts(const std::vector<bool> &drop) {
             destroy_buffer(pmount[i].origin);
             continue;
         }
+        to[static_cast<size_t>(i)] = kept;
         pmount[kept++] = pmount[i];
     }
     for (int i = kept; i < pmounts; i++) pmount[i] = pmount_rec{};
     pmounts = kept;
-    rebuild_index();
+    renumber_index(to);
 }
 
 void pdisk_clear_mounts() {
@@ -183,7 +303,8 @@ void pdisk_clear_mounts() {
         pmount[i] = pmount_rec{};
     }
     pmounts = 0;
-    rebuild_index();
+    g_by_point.clear();
+    g_by_origin.clear();
 }
 
 int pdisk_mount_at(std::string_view point) {
@@ -192,6 +313,18 @@ int pdisk_mount_at(std::string_view point) {
     if (point != "/") return i;
     const int root = first_wanted(g_by_point, "", any);  // the root mount is stored as ""
     return i < 0 || (root >= 0 && root < i) ? root : i;
+}
+
+int pdisk_child_mounts::at(std::string_view name) {
+    if (!g_by_point.holds_length(head_.size() + name.size())) return -1;
+    if (!keyed_) {
+        key_ = text_key{}.extended(head_);
+        keyed_ = true;
+    }
+    const std::vector<int> *list = g_by_point.find(key_.extended(name), [&](std::string_view t) {
+        return t.substr(0, head_.size()) == head_ && t.substr(head_.size()) == name;
+    });
+    return list ? list->front() : -1;
 }
 
 int pdisk_mount_at_kind(std::string_view point, uint32_t kind) {
@@ -250,20 +383,29 @@ void automount_p_path(const char *path) {
     const std::string norm = path;
     if (norm.size() < 2) return;
     automount_block hold;
-    auto ends = [&](size_t e, std::string_view tail) {
-        return e >= tail.size() && std::string_view(norm).substr(e - tail.size(), tail.size()) == tail;
-    };
-    for (size_t e = 1; e <= norm.size(); e++) {
-        if (e < norm.size() && norm[e] != '/') continue;
-        const bool cart = (e >= 5 && ends(e, ".kiv")) || (e >= 9 && (ends(e, ".kiv.png") || ends(e, ".kiv.rom")));
-        if (!cart) continue;
+    for_each_cart_prefix(norm, [&](size_t e) {
         const std::string prefix = norm.substr(0, e);
-        if (pdisk_directory_exists(prefix.c_str(), 1)) continue;
+        if (pdisk_directory_exists(prefix.c_str(), 1)) return;
         pfile_rec *f = pfopen(prefix.c_str(), "r");
-        if (!f) continue;
+        if (!f) return;
         pfclose(f);
         mount_kiv_path(prefix.c_str());
-    }
+    });
+}
+
+void pdisk_cart_prefix_work(const char *path, size_t len, uint64_t *count, uint64_t *bytes) {
+    *count = *bytes = 0;
+    const std::string_view text(path ? path : "", path ? len : 0);
+    const std::string_view pwd = pdisk_current_pwd();
+    // The canonical form holds ".kiv" only when the path or the working
+    // folder it may be joined to does.
+    if (text.find(".kiv") == std::string_view::npos && pwd.find(".kiv") == std::string_view::npos) return;
+    std::string norm;
+    if (!pdisk_normalise(text, &norm) || norm.size() < 2) return;
+    for_each_cart_prefix(norm, [&](size_t e) {
+        (*count)++;
+        *bytes += e;
+    });
 }
 
 /* ---- making and removing mounts ---- */

@@ -4,6 +4,7 @@
 */
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "buffer.h"
@@ -75,6 +76,12 @@ buffer_rec *resolve_to_origin(const char *path, int *kind, int skip_exact);
 
 /* Mounts every cartridge file that the normalised 'path' runs through. */
 void automount_p_path(const char *path);
+
+/* What resolving the 'len' bytes of 'path' walks through cartridge files:
+   *count leading parts of its canonical form name one, *bytes is the sum
+   of their lengths, each tested for a file to mount by every resolution.
+   Both 0 for an illegal path or one naming none. */
+void pdisk_cart_prefix_work(const char *path, size_t len, uint64_t *count, uint64_t *bytes);
 
 /* Appends a host mount of 'mount_point' on 'host_folder' (texts copied as
    they are, one trailing '/' cut from each). 0, or 1 when the table is full. */

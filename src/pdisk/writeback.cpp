@@ -14,10 +14,27 @@
 #include "messages.h"
 #include "paths.h"
 #include "pdisk_internal.h"
+#include "vm_hooks.h"
 
 int64_t last_sync_t = 0;
 
 namespace {
+
+/* Cycles charged for each byte of the entries a write-back encodes (their
+   names and contents), by cartridge kind: the text form only copies them,
+   the ROM and the picture compress them; the picture's own pixels are
+   compressed besides. Charged whether or not the result fits its file. */
+inline constexpr uint64_t ENCODE_BYTES_PER_CYCLE_TEXT = 8;
+inline constexpr uint64_t ENCODE_CYCLES_PER_BYTE_PACKED = 2;
+inline constexpr uint64_t ENCODE_PICTURE_CYCLES = 65536;
+
+void charge_encoding(const std::vector<cart_entry> &entries, int kind) {
+    uint64_t n = 0;
+    for (const cart_entry &e : entries) n += e.name.size() + e.data.size();
+    uint64_t cycles = kind == 1 ? n / ENCODE_BYTES_PER_CYCLE_TEXT : n * ENCODE_CYCLES_PER_BYTE_PACKED;
+    if (kind == 3) cycles += ENCODE_PICTURE_CYCLES;
+    if (cycles > 0) spend_cpu(static_cast<int32_t>(cycles < INT32_MAX / 2 ? cycles : INT32_MAX / 2));
+}
 
 /* Builds the cartridge bytes of 'm' and writes them over its file: written
    when the file now holds them; the file is untouched otherwise. */
@@ -27,6 +44,7 @@ cart_encode_status write_back(pmount_rec *m, int kind) {
     std::string bytes;
     {
         const std::vector<cart_entry> entries = pdisk_collect_entries(std::string(bview(m->origin)));
+        charge_encoding(entries, kind);
         const cart_encode_status made = codec.encode(entries, bytes);
         if (made != cart_encode_status::written) return made;
     }

@@ -22,12 +22,16 @@
 #include "process.h"
 #include "saturate.h"
 #include "sockets.h"
+#include "vm_hooks.h"
 
 int32_t socket_connect_timeout_ms = 3000;
 
 namespace {
 
 inline constexpr int LISTEN_BACKLOG = 64;
+/* A host socket made: resolving the address, the socket, its connection or
+   its binding, as the budget bench measures them on loopback. */
+inline constexpr int32_t SOCKET_MADE_CYCLES = 512;
 
 const char *const state_names[] = {"ready", "listening", "closed", "closed by peer", "disconnected"};
 
@@ -121,6 +125,7 @@ int create_socket(lua_State *L, uint32_t type) {
     if (!config.network_access) return push_socket_error(L, "quillmar network is disabled");
     if (sockets >= MAX_SOCKETS) return push_socket_error(L, "too many sockets");
     if (sandboxed() && address[0] == '*') return push_socket_error(L, "can not create listener while sandboxed");
+    spend_cpu(SOCKET_MADE_CYCLES);
 
     if (!std::strcmp(address, "*")) {
         const uint32_t lport = uint32_t(port) & 0xFFFF;
@@ -299,6 +304,7 @@ int lua54_accept_socket(lua_State *L) {
     socklen_t from_len = sizeof from;
     const int fd = accept4(s->fd, &from.sa, &from_len, SOCK_CLOEXEC);
     if (fd < 0) return 0;
+    spend_cpu(SOCKET_MADE_CYCLES);
     const uint32_t port = s->port;
     socket_rec *c = add_socket(SOCK_TCP, "[client]", port);
     c->fd = fd;

@@ -1,5 +1,7 @@
 // The CPU charge of every charging call, measured around one call made from
 // C, so that no interpreted instruction is counted.
+#include "pfile.h"
+#include "pmount.h"
 #include "seam_fakes.h"
 
 using Charges = SeamTest;
@@ -93,9 +95,27 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_store_metadata_str_to_file", "'/nothing/here', string.rep('x', 1000)", 32 + 13 / 8 + 1000 / 64},
         // batch records that miss the target: each still read and clipped
         {"tline3d", "TL", 100 * 3},
+        // Both paths; each leading part naming a cartridge is tested for a
+        // file to mount: 128 a part and its bytes / 4. Nothing copied: 1.
+        {"cp", "'/a.kiv/b.kiv', '/c'", (32 + 12 / 8 + 2 * 128 + (6 + 12) / 4) + 32 + 1},
+        {"_fdelete", "'/ram/d'", 32 + 6 / 8 + 9 * 8},  // 8 per entry gone: the folder and its 8 files
+        // The dirty cartridge written back: its entries' bytes / 8 (a 1-byte
+        // name, a 1023-byte file) besides the path, itself a cartridge part.
+        {"fstat", "'/ram/x.kiv'", 32 + 10 / 8 + 128 + 10 / 4 + 1024 / 8},
+        {"_set_userland_clipboard_text", "string.rep('x', 1000)", 1000 / 128},
+        {"_cache_fetch", "'none', 'n%d', true", 33 * 64},  // 64 a file tried: 32 down to 0
+        {"_apply_system_settings", "{a = 1, b = 2, c = 3, d = 4}", 4 * 4},  // 4 a slot
+        {"print", "string.rep('x', 1000), 1", 1000 / 64 + 3},  // and at least 1 a write: a tab, 1, the line's end
+        {"unpod", "string.rep(' ', 1000) .. '1'", 1001 / 32 + 1},  // the text's bytes / 32 besides
     };
+    pfile_init();
+    pfile_reset();
+    mount_ram_folder("/ram");
     process_rec *p = spawn("");
     ASSERT_NE(p, nullptr);
+    ASSERT_EQ(eval(p, "mkdir('/ram/d') for j = 1, 8 do store('/ram/d/f' .. j, j) end "
+                      "mkdir('/ram/x.kiv') store('/ram/x.kiv/a', string.rep('x', 1000), '--[[pod_format=\"raw\"]]')"),
+              "");
     ASSERT_EQ(eval(p, "M4 = userdata('u8', 4096, 4) M6000 = userdata('u8', 6000) "
                       "DAB = create_delta(string.rep('a', 1000), string.rep('b', 1000)) "
                       "_set_draw_target(userdata('u8', 16, 16)) _set_spr(1, userdata('u8', 8, 8)) "
@@ -114,6 +134,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
     bool raised = false;
     EXPECT_EQ(charge_of(p, "pod", SPARSE_40, &raised), 134217750);
     EXPECT_TRUE(raised);
+    pfile_reset();
 }
 
 TEST_F(Charges, ProcessCreationChargesItsStateAndEveryByteOfCode) {

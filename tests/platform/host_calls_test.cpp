@@ -8,6 +8,7 @@
 #include "host_open.h"
 #include "lua.hpp"
 #include "pdisk.h"
+#include "vm_hooks.h"
 
 namespace {
 
@@ -95,7 +96,9 @@ TEST_F(OpenHostPath, OnlyHostFilesAndHttpsAddressesOpen) {
     run("_open_host_path({})");
     run("_open_host_path('/h/f.txt\\0z')");
     EXPECT_EQ(opened(), "");
+    cpu_cycles = 0;
     run("_open_host_path('/h/f.txt')");
+    EXPECT_GE(cpu_cycles, 131072) << "a host program started is charged";
     EXPECT_EQ(opened(), root + "/hostdir/f.txt\n");
     run("_open_host_path('https://a b\"')");
     EXPECT_EQ(opened(), root + "/hostdir/f.txt\nhttps://a%20b%22\n");

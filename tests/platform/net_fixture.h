@@ -32,6 +32,7 @@
 #include "slice.h"
 #include "socket_calls.h"
 #include "sockets.h"
+#include "vm_hooks.h"
 
 namespace net_test {
 
@@ -56,6 +57,12 @@ inline int take_code(lua_State *L) {
     if (pending_code.empty()) return 0;
     lua_pushlstring(L, pending_code.data(), pending_code.size());
     pending_code.clear();
+    return 1;
+}
+
+// The cycles charged so far in the running slice.
+inline int cycles(lua_State *L) {
+    lua_pushinteger(L, cpu_cycles);
     return 1;
 }
 
@@ -215,6 +222,7 @@ class NetTest : public platform_test::TempHome {
         cproc = rec;
         lua_register(rec->lua_state, "out", net_test::out);
         lua_register(rec->lua_state, "_take_code", net_test::take_code);
+        lua_register(rec->lua_state, "t_cycles", net_test::cycles);
         restore_current_process(prev);
         run_process_slice(rec, 1.0);  // up to its first yield
         return rec;

@@ -50,6 +50,10 @@ TEST_F(SocketCalls, Messages) {
         {"empty write", p, "out(_write_socket(999, ''))", "2:nil,no data to send"},
         {"no data", p, "out(_write_socket(999))", "2:nil,no data to send"},
         {"close unknown", p, "out(_close_socket(999)) out(_close_socket('x'))", "0:"},
+        {"a socket made is charged", p,
+         "local c = t_cycles() _close_socket(_create_udp_socket(" + free_tcp + ", '127.0.0.1')) "
+         "out(t_cycles() - c >= 512)",
+         "1:true"},
     };
     for (const auto &c : cases) {
         const Lines got = exec(c.proc, c.code);

@@ -1,0 +1,23 @@
+/*
+** print's output charged by its bytes. The base library is compiled with
+** this header in front, so the lua_writestring its print writes through is
+** this one. Nothing here may include a system header: the library's own
+** prefix must come before any.
+*/
+#ifndef QUILLMAR_PRINT_OUTPUT_H
+#define QUILLMAR_PRINT_OUTPUT_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Writes the 'l' bytes at 's' to standard output and charges them. */
+void vm_write_output(const char *s, __SIZE_TYPE__ l);
+
+#ifdef __cplusplus
+}
+#endif
+
+#define lua_writestring(s, l) vm_write_output((s), (l))
+
+#endif
