@@ -233,6 +233,8 @@ int format_float(char *buf, size_t size, lua_Number v) {
 // Characters of a number's text per cycle, beyond its value's charge: a
 // float's digits cost more than the value's two cycles.
 inline constexpr int64_t kNumberCharsPerCycle = 8;
+// A float's shortest digits are searched for: its text costs this much more.
+inline constexpr int64_t kFloatTextCycles = 4;
 
 void put_number(writer *w, int idx) {
     char buf[48];
@@ -243,6 +245,7 @@ void put_number(writer *w, int idx) {
         // The language's text of an integral float ends in ".0", which pod
         // drops; "%.14g" never writes it.
         n = format_float(buf, sizeof buf, lua_tonumber(w->L, idx));
+        w->cycles += kFloatTextCycles;
     }
     put(w, buf, static_cast<size_t>(n));
     w->cycles += n / kNumberCharsPerCycle;

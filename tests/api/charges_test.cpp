@@ -60,10 +60,10 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"add", SPARSE_20 ", 'x', 1", 32 + 21 * 5 + 40},
         {"memset", "0x100, 7, 1000", 8},
         // pod: 2 per value, key texts / 4, m * ceil(log2 m) / 2 for sorting
-        // m keys, number texts / 8; unpod: 1 per value and per key, bare
+        // m keys, number texts / 8 (and 4 a float); unpod: 1 per value and per key, bare
         // key texts / 4.
         {"pod", "{abcdefgh=1,[1.5]=2,[-3]=3}", 8 + 8 / 4 + 5 / 4 + 4 / 4 + 3 * 2 / 2},
-        {"pod", "{1.2345678901234,100,12345678}", 8 + 15 / 8 + 8 / 8},
+        {"pod", "{1.2345678901234,100,12345678}", 8 + 15 / 8 + 8 / 8 + 4},  // and 4 a float
         {"unpod", "'{abcdefgh=1,[\"x\"]=2,[-3]=3}'", 4 + 1 + 8 / 4 + 1 + 1 + 1 + 1 + 1},
         {"abs", "-3", 0},
         {"_get_process_list", "", 64},  // an entry a process

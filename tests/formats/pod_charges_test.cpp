@@ -46,9 +46,10 @@ TEST_F(PodCharges, WriterAndReaderChargeTheirValuesBytesAndElements) {
         {true, "{1,2,3}", 0, 8},
         {true, "{a=1,b={2}}", 0, 8 + 2 / 2},
         // Keys: their texts / 4 and m * ceil(log2 m) / 2 comparisons for
-        // sorting m of them; numbers: their texts / 8 beyond the value.
+        // sorting m of them; numbers: their texts / 8 beyond the value, and 4 a
+        // float value.
         {true, "{abcdefgh=1,[1.5]=2,[-3]=3}", 0, 8 + 8 / 4 + 5 / 4 + 4 / 4 + 3 * 2 / 2},
-        {true, "{1.2345678901234,100,12345678}", 0, 8 + 15 / 8 + 8 / 8},
+        {true, "{1.2345678901234,100,12345678}", 0, 8 + 15 / 8 + 8 / 8 + 4},  // and 4 a float
         // A sparse table: its 64 items, 57 of them nil, as if each were read.
         {true, "(function() local t = {} for e = 6, 0, -1 do t[1 << e] = e end return t end)()", 0, 2 + 64 * 2},
         {true, "'abcdefgh'", 0, 2 + 10 / 4},
