@@ -28,7 +28,7 @@ inline constexpr int32_t CACHE_STORE_CYCLES = 512;            /* a store: two fo
 inline constexpr int32_t CACHE_OPEN_CYCLES = 64;              /* each file a fetch tries to open */
 
 bool plain_name(const char *s, size_t len) {
-    if (!s || len == 0) return false;
+    if (!s || len == 0 || len > CACHE_PATH_MAX) return false;  // too long for any path: not read through
     if ((len == 1 && s[0] == '.') || (len == 2 && s[0] == '.' && s[1] == '.')) return false;
     for (size_t i = 0; i < len; i++)
         if (s[i] == '/' || s[i] == '\\' || s[i] == 0) return false;

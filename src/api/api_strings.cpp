@@ -200,7 +200,9 @@ int lua54_split(lua_State *L) {
         return 1;
     }
 
-    // A set of single-byte separators: a table of 256 flags.
+    // A set of single-byte separators: a table of 256 flags, each byte of
+    // the set read once.
+    if (seplen >= 8) charge_length(seplen / 8);
     bool is_sep[256] = {};
     for (size_t j = 0; j < seplen; j++) is_sep[static_cast<unsigned char>(sep[j])] = true;
     for (size_t at = 0; at < len; at++) {

@@ -36,6 +36,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_md5", "''", 1},
         {"_md5", "string.rep('x', 1000)", 500},
         {"split", "string.rep('a,', 50)", 100 + 12},  // and the table's growth
+        {"split", "'a', string.rep(',;', 50)", 1 + 100 / 8},  // a set of separators: each byte read
         {"tokenoid", "'local x', 1", 5},
         {"tokenoid", "'--[[ open', 1", 9},
         {"ord", "'abc', 1, 40", 40},
