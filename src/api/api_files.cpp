@@ -9,6 +9,7 @@
 
 #include "api_args.h"
 #include "api_charges.h"
+#include "host_yield.h"
 #include "api_functions.h"
 #include "api_protected.h"
 #include "buffer.h"
@@ -64,11 +65,22 @@ bool bbs_char(unsigned char c) {
 }
 
 // The collapsed form of argument 1 (with the steps printed when 'trace').
+inline constexpr size_t TRACE_BYTES_PER_CYCLE = 64;  /* a collapse's trace, printed */
+
 int collapse(lua_State *L, int trace) {
     size_t len = 0;
     const char *path = api_string(L, 1, &len);
     if (!path || len > static_cast<size_t>(INT32_MAX)) return 0;
     charge_bytes(len, trace ? 1 : COLLAPSE_BYTES_PER_CYCLE);
+    if (trace) {
+        // The trace prints the output so far at each segment: about the
+        // path's length times half its segments, checked before any is made.
+        size_t segments = 0;
+        for (const char *at = path; (at = static_cast<const char *>(std::memchr(at, '/', len - size_t(at - path))));
+             at++)
+            segments++;
+        host_charge_units(L, len / 2 * segments, TRACE_BYTES_PER_CYCLE);
+    }
     return push_and_release(L, collapse_path(path, static_cast<int32_t>(len), trace));
 }
 
