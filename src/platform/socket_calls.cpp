@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -32,6 +33,7 @@ inline constexpr int LISTEN_BACKLOG = 64;
 /* A host socket made: resolving the address, the socket, its connection or
    its binding, as the budget bench measures them on loopback. */
 inline constexpr int32_t SOCKET_MADE_CYCLES = 512;
+inline constexpr int32_t SOCKET_SEND_CYCLES = 256;  /* a send's call into the system, besides its bytes / 64 */
 
 const char *const state_names[] = {"ready", "listening", "closed", "closed by peer", "disconnected"};
 
@@ -262,6 +264,8 @@ int lua54_write_socket(lua_State *L) {
     else
         sent = net_sendto(s->fd, data, len, MSG_NOSIGNAL | MSG_DONTWAIT,
                           s->peer_address_length ? &s->peer_address.sa : nullptr, s->peer_address_length);
+    // The call into the system and the bytes it took.
+    spend_cpu(SOCKET_SEND_CYCLES + int32_t(std::min<ssize_t>(std::max<ssize_t>(sent, 0) / 64, INT32_MAX / 2)));
     // A UDP peer sends on its listener's descriptor, which it never closes.
     if (sent < 0) return s->peer_handle != 0 ? push_socket_error(L, nullptr) : close_host_socket_on_error(L, s);
     lua_pushinteger(L, lua_Integer(sent));

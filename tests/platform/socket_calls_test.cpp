@@ -54,6 +54,10 @@ TEST_F(SocketCalls, Messages) {
          "local c = t_cycles() _close_socket(_create_udp_socket(" + free_tcp + ", '127.0.0.1')) "
          "out(t_cycles() - c >= 512)",
          "1:true"},
+        {"a write is charged its call and bytes", p,
+         "local s = _create_udp_socket(" + free_tcp + ", '127.0.0.1') local x = string.rep('x', 6400) "
+         "local c = t_cycles() local n = _write_socket(s, x) out(n, t_cycles() - c >= 256 + 100) _close_socket(s)",
+         "2:6400,true"},
     };
     for (const auto &c : cases) {
         const Lines got = exec(c.proc, c.code);
