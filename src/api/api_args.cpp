@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "api_charges.h"
 #include "lua.hpp"
 #include "saturate.h"
 
@@ -30,6 +31,9 @@ const char *api_string(lua_State *L, int index, size_t *len) {
 const char *api_path(lua_State *L, int index, size_t *len) {
     size_t n = 0;
     const char *s = api_string(L, index, &n);
+    // The text is read through for a zero byte: charged here, so a path
+    // refused afterwards has paid for it (charge_path counts it as paid).
+    if (s && n >= PATH_SCAN_BYTES_PER_CYCLE) spend_cpu(static_cast<int32_t>(std::min<size_t>(n / PATH_SCAN_BYTES_PER_CYCLE, INT32_MAX / 2)));
     if (s && std::memchr(s, 0, n)) s = nullptr;
     if (len) *len = s ? n : 0;
     return s;

@@ -16,6 +16,7 @@
 
 inline constexpr int32_t PATH_CYCLES = 32;          /* resolving a path through the mounts */
 inline constexpr size_t PATH_BYTES_PER_CYCLE = 8;   /* and for its length */
+inline constexpr size_t PATH_SCAN_BYTES_PER_CYCLE = 32;  /* of that, the scan for a zero byte (api_path) */
 inline constexpr size_t FILE_BYTES_PER_CYCLE = 64;  /* bytes copied into or out of a file */
 /* Each leading part of a path that names a cartridge is tested for a file
    to mount (a host folder and file test each) at every resolution: cycles
@@ -39,7 +40,8 @@ inline void charge_bytes_first(lua_State *L, size_t n, size_t per_cycle) {
 /* Charges the reading of a path argument of 'len' bytes that is not
    resolved (normalised at most). */
 inline void charge_path_text(size_t len) {
-    spend_cpu(PATH_CYCLES + static_cast<int32_t>(std::min<size_t>(len / PATH_BYTES_PER_CYCLE, INT32_MAX / 2)));
+    spend_cpu(PATH_CYCLES + static_cast<int32_t>(std::min<size_t>(
+                                len / PATH_BYTES_PER_CYCLE - len / PATH_SCAN_BYTES_PER_CYCLE, INT32_MAX / 2)));
 }
 
 /*
@@ -51,7 +53,8 @@ inline void charge_path_text(size_t len) {
 inline void charge_path(lua_State *L, const char *path, size_t len) {
     uint64_t parts = 0, part_bytes = 0;
     pdisk_cart_prefix_work(path, len, &parts, &part_bytes);
-    const uint64_t cycles = PATH_CYCLES + len / PATH_BYTES_PER_CYCLE + parts * CART_PREFIX_CYCLES +
+    const uint64_t cycles = PATH_CYCLES + len / PATH_BYTES_PER_CYCLE - len / PATH_SCAN_BYTES_PER_CYCLE +
+                            parts * CART_PREFIX_CYCLES +
                             part_bytes / CART_PREFIX_BYTES_PER_CYCLE;
     host_charge_check(L, static_cast<int32_t>(std::min<uint64_t>(cycles, INT32_MAX / 2)));
 }

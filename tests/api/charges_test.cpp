@@ -93,6 +93,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"store", "'/nothing/here', 1", 32 + 13 / 8 + 3},  // and the pod text of 1
         {"store", "'/nothing/here', string.rep('x', 1000), '--[[pod_format=\"raw\"]]'", 32 + 13 / 8 + 1021 / 64},
         {"fetch", "'/nothing/here'", 32 + 13 / 8},
+        {"mount", "string.rep('x', 1000)", 1000 / 32},  // a path refused has been read through
         {"_store_metadata_str_to_file", "'/nothing/here', string.rep('x', 1000)", 32 + 13 / 8 + 1000 / 64},
         // batch records that miss the target: each still read and clipped
         {"tline3d", "TL", 100 * 3},
