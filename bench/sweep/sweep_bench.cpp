@@ -858,6 +858,9 @@ struct worker_state {
     int64_t piece_ns = 0;              // the tuple's calls' longest run within one slice
     int64_t slice_end_ns = 0;          // the last slice's end
     int64_t outside_ns = 0;            // the host's time between slices since BEGIN
+    int64_t slices = 0;                // slices run
+    int64_t slices_at_begin = 0;
+    int64_t spans = 0;                 // slices the last timed calls ran in, less one
     std::set<std::string> skip;        // values not tried again
     std::map<std::string, int> slow;
     int64_t budget_ns = 0;             // CPU time left for this function
@@ -944,6 +947,7 @@ std::string clip_text(const char *s, size_t n) {
 
 int l_begin(lua_State *) {
     W.in_call = true;
+    W.slices_at_begin = W.slices;
     W.c0 = charge_now();
     arm(PIECE_STALL_NS);
     W.outside_ns = 0;
@@ -956,6 +960,7 @@ int l_finish(lua_State *L) {
     W.piece_ns = std::max(W.piece_ns, now - std::max(W.slice_start_ns, W.t0));
     const int64_t c = charge_now() - W.c0;
     W.in_call = false;
+    W.spans = W.slices - W.slices_at_begin;
     arm(SLICE_GUARD_NS);
     if (!W.first_seen && lua_gettop(L) >= 1) {
         W.first_seen = true;
@@ -1062,10 +1067,13 @@ int l_result(lua_State *L) {
         ns_call = W.pending_ns;
         cyc_call = W.pending_cycles;
     }
-    W.worst = std::max(W.worst, ratio);
+    // A batch in which each call ended the slice (flip, a yield): no call
+    // of it can run twice in a frame, so its ratio is no measure of it.
+    const bool ends_slice = iters >= 4 && W.spans >= iters && cyc_call < FRAME_CYCLES / 2;
+    if (!ends_slice) W.worst = std::max(W.worst, ratio);
     char line[400];
-    std::snprintf(line, sizeof line, "R %ld %.4f %.0f %.1f %lld %d %s", k, ratio, ns_call, cyc_call,
-                  (long long)W.piece_ns, W.first_ok ? 1 : 0, W.first_err.c_str());
+    std::snprintf(line, sizeof line, "R %ld %.4f %.0f %.1f %lld %d %d %s", k, ratio, ns_call, cyc_call,
+                  (long long)W.piece_ns, ends_slice ? 1 : 0, W.first_ok ? 1 : 0, W.first_err.c_str());
     send(line);
     W.cur_done = true;
     const std::string &v = (*W.tuples)[size_t(k)].value;
@@ -1257,6 +1265,7 @@ void worker_setup(int slot) {
         W.ctf_start = W.p->cycles_this_frame;
         arm(W.in_call ? PIECE_STALL_NS : SLICE_GUARD_NS);
         W.slice_start_ns = thread_ns();
+        W.slices++;
         // The host's work between two slices (the frame's end and start) is
         // no call's: it is taken off a call that goes on over slices.
         if (W.in_call) W.outside_ns += W.slice_start_ns - std::max(W.slice_end_ns, W.t0);
@@ -1290,7 +1299,7 @@ void worker_setup(int slot) {
             const double base = W.loop_ns_per_cycle > 0 ? W.loop_ns_per_cycle : 1;
             const int64_t ns = thread_ns() - W.t0, c = std::max<int64_t>(charge_now() - W.c0, 1);
             char line[200];
-            std::snprintf(line, sizeof line, "R %ld %.4f %lld %lld %lld 1 cut after %.1f s", W.cur,
+            std::snprintf(line, sizeof line, "R %ld %.4f %lld %lld %lld 0 1 cut after %.1f s", W.cur,
                           double(ns) / double(c) / base, (long long)ns, (long long)c, (long long)W.piece_ns,
                           double(ns) / 1e9);
             send(line);
@@ -1431,6 +1440,8 @@ struct callee_run {
     std::set<std::string> skip;
     std::map<std::string, int> slow;
     int measured = 0, unmade = 0, ended = 0;
+    int slice_enders = 0;                  // tuples whose every call ended the slice
+    double slice_ender_ns = 0;             // the longest such call
     std::string unmade_example, ended_example;
     long cut_at = -1;
     int64_t cpu_ns = 0;                    // spent by its children so far
@@ -1499,12 +1510,19 @@ void handle_line(callee_run &r, child &ch, const std::string &line) {
         long k = 0;
         double ratio = 0, ns = 0, cyc = 0;
         long long piece = 0;
-        int ok = 1, used = 0;
-        if (std::sscanf(rest, "%ld %lf %lf %lf %lld %d %n", &k, &ratio, &ns, &cyc, &piece, &ok, &used) < 6) return;
+        int ends = 0, ok = 1, used = 0;
+        if (std::sscanf(rest, "%ld %lf %lf %lf %lld %d %d %n", &k, &ratio, &ns, &cyc, &piece, &ends, &ok, &used) < 7)
+            return;
         if (piece > LONG_PIECE_NS) r.long_pieces.push_back({k, double(piece) / 1e6});
         figure f{ratio, k, ns, cyc, ok ? std::string(rest + used) : "raised: " + std::string(rest + used), false};
         if (f.note == "raised: ") f.note = "raised";
         r.measured++;
+        if (ends) {
+            r.slice_enders++;
+            r.slice_ender_ns = std::max(r.slice_ender_ns, ns);
+            r.next = size_t(k) + 1;
+            return;
+        }
         record(r, f);
         if (g_verbose && ratio > GOAL)
             std::printf("sweep over %s: ratio %s, %.1f us a call for %.0f cycles, %s%s\n", r.c.name.c_str(),
@@ -1781,6 +1799,12 @@ int main(int argc, char **argv) {
         line += "; " + std::to_string(r->measured) + " tuples, " + std::to_string(r->over) + " over " +
                 goal_text();
         if (r->unmade) line += ", " + std::to_string(r->unmade) + " not made";
+        if (r->slice_enders) {
+            char fig[120];
+            std::snprintf(fig, sizeof fig, ", %d where each call ended its slice (at most %.1f us a call)",
+                          r->slice_enders, r->slice_ender_ns / 1e3);
+            line += fig;
+        }
         if (r->cut_at >= 0) line += ", cut at " + std::to_string(r->cut_at) + " of " + std::to_string(r->tuples.size());
         // The worst of each kind over the goal, worst first.
         std::vector<std::pair<double, std::string>> kinds;
