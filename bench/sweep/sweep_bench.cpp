@@ -897,7 +897,9 @@ int64_t charge_now() {
     return W.acc + std::max<int64_t>(own, 0) + nested;
 }
 
-// The watchdog: a slice that held the host too long ends the child.
+// The watchdog: a call that ran PIECE_STALL_NS in one slice (or a slice that
+// ran SLICE_GUARD_NS outside the calls) ends the child, its last words made
+// without allocating.
 void put_num(char *&o, int64_t v) {
     char b[24];
     int n = 0;
@@ -1110,12 +1112,6 @@ int l_clean(lua_State *L) {
     return 0;
 }
 
-int l_set_target(lua_State *L) {
-    lua_settop(L, 1);
-    W.target_ref = luaL_ref(L, LUA_REGISTRYINDEX);
-    return 0;
-}
-
 const char *process_pwd() { return cproc ? cproc->pwd : "/"; }
 
 // A new process running the driver from the next tuple on.
@@ -1143,7 +1139,6 @@ void make_process() {
     lua_register(L, "RESULT", l_result);
     lua_register(L, "CLEAN", l_clean);
     lua_register(L, "BASELINE", l_baseline);
-    lua_register(L, "SET_TARGET", l_set_target);
     auto set_int = [&](const char *name, int64_t v) {
         lua_pushinteger(L, v);
         lua_setglobal(L, name);
