@@ -95,8 +95,10 @@ std::string runner::check(const std::string &name, const std::vector<udref::valu
     for (const udref::value &v : args) push_value(L_, v);
     cpu_cycles = 0;
     cpu_cycles_max = 0x7fffffff;
+    lua_gc(L_, LUA_GCSTOP);  // the collector's steps are no part of the call's charge
     const int status = lua_pcall(L_, int(args.size()), LUA_MULTRET, 0);
     const int64_t charged = cpu_cycles;
+    lua_gc(L_, LUA_GCRESTART);
     cpu_cycles = 0;
     std::string err;
     const int nres = lua_gettop(L_) - base;
