@@ -5,7 +5,9 @@
 // figure is the real time per frame of charge: the main thread's CPU time of
 // the calls over the cycles they were charged (a budget overrun counting no
 // more than the slice debt the host keeps of it), against the same figure of
-// a plain Lua loop timed in the same process. The goal is no call above 16
+// a plain Lua loop timed in the same process: of a batch of calls, or of
+// one call lasting 50 us or more by itself (the better of two such calls
+// when it lasts under 5 ms). The goal is no call above 16
 // times the loop. A tuple over 12 is measured again after a full collection
 // when it would be its function's worst, and the lower figure counts.
 //
@@ -76,6 +78,7 @@ namespace {
 inline constexpr double GOAL = 16.0;                       // ratio to the plain loop
 inline constexpr double RETRY_AT = 12.0;                   // measured again after a full collection
 inline constexpr int64_t ALONE_NS = 50'000;                // a first call this long is a figure by itself
+inline constexpr int64_t AGAIN_NS = 5'000'000;             //   once more when shorter than this
 inline constexpr int64_t BATCH_NS = 200'000;               // shorter calls: a batch of about this long
 inline constexpr int64_t BATCH_MAX = 2000;                 // calls in a batch at most
 inline constexpr int64_t PIECE_STALL_NS = 2'000'000'000;   // a call's run in one slice at most: then a stall
@@ -754,6 +757,12 @@ local function case(k, maker, f)
   local first = 2
   if f == nil then f, first = r[2], 3 end
   local ns, c, ok = run(f, 1, r, first)
+  if ns >= ALONE_NS and ns < AGAIN_NS then
+    -- The first call may have met what making the tuple left (cold
+    -- memory, a collector's debt): once more, and the better figure.
+    local nsb, cb, okb = run(f, 1, r, first)
+    if nsb * (c > 0 and c or 1) < ns * (cb > 0 and cb or 1) then ns, c, ok = nsb, cb, okb end
+  end
   local ns2, c2, iters = 0, 0, 0
   if ns < ALONE_NS then
     iters = BATCH_NS // (ns > 150 and ns or 150)
@@ -1144,6 +1153,7 @@ void make_process() {
         lua_setglobal(L, name);
     };
     set_int("ALONE_NS", ALONE_NS);
+    set_int("AGAIN_NS", AGAIN_NS);
     set_int("BATCH_NS", BATCH_NS);
     set_int("BATCH_MAX", BATCH_MAX);
     set_int("BASELINE_RUNS", BASELINE_RUNS);

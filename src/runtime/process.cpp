@@ -1,6 +1,8 @@
 // The process table: creation, restart, kill, lookup and the current process.
 #include "process.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -365,6 +367,10 @@ void processes_init(void) {
     process_id = 1;
     cproc = nullptr;
     install_peek_hooks();
+    // No fast bins: the small chunks a collection frees are merged as they
+    // are freed, in the collection that pays for them, not all at once in
+    // whichever later call asks malloc for a large block.
+    mallopt(M_MXFAST, 0);
 }
 
 /* ---- odds and ends ---- */

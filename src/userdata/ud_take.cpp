@@ -57,8 +57,7 @@ inline void copy_one(uint8_t *dst, const uint8_t *src, int64_t size) {
 }
 
 // Steps first to last of a gather of single elements, index position
-// off + i, place out_off + i. Returns the elements counted (as the general
-// loop counts them: 1 per copy, 0 or less for a step outside an array).
+// off + i, place out_off + i. Returns the elements copied.
 template <class T>
 int64_t gather_ones_t(uint8_t *out, const uint8_t *src, const uint8_t *idx, int64_t off, int64_t out_off,
                       int64_t first, int64_t last, int64_t len_src, int64_t len_out) {
@@ -72,13 +71,6 @@ int64_t gather_ones_t(uint8_t *out, const uint8_t *src, const uint8_t *idx, int6
             std::memcpy(&v, src + e * int64_t(sizeof(T)), sizeof(T));
             std::memcpy(out + o * int64_t(sizeof(T)), &v, sizeof(T));
             total += 1;
-        } else {
-            int64_t m = 1;
-            if (len_src - e < m) m = len_src - e;
-            if (len_out - o < m) m = len_out - o;
-            if (o < 0) m -= -o;
-            if (e < 0) m -= -e;
-            total += m;
         }
     }
     return total;
@@ -137,8 +129,9 @@ void check_writes(lua_State *L, typed_ud_rec *idx, typed_ud_rec *out, int64_t of
 // Elements of type 'code' a take copies for a cycle.
 int64_t take_divisor(int code) { return code == UTYPE_I64 || code == UTYPE_F64 ? 12 : 24; }
 
-// The cycles take charges for 'total' elements over 'n' steps.
-int64_t take_charge_value(int code, int64_t total, int64_t n) { return total / take_divisor(code) + n / 2; }
+// The cycles take charges for 'copied' elements over 'n' steps: a step
+// outside an array is walked all the same, so it takes nothing off.
+int64_t take_charge_value(int code, int64_t copied, int64_t n) { return copied / take_divisor(code) + n / 2; }
 
 // What ud_charge charges for 'v'.
 int64_t charged_for(int64_t v) { return v > 0 ? v : v == 0 ? 1 : 0; }
@@ -150,10 +143,8 @@ int64_t charged_for(int64_t v) { return v > 0 ? v : v == 0 ? 1 : 0; }
 ** what is left of the slice's budget, it is made a step at a time and stops
 ** between two steps when the slice's budget is spent, going on in the next
 ** slice. What the whole take charges beyond the charge of the elements its
-** runs copy (its steps' half cycles, less what runs cut below nothing take
-** off) is charged at its start, and each run as it is copied; a take whose
-** runs cut below nothing take off more than its steps add is charged for
-** its copied elements all the same, since what a run charged stays charged.
+** runs copy (its steps' half cycles) is charged at its start, and each run
+** as it is copied.
 ** Its stack while it runs: the arguments at 1-9, then the output, the next
 ** step, and the elements copied but not yet charged (fewer than make a
 ** cycle), all read back and checked at each entry. A forged remainder is
@@ -326,24 +317,23 @@ int ud_take(lua_State *L) {
     const uint8_t *idx_area = ud_elements(idx);
     if (p.span == 1 && p.out_stride == 1 && p.st == 1 && idx_area != out_area) {
         // Single elements from consecutive indices to consecutive places.
-        const int64_t total = gather_ones(out_area, src_area, idx_area, p.size, p.off, p.out_offset, p.first,
-                                          p.last, p.len_src, p.len_out);
-        ud_charge(take_charge_value(code, total, p.n));
+        const int64_t copied = gather_ones(out_area, src_area, idx_area, p.size, p.off, p.out_offset, p.first,
+                                           p.last, p.len_src, p.len_out);
+        ud_charge(take_charge_value(code, copied, p.n));
         return 1;
     }
     if (out != idx && p.last > p.first) {
-        // The whole take's charge, and the elements its runs copy.
-        int64_t total = 0, copied = 0;
+        // The elements the take's runs copy.
+        int64_t copied = 0;
         for (int64_t i = p.first; i <= p.last; i++) {
             int32_t e32;
             std::memcpy(&e32, idx_area + (p.off + i * p.st) * 4, 4);
             const int64_t m = run_length(e32, p.out_offset + i * p.out_stride, p.span, p.len_src, p.len_out);
-            total += m;
             if (m > 0) copied += m;
         }
         const int64_t d = take_divisor(code);
         if (int64_t{cpu_cycles} + copied / d + p.n / 2 > cpu_cycles_max) {
-            const int64_t first = charged_for(take_charge_value(code, total, p.n)) - copied / d;
+            const int64_t first = charged_for(take_charge_value(code, copied, p.n)) - copied / d;
             if (first > 0) ud_charge(first);
             const int t = lua_gettop(L);  // the output
             lua_settop(L, t > TK_OUT ? t : TK_OUT);
@@ -358,9 +348,12 @@ int ud_take(lua_State *L) {
             return take_steps(L, LUA_OK, 0);
         }
     }
-    int64_t total = 0;
-    for (int64_t i = p.first; i <= p.last; i++) total += take_step(p, out_area, src_area, idx_area, i);
-    ud_charge(take_charge_value(code, total, p.n));
+    int64_t copied = 0;
+    for (int64_t i = p.first; i <= p.last; i++) {
+        const int64_t m = take_step(p, out_area, src_area, idx_area, i);
+        if (m > 0) copied += m;
+    }
+    ud_charge(take_charge_value(code, copied, p.n));
     return 1;
 }
 

@@ -67,6 +67,11 @@ TEST_F(CopyTake, Charges) {
          "A = t_create('u8', 1, 1000, 1, 1) F = t_create('f64', 1, 1000, 1, 1) Z = t_create('i32', 1, 100, 1, 1)");
     EXPECT_EQ(charge("take", "S, I, O"), 5 / 24 + 5 / 2);
     EXPECT_EQ(charge("take", "S, I, O, 0, 0, 1, 0"), 1);  // idx_stride 0
+    // 4096 steps of 16 into S itself: only steps 0 to 9 copy anything (55
+    // elements); the runs the others would cut below nothing take nothing
+    // off the steps' half cycles.
+    exec("Y = t_create('i32', 1, 4096, 1, 1)");
+    EXPECT_EQ(charge("take", "S, Y, true, 0, 0, 16, 1, 1"), 55 / 24 + 4096 / 2);
     EXPECT_EQ(charge("clear", "A"), 15);
     EXPECT_EQ(charge("clear", "F"), 125);
     EXPECT_EQ(charge("copy", "A, 7, true"), 1000 / 24);

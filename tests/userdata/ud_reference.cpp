@@ -458,7 +458,7 @@ outcome take(std::vector<array> &state, const std::vector<value> &args) {
             return raised;
         }
     }
-    int64_t total = 0;
+    int64_t copied = 0;
     each_step([&](int64_t i, int64_t e) {
         int64_t o = out_offset + i * out_stride;
         const array &S = state[size_t(src)];
@@ -470,9 +470,9 @@ outcome take(std::vector<array> &state, const std::vector<value> &args) {
             for (int64_t k = 0; k < m; k++)
                 std::memcpy(out.data.data() + (so + k) * size, S.data.data() + (se + k) * size, size_t(size));
         }
-        total += m;
+        if (m > 0) copied += m;
     });
-    spend(res, total / (code == I64 || code == F64 ? 12 : 24) + n / 2);
+    spend(res, copied / (code == I64 || code == F64 ? 12 : 24) + n / 2);
     return res;
 }
 
