@@ -42,6 +42,10 @@ extern int32_t cpu_superyielding; /* 0, or VM_SUPERYIELD */
    hook's own code costs. */
 #define VM_HOOK_CYCLES 16
 
+/* What a call of a C function costs besides its own work: the call, its
+   arguments' checks and conversions, its results. */
+#define VM_CCALL_CYCLES 16
+
 /*
 ** Rates of the charges for work the libraries do in proportion to what they
 ** were given: bytes copied, scanned or converted; table slots walked or
@@ -55,7 +59,9 @@ extern int32_t cpu_superyielding; /* 0, or VM_SUPERYIELD */
 #define VM_THREAD_CYCLES 128
 /* writing a number's text: an integer's, a float's */
 #define VM_INT_TEXT_CYCLES 4
-#define VM_FLOAT_TEXT_CYCLES 24
+#define VM_FLOAT_TEXT_CYCLES 48
+/* bytes of a numeral converted to a number a cycle */
+#define VM_NUMERAL_BYTES_PER_CYCLE 8
 /* bytes of heap the collector walks a cycle */
 #define VM_GC_BYTES_PER_CYCLE 64
 

@@ -16,7 +16,7 @@
 namespace {
 
 /* The host clipboard's text, converted to or from the host's encoding. */
-inline constexpr size_t HOST_TEXT_BYTES_PER_CYCLE = 8;
+inline constexpr size_t HOST_TEXT_BYTES_PER_CYCLE = 1;
 
 /* A host program started to open a path: the host waits for it to start
    (7.5 ms measured on a loaded machine, 63 us of its own time). */

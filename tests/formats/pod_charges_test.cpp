@@ -50,8 +50,9 @@ TEST_F(PodCharges, WriterAndReaderChargeTheirValuesBytesAndElements) {
         // float value.
         {true, "{abcdefgh=1,[1.5]=2,[-3]=3}", 0, 8 + 8 / 4 + 5 / 4 + 4 / 4 + 3 * 2 / 2},
         {true, "{1.2345678901234,100,12345678}", 0, 8 + 15 / 8 + 8 / 8 + 4},  // and 4 a float
-        // A sparse table: its 64 items, 57 of them nil, as if each were read.
-        {true, "(function() local t = {} for e = 6, 0, -1 do t[1 << e] = e end return t end)()", 0, 2 + 64 * 2},
+        // A sparse table: its 64 items, 57 of them nil, as if each were read,
+        // and the 13 look-ups that find its border.
+        {true, "(function() local t = {} for e = 6, 0, -1 do t[1 << e] = e end return t end)()", 0, 2 + 64 * 2 + 13},
         {true, "'abcdefgh'", 0, 2 + 10 / 4},
         {true, "''", 0, 2 + 1},
         {true, "'abcdefgh'", 32, 2 + 8 / 4},

@@ -105,9 +105,10 @@ const ChargeCase kCharges[] = {
      nullptr},
     {"", "return string.rep, 'ab', 1 << 16", 12291, nullptr, nullptr},
     {"", "return string.rep, '', 1 << 40", 0, nullptr, nullptr},
-    {"s = string.rep('1', 1 << 16)", "return tonumber, s", 2048, nullptr, nullptr},
+    {"s = string.rep('1', 1 << 16)", "return tonumber, s", (1 << 16) / 8, nullptr, nullptr},
+    {"", "return tostring, 1.5", VM_FLOAT_TEXT_CYCLES, nullptr, nullptr},  // a float's text, however asked for
     {"s = string.rep('a', 1 << 16)", "return utf8.len, s", 8192, nullptr, nullptr},
-    {"s = string.rep('i', 1 << 16)", "return string.packsize, s", 8192, nullptr, nullptr},
+    {"s = string.rep('i', 1 << 16)", "return string.packsize, s", 1 << 16, nullptr, nullptr},  // a cycle an option
     {"s = string.rep('ab', 1 << 15)", "return string.gsub, s, 'a', 'xy'", 32768, nullptr, nullptr},
     {"s = string.rep('a', 300)", "return string.find, s, '(.-)%1b'", 1164851, nullptr, nullptr},
     // a finalizer's object is found among every object made since it

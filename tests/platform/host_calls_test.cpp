@@ -57,6 +57,10 @@ TEST_F(HostCalls, TheClipboardRoundTripsZensciiText) {
     run("_set_host_clipboard_text({})");
     run("_set_host_clipboard_text()");
     EXPECT_EQ(FakeSdl::clipboard, "12.5");
+    run("s = string.rep('\\x80', 4096)");
+    cpu_cycles = 0;
+    run("_set_host_clipboard_text(s)");
+    EXPECT_GE(cpu_cycles, 4096) << "a cycle a byte converted to the host's encoding";
     EXPECT_EQ(FakeSdl::freed, 2);  // SDL's text released after both reads
 }
 
