@@ -46,6 +46,10 @@ extern int32_t cpu_superyielding; /* 0, or VM_SUPERYIELD */
    arguments' checks and conversions, its results. */
 #define VM_CCALL_CYCLES 16
 
+/* A step of a table traversal ('next', 'pairs', the host's walks): its key
+   looked up again, the next entry sought. */
+#define VM_NEXT_CYCLES 16
+
 /*
 ** Rates of the charges for work the libraries do in proportion to what they
 ** were given: bytes copied, scanned or converted; table slots walked or

@@ -101,7 +101,7 @@ const ChargeCase kCharges[] = {
     // byte; the other libraries for each byte, element, slot or matcher step
     {"t = {} for i = 1, 400000 do t[i] = i end", "return table.move, t, 1, 400000, 1, {}", 596596, nullptr, nullptr},
     {"t = {} for i = 1, 100000 do t[i] = 'ab' end", "return table.concat, t", 106252, nullptr, nullptr},
-    {"t = {} for i = 1, 65536 do t[i] = i end for i = 1, 65536 do t[i] = nil end", "return next, t", 8192, nullptr,
+    {"t = {} for i = 1, 65536 do t[i] = i end for i = 1, 65536 do t[i] = nil end", "return next, t", 8192 + VM_NEXT_CYCLES, nullptr,
      nullptr},
     {"", "return string.rep, 'ab', 1 << 16", 12291, nullptr, nullptr},
     {"", "return string.rep, '', 1 << 40", 0, nullptr, nullptr},
