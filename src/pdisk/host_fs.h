@@ -95,6 +95,11 @@ public:
     virtual int sync_dir(const char *path) = 0;
 };
 
+/* What the host implementation charges a call into the host's file system:
+   the system calls and the kernel's path walk, besides whatever the caller
+   charges for the bytes moved. */
+inline constexpr int32_t HOST_FS_CALL_CYCLES = 1024;
+
 /* The seam in use: the host implementation unless a test installed its own. */
 host_fs *pdisk_host_fs();
 

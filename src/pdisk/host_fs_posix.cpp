@@ -5,6 +5,7 @@
 #include "host_fs.h"
 
 #include "host_replace.h"  // temporaries' names
+#include "vm_hooks.h"  // the charge of a call
 
 #include <cerrno>
 #include <climits>
@@ -46,6 +47,7 @@ bool write_all(int fd, const uint8_t *bytes, int64_t n) {
 class posix_fs final : public host_fs {
 public:
     int stat(const char *path, host_stat *st) override {
+        spend_cpu(HOST_FS_CALL_CYCLES);
         struct stat s;
         if (::stat(path, &s) != 0) return -1;
         fill(s, st);
@@ -53,6 +55,7 @@ public:
     }
 
     int lstat(const char *path, host_stat *st) override {
+        spend_cpu(HOST_FS_CALL_CYCLES);
         struct stat s;
         if (::lstat(path, &s) != 0) return -1;
         fill(s, st);
@@ -60,6 +63,7 @@ public:
     }
 
     int read_file(const char *path, int64_t limit, buffer_rec *out) override {
+        spend_cpu(HOST_FS_CALL_CYCLES);
         const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
         if (fd < 0) return -1;
         struct stat s;
@@ -98,6 +102,7 @@ public:
     }
 
     int create_temp(const char *target, std::string *temp_path) override {
+        spend_cpu(HOST_FS_CALL_CYCLES);
         for (int n = 0; n < HOST_TEMP_TRIES; n++) {
             std::string candidate = host_temp_name(target, n);
             const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -112,6 +117,7 @@ public:
     }
 
     int write_temp(const char *temp_path, const uint8_t *bytes, int64_t n) override {
+        spend_cpu(HOST_FS_CALL_CYCLES);
         const int fd = ::open(temp_path, O_WRONLY | O_TRUNC | O_CLOEXEC);
         if (fd < 0) return -1;
         bool ok = write_all(fd, bytes, n);
@@ -121,12 +127,14 @@ public:
     }
 
     int replace(const char *temp_path, const char *target) override {
+        spend_cpu(HOST_FS_CALL_CYCLES);
         struct stat s;
         if (::stat(target, &s) == 0 && ::chmod(temp_path, s.st_mode & 07777) != 0) return -1;
         return ::rename(temp_path, target) == 0 ? 0 : -1;
     }
 
     int append(const char *path, const uint8_t *bytes, int64_t n) override {
+        spend_cpu(HOST_FS_CALL_CYCLES);
         const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
         if (fd < 0) return -1;
         bool ok = write_all(fd, bytes, n);
@@ -134,15 +142,23 @@ public:
         return ok ? 0 : -1;
     }
 
-    int remove(const char *path) override { return ::unlink(path) == 0 ? 0 : -1; }
+    int remove(const char *path) override {
+        spend_cpu(HOST_FS_CALL_CYCLES);
+        return ::unlink(path) == 0 ? 0 : -1;
+    }
 
-    int rmdir(const char *path) override { return ::rmdir(path) == 0 ? 0 : -1; }
+    int rmdir(const char *path) override {
+        spend_cpu(HOST_FS_CALL_CYCLES);
+        return ::rmdir(path) == 0 ? 0 : -1;
+    }
 
     int mkdir(const char *path, uint32_t mode) override {
+        spend_cpu(HOST_FS_CALL_CYCLES);
         return ::mkdir(path, static_cast<mode_t>(mode)) == 0 ? 0 : -1;
     }
 
     int list(const char *path, std::vector<std::string> *names) override {
+        spend_cpu(HOST_FS_CALL_CYCLES);
         names->clear();
         DIR *d = ::opendir(path);
         if (!d) return -1;
@@ -155,6 +171,7 @@ public:
     }
 
     int sync_dir(const char *path) override {
+        spend_cpu(HOST_FS_CALL_CYCLES);
         const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) return -1;
         const bool ok = ::fsync(fd) == 0;
@@ -163,6 +180,7 @@ public:
     }
 
     int realpath(const char *path, std::string *out) override {
+        spend_cpu(HOST_FS_CALL_CYCLES);
         char *r = ::realpath(path, nullptr);
         if (!r) return -1;
         *out = r;

@@ -102,7 +102,8 @@ int64_t run_length(int64_t e, int64_t o, int64_t span, int64_t len_src, int64_t 
 // as a complete one. Each step writes at most the least of span, len(src)
 // and len(out); when that bound is passed the runs are counted exactly from
 // the index array, unless out is the index array itself (the steps then
-// rewrite the indices later steps read), where the bound stands.
+// rewrite the indices later steps read), where the bound stands. That count
+// is charged as the steps are: half a cycle a step.
 void check_writes(lua_State *L, typed_ud_rec *idx, typed_ud_rec *out, int64_t off, int64_t st, int64_t out_offset,
                   int64_t out_stride, int64_t span, int64_t first, int64_t last, int64_t len_src, int64_t len_out) {
     if (last < first) return;
@@ -120,6 +121,7 @@ void check_writes(lua_State *L, typed_ud_rec *idx, typed_ud_rec *out, int64_t of
             const int64_t m = run_length(e32, out_offset + i * out_stride, span, len_src, len_out);
             if (m > 0) writes += m;
         }
+        if (last - first + 1 >= 2) ud_charge((last - first + 1) / 2);
         if (writes <= ud_write_bound) return;
     }
     luaL_error(L, "take: the steps write up to %I elements, past the bound of %I elements", lua_Integer(writes),

@@ -72,6 +72,10 @@ TEST_F(CopyTake, Charges) {
     // off the steps' half cycles.
     exec("Y = t_create('i32', 1, 4096, 1, 1)");
     EXPECT_EQ(charge("take", "S, Y, true, 0, 0, 16, 1, 1"), 55 / 24 + 4096 / 2);
+    // 4096 runs of 70,000 could pass the write bound, so they are counted
+    // first (half a cycle a step): 100 apart, only the first 700 copy.
+    exec("B = t_create('u8', 1, 70000, 1, 1)");
+    EXPECT_EQ(charge("take", "B, Y, true, 0, 0, 70000, 1, 100"), 4096 / 2 + 24535000 / 24 + 4096 / 2);
     EXPECT_EQ(charge("clear", "A"), 15);
     EXPECT_EQ(charge("clear", "F"), 125);
     EXPECT_EQ(charge("copy", "A, 7, true"), 1000 / 24);

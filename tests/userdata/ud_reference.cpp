@@ -442,7 +442,9 @@ outcome take(std::vector<array> &state, const std::vector<value> &args) {
         each_step([&](int64_t, int64_t) { steps++; });
         int64_t writes = steps * most;
         const bool out_is_idx = res.kind == outcome::existing && res.which == idx;
+        int64_t counted = 0;  // the count's charge: half a cycle a step
         if (writes > (int64_t(1) << 28) && !out_is_idx) {
+            if (steps >= 2) counted = steps / 2;
             writes = 0;
             each_step([&](int64_t i, int64_t e) {
                 int64_t o = out_offset + i * out_stride;
@@ -455,8 +457,10 @@ outcome take(std::vector<array> &state, const std::vector<value> &args) {
         if (writes > (int64_t(1) << 28)) {
             outcome raised;
             raised.kind = outcome::raised;
+            raised.charge = counted;
             return raised;
         }
+        if (counted > 0) spend(res, counted);
     }
     int64_t copied = 0;
     each_step([&](int64_t i, int64_t e) {
