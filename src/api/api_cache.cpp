@@ -24,7 +24,7 @@ inline constexpr size_t CACHE_PATH_MAX = HOST_PATH_SIZE - 1;  /* characters of a
 inline constexpr int32_t CACHE_FILE_MIN = 512;                /* shorter cached files read as missing */
 inline constexpr int CACHE_NEWEST_VERSION = 32;               /* versions tried: 32 down to 0 */
 inline constexpr size_t VERSION_DIGITS_MAX = 2;               /* "32" */
-inline constexpr int32_t CACHE_STORE_CYCLES = 512;            /* a store: two folder tests, a file written */
+inline constexpr int32_t CACHE_STORE_CYCLES = 16384;          /* a store: two folders made, a host file created and written */
 inline constexpr int32_t CACHE_OPEN_CYCLES = 64;              /* each file a fetch tries to open */
 
 bool plain_name(const char *s, size_t len) {

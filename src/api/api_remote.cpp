@@ -26,7 +26,7 @@ inline constexpr size_t URL_EXT_ROOM = 1024;      /* the part of a URL its exten
 inline constexpr char FORUM_SUFFIX[] = ".kiv.png";
 inline constexpr char TEMP_NAME[] = "/.download-XXXXXX";
 inline constexpr char CART_CACHE_FOLDER[] = "cache/carts";  /* below the application-data folder */
-inline constexpr int32_t FETCH_START_CYCLES = 1024;          /* a fetch's job and worker thread made */
+inline constexpr int32_t FETCH_START_CYCLES = 4096;          /* a fetch's job and worker thread made */
 
 bool plain_name(const char *s, size_t len) {
     if (len == 0) return false;

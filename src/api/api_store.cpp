@@ -124,6 +124,7 @@ int lua54_store_local(lua_State *L) {
         destroy_buffer(text);
         return lua_error(L);
     }
+    charge_bytes(meta_len + static_cast<size_t>(text->length), FILE_BYTES_PER_CYCLE);
     if (meta)
         write_file(path, "w", meta, meta_len, text->data, static_cast<size_t>(text->length));
     else

@@ -1,5 +1,6 @@
 // The CPU charge of every charging call, measured around one call made from
 // C, so that no interpreted instruction is counted.
+#include "api_charges.h"
 #include "pfile.h"
 #include "pmount.h"
 #include "seam_fakes.h"
@@ -14,6 +15,7 @@ using Charges = SeamTest;
 inline constexpr int64_t DELTA_AB_LEN = 38, DELTA_SHORT_LEN = 26;
 
 TEST_F(Charges, EachCallChargesExactlyItsWork) {
+    constexpr int64_t P = PATH_BYTES_PER_CYCLE;
     struct Case {
         const char *name;
         const char *args;
@@ -83,29 +85,30 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"apply_delta", "string.rep('a', 1000), DAB", (1000 + DELTA_AB_LEN) / 16 + 1000 / 4},
         {"_print_zenscii", "'\\0' .. string.rep('a', 5000)", 5001 / 512},
         {"load", "string.rep(' ', 1000)", 1000},
-        {"fullpath", "string.rep('a/', 100)", 32 + 200 / 8},
-        {"fstat", "'/nothing/here'", 32 + 13 / 8},
-        {"ls", "'/nothing/here'", 32 + 13 / 8},
-        {"cd", "string.rep('a/', 100)", 32 + 200 / 8},
+        {"fullpath", "string.rep('a/', 100)", 32 + 200 / P},
+        {"fstat", "'/nothing/here'", 32 + 13 / P},
+        {"ls", "'/nothing/here'", 32 + 13 / P},
+        {"cd", "string.rep('a/', 100)", 32 + 200 / P},
         {"_normalise_userland_path", "string.rep('a/', 100)", 200 / 8},
         {"norm", "string.rep('a/', 100)", 200 + 200 / 2 * 100 / 64},  // and its trace: the output so far, each segment
         {"_is_well_formed_bbs_path", "string.rep('a', 1000)", 1000 / 16},
         {"_printh", "string.rep('x', 1000) .. '\\0' .. string.rep('y', 1000)", 1000 / 4},
         {"_printh", "'abc'", 0},
-        {"store", "'/nothing/here', 1", 32 + 13 / 8 + 3},  // and the pod text of 1
-        {"store", "'/nothing/here', string.rep('x', 1000), '--[[pod_format=\"raw\"]]'", 32 + 13 / 8 + 1021 / 64},
-        {"fetch", "'/nothing/here'", 32 + 13 / 8},
+        {"store", "'/nothing/here', 1", 32 + 13 / P + 3},  // and the pod text of 1
+        {"store", "'/nothing/here', 1, string.rep('m', 6400)", 32 + 13 / P + 3 + (6400 + 1) / 64},  // and what it writes
+        {"store", "'/nothing/here', string.rep('x', 1000), '--[[pod_format=\"raw\"]]'", 32 + 13 / P + 1021 / 64},
+        {"fetch", "'/nothing/here'", 32 + 13 / P},
         {"mount", "string.rep('x', 1000)", 1000 / 32},  // a path refused has been read through
-        {"_store_metadata_str_to_file", "'/nothing/here', string.rep('x', 1000)", 32 + 13 / 8 + 1000 / 64},
+        {"_store_metadata_str_to_file", "'/nothing/here', string.rep('x', 1000)", 32 + 13 / P + 1000 / 64},
         // batch records that miss the target: each still read and clipped
         {"tline3d", "TL", 100 * 3},
         // Both paths; each leading part naming a cartridge is tested for a
         // file to mount: 128 a part and its bytes / 4. Nothing copied: 1.
-        {"cp", "'/a.kiv/b.kiv', '/c'", (32 + 12 / 8 + 2 * 128 + (6 + 12) / 4) + 32 + 1},
-        {"_fdelete", "'/ram/d'", 32 + 6 / 8 + 9 * 8},  // 8 per entry gone: the folder and its 8 files
+        {"cp", "'/a.kiv/b.kiv', '/c'", (32 + 12 / P + 2 * 128 + (6 + 12) / 4) + 32 + 2 / P + 1},
+        {"_fdelete", "'/ram/d'", 32 + 6 / P + 9 * 8},  // 8 per entry gone: the folder and its 8 files
         // The dirty cartridge written back: its entries' bytes / 8 (a 1-byte
         // name, a 1023-byte file) besides the path, itself a cartridge part.
-        {"fstat", "'/ram/x.kiv'", 32 + 10 / 8 + 128 + 10 / 4 + 1024 / 8},
+        {"fstat", "'/ram/x.kiv'", 32 + 10 / P + 128 + 10 / 4 + 1024 / 8},
         {"_set_userland_clipboard_text", "string.rep('x', 1000)", 1000 / 128},
         {"_cache_fetch", "'none', 'n%d', true", 33 * 64},  // 64 a file tried: 32 down to 0
         {"_apply_system_settings", "{a = 1, b = 2, c = 3, d = 4}", 4 * 4 + 5 * VM_NEXT_CYCLES},  // 4 a slot, and the walk
