@@ -92,6 +92,15 @@ bool moves_are_raw(lua_State *L) {
     return true;
 }
 
+/* Cycles a move of add's and deli's loops costs: a read and a write, each a
+   call of a metamethod unless the moves are raw. */
+int64_t move_cycles(bool raw) { return raw ? 1 : 1 + 2 * VM_CCALL_CYCLES; }
+
+/* Charges 'count' moves of 'per_move' cycles each, saturating. */
+void charge_moves(lua_Unsigned count, int64_t per_move) {
+    charge(count > lua_Unsigned{INT32_MAX} ? INT32_MAX : static_cast<int64_t>(count) * per_move);
+}
+
 /* Cycles for sorting m keys: m * ceil(log2 m) comparisons. */
 int64_t sort_cycles(size_t m) {
     int64_t log2 = 0;
@@ -183,7 +192,8 @@ int lua54_add(lua_State *L) {
             lua_settop(L, 2);
             luaL_argcheck(L, static_cast<lua_Unsigned>(pos) - 1u < static_cast<lua_Unsigned>(e), 3,
                           "position out of bounds");
-            if (moves_are_raw(L) && table_is_sparse(L, 1, e)) {
+            const bool raw = moves_are_raw(L);
+            if (raw && table_is_sparse(L, 1, e)) {
                 int64_t work = 0;
                 size_t m;
                 lua_Integer *keys = push_sorted_keys(L, pos, e, &m, &work);
@@ -193,12 +203,13 @@ int lua54_add(lua_State *L) {
                 break;
             }
             // Charged first, so that the watchdog stops a lying length at once.
-            charge(static_cast<int64_t>(static_cast<lua_Unsigned>(e) - static_cast<lua_Unsigned>(pos)));
+            const int64_t per_move = move_cycles(raw);
+            charge_moves(static_cast<lua_Unsigned>(e) - static_cast<lua_Unsigned>(pos), per_move);
             int64_t moves = 0;
             for (lua_Integer i = e; i > pos; i--) {
                 lua_geti(L, 1, i - 1);
                 lua_seti(L, 1, i);
-                if (++moves % WATCHDOG_STRIDE == 0) watchdog(L, moves);
+                if (++moves % WATCHDOG_STRIDE == 0) watchdog(L, moves * per_move);
             }
             break;
         }
@@ -215,16 +226,18 @@ int lua54_deli(lua_State *L) {
     const lua_Integer n = luaL_len(L, 1);
     const lua_Integer pos = lua_gettop(L) == 1 ? n : kiv_intp(L, 2, 0);
     if (pos < 1 || pos > n) return 0;
-    if (moves_are_raw(L) && table_is_sparse(L, 1, n)) {
+    const bool raw = moves_are_raw(L);
+    if (raw && table_is_sparse(L, 1, n)) {
         return remove_sparse(L, pos, n, 0);
     }
     lua_geti(L, 1, pos);
-    charge(static_cast<int64_t>(static_cast<lua_Unsigned>(n) - static_cast<lua_Unsigned>(pos)));
+    const int64_t per_move = move_cycles(raw);
+    charge_moves(static_cast<lua_Unsigned>(n) - static_cast<lua_Unsigned>(pos), per_move);
     int64_t moves = 0;
     for (lua_Integer k = pos; k < n; k++) {
         lua_geti(L, 1, k + 1);
         lua_seti(L, 1, k);
-        if (++moves % WATCHDOG_STRIDE == 0) watchdog(L, moves);
+        if (++moves % WATCHDOG_STRIDE == 0) watchdog(L, moves * per_move);
     }
     lua_pushnil(L);
     lua_seti(L, 1, n);

@@ -234,7 +234,7 @@ int format_float(char *buf, size_t size, lua_Number v) {
 // float's digits cost more than the value's two cycles.
 inline constexpr int64_t kNumberCharsPerCycle = 8;
 // A float's shortest digits are searched for: its text costs this much more.
-inline constexpr int64_t kFloatTextCycles = 4;
+inline constexpr int64_t kFloatTextCycles = 8;
 
 void put_number(writer *w, int idx) {
     char buf[48];

@@ -222,8 +222,12 @@ int matmul_rows(lua_State *L, int, lua_KContext) {
 */
 inline constexpr int TR_ARRAY = 3, TR_NEXT_ROW = 4;
 
+/* Elements a transpose writes for a cycle: it reads one side of the array
+   across its rows, a cache line an element when the array is large. */
+int64_t transpose_divisor(int64_t size) { return size == 8 ? 2 : 4; }
+
 /* The transpose's charge for swapping the first 'rows' rows. */
-int64_t swaps_charge(int64_t rows, int64_t size) { return rows * (rows - 1) / (size == 8 ? 12 : 24); }
+int64_t swaps_charge(int64_t rows, int64_t size) { return rows * (rows - 1) / transpose_divisor(size); }
 
 int transpose_rows(lua_State *L, int, lua_KContext) {
     lua_settop(L, TR_NEXT_ROW);
@@ -390,7 +394,7 @@ int lua54_ud_transpose(lua_State *L) {
             for (int64_t y = y0; y < y0 + tile && y < ys; y++)
                 for (int64_t x = x0; x < x0 + tile && x < xs; x++)
                     std::memcpy(o + (y * ow + x) * size, s + (x * aw + y) * size, size_t(size));
-    ud_charge(ys * xs / (size == 8 ? 12 : 24));
+    ud_charge(ys * xs / transpose_divisor(size));
     return 1;
 }
 

@@ -47,6 +47,8 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"add", "{'a', 'b'}, 'x', 1", 2},
         {"add", "{'a', 'b'}, 'x', nil", 1},
         {"deli", "{1, 2, 3}, 1", 2},
+        // through __index and __newindex: each move a read and a write that may call them
+        {"deli", "setmetatable({1, 2, 3}, {__index = rawget, __newindex = rawset}), 1", 2 * (1 + 2 * VM_CCALL_CYCLES)},
         {"deli", "{1, 2, 3}", 1},
         {"del", "{1, 2, 3, 2}, 2", 4},
         {"del", "{1, 2, 3, 2}, 9", 4},
@@ -64,11 +66,11 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"add", SPARSE_20 ", 'x', 1", 32 + 21 * 5 + 40 + 41},
         {"memset", "0x100, 7, 1000", 8},
         // pod: 2 per value, key texts / 4, m * ceil(log2 m) / 2 for sorting
-        // m keys, number texts / 8 (and 4 a float); unpod: 1 per value and per key, bare
+        // m keys, number texts / 8 (and 8 a float); unpod: 1 per value and per key, bare
         // key texts / 4.
         // (and each step of the walk of the keys past the array part)
         {"pod", "{abcdefgh=1,[1.5]=2,[-3]=3}", 8 + 8 / 4 + 5 / 4 + 4 / 4 + 3 * 2 / 2 + 4 * VM_NEXT_CYCLES},
-        {"pod", "{1.2345678901234,100,12345678}", 8 + 15 / 8 + 8 / 8 + 4 + VM_NEXT_CYCLES},  // and 4 a float
+        {"pod", "{1.2345678901234,100,12345678}", 8 + 15 / 8 + 8 / 8 + 8 + VM_NEXT_CYCLES},  // and 8 a float
         {"unpod", "'{abcdefgh=1,[\"x\"]=2,[-3]=3}'", 4 + 1 + 8 / 4 + 1 + 1 + 1 + 1 + 1},
         {"abs", "-3", 0},
         {"_get_process_list", "", 64},  // an entry a process
@@ -80,8 +82,9 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_map_ram", "M6000, 0x1000", 2},  // the partial second page is left alone there
         {"_map_ram", "M6000, 0x20000", 4},
         {"_unmap_ram", "M6000", 4 + 6},
-        {"create_delta", "string.rep('a', 1000), string.rep('b', 1000)", 2000 / 16 + DELTA_AB_LEN / 4},
-        {"create_delta", "'abc', 'abd'", DELTA_SHORT_LEN / 4},
+        // (a delta's match index is emptied first: 1,024)
+        {"create_delta", "string.rep('a', 1000), string.rep('b', 1000)", 1024 + 2000 / 16 + DELTA_AB_LEN / 4},
+        {"create_delta", "'abc', 'abd'", 1024 + DELTA_SHORT_LEN / 4},
         {"apply_delta", "string.rep('a', 1000), DAB", (1000 + DELTA_AB_LEN) / 16 + 1000 / 4},
         {"_print_zenscii", "'\\0' .. string.rep('a', 5000)", 5001 / 512},
         {"load", "string.rep(' ', 1000)", 1000},

@@ -59,7 +59,7 @@ TEST_F(UserdataForwards, ALongMatrixProductPaysAsItGoesOverItsSlices) {
         {"A:take(I, P, 0, 0, 320 * 320, 1, 1)", "t_noop(A, I, P, 0, 0, 320 * 320, 1, 1)", "P", "P1",
          (256 * 320 * 320 - 524900) / 12 + 128},
         // in place: stopped between two rows of the swapped triangle
-        {"F:transpose(true)", "t_noop(F, true)", "F", "W", 3800 * 3799 / 24,
+        {"F:transpose(true)", "t_noop(F, true)", "F", "W", 3800 * 3799 / 4,
          "F = t_userdata('u8', 3800, 3800) for i = 0, 3799 do F[i] = i % 251 + 1 "
          "F[i * 3800 + (i * 37) % 3800] = i % 13 + 1 end W = F:transpose() "},
         // in place in b where a copy of b would pass the process's memory

@@ -51,7 +51,7 @@ TEST_F(PodCharges, WriterAndReaderChargeTheirValuesBytesAndElements) {
         // sorting m of them; numbers: their texts / 8 beyond the value, and 4 a
         // float value.
         {true, "{abcdefgh=1,[1.5]=2,[-3]=3}", 0, 8 + 8 / 4 + 5 / 4 + 4 / 4 + 3 * 2 / 2 + 4 * N},
-        {true, "{1.2345678901234,100,12345678}", 0, 8 + 15 / 8 + 8 / 8 + 4 + N},  // and 4 a float
+        {true, "{1.2345678901234,100,12345678}", 0, 8 + 15 / 8 + 8 / 8 + 8 + N},  // and 8 a float
         // A sparse table: its 64 items, 57 of them nil, as if each were read,
         // and the 13 look-ups that find its border.
         {true, "(function() local t = {} for e = 6, 0, -1 do t[1 << e] = e end return t end)()", 0, 2 + 64 * 2 + 13 + 8 * N},

@@ -698,7 +698,7 @@ outcome transpose(std::vector<array> &state, const std::vector<value> &args) {
                 std::memcpy(out.data.data() + (y * out.width + x) * size, A.data.data() + (x * A.width + y) * size, size_t(size));
         written = ys * xs;
     }
-    spend(res, written / (size == 8 ? 12 : 24));
+    spend(res, written / (size == 8 ? 2 : 4));
     return res;
 }
 

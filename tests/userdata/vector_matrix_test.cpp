@@ -106,8 +106,8 @@ TEST_F(VectorMatrix, Charges) {
         {"cross", "vec('f64', 1, 2, 3), vec('f64', 1, 2, 3)", 2},
         {"lerp", "A", 3 * 8 / 4},
         {"lerp", "F", 10 * 8 / 4},
-        {"transpose", "Q", 33 * 65 / 24},
-        {"transpose", "F, true", 10 * 9 / 12},
+        {"transpose", "Q", 33 * 65 / 4},
+        {"transpose", "F, true", 10 * 9 / 2},
         {"row", "Q, 0", 33 / 4},
         {"row", "F, 0", 10 * 8 / 8},  // 8 bytes a cycle for wider elements
         {"column", "Q, 0", 65},
