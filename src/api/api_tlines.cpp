@@ -141,8 +141,9 @@ int lua54_sspr(lua_State *L) {
     // A sprite that is the target is read as it was before the call.
     target_before before{t, nullptr, 0};
     if (first <= last) s = target_before_source(&before, s);
+    // Each visible line is planned and clipped whatever it draws: a cycle.
     for (int64_t k = first; k <= last; k++)
-        cost += draw_plan(s, t, stretch_line(sx, sy, sw, sh, dx, dy, dw, dh, fx, fy, k));
+        cost += 3 + draw_plan(s, t, stretch_line(sx, sy, sw, sh, dx, dy, dw, dh, fx, fy, k));
     charge(cost / 3 + target_before_end(&before));
     return 0;
 }

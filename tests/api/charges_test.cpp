@@ -105,6 +105,8 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_store_metadata_str_to_file", "'/nothing/here', string.rep('x', 1000)", 32 + 13 / P + 1000 / 64},
         // batch records that miss the target: each still read and clipped
         {"tline3d", "TL", 100 * 3},
+        // a sprite it cannot draw: each of its 16 visible columns still planned and clipped
+        {"sspr", "userdata('i32', 64, 64)", 16},
         // Both paths; each leading part naming a cartridge is tested for a
         // file to mount: 128 a part and its bytes / 4. Nothing copied: 1.
         {"cp", "'/a.kiv/b.kiv', '/c'", (32 + 12 / P + 2 * 128 + (6 + 12) / 4) + 32 + 2 / P + 1},
