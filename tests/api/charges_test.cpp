@@ -104,7 +104,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"mount", "string.rep('x', 1000)", 1000 / 32},  // a path refused has been read through
         {"_store_metadata_str_to_file", "'/nothing/here', string.rep('x', 1000)", 32 + 13 / P + 1000 / 64},
         // batch records that miss the target: each still read and clipped
-        {"tline3d", "TL", 100 * 3},
+        {"tline3d", "TL", 100 * 3 + 2 * 8192 / 8},  // and two looks for the target among the 8,192 sprite slots
         // a sprite it cannot draw: each of its 16 visible columns still planned and clipped
         {"sspr", "userdata('i32', 64, 64)", 16},
         // Both paths; each leading part naming a cartridge is tested for a
