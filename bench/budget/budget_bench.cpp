@@ -381,7 +381,8 @@ const figure kFigures[] = {
     {"_md5_16mb", "local s = string.rep('0123456789abcdef', 1 << 20) ", "_md5(s)", true},
     {"create_delta_4mb", "local s = string.rep('0123456789abcdef', 1 << 18) local s2 = s:reverse() ",
      "create_delta(s, s2)", true},
-    {"pod_1m", "local t = {} for j = 1, 1 << 20 do t[j] = j / 7 end ", "pod(t)", true},
+    // Too long for one slice: it stops at the watchdog's margin.
+    {"pod_1m", "local t = {} for j = 1, 1 << 20 do t[j] = j / 7 end ", "pcall(pod, t)", true},
     {"ud_tostring", "local A = userdata('u8', 4096) ", "tostring(A)", false},
     /* ---- host ---- */
     {"_set_userland_clipboard_text", "local s = string.rep('x', 1 << 21) ", "_set_userland_clipboard_text(s)", false},

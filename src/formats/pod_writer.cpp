@@ -16,6 +16,7 @@
 #include "buffer_grow.h"
 #include "float_text.h"
 #include "host_call.h"
+#include "host_yield.h"
 #include "pxu_lua.h"
 #include "table_scan.h"
 #include "typed_ud.h"
@@ -44,12 +45,21 @@ inline constexpr int kLz4Level = 1;
 // Cycles per value written.
 inline constexpr int64_t kValueCycles = 2;
 
+// A keyed value looked up again by its key: the key made a string again
+// (hashed, found among the interned ones) and found in the table.
+inline constexpr int64_t kLookupCycles = 8;
+
 // Bytes of key text written per cycle, as for string values.
 inline constexpr int64_t kKeyBytesPerCycle = 4;
 
 // Key comparisons per cycle: sorting m keys is charged m * ceil(log2 m)
-// comparisons.
-inline constexpr int64_t kSortComparisonsPerCycle = 2;
+// comparisons, and their bytes as many times.
+inline constexpr int64_t kSortComparisonsPerCycle = 1;
+inline constexpr int64_t kSortBytesPerCycle = 32;
+
+// Cycles gathered before they are paid: a text too long for the slice stops
+// at the watchdog's margin as it goes.
+inline constexpr int64_t kPayEvery = 4096;
 
 inline constexpr char kHexDigits[] = "0123456789abcdef";
 
@@ -77,7 +87,7 @@ struct writer {
     lua_State *L;
     buffer_rec *out;      // where the text goes: the caller's buffer or scratch
     int64_t start;        // out's cursor when the text began
-    int64_t cycles;       // charges gathered, spent once at the end
+    int64_t cycles;       // charges gathered since last paid
     int flags;            // flags of the top value
     int tables;           // tables open
     key_rec *keys;        // collected keys (malloc), 'nkeys' used of 'capkeys'
@@ -126,6 +136,18 @@ const char *type_name_of(lua_State *L, int idx) {
 
 // Charges n cycles the way spend_cpu counts them: at least 1.
 inline void charge(writer *w, int64_t n) { w->cycles += n < 1 ? 1 : n; }
+
+// Pays what was gathered; raises the watchdog's error past its margin.
+void pay(writer *w) {
+    if (w->cycles <= 0) return;
+    const int64_t n = std::min<int64_t>(w->cycles, INT32_MAX / 2);
+    w->cycles = 0;
+    host_charge_check(w->L, static_cast<int32_t>(n));
+}
+
+inline void pay_due(writer *w) {
+    if (w->cycles >= kPayEvery) pay(w);
+}
 
 // Room for n more bytes at the cursor; raises when the text would pass
 // kMaxText or the buffer cannot grow.
@@ -339,6 +361,9 @@ void put_typed_array(writer *w, int idx, int flags) {
     }
     const uint64_t count = ud_count(rec);
     charge(w, static_cast<int64_t>(count * (8 * utype_size(ud_type(rec))) / 32));
+    // An f64 element's text is a float's: its shortest digits are searched for.
+    if (ud_type(rec) == UTYPE_F64) w->cycles += static_cast<int64_t>(count) * kFloatTextCycles;
+    pay(w);  // before the elements: an array too long for the slice stops first
     if ((flags & POD_PXU) && ud_type(rec) == UTYPE_U8) {
         // A record is at most its sizes plus two bytes per element.
         reserve(w, 32 + 2 * static_cast<int64_t>(count));
@@ -410,9 +435,10 @@ void push_key(writer *w, const key_rec &k) {
 // key stack. Two keys sharing a type without an order raise the language's
 // comparison error; keys of such types are otherwise left out.
 // The first kStackValues of their values stay on the stack, in the order
-// met, each recorded in its key's slot.
-void collect_keys(writer *w, int idx, lua_Unsigned n) {
+// met, each recorded in its key's slot. Returns the string keys' bytes.
+size_t collect_keys(writer *w, int idx, lua_Unsigned n) {
     lua_State *L = w->L;
+    size_t bytes = 0;  // of the string keys collected
     const char *unordered[LUA_NUMTYPES] = {};  // type name of the first such key
     int kept = 0;
     // Items 1..n are written by the item loop, not as keys: the walk starts
@@ -438,6 +464,7 @@ void collect_keys(writer *w, int idx, lua_Unsigned n) {
             }
         } else if (t == LUA_TSTRING) {
             k.s = lua_tolstring(L, -2, &k.len);
+            bytes += k.len;
         } else {
             keyed = false;
             if (t >= 0 && t < LUA_NUMTYPES) {
@@ -463,6 +490,7 @@ void collect_keys(writer *w, int idx, lua_Unsigned n) {
         if (keyed) push_key(w, k);
         lua_pop(L, 1);
     }
+    return bytes;
 }
 
 void put_key(writer *w, const key_rec &k) {
@@ -492,11 +520,13 @@ void put_key(writer *w, const key_rec &k) {
     }
 }
 
-// The charge for sorting m keys: m * ceil(log2 m) comparisons.
-int64_t sort_cycles(size_t m) {
+// The charge for sorting m keys of 'bytes' string bytes in all: m *
+// ceil(log2 m) comparisons, each key's bytes compared as often.
+int64_t sort_cycles(size_t m, size_t bytes) {
     int64_t log2 = 0;
     while ((size_t{1} << log2) < m) log2++;
-    return static_cast<int64_t>(m) * log2 / kSortComparisonsPerCycle;
+    return static_cast<int64_t>(m) * log2 / kSortComparisonsPerCycle +
+           static_cast<int64_t>(bytes / kSortBytesPerCycle) * log2;
 }
 
 void stringify_object_recursive(writer *w, int idx, int flags);
@@ -589,10 +619,13 @@ void put_table(writer *w, int idx, int flags) {
     const lua_Unsigned n = lua_rawlen(L, idx);
     const size_t base = w->nkeys;
     const int values = lua_gettop(L);
-    collect_keys(w, idx, n);
+    const size_t bytes = collect_keys(w, idx, n);
     const size_t top = w->nkeys;
+    // The sort is paid for before it runs: one that cannot end in time
+    // stops at the margin first.
+    w->cycles += sort_cycles(top - base, bytes);
+    pay(w);
     std::sort(w->keys + base, w->keys + top, compare_stack_item);
-    w->cycles += sort_cycles(top - base);
     bool keyed = false;
     for (size_t k = base; k < top; k++) {
         const key_rec key = w->keys[k];  // nested tables may move the array
@@ -606,6 +639,7 @@ void put_table(writer *w, int idx, int flags) {
             stringify_object_recursive(w, key.slot, inner);
             continue;
         }
+        charge(w, kLookupCycles + static_cast<int64_t>(key.len / kSortBytesPerCycle));
         switch (key.kind) {
         case key_kind::string: lua_pushlstring(L, key.s, key.len); break;
         case key_kind::integer: lua_pushinteger(L, key.i); break;
@@ -635,6 +669,7 @@ void put_table(writer *w, int idx, int flags) {
 
 void stringify_object_recursive(writer *w, int idx, int flags) {
     charge(w, kValueCycles);
+    pay_due(w);
     switch (lua_type(w->L, idx)) {
     case LUA_TSTRING: put_string(w, idx, flags); break;
     case LUA_TNUMBER: put_number(w, idx); break;

@@ -69,7 +69,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         // m keys, number texts / 8 (and 8 a float); unpod: 1 per value and per key, bare
         // key texts / 4.
         // (and each step of the walk of the keys past the array part)
-        {"pod", "{abcdefgh=1,[1.5]=2,[-3]=3}", 8 + 8 / 4 + 5 / 4 + 4 / 4 + 3 * 2 / 2 + 4 * VM_NEXT_CYCLES},
+        {"pod", "{abcdefgh=1,[1.5]=2,[-3]=3}", 8 + 8 / 4 + 5 / 4 + 4 / 4 + 3 * 2 + 4 * VM_NEXT_CYCLES},
         {"pod", "{1.2345678901234,100,12345678}", 8 + 15 / 8 + 8 / 8 + 8 + VM_NEXT_CYCLES},  // and 8 a float
         {"unpod", "'{abcdefgh=1,[\"x\"]=2,[-3]=3}'", 4 + 1 + 8 / 4 + 1 + 1 + 1 + 1 + 1},
         {"abs", "-3", 0},

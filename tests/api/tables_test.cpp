@@ -112,11 +112,14 @@ TEST_F(TableCalls, LyingLengthsFinishAtOnceWithTheSameResults) {
     EXPECT_EQ(charge_of(p, "count", "setmetatable({1, 2, 3}, {__len = len_2_40})"), 1);
 }
 
-TEST_F(TableCalls, MoveLoopsWithALyingLengthStopAtTheWatchdog) {
+// Loops a lying length makes endless, and writing a table too big for the
+// slice, stop at the margin.
+TEST_F(TableCalls, LoopsTooLongForTheSliceStopAtTheWatchdog) {
     struct Case {
         const char *name, *args;
     } cases[] = {{"add", "setmetatable({}, {__len = len_2_40, __index = {}}), 1, 1"},
-                 {"deli", "setmetatable({}, {__len = len_2_40, __newindex = {}}), 1"}};
+                 {"deli", "setmetatable({}, {__len = len_2_40, __newindex = {}}), 1"},
+                 {"pod", "(function() local t = {} for i = 1, 20000 do t['k' .. i] = i end return t end)()"}};
     for (const Case &c : cases) {
         remembered_process prev = remember_current_process();
         cproc = p;

@@ -46,11 +46,12 @@ TEST_F(PodCharges, WriterAndReaderChargeTheirValuesBytesAndElements) {
         {true, "1", 0, 2},
         {true, "{}", 0, 2 + N},
         {true, "{1,2,3}", 0, 8 + N},
-        {true, "{a=1,b={2}}", 0, 8 + 2 / 2 + 4 * N},
-        // Keys: their texts / 4 and m * ceil(log2 m) / 2 comparisons for
-        // sorting m of them; numbers: their texts / 8 beyond the value, and 4 a
-        // float value.
-        {true, "{abcdefgh=1,[1.5]=2,[-3]=3}", 0, 8 + 8 / 4 + 5 / 4 + 4 / 4 + 3 * 2 / 2 + 4 * N},
+        {true, "{a=1,b={2}}", 0, 8 + 2 + 4 * N},
+        // Keys: their texts / 4 and m * ceil(log2 m) comparisons for sorting
+        // m of them (and their bytes / 32 as often); numbers: their texts / 8
+        // beyond the value, and 4 a float value.
+        {true, "{abcdefgh=1,[1.5]=2,[-3]=3}", 0, 8 + 8 / 4 + 5 / 4 + 4 / 4 + 3 * 2 + 4 * N},
+        {true, "{[string.rep('k', 64)]=1,[string.rep('j', 64)]=2}", 0, 6 + 2 * 64 / 4 + 2 * 1 + 128 / 32 + 3 * N},
         {true, "{1.2345678901234,100,12345678}", 0, 8 + 15 / 8 + 8 / 8 + 8 + N},  // and 8 a float
         // A sparse table: its 64 items, 57 of them nil, as if each were read,
         // and the 13 look-ups that find its border.
@@ -60,7 +61,7 @@ TEST_F(PodCharges, WriterAndReaderChargeTheirValuesBytesAndElements) {
         {true, "'abcdefgh'", 32, 2 + 8 / 4},
         {true, "A64", 0, 2 + 64 * 8 / 32},
         {true, "A64", 1, 2 + 64 * 8 / 32},
-        {true, "F4", 0, 2 + 4 * 64 / 32},
+        {true, "F4", 0, 2 + 4 * 64 / 32 + 4 * 8},  // and 8 an element's float text
         {true, "{1,2,3}", 4, 8 + 12 / 8 + N},
         {true, "{1,2,3}", 2, 8 + 1 + N},
         {true, "S4000", 2, 2 + 4002 / 4 + 4002 / 8},
