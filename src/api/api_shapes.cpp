@@ -315,10 +315,13 @@ int lua54_rrectfill(lua_State *L) {
     const int64_t rr = corner_radius(a.w, a.h, a.r);
     const int64_t X1 = add64(a.x, a.w - 1);
     int64_t cost = 0;
-    // One span per row; rows outside the clip would draw nothing.
+    // One span per row, a cycle a row besides what it draws; rows outside
+    // the clip would draw nothing, and neither would spans beside it.
     auto spans = [&](int64_t from, int64_t to) {
+        if (!inverted && (X1 < cproc->clip_x0 || a.x >= cproc->clip_x1)) return;
         from = std::max<int64_t>(from, cproc->clip_y0);
         to = std::min<int64_t>(to, int64_t(cproc->clip_y1) - 1);
+        if (from <= to) cost += 3 * (to - from + 1);
         for (int64_t y = from; y <= to; y++)
             cost += inverted ? draw_hline_inv(t, sat32(a.x), sat32(X1), int32_t(y), c)
                              : draw_hline(t, sat32(a.x), sat32(X1), int32_t(y), c);

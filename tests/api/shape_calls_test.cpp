@@ -46,11 +46,18 @@ TEST_F(ShapeCalls, EachCallDrawsWhatItsPrimitiveDrawsAndChargesByItsRule) {
         {"rrectfill(10, 10, 20, 12, 3, 13)",
          [](typed_ud_rec *t) {
              int64_t cost = draw_rrectfill(t, 5, 13, 13, 21, 11, 3, 13);
-             for (int y = 18; y <= 19; y++) cost += draw_hline(t, 5, 24, y, 13);
+             for (int y = 18; y <= 19; y++) cost += draw_hline(t, 5, 24, y, 13) + 3;  // a cycle a row
              return third(cost);
          }},
         {"rrectfill(10, 10, 4, 2, 3, 13)",
-         [](typed_ud_rec *t) { return third(int64_t(draw_hline(t, 5, 8, 13, 13)) + draw_hline(t, 5, 8, 14, 13)); }},
+         [](typed_ud_rec *t) { return third(int64_t(draw_hline(t, 5, 8, 13, 13)) + draw_hline(t, 5, 8, 14, 13) + 6); }},
+        // A column as tall as the clip pays for each of its rows.
+        {"rrectfill(10, 0, 1, 2^40, 0, 13)",
+         [](typed_ud_rec *t) {
+             int64_t cost = 0;
+             for (int y = 3; y < 200; y++) cost += draw_hline(t, 5, 5, y, 13) + 3;
+             return third(cost);
+         }},
         {"rectfill(10, 20, 50, 60, 0x800000007)",
          [](typed_ud_rec *t) {
              return third(int64_t(rectfill(t, -1, -1, 480, 22, 7)) + rectfill(t, -1, 64, 480, 270, 7) +
