@@ -66,6 +66,7 @@ bool bbs_char(unsigned char c) {
 
 // The collapsed form of argument 1 (with the steps printed when 'trace').
 inline constexpr size_t TRACE_BYTES_PER_CYCLE = 64;  /* a collapse's trace, printed */
+inline constexpr int32_t TRACE_LINE_CYCLES = 64;      /* a line of it, written out */
 
 int collapse(lua_State *L, int trace) {
     size_t len = 0;
@@ -79,7 +80,10 @@ int collapse(lua_State *L, int trace) {
         for (const char *at = path; (at = static_cast<const char *>(std::memchr(at, '/', len - size_t(at - path))));
              at++)
             segments++;
-        host_charge_units(L, len / 2 * segments, TRACE_BYTES_PER_CYCLE);
+        // A line a segment, the first and the last.
+        host_charge_check(L, static_cast<int32_t>(std::min<size_t>(
+                                 len / 2 * segments / TRACE_BYTES_PER_CYCLE + (segments + 2) * TRACE_LINE_CYCLES,
+                                 INT32_MAX / 2)));
     }
     return push_and_release(L, collapse_path(path, static_cast<int32_t>(len), trace));
 }
