@@ -3,10 +3,12 @@
 
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 #include "host.h"
 #include "host_paths.h"
 #include "process.h"
+#include "vm_hooks.h"
 
 char codo_debug_string[CODO_DEBUG_STRING_SIZE];
 
@@ -18,6 +20,9 @@ int64_t (*log_clock)(void) = nullptr;  // ms of each line; null: os_get_time
 int64_t (*log_pid)(void) = nullptr;    // id of each line; null: the running process
 
 int64_t default_pid() { return cproc ? cproc->id : 0; }
+
+// Static initialisation runs on the main thread.
+const std::thread::id main_thread = std::this_thread::get_id();
 
 // Opens log.txt in the default folder's "shared" export folder; caller holds the mutex.
 void open_log() {
@@ -39,6 +44,9 @@ extern "C" void codo_debug(const char *text) {
     const long long pid = log_pid ? log_pid() : default_pid();
     fprintf(codo_debug_file, "[%06lld %03lld] %s", ms, pid, text);
     fflush(codo_debug_file);
+    // The line is the work of the running program's call: it reaches the
+    // file before the call goes on.
+    if (cproc && std::this_thread::get_id() == main_thread) spend_cpu(LOG_LINE_CYCLES);
 }
 
 extern "C" void codo_debug_flush(void) {

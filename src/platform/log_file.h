@@ -25,8 +25,10 @@ extern char codo_debug_string[CODO_DEBUG_STRING_SIZE];
 ** exp/shared/log.txt in the default application-data folder afresh
 ** (truncating it), whatever -home or block 0 say; when it does not open,
 ** nothing is logged and the next line tries again. Every line is flushed.
-** Safe to call from any thread.
+** Safe to call from any thread. A line the main thread writes while a
+** process runs is charged to it: LOG_LINE_CYCLES.
 */
+#define LOG_LINE_CYCLES 256
 
 /* Flushes the log (nothing when it is not open). */
 void codo_debug_flush(void);

@@ -7,6 +7,8 @@
 #include <regex>
 
 #include "host.h"
+#include "log_file.h"
+#include "vm_hooks.h"
 #include "process.h"
 #include "platform_fixture.h"
 
@@ -84,16 +86,22 @@ TEST_F(LogFile, ALogThatCannotOpenIsSilentAndTheNextLineTriesAgain) {
 TEST_F(LogFile, ByDefaultTheLineCarriesTheHostClockAndTheRunningProcess) {
     codo_debug_set_clock(nullptr);
     codo_debug_set_pid_source(nullptr);
+    cpu_cycles = 0;
     codo_debug("none\n");
+    EXPECT_EQ(cpu_cycles, 0);
     auto *rec = static_cast<process_rec *>(calloc(1, sizeof(process_rec)));
     ASSERT_NE(rec, nullptr);
     rec->id = 12;
     cproc = rec;
-    codo_debug("twelve\n");
+    codo_debug("twelve\n");  // the running process pays for its line
+    EXPECT_EQ(cpu_cycles, LOG_LINE_CYCLES);
+    std::thread([] { codo_debug("twelve\n"); }).join();  // a worker's line is nobody's
+    EXPECT_EQ(cpu_cycles, LOG_LINE_CYCLES);
     cproc = nullptr;
+    cpu_cycles = 0;
     free(rec);
     const std::string log = log_text();
-    EXPECT_TRUE(std::regex_match(log, std::regex("\\[\\d{6,} 000\\] none\n\\[\\d{6,} 012\\] twelve\n"))) << log;
+    EXPECT_TRUE(std::regex_match(log, std::regex("\\[\\d{6,} 000\\] none\n(\\[\\d{6,} 012\\] twelve\n){2}"))) << log;
 }
 
 TEST_F(LogFile, LinesFromSeveralThreadsStayWhole) {
