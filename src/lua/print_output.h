@@ -14,10 +14,14 @@ extern "C" {
 /* Writes the 'l' bytes at 's' to standard output and charges them. */
 void vm_write_output(const char *s, __SIZE_TYPE__ l);
 
+/* Ends print's line: writes it out at once (flushed), and charges that. */
+void vm_write_line(void);
+
 #ifdef __cplusplus
 }
 #endif
 
 #define lua_writestring(s, l) vm_write_output((s), (l))
+#define lua_writeline() vm_write_line()
 
 #endif

@@ -92,7 +92,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"fstat", "'/nothing/here'", 32 + 13 / P},
         {"ls", "'/nothing/here'", 32 + 13 / P},
         {"cd", "string.rep('a/', 100)", 32 + 200 / P},
-        {"_normalise_userland_path", "string.rep('a/', 100)", 200 / 8},
+        {"_normalise_userland_path", "string.rep('a/', 100)", 200 / 4},
         {"norm", "string.rep('a/', 100)", 200 + 200 / 2 * 100 / 64 + 102 * 64},  // and its trace: the output so far, each segment, 64 a line
         {"_is_well_formed_bbs_path", "string.rep('a', 1000)", 1000 / 16},
         {"_printh", "string.rep('x', 1000) .. '\\0' .. string.rep('y', 1000)", 1000 / 4},
@@ -117,7 +117,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_set_userland_clipboard_text", "string.rep('x', 1000)", 1000 / 128},
         {"_cache_fetch", "'none', 'n%d', true", 33 * 64},  // 64 a file tried: 32 down to 0
         {"_apply_system_settings", "{a = 1, b = 2, c = 3, d = 4}", 4 * 4 + 5 * VM_NEXT_CYCLES},  // 4 a slot, and the walk
-        {"print", "string.rep('x', 1000), 1", 1000 / 64 + 3},  // and at least 1 a write: a tab, 1, the line's end
+        {"print", "string.rep('x', 1000), 1", 1000 / 64 + 2 + 128},  // at least 1 a write (a tab, 1); the line written out 128
         {"unpod", "string.rep(' ', 1000) .. '1'", 1001 / 32 + 1},  // the text's bytes / 32 besides
     };
     pfile_init();
