@@ -83,11 +83,12 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_map_ram", "M6000, 0x20000", 4},
         {"_unmap_ram", "M6000", 4 + 6},
         // (a delta's match index is emptied first: 1,024)
-        {"create_delta", "string.rep('a', 1000), string.rep('b', 1000)", 1024 + 2000 / 16 + DELTA_AB_LEN / 4},
+        {"create_delta", "string.rep('a', 1000), string.rep('b', 1000)", 1024 + 2000 / 8 + DELTA_AB_LEN / 4},
         {"create_delta", "'abc', 'abd'", 1024 + DELTA_SHORT_LEN / 4},
-        {"apply_delta", "string.rep('a', 1000), DAB", (1000 + DELTA_AB_LEN) / 16 + 1000 / 4},
+        {"apply_delta", "string.rep('a', 1000), DAB", (1000 + DELTA_AB_LEN) / 8 + 1000 / 4},
         {"_print_zenscii", "'\\0' .. string.rep('a', 5000)", 5001 / 512},
         {"load", "string.rep(' ', 1000)", 1000},
+        {"load", "'x x'", 3 + VM_ERROR_CYCLES},  // a syntax error: its message and the unwinding
         {"fullpath", "string.rep('a/', 100)", 32 + 200 / P},
         {"fstat", "'/nothing/here'", 32 + 13 / P},
         {"ls", "'/nothing/here'", 32 + 13 / P},
