@@ -1,5 +1,6 @@
 // Typed arrays: conversion to another element type (or to indices and a
 // palette) and the in-place retype and reshape.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -78,6 +79,9 @@ const char *type_name_arg(lua_State *L, int idx) {
 // values beyond the 64-bit range giving INT64_MIN, so the caller keeps the
 // low bits as the integer rows do.
 int64_t floor_to_i64(double v) { return floor_double_to_i64_or_min(v); }
+
+// Bytes a cycle of a conversion to the same type: a copy.
+inline constexpr uint64_t COPY_BYTES_PER_CYCLE = 32;
 
 // CPU charge of converting 'count' elements between types 'from' and 'to'.
 int32_t convert_charge(int from, int to, uint64_t count) {
@@ -187,7 +191,9 @@ int lua54_ud_convert(lua_State *L) {
     }
     uint64_t count = ud_count(rec);
     if (to == from) {
-        std::memcpy(ud_elements(out), ud_elements(rec), size_t(count * utype_size(to)));
+        const uint64_t bytes = count * utype_size(to);
+        std::memcpy(ud_elements(out), ud_elements(rec), size_t(bytes));
+        spend_cpu(int32_t(std::min<uint64_t>(bytes / COPY_BYTES_PER_CYCLE, INT32_MAX)));
         return 1;
     }
     convert_elements(rec, out);

@@ -96,7 +96,7 @@ namespace {
 
 // CPU divisors by operation and type slot (u8, i16, i32, i64, f64): elements
 // charged a cycle, and the weights of the walk's bound. f64 mod is charged
-// by mod_f64_cycles instead.
+// by mod_f64_cycles instead, and pow by pow_cycles.
 const int32_t divisor[UD_OP_COUNT][5] = {
     {24, 24, 24, 12, 12},  // add
     {24, 24, 24, 12, 12},  // sub
@@ -124,8 +124,12 @@ const int32_t divisor[UD_OP_COUNT][5] = {
 // budget of the worst case is then a third of a frame.
 inline constexpr int64_t mod_f64_cycles = 6;
 
+// Cycles each element of a pow is charged: a libm pow each, 10-20 ns.
+inline constexpr int64_t pow_cycles = 1;
+
 // The charge of the elements a walk covered ('total', as the walk sums it).
 int64_t elements_charge(ud_op op, int slot, int64_t total) {
+    if (op == UD_POW) return total * pow_cycles;
     return op == UD_MOD && slot == 4 ? total * mod_f64_cycles : total / divisor[op][slot];
 }
 

@@ -203,11 +203,11 @@ TEST_F(Convert, ConversionsAreChargedByTheirWidestType) {
         {"convert", "L, 'u8'", 400},
         {"convert", "U, 'f64'", 800},
         {"convert", "F, 'i32'", 800},
-        {"convert", "U, 'u8'", 0},
-        {"convert", "F, 'f64'", 0},
+        {"convert", "U, 'u8'", 400 / 32},  // a copy: 32 bytes a cycle
+        {"convert", "F, 'f64'", 3200 / 32},
         {"convert", "U, 'u8', true", 400},
         {"convert", "F, 'u8', true", 400},
-        {"convert", "U, 'nope', true", 0},
+        {"convert", "U, 'nope', true", 400 / 32},  // an unknown name is u8: a copy
         {"mutate", "U, 'i16'", 0},
     };
     for (const auto &c : cases)

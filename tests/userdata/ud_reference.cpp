@@ -361,7 +361,9 @@ outcome frame(std::vector<array> &state, const op_info &info, const std::vector<
         }
     }
     // f64 mod: 6 cycles an element, its divisor still weighting the bound.
-    const int64_t elements = info.o == MOD && code == F64 ? total * 6 : total / info.divisor[slot(code)];
+    const int64_t elements = info.o == POW                ? total
+                             : info.o == MOD && code == F64 ? total * 6
+                                                            : total / info.divisor[slot(code)];
     spend(res, elements + spans / 4);
     return res;
 }
