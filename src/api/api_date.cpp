@@ -3,6 +3,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "api_charges.h"
 #include "api_functions.h"
 #include "lua.hpp"
 
@@ -11,6 +12,8 @@ namespace {
 inline constexpr const char *DEFAULT_FORMAT = "!%Y-%m-%d %H:%M:%S";
 inline constexpr size_t DATE_TEXT_LENGTH = 19;   /* YYYY-MM-DD HH:MM:SS */
 inline constexpr size_t CONVERSION_SPACE = 250;  /* bytes one conversion may produce */
+inline constexpr size_t FORMAT_BYTES_PER_CYCLE = 8;  /* the format's characters, one at a time */
+inline constexpr int32_t CONVERSION_CYCLES = 16;  /* a strftime conversion */
 
 /* The single-character conversions, then the two-character ones ("E" and
    "O" forms), each list a run of equal-length options. */
@@ -108,6 +111,7 @@ int lua54_date(lua_State *L) {
         push_time_table(L, &tm);
         return 1;
     }
+    charge_bytes_first(L, flen, FORMAT_BYTES_PER_CYCLE);
     luaL_Buffer buf;
     luaL_buffinit(L, &buf);
     while (s < end) {
@@ -120,6 +124,7 @@ int lua54_date(lua_State *L) {
         char spec[4] = {'%', s[0], len == 2 ? s[1] : '\0', '\0'};
         char *out = luaL_prepbuffsize(&buf, CONVERSION_SPACE);
         luaL_addsize(&buf, std::strftime(out, CONVERSION_SPACE, spec, &tm));
+        spend_cpu(CONVERSION_CYCLES);
         s += len;
     }
     luaL_pushresult(&buf);

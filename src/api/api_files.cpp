@@ -30,9 +30,9 @@ inline constexpr char ANYWHEN_PREFIX[] = "anywhen://";  /* fullpath leaves these
 inline constexpr size_t PWD_MAX = sizeof(process_rec::pwd) - 1; /* 256 characters */
 inline constexpr size_t BBS_CHECKED_FROM = 6;           /* bbs paths: characters before are not examined */
 inline constexpr int32_t LISTED_ENTRY_CYCLES = 16;      /* ls: charged per entry listed */
-inline constexpr int32_t HOST_ENTRY_CYCLES = 32;        /* and per name a host folder holds (a host test each) */
+inline constexpr int32_t HOST_ENTRY_CYCLES = 64;        /* and per name a host folder holds (a host test each) */
 inline constexpr size_t WALKED_PER_CYCLE = 2;           /* and for the RAM files and mounts looked at */
-inline constexpr int64_t DELETED_ENTRY_CYCLES = 8;      /* _fdelete: charged per entry that goes */
+inline constexpr int64_t DELETED_ENTRY_CYCLES = 32;     /* _fdelete: charged per entry that goes */
 inline constexpr size_t COLLAPSE_BYTES_PER_CYCLE = 4;   /* path collapsing; printing each step costs a cycle a byte */
 inline constexpr size_t BBS_BYTES_PER_CYCLE = 16;       /* bbs path checks */
 

@@ -87,8 +87,9 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"create_delta", "'abc', 'abd'", 1024 + DELTA_SHORT_LEN / 4},
         {"apply_delta", "string.rep('a', 1000), DAB", (1000 + DELTA_AB_LEN) / 8 + 1000 / 4},
         {"_print_zenscii", "'\\0' .. string.rep('a', 5000)", 5001 / 512},
-        {"load", "string.rep(' ', 1000)", 1000},
-        {"load", "'x x'", 3 + VM_ERROR_CYCLES},  // a syntax error: its message and the unwinding
+        {"load", "string.rep(' ', 1000)", 1000 + 2},  // a cycle a byte, 2 a token (the end)
+        {"date", "string.rep('x', 800) .. '%Y%m'", 804 / 8 + 2 * 16},  // its format, 16 a conversion
+        {"load", "'x x'", 3 + 2 * 2 + VM_ERROR_CYCLES},  // a syntax error: its message and the unwinding
         {"fullpath", "string.rep('a/', 100)", 32 + 200 / P},
         {"fstat", "'/nothing/here'", 32 + 13 / P},
         {"ls", "'/nothing/here'", 32 + 13 / P},
@@ -111,7 +112,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         // Both paths; each leading part naming a cartridge is tested for a
         // file to mount: 128 a part and its bytes / 4. Nothing copied: 1.
         {"cp", "'/a.kiv/b.kiv', '/c'", (32 + 12 / P + 2 * 128 + (6 + 12) / 4) + 32 + 2 / P + 1},
-        {"_fdelete", "'/ram/d'", 32 + 6 / P + 9 * 8},  // 8 per entry gone: the folder and its 8 files
+        {"_fdelete", "'/ram/d'", 32 + 6 / P + 9 * 32},  // 32 per entry gone: the folder and its 8 files
         // The dirty cartridge written back: its entries' bytes / 8 (a 1-byte
         // name, a 1023-byte file) besides the path, itself a cartridge part.
         {"fstat", "'/ram/x.kiv'", 32 + 10 / P + 128 + 10 / 4 + 1024 / 8},

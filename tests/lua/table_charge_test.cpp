@@ -106,14 +106,17 @@ const ChargeCase kCharges[] = {
     {"", "return string.rep, 'ab', 1 << 16", 12291, nullptr, nullptr},
     {"", "return string.rep, '', 1 << 40", 0, nullptr, nullptr},
     {"s = string.rep('1', 1 << 16)", "return tonumber, s", (1 << 16) / 8, nullptr, nullptr},
+    {"s = string.rep('z', 1 << 16)", "return tonumber, s, 36", (1 << 16) / 4, nullptr, nullptr},
+    // a float's text through a format: its cost and a cycle a byte
+    {"", "return string.format, '%99.99f', 1e308", VM_FLOAT_TEXT_CYCLES + 409 + 409 / 2, nullptr, nullptr},
     {"", "return tostring, 1.5", VM_FLOAT_TEXT_CYCLES, nullptr, nullptr},  // a float's text, however asked for
     {"s = string.rep('a', 1 << 16)", "return utf8.len, s", 8192, nullptr, nullptr},
     {"s = string.rep('i', 1 << 16)", "return string.packsize, s", 1 << 16, nullptr, nullptr},  // a cycle an option
-    // a replacement 8 steps, a character passed over 1
-    {"s = string.rep('ab', 1 << 15)", "return string.gsub, s, 'a', 'xy'", 98304, nullptr, nullptr},
+    // a replacement 8 steps, each position a match starts at 2
+    {"s = string.rep('ab', 1 << 15)", "return string.gsub, s, 'a', 'xy'", 106496, nullptr, nullptr},
     // a set's characters walked at each position: its end sought, a character tested
-    {"s = string.rep('x', 1000) p = '[' .. string.rep('a', 1000) .. ']'", "return string.find, s, p", 188187, nullptr, nullptr},
-    {"s = string.rep('a', 300)", "return string.find, s, '(.-)%1b'", 1164851, nullptr, nullptr},
+    {"s = string.rep('x', 1000) p = '[' .. string.rep('a', 1000) .. ']'", "return string.find, s, p", 188688, nullptr, nullptr},
+    {"s = string.rep('a', 300)", "return string.find, s, '(.-)%1b'", 1165001, nullptr, nullptr},
     // a finalizer's object is found among every object made since it
     {"old = {} keep = {} for i = 1, 10000 do keep[i] = {} end", "return setmetatable, old, {__gc = false}", 10006,
      nullptr, nullptr},
