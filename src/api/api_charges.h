@@ -17,7 +17,7 @@
 inline constexpr int32_t PATH_CYCLES = 32;          /* resolving a path through the mounts */
 inline constexpr size_t PATH_BYTES_PER_CYCLE = 1;   /* and for its length: each byte read, split and looked up */
 inline constexpr size_t PATH_SCAN_BYTES_PER_CYCLE = 32;  /* of that, the scan for a zero byte (api_path) */
-inline constexpr size_t FILE_BYTES_PER_CYCLE = 64;  /* bytes copied into or out of a file */
+inline constexpr size_t FILE_BYTES_PER_CYCLE = 32;  /* bytes copied into or out of a file */
 /* Each leading part of a path that names a cartridge is tested for a file
    to mount (a host folder and file test each) at every resolution: cycles
    a part, and its bytes per cycle. */

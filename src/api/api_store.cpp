@@ -146,7 +146,8 @@ int lua54_store_metadata_str(lua_State *L) {
         write_file(path, "w", meta, meta_len);
         return 0;
     }
-    charge_bytes(static_cast<size_t>(f->data->length), FILE_BYTES_PER_CYCLE);  // the rest, copied twice
+    // The whole file read, its rest copied, then written back.
+    charge_bytes(static_cast<size_t>(f->data->length), FILE_BYTES_PER_CYCLE / 4);
     const char *old = reinterpret_cast<const char *>(f->data->data);
     const int64_t header = api_pod_metadata_length(old, f->data->length);
     const int64_t rest_len = f->data->length - header;

@@ -62,7 +62,7 @@ extern int32_t cpu_superyielding; /* 0, or VM_SUPERYIELD */
 #define VM_ERROR_CYCLES 512
 #define VM_THREAD_CYCLES 128
 /* writing a number's text: an integer's, a float's */
-#define VM_INT_TEXT_CYCLES 4
+#define VM_INT_TEXT_CYCLES 16
 #define VM_FLOAT_TEXT_CYCLES 48
 /* bytes of a numeral converted to a number a cycle */
 #define VM_NUMERAL_BYTES_PER_CYCLE 8

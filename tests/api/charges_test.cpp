@@ -100,11 +100,11 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_printh", "string.rep('x', 1000) .. '\\0' .. string.rep('y', 1000)", 1000 / 4},
         {"_printh", "'abc'", 0},
         {"store", "'/nothing/here', 1", 32 + 13 / P + 3},  // and the pod text of 1
-        {"store", "'/nothing/here', 1, string.rep('m', 6400)", 32 + 13 / P + 3 + (6400 + 1) / 64},  // and what it writes
-        {"store", "'/nothing/here', string.rep('x', 1000), '--[[pod_format=\"raw\"]]'", 32 + 13 / P + 1021 / 64},
+        {"store", "'/nothing/here', 1, string.rep('m', 6400)", 32 + 13 / P + 3 + (6400 + 1) / 32},  // and what it writes, 32 bytes a cycle
+        {"store", "'/nothing/here', string.rep('x', 1000), '--[[pod_format=\"raw\"]]'", 32 + 13 / P + 1021 / 32},
         {"fetch", "'/nothing/here'", 32 + 13 / P},
         {"mount", "string.rep('x', 1000)", 1000 / 32},  // a path refused has been read through
-        {"_store_metadata_str_to_file", "'/nothing/here', string.rep('x', 1000)", 32 + 13 / P + 1000 / 64},
+        {"_store_metadata_str_to_file", "'/nothing/here', string.rep('x', 1000)", 32 + 13 / P + 1000 / 32},
         // batch records that miss the target: each still read and clipped
         {"tline3d", "TL", 100 * 3 + 2 * 8192 / 8},  // and two looks for the target among the 8,192 sprite slots
         // a sprite it cannot draw: each of its 16 visible columns still planned and clipped

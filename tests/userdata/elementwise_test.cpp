@@ -254,7 +254,7 @@ TEST_F(Elementwise, ChargesFollowTheDivisorOfEachOperationAndType) {
     exec("A = t_create('u8', 1, 1000, 1, 1)");
     EXPECT_EQ(charge("band", "A, 15"), 7 + 41);
     EXPECT_EQ(charge("add", "A, 1, true, 0, 0, 1, 1, 1, 0"), 1);        // spans 0
-    EXPECT_EQ(charge("add", "A, 1, true, 0, 0, 0, 1, 1, 1000"), 250);   // count 0: spans / 4 only
+    EXPECT_EQ(charge("add", "A, 1, true, 0, 0, 0, 1, 1, 1000"), 500);   // count 0: spans / 2 only
     EXPECT_EQ(charge("add", "A, 1, true, 0, 0, 0, 1, 1, -7"), 0);       // a negative charge is ignored
 }
 
@@ -429,18 +429,18 @@ TEST_F(Elementwise, WorkIsBoundedWhateverTheSpans) {
     // spans of 512 and not eleven; as many spans of one as the largest
     // array's 65536 elements. A walk past them changes and charges nothing.
     exec("A:clear()");
-    EXPECT_EQ(charge("add", "A, 1, true, 0, 0, 4096, 1, 0, 16"), 65536 / 24 + 16 / 4);
+    EXPECT_EQ(charge("add", "A, 1, true, 0, 0, 4096, 1, 0, 16"), 65536 / 24 + 16 / 2);
     EXPECT_EQ(eval("A[0], A[4095]"), "16\t16");
     EXPECT_EQ(eval("pcall(USERDATA.add, A, 1, true, 0, 0, 4096, 1, 0, 17)"),
               "false\tadd: the spans ask for 69632 elements in 17 spans, past the bound of 65536 elements in "
               "65536 spans");
     EXPECT_EQ(eval("A[0], A[4095]"), "16\t16");
     exec("A:clear() C = t_create('u8', 1, 4096) C:add(2, true) A:add(1, true, 0, 0, 4096, 1, 0, 7)");
-    EXPECT_EQ(charge("pow", "A, C, true, 0, 0, 512, 0, 0, 10"), 5120 + 10 / 4);
+    EXPECT_EQ(charge("pow", "A, C, true, 0, 0, 512, 0, 0, 10"), 5120 + 10 / 2);
     EXPECT_EQ(eval("A[0], A[511], A[512]"), "1\t1\t7");  // 7, 49, 97, 193, 129, then 1 in u8
     EXPECT_EQ(eval("select('#', pcall(A.pow, A, C, true, 0, 0, 512, 0, 0, 11)), A[0]"), "2\t1");
     exec("D = t_create('u8', 1, 65536)");
-    EXPECT_EQ(charge("add", "D, 1, true, 0, 0, 1, 0, 0, 65536"), 65536 / 24 + 65536 / 4);
+    EXPECT_EQ(charge("add", "D, 1, true, 0, 0, 1, 0, 0, 65536"), 65536 / 24 + 65536 / 2);
     exec("D:clear()");
     EXPECT_EQ(eval("D[0], pcall(D.add, D, 1, true, 0, 0, 1, 0, 0, 65537)"),
               "0\tfalse\tadd: the spans ask for 65537 elements in 65537 spans, past the bound of 1048576 elements in "

@@ -364,7 +364,7 @@ outcome frame(std::vector<array> &state, const op_info &info, const std::vector<
     const int64_t elements = info.o == POW                ? total
                              : info.o == MOD && code == F64 ? total * 6
                                                             : total / info.divisor[slot(code)];
-    spend(res, elements + spans / 4);
+    spend(res, elements + spans / 2);
     return res;
 }
 
