@@ -12,6 +12,9 @@ namespace {
 /* Bytes from the row banks that pal() clears. */
 inline constexpr uint32_t ROW_BANK_BYTES = 0x78;
 
+/* palt's whole-table forms: 64 rows of 64 bytes written one by one. */
+inline constexpr int32_t PALT_TABLE_CYCLES = 64;
+
 /* Writes 'n' bytes (within one page) at a directly: no page flags change. */
 void write_direct(process_rec *rec, uint32_t a, const void *bytes, uint32_t n) {
     const uint8_t flags = rec->page_flags[a >> PAGE_SHIFT];
@@ -93,6 +96,7 @@ int lua54_palt(lua_State *L) {
         return 0;
     }
     rec->page_flags[COLTAB_FIRST_PAGE] |= 2;
+    spend_cpu(PALT_TABLE_CYCLES);
     const uint64_t mask = lua_gettop(L) == 1 ? uint64_t(api_integer(L, 1)) : 1;
     for (int i = 0; i < 64; i++) {
         const uint32_t row = 0x8000u + 64u * uint32_t(i);

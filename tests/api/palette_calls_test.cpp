@@ -38,11 +38,12 @@ TEST_F(PaletteCalls, PaltFormsAndTheirPageMarks) {
         palt(12, true) out(t_peek(0x8305), t_peek(0x8340))
         palt(12, false) out(t_peek(0x8305))
         palt(0x4C, true) out(t_peek(0x9305), t_flags(9))
+        out(charge(palt, 0x21), charge(palt, 12, true))  -- the whole table's 64 rows, and one row
     )");
     define(p, "t_flags", [](lua_State *L) -> int {
         lua_pushinteger(L, cproc->page_flags[luaL_checkinteger(L, 1)]);
         return 1;
     });
     frame();
-    EXPECT_EQ(output(), (Lines{"4:0,1,193,193", "3:1,1,193", "2:5,205", "1:204", "2:69,255"}));
+    EXPECT_EQ(output(), (Lines{"4:0,1,193,193", "3:1,1,193", "2:5,205", "1:204", "2:69,255", "2:64,0"}));
 }
