@@ -44,7 +44,7 @@ extern int32_t cpu_superyielding; /* 0, or VM_SUPERYIELD */
 
 /* What a call of a C function costs besides its own work: the call, its
    arguments' checks and conversions, its results. */
-#define VM_CCALL_CYCLES 16
+#define VM_CCALL_CYCLES 32
 
 /* A step of a table traversal ('next', 'pairs', the host's walks): its key
    looked up again, the next entry sought. */

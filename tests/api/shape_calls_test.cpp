@@ -365,9 +365,9 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
          "F2 = t_userdata('u8', 0x2000000 - stat(0) - 100000, 1) ",
          "A:matmul(A, true)", false, "1:0"},
         // What counts and costs of records held across slices.
-        {full_boxes, "rectfill(B)", true, "2:5,1296339"},
-        {take_steps, "S:take(I, O, 0, 0, 1 << 20, 1, 0, 100)", true, "2:9,2176481"},
-        {self_lines, "tline3d(B)", true, "2:4,737357"},
+        {full_boxes, "rectfill(B)", true, "2:5,1296515"},
+        {take_steps, "S:take(I, O, 0, 0, 1 << 20, 1, 0, 100)", true, "2:9,2176785"},
+        {self_lines, "tline3d(B)", true, "2:4,737501"},
     };
     for (const auto &c : rewrites) {
         SCOPED_TRACE(c.call);
