@@ -107,6 +107,8 @@ const ChargeCase kCharges[] = {
     {"", "return string.rep, '', 1 << 40", 0, nullptr, nullptr},
     {"s = string.rep('1', 1 << 16)", "return tonumber, s", (1 << 16) / 8, nullptr, nullptr},
     {"s = string.rep('z', 1 << 16)", "return tonumber, s, 36", (1 << 16) / 4, nullptr, nullptr},
+    // a long string put into a message: its length found, copied twice
+    {"t = setmetatable({}, {__name = string.rep('n', 1 << 16)})", "return tostring, t", (1 << 16) / 16 + (1 << 16) / 32, nullptr, nullptr},
     // a float's text through a format: its cost and a cycle a byte
     {"", "return string.format, '%99.99f', 1e308", VM_FLOAT_TEXT_CYCLES + 409 + 409 / 2, nullptr, nullptr},
     {"", "return tostring, 1.5", VM_FLOAT_TEXT_CYCLES, nullptr, nullptr},  // a float's text, however asked for
