@@ -66,8 +66,8 @@ extern int32_t cpu_superyielding; /* 0, or VM_SUPERYIELD */
 #define VM_FLOAT_TEXT_CYCLES 48
 /* bytes of a numeral converted to a number a cycle */
 #define VM_NUMERAL_BYTES_PER_CYCLE 8
-/* bytes of heap the collector walks a cycle */
-#define VM_GC_BYTES_PER_CYCLE 64
+/* bytes of heap a process's closing frees a cycle: each object freed */
+#define VM_GC_BYTES_PER_CYCLE 32
 
 /* Charges the running slice: nothing when n < 0, 1 when n is 0 or 1, else n. */
 void spend_cpu(int32_t n);
