@@ -199,10 +199,10 @@ int lua54__create_process_from_code(lua_State *L) {
     const char *prog = api_string(L, 3, nullptr);
     if (!code || !name || !prog) return 0;
     // The new state with its functions and tables, and the compiled chunk.
-    // (the name and program texts are copied and logged)
+    // (the name and program texts are copied, and written to the log)
     const size_t texts = std::strlen(name) + std::strlen(prog);
     spend_cpu(CREATE_PROCESS_CYCLES +
-              static_cast<int32_t>(std::min<size_t>(code_len / CODE_BYTES_PER_CYCLE + texts / 8, INT32_MAX / 2)));
+              static_cast<int32_t>(std::min<size_t>(code_len / CODE_BYTES_PER_CYCLE + texts / 2, INT32_MAX / 2)));
     const char *argument = api_string(L, 4, nullptr);
     // The texts stay on the caller's stack while the process is built.
     process_rec *p = create_process_from_code(code, name, prog, argument ? argument : "");

@@ -147,7 +147,7 @@ int lua54_store_metadata_str(lua_State *L) {
         return 0;
     }
     // The whole file read, its rest copied, then written back.
-    charge_bytes(static_cast<size_t>(f->data->length), FILE_BYTES_PER_CYCLE / 4);
+    charge_bytes(static_cast<size_t>(f->data->length), FILE_BYTES_PER_CYCLE / 8);
     const char *old = reinterpret_cast<const char *>(f->data->data);
     const int64_t header = api_pod_metadata_length(old, f->data->length);
     const int64_t rest_len = f->data->length - header;

@@ -160,8 +160,10 @@ TEST_F(Charges, ProcessCreationChargesItsStateAndEveryByteOfCode) {
     ASSERT_NE(p, nullptr);
     const int64_t empty = charge_of(p, "_create_process_from_code", "'', 'a', '/a.lua'");
     const int64_t spaces = charge_of(p, "_create_process_from_code", "string.rep(' ', 4000), 'b', '/b.lua'");
+    const int64_t named = charge_of(p, "_create_process_from_code", "'', 'a', string.rep('p', 4000)");
     EXPECT_GE(empty, 2048);
     EXPECT_EQ(spaces - empty, 4000);
+    EXPECT_EQ(named - empty, 4001 / 2 - 7 / 2);  // its texts copied and logged: 2 bytes a cycle
 }
 
 TEST_F(Charges, MixedOutputChargesHalfItsFramesAndOneWhenEmpty) {

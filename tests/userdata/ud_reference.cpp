@@ -556,7 +556,7 @@ outcome vector_number(std::vector<array> &state, const std::string &name, const 
             }
         }
         res.num = name == "dot" ? sum : std::sqrt(sum);
-        spend(res, n / 8 + (name == "dot" ? 1 : 2));
+        spend(res, name == "dot" ? n / 8 + 1 : n / 4 + 2);
     }
     res.kind = outcome::number;
     return res;
@@ -581,9 +581,11 @@ outcome cross(std::vector<array> &state, const std::vector<value> &args) {
     if (!f64(state, args, 0) || !f64(state, args, 1)) return none;
     int a = arr_of(args, 0), b = arr_of(args, 1);
     if (!output3(state, args, a, res)) return none;
+    int64_t copied = 0;  // a fresh output is a copy of b: 32 bytes a cycle
     if (res.kind == outcome::none) {
         res.kind = outcome::fresh;
         res.made = state[size_t(b)];
+        copied = res.made.count() * 8 / 32;
     }
     array &out = target(state, res);
     const array &A = state[size_t(a)], &B = state[size_t(b)];
@@ -592,7 +594,7 @@ outcome cross(std::vector<array> &state, const std::vector<value> &args) {
     setf(out, 0, fsub(fmul(a1, b2), fmul(a2, b1)));
     setf(out, 1, fsub(fmul(a2, b0), fmul(a0, b2)));
     setf(out, 2, fsub(fmul(a0, b1), fmul(a1, b0)));
-    spend(res, 2);
+    spend(res, 2 + copied);
     return res;
 }
 
