@@ -40,7 +40,7 @@ TEST_F(PodCharges, WriterAndReaderChargeTheirValuesBytesAndElements) {
     exec("A64 = t_create('u8', 1, 64) F4 = t_create('f64', 1, 4) S4000 = string.rep('x', 4000)");
     const Charge cases[] = {
         // Writer: 2 per value; strings (appended characters) / 4, at least 1;
-        // typed arrays elements x bits / 32; LZ4 raw length / 8; base64
+        // typed arrays elements x bits / 32; LZ4 raw length / 2; base64
         // encoded length / 8. A table's walk past its array part: a step a
         // key and one that finds no more (N below).
         {true, "1", 0, 2},
@@ -63,8 +63,8 @@ TEST_F(PodCharges, WriterAndReaderChargeTheirValuesBytesAndElements) {
         {true, "A64", 1, 2 + 64 * 8 / 32},
         {true, "F4", 0, 2 + 4 * 64 / 32 + 4 * 8},  // and 8 an element's float text
         {true, "{1,2,3}", 4, 8 + 12 / 8 + N},
-        {true, "{1,2,3}", 2, 8 + 1 + N},
-        {true, "S4000", 2, 2 + 4002 / 4 + 4002 / 8},
+        {true, "{1,2,3}", 2, 8 + 7 / 2 + N},
+        {true, "S4000", 2, 2 + 4002 / 4 + 4002 / 2},
         // Reader: 1 per value (each unpod wrapper too) and per key; strings length / 4,
         // at least 1; arrays elements x bits / 32; base64 and LZ4 decoded
         // length / 12.
