@@ -29,7 +29,7 @@ namespace {
 inline constexpr char ANYWHEN_PREFIX[] = "anywhen://";  /* fullpath leaves these alone */
 inline constexpr size_t PWD_MAX = sizeof(process_rec::pwd) - 1; /* 256 characters */
 inline constexpr size_t BBS_CHECKED_FROM = 6;           /* bbs paths: characters before are not examined */
-inline constexpr int32_t LISTED_ENTRY_CYCLES = 16;      /* ls: charged per entry listed */
+inline constexpr int32_t LISTED_ENTRY_CYCLES = 48;      /* ls: charged per entry listed (its name made, set, sorted) */
 inline constexpr int32_t HOST_ENTRY_CYCLES = 64;        /* and per name a host folder holds (a host test each) */
 inline constexpr size_t WALKED_PER_CYCLE = 2;           /* and for the RAM files and mounts looked at */
 inline constexpr int64_t DELETED_ENTRY_CYCLES = 32;     /* _fdelete: charged per entry that goes */

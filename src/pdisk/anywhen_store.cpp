@@ -21,11 +21,16 @@
 #include "htable.h"
 #include "paths.h"
 #include "pdisk_internal.h"
+#include "vm_hooks.h"
 
 uint64_t anywhen_total_files_read = 0;
 uint64_t anywhen_total_bytes_read = 0;
 
 namespace {
+
+/* Bytes of a file recorded a cycle: read back, hashed, and its delta from
+   the last version made or its blob written. */
+inline constexpr int64_t CHECKPOINT_BYTES_PER_CYCLE = 2;
 
 /* Day logs longer than this are read only this far. */
 inline constexpr int64_t ANYWHEN_LOG_MAX = int64_t(1) << 30;
@@ -239,6 +244,7 @@ void store_file_checkpoint(const places &pl, const std::string &host_path, std::
         return;
     anywhen_total_files_read++;
     anywhen_total_bytes_read += static_cast<uint64_t>(cur->length);
+    spend_cpu(static_cast<int32_t>(cur->length / CHECKPOINT_BYTES_PER_CYCLE));
     const std::string hash = anywhen_content_hash(cur->data, static_cast<size_t>(cur->length));
     const std::string key(path);
 

@@ -13,6 +13,7 @@
 #include "anywhen_log.h"
 #include "fake_host.h"
 #include "host.h"
+#include "vm_hooks.h"
 #include "vfs_fixture.h"
 
 namespace fsys = std::filesystem;
@@ -120,6 +121,13 @@ TEST_F(AnywhenTest, SavesGiveADollarLineThenDeltasFromTheFirstBlob) {
     save_at("2025-03-10 10:30:00", "/f.txt", lines_text(200, " four"));
     EXPECT_EQ(count_of(log_of("2025-03-10"), "+ " + h1 + " /f.txt\n"), 3);
     EXPECT_NE(fake_host::log_text().find("[anywhen] loading log file: " + log_path("2025-03-10")), std::string::npos);
+
+    // A save pays for its record: the file read back, hashed, its delta made.
+    const std::string big = lines_text(20000, " five");
+    cpu_cycles = 0;
+    save_at("2025-03-10 10:40:00", "/f.txt", big);
+    EXPECT_GE(cpu_cycles, int32_t(big.size() / 8 + big.size() / 2));  // written, then recorded
+    cpu_cycles = 0;
 }
 
 TEST_F(AnywhenTest, ABigChangeIsStoredWholeAndTheTableFollowsIt) {
