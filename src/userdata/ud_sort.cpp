@@ -233,9 +233,10 @@ int lua54_ud_sort(lua_State *L) {
         std::memcpy(area, sorted, size_t(data_bytes));
         std::free(items);
         // The rows were moved twice, into a block whose pages are new and
-        // back: 16 bytes a cycle. A few rows of megabytes take few
-        // comparisons but milliseconds.
-        moved = data_bytes / 16;
+        // back: 16 bytes a cycle, and a cycle a row for its key and its
+        // copy. A few rows of megabytes take few comparisons but
+        // milliseconds.
+        moved = data_bytes / 16 + rows;
     }
     const uint64_t cycles = compares + uint64_t(moved);
     spend_cpu(cycles > uint64_t(INT32_MAX) ? INT32_MAX : int32_t(cycles));
