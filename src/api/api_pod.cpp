@@ -20,7 +20,7 @@ namespace {
 inline constexpr int32_t POD_INITIAL_CAPACITY = 256;  /* bytes of a new pod text buffer */
 inline constexpr int32_t POD_TEXT_TAG = 'P';          /* buffer group of pod texts */
 inline constexpr int32_t DELTA_BYTES_PER_CYCLE = 4;   /* delta calls charge length / 4 */
-inline constexpr size_t DELTA_INPUT_BYTES_PER_CYCLE = 8;  /* and their two inputs' bytes / 8 */
+inline constexpr size_t DELTA_INPUT_BYTES_PER_CYCLE = 4;  /* and their two inputs' bytes / 4 */
 /* A delta's making empties its 128 KB match index first, whatever the texts. */
 inline constexpr int32_t DELTA_INDEX_CYCLES = 1024;
 

@@ -83,9 +83,9 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_map_ram", "M6000, 0x20000", 4},
         {"_unmap_ram", "M6000", 4 + 6},
         // (a delta's match index is emptied first: 1,024)
-        {"create_delta", "string.rep('a', 1000), string.rep('b', 1000)", 1024 + 2000 / 8 + DELTA_AB_LEN / 4},
-        {"create_delta", "'abc', 'abd'", 1024 + DELTA_SHORT_LEN / 4},
-        {"apply_delta", "string.rep('a', 1000), DAB", (1000 + DELTA_AB_LEN) / 8 + 1000 / 4},
+        {"create_delta", "string.rep('a', 1000), string.rep('b', 1000)", 1024 + 2000 / 4 + DELTA_AB_LEN / 4},
+        {"create_delta", "'abc', 'abd'", 1024 + 6 / 4 + DELTA_SHORT_LEN / 4},
+        {"apply_delta", "string.rep('a', 1000), DAB", (1000 + DELTA_AB_LEN) / 4 + 1000 / 4},
         {"_print_zenscii", "'\\0' .. string.rep('a', 5000)", 5001 / 512},
         {"load", "string.rep(' ', 1000)", 1000 + 2},  // a cycle a byte, 2 a token (the end)
         {"date", "string.rep('x', 800) .. '%Y%m'", 804 / 8 + 2 * 16},  // its format, 16 a conversion
@@ -105,6 +105,8 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"fetch", "'/nothing/here'", 32 + 13 / P},
         {"mount", "string.rep('x', 1000)", 1000 / 32},  // a path refused has been read through
         {"_store_metadata_str_to_file", "'/nothing/here', string.rep('x', 1000)", 32 + 13 / P + 1000 / 32},
+        // and the file it rewrites (its 22-byte header and 4,000 bytes), from its size
+        {"_store_metadata_str_to_file", "'/ram/m.txt', 'x'", 32 + 10 / P + (22 + 4000) / 4},
         // batch records that miss the target: each still read and clipped
         {"tline3d", "TL", 100 * 3 + 2 * 8192 / 8},  // and two looks for the target among the 8,192 sprite slots
         // a sprite it cannot draw: each of its 16 visible columns still planned and clipped
@@ -128,7 +130,8 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
     process_rec *p = spawn("");
     ASSERT_NE(p, nullptr);
     ASSERT_EQ(eval(p, "mkdir('/ram/d') for j = 1, 8 do store('/ram/d/f' .. j, j) end "
-                      "mkdir('/ram/x.kiv') store('/ram/x.kiv/a', string.rep('x', 1000), '--[[pod_format=\"raw\"]]')"),
+                      "mkdir('/ram/x.kiv') store('/ram/x.kiv/a', string.rep('x', 1000), '--[[pod_format=\"raw\"]]') "
+                      "store('/ram/m.txt', string.rep('y', 4000), '--[[pod_format=\"raw\"]]')"),
               "");
     ASSERT_EQ(eval(p, "M4 = userdata('u8', 4096, 4) M6000 = userdata('u8', 6000) "
                       "DAB = create_delta(string.rep('a', 1000), string.rep('b', 1000)) "

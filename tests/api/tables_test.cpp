@@ -1,5 +1,7 @@
 // add, deli, del and count: results, errors, proxies, equality and lying
 // lengths.
+#include "pfile.h"
+#include "pmount.h"
 #include "seam_fakes.h"
 
 namespace {
@@ -119,7 +121,12 @@ TEST_F(TableCalls, LoopsTooLongForTheSliceStopAtTheWatchdog) {
         const char *name, *args;
     } cases[] = {{"add", "setmetatable({}, {__len = len_2_40, __index = {}}), 1, 1"},
                  {"deli", "setmetatable({}, {__len = len_2_40, __newindex = {}}), 1"},
-                 {"pod", "(function() local t = {} for i = 1, 20000 do t['k' .. i] = i end return t end)()"}};
+                 {"pod", "(function() local t = {} for i = 1, 20000 do t['k' .. i] = i end return t end)()"},
+                 {"_store_metadata_str_to_file",
+                  "(function() store('/ram/big.txt', string.rep('y', 1 << 16), '--[[pod_format=\"raw\"]]') "
+                  "return '/ram/big.txt' end)(), 'x'"}};
+    pfile_reset();
+    mount_ram_folder("/ram");
     for (const Case &c : cases) {
         remembered_process prev = remember_current_process();
         cproc = p;
@@ -138,6 +145,7 @@ TEST_F(TableCalls, LoopsTooLongForTheSliceStopAtTheWatchdog) {
         cpu_cycles = 0;
         restore_current_process(prev);
     }
+    pfile_reset();
 }
 
 // count and del read raw elements through a fast scan: over random tables
