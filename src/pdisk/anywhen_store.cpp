@@ -32,6 +32,9 @@ namespace {
    the last version made or its blob written. */
 inline constexpr int64_t CHECKPOINT_BYTES_PER_CYCLE = 2;
 
+/* Bytes of a day's log a fetch reads and searches a cycle. */
+inline constexpr int64_t LOG_SEARCH_BYTES_PER_CYCLE = 4;
+
 /* Day logs longer than this are read only this far. */
 inline constexpr int64_t ANYWHEN_LOG_MAX = int64_t(1) << 30;
 
@@ -408,9 +411,11 @@ buffer_rec *anywhen_fetch(const char *text) {
     buffer_rec *log = create_buffer_2(1023, 'a');
     if (!log) return nullptr;
     anywhen_found found{};
-    if (pdisk_host_fs()->read_file(pl.log.c_str(), ANYWHEN_LOG_MAX, log) == 0)
+    if (pdisk_host_fs()->read_file(pl.log.c_str(), ANYWHEN_LOG_MAX, log) == 0) {
+        spend_cpu(static_cast<int32_t>(log->length / LOG_SEARCH_BYTES_PER_CYCLE));
         found = anywhen_search_log(log->data, static_cast<size_t>(log->length), path, asked,
                                    anywhen_midnight_text(d));
+    }
     destroy_buffer(log);
     if (!found.found) return nullptr;
 

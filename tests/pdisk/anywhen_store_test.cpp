@@ -159,6 +159,16 @@ TEST_F(AnywhenTest, FetchesFollowTheTimeLinesOfAWrittenLog) {
     EXPECT_EQ(fetch("/a@2025-03-10 10:30:00"), c1);
     EXPECT_EQ(fetch("/a@2025-03-10 11:00:00"), c2);
 
+    // A fetch pays for the log it reads and searches.
+    {
+        std::ofstream more(log_path("2025-03-10"), std::ios::app);
+        for (int i = 0; i < 20000; i++) more << "@ 2025-03-10_12:00:00\n";
+    }
+    cpu_cycles = 0;
+    EXPECT_EQ(fetch("/a@2025-03-10 11:00:00"), c2);
+    EXPECT_GE(cpu_cycles, int32_t(log_of("2025-03-10").size() / 4));
+    cpu_cycles = 0;
+
     // A blob whose bytes do not hash to its name is never handed out.
     std::ofstream(root + "/anywhen/2025-03/pod/" + h2) << "tampered";
     EXPECT_EQ(fetch("/a@2025-03-10 11:00:00"), std::nullopt);
