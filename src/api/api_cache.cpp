@@ -115,7 +115,7 @@ int lua54_cache_fetch(lua_State *L) {
         }
     }
     if (!b) return 0;
-    charge_bytes(static_cast<size_t>(b->length), FILE_BYTES_PER_CYCLE);  // read, then copied
+    charge_bytes(static_cast<size_t>(b->length), FILE_BYTES_PER_CYCLE / 2);  // read, then copied
     int status = LUA_OK;
     const bool long_enough = b->length >= CACHE_FILE_MIN;
     if (long_enough) status = api_push_bytes(L, b->data, static_cast<size_t>(b->length));

@@ -26,8 +26,9 @@ inline constexpr uint32_t SPARE_MAX = 4096;
 // Bytes after the text: the automatic newline, its NUL and two more zeros.
 inline constexpr size_t BUFFER_TAIL = 4;
 
-// The text is copied before anything is printed: one cycle per this many bytes.
-inline constexpr size_t PRINT_COPY_BYTES_PER_CYCLE = 512;
+// The text is copied before anything is printed, into a buffer whose pages
+// may be new: one cycle per this many bytes.
+inline constexpr size_t PRINT_COPY_BYTES_PER_CYCLE = 128;
 
 // Print flag bit: no automatic final newline.
 inline constexpr uint8_t PRINT_FLAG_NO_NEWLINE = 4;

@@ -75,7 +75,7 @@ int lua54_ud_magnitude(lua_State *L) {
     double sum = 0.0;
     for (uint32_t k = 0; k < a->width; k++) sum = ud_fadd(sum, ud_fmul(v[k], v[k]));
     lua_pushnumber(L, std::sqrt(sum));
-    spend_cpu(int32_t(a->width / 8 + 2));
+    spend_cpu(int32_t(a->width / 4 + 2));
     return 1;
 }
 
@@ -105,7 +105,7 @@ int lua54_ud_dot(lua_State *L) {
     double sum = 0.0;
     for (uint32_t k = 0; k < n; k++) sum = ud_fadd(sum, ud_fmul(x[k], y[k]));
     lua_pushnumber(L, sum);
-    spend_cpu(int32_t(n / 8 + 1));
+    spend_cpu(int32_t(n / 4 + 1));
     return 1;
 }
 

@@ -86,7 +86,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"create_delta", "string.rep('a', 1000), string.rep('b', 1000)", 1024 + 2000 / 4 + DELTA_AB_LEN / 4},
         {"create_delta", "'abc', 'abd'", 1024 + 6 / 4 + DELTA_SHORT_LEN / 4},
         {"apply_delta", "string.rep('a', 1000), DAB", (1000 + DELTA_AB_LEN) / 4 + 1000 / 4},
-        {"_print_zenscii", "'\\0' .. string.rep('a', 5000)", 5001 / 512},
+        {"_print_zenscii", "'\\0' .. string.rep('a', 5000)", 5001 / 128},
         {"load", "string.rep(' ', 1000)", 1000 + 2},  // a cycle a byte, 2 a token (the end)
         {"date", "string.rep('x', 800) .. '%Y%m'", 804 / 8 + 2 * 16},  // its format, 16 a conversion
         {"load", "'x x'", 3 + 2 * 2 + VM_ERROR_CYCLES},  // a syntax error: its message and the unwinding

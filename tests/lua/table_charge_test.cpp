@@ -97,6 +97,8 @@ const ChargeCase kCharges[] = {
     // concatenation free), each number's text, and the destination's growth
     {kFill10, "return table.concat, t, ','", 9 + 10 * VM_INT_TEXT_CYCLES, nullptr, nullptr},
     {kFill10, "return table.move, t, 1, 10, 2", 10, nullptr, nullptr},
+    // through a metamethod: 8 an element (the first free), and the bytes
+    {"t = setmetatable({}, {__index = type})", "return table.concat, t, '', 1, 10", 9 * 8 + 50 / 32, nullptr, nullptr},
     // long ones pay as they go (1024 elements at a time) and for each
     // byte; the other libraries for each byte, element, slot or matcher step
     {"t = {} for i = 1, 400000 do t[i] = i end", "return table.move, t, 1, 400000, 1, {}", 596596, nullptr, nullptr},

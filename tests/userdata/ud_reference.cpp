@@ -541,7 +541,7 @@ outcome vector_number(std::vector<array> &state, const std::string &name, const 
     if (name == "magnitude") {
         for (uint32_t k = 0; k < a->width; k++) sum = fadd(sum, fmul(getf(*a, k), getf(*a, k)));
         res.num = std::sqrt(sum);
-        spend(res, a->width / 8 + 2);
+        spend(res, a->width / 4 + 2);
     } else {
         const array *b = f64(state, args, 1);
         if (!b) return res;
@@ -556,7 +556,7 @@ outcome vector_number(std::vector<array> &state, const std::string &name, const 
             }
         }
         res.num = name == "dot" ? sum : std::sqrt(sum);
-        spend(res, name == "dot" ? n / 8 + 1 : n / 4 + 2);
+        spend(res, n / 4 + (name == "dot" ? 1 : 2));
     }
     res.kind = outcome::number;
     return res;

@@ -106,6 +106,8 @@ TEST_F(VectorMatrix, Charges) {
         {"cross", "vec('f64', 1, 2, 3), vec('f64', 1, 2, 3)", 2},
         {"cross", "vec('f64', 1, 2, 3), R", 2 + 64 * 8 / 32},  // and its copy of b
         {"distance", "R, R", 64 / 4 + 2},
+        {"dot", "R, R", 64 / 4 + 1},
+        {"magnitude", "R", 64 / 4 + 2},
         {"lerp", "A", 3 * 8 / 4},
         {"lerp", "F", 10 * 8 / 4},
         {"transpose", "Q", 33 * 65 / 4},
