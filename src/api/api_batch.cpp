@@ -103,8 +103,8 @@ typed_ud_rec *own_copy(lua_State *L, uint64_t serial, typed_ud_rec *t) {
     return holds ? copy : nullptr;
 }
 
-/* Whether a sprite slot of the running process holds 't'. */
-// Whether the target is in a sprite slot: a walk of every slot, charged.
+/* Whether a sprite slot of the running process holds 't': a walk of every
+   slot, charged. */
 bool in_a_slot(const typed_ud_rec *t) {
     spend_cpu(SPRITE_SLOTS / VM_SLOTS_PER_CYCLE);
     const auto *first = cproc->sprite, *end = cproc->sprite + SPRITE_SLOTS;

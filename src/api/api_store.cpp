@@ -143,11 +143,8 @@ int lua54_store_metadata_str(lua_State *L) {
     charge_bytes(meta_len, FILE_BYTES_PER_CYCLE);
     // The whole file read, its rest copied, then written back: paid for from
     // its size before any of it, so a file too big for the slice stops first.
-    if (buffer_rec *norm = normalise_quillmar_path_n(path, path_len)) {
-        const int64_t size = pfile_size(to_cstr(norm), 0);
-        destroy_buffer(norm);
-        if (size > 0) charge_bytes_first(L, static_cast<size_t>(size), FILE_BYTES_PER_CYCLE / 8);
-    }
+    const int64_t size = pfile_size(path, 0);
+    if (size > 0) charge_bytes_first(L, static_cast<size_t>(size), FILE_BYTES_PER_CYCLE / 8);
     pfile_rec *f = pfopen(path, "r");
     if (!f) {  // a new file holds the header alone
         write_file(path, "w", meta, meta_len);
