@@ -80,6 +80,10 @@ const ChargeCase kCharges[] = {
     {"t = {}", "return table.remove, t", 1, nullptr, nullptr},
     // pos = #t + 1 moves nothing and costs nothing
     {kFill10, "return table.remove, t, 11", 0, "print(rawlen(t))", "10\n"},
+    // a read and a write outside the array part cost a cycle more each
+    // (and the length's search over the hash part 81)
+    {"t = {} for e = 40, 0, -1 do t[1 << e] = e end", "return table.remove, t, (1 << 40) - 100", 300 + 81,
+     "print(t[(1 << 40) - 1], t[1 << 40])", "40\tnil\n"},
     // pack: 2 per value
     {"", "return table.pack, 'a', 'b', 'c'", 6, nullptr, nullptr},
     {"", "return table.pack, nil, nil", 4, nullptr, nullptr},
@@ -90,6 +94,8 @@ const ChargeCase kCharges[] = {
     {kFill10, "return table.unpack, t, -1, 1", 6, nullptr, nullptr},
     {kFill10, "return table.unpack, t, 5, 3", 0, nullptr, nullptr},
     {"t = {}", "return table.unpack, t", 0, nullptr, nullptr},
+    // through a metamethod: 9 per value
+    {"t = setmetatable({}, {__index = {1, 2, 3, 4}})", "return table.unpack, t, 1, 4", 36, nullptr, nullptr},
     // a length below zero from __len makes a negative count, which charges nothing
     {"t = setmetatable({}, {__len = length_minus_five})", "return table.insert, t, 1, 'x'",
      0, nullptr, nullptr},
