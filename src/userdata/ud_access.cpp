@@ -7,6 +7,7 @@
 #include "ud_elem.h"
 #include "ud_methods.h"
 #include "intp.h"
+#include "vm_hooks.h"
 
 namespace {
 
@@ -107,8 +108,10 @@ int lua54_ud_tostring(lua_State *L) {
             }
             len += format_row(text + len, sizeof text - len, area, uint64_t(row) * 3, 3);
         }
+        spend_cpu(12 * VM_FLOAT_TEXT_CYCLES);
     } else if (ud_type(rec) == UTYPE_F64 && w >= 2 && w <= 5 && count >= w) {
         format_row(text, sizeof text, area, 0, int(w));
+        spend_cpu(int32_t(w) * VM_FLOAT_TEXT_CYCLES);
     } else {
         std::snprintf(text, sizeof text, "userdata: 0x%x",
                       unsigned(uint32_t(reinterpret_cast<uintptr_t>(rec))));

@@ -118,6 +118,7 @@ TEST_F(VectorMatrix, Charges) {
         {"matmul", "M, M", 16 * 16 * 16 / 8},
         {"matmul", "R, C", 64 * 16 / 8},  // a narrow b is charged 16 columns wide
         {"matmul", "M, M, true", 16 * 16 * 16 / 8 + 1 + 1},  // and the two scratch copies of 256 elements
+        {"__tostring", "V", 2 * 48},  // each number's text
     };
     for (const Case &c : cases) EXPECT_EQ(charge(c.method, c.args), c.want) << c.method << "(" << c.args << ")";
 }
