@@ -64,8 +64,10 @@ extern int32_t cpu_superyielding; /* 0, or VM_SUPERYIELD */
 /* writing a number's text: an integer's, a float's */
 #define VM_INT_TEXT_CYCLES 16
 #define VM_FLOAT_TEXT_CYCLES 48
-/* bytes of a numeral converted to a number a cycle */
+/* bytes of a numeral converted to a number a cycle; a float's numeral read
+   by the C library besides */
 #define VM_NUMERAL_BYTES_PER_CYCLE 8
+#define VM_FLOAT_NUMERAL_CYCLES 16
 /* bytes of heap a process's closing frees a cycle: each object freed */
 #define VM_GC_BYTES_PER_CYCLE 32
 
