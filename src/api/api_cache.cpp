@@ -25,7 +25,7 @@ inline constexpr int32_t CACHE_FILE_MIN = 512;                /* shorter cached 
 inline constexpr int CACHE_NEWEST_VERSION = 32;               /* versions tried: 32 down to 0 */
 inline constexpr size_t VERSION_DIGITS_MAX = 2;               /* "32" */
 inline constexpr int32_t CACHE_STORE_CYCLES = 16384;          /* a store: two folders made, a host file created and written */
-inline constexpr int32_t CACHE_OPEN_CYCLES = 64;              /* each file a fetch tries to open */
+inline constexpr int32_t CACHE_OPEN_CYCLES = 256;             /* each file a fetch tries to open (1-2 us) */
 
 bool plain_name(const char *s, size_t len) {
     if (!s || len == 0 || len > CACHE_PATH_MAX) return false;  // too long for any path: not read through

@@ -57,7 +57,7 @@ inline constexpr int64_t kKeyBytesPerCycle = 4;
 // Bytes of a whole text (of its header alone for metadata) per cycle: every
 // byte may be looked at, the blanks between values and a text that fails
 // included.
-inline constexpr int64_t kTextBytesPerCycle = 32;
+inline constexpr int64_t kTextBytesPerCycle = 16;
 
 /*
 ** State of one read. Plain data only: Lua may raise a memory error at any

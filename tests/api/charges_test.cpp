@@ -71,7 +71,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         // (and each step of the walk of the keys past the array part)
         {"pod", "{abcdefgh=1,[1.5]=2,[-3]=3}", 8 + 8 / 4 + 5 / 4 + 4 / 4 + 3 * 2 + 4 * VM_NEXT_CYCLES},
         {"pod", "{1.2345678901234,100,12345678}", 8 + 15 / 8 + 8 / 8 + 8 + VM_NEXT_CYCLES},  // and 8 a float
-        {"unpod", "'{abcdefgh=1,[\"x\"]=2,[-3]=3}'", 4 + 1 + 8 / 4 + 1 + 1 + 1 + 1 + 1},
+        {"unpod", "'{abcdefgh=1,[\"x\"]=2,[-3]=3}'", 4 + 1 + 8 / 4 + 1 + 1 + 1 + 1 + 1 + 27 / 16},
         {"abs", "-3", 0},
         {"_get_process_list", "", 64},  // an entry a process
         {"btn", "", 0},
@@ -119,10 +119,10 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         // name, a 1023-byte file) besides the path, itself a cartridge part.
         {"fstat", "'/ram/x.kiv'", 32 + 10 / P + 128 + 10 / 4 + 1024 / 8},
         {"_set_userland_clipboard_text", "string.rep('x', 1000)", 1000 / 128},
-        {"_cache_fetch", "'none', 'n%d', true", 33 * 64},  // 64 a file tried: 32 down to 0
+        {"_cache_fetch", "'none', 'n%d', true", 33 * 256},  // 256 a file tried: 32 down to 0
         {"_apply_system_settings", "{a = 1, b = 2, c = 3, d = 4}", 4 * 4 + 5 * VM_NEXT_CYCLES},  // 4 a slot, and the walk
         {"print", "string.rep('x', 1000), 1", 1000 / 64 + 2 + 128},  // at least 1 a write (a tab, 1); the line written out 128
-        {"unpod", "string.rep(' ', 1000) .. '1'", 1001 / 32 + 1},  // the text's bytes / 32 besides
+        {"unpod", "string.rep(' ', 1000) .. '1'", 1001 / 16 + 1},  // the text's bytes / 16 besides
     };
     pfile_init();
     pfile_reset();

@@ -65,22 +65,22 @@ TEST_F(PodCharges, WriterAndReaderChargeTheirValuesBytesAndElements) {
         {true, "{1,2,3}", 4, 8 + 12 / 8 + N},
         {true, "{1,2,3}", 2, 8 + 7 / 2 + N},
         {true, "S4000", 2, 2 + 4002 / 4 + 4002 / 2},
-        // Reader: 1 per value (each unpod wrapper too) and per key; strings length / 4,
-        // at least 1; arrays elements x bits / 32; base64 and LZ4 decoded
-        // length / 12.
+        // Reader: the whole text / 16; 1 per value (each unpod wrapper too)
+        // and per key; strings length / 4, at least 1; arrays elements x
+        // bits / 32; base64 and LZ4 decoded length / 12.
         {false, "1", 0, 1},
         {false, "{1,2,3}", 0, 4},
         {false, "{a=1,b={2}}", 0, 4 + 2},
         // Keys: 1 each, and a bare key's text / 4.
-        {false, "{abcdefgh=1,[\"x\"]=2,[-3]=3}", 0, 4 + 1 + 8 / 4 + 1 + 1 + 1 + 1 + 1},
+        {false, "{abcdefgh=1,[\"x\"]=2,[-3]=3}", 0, 4 + 1 + 8 / 4 + 1 + 1 + 1 + 1 + 1 + 27 / 16},
         {false, "\"abcdefgh\"", 0, 1 + 2},
         {false, "\"\"", 0, 1 + 1},
-        {false, "\"a\\065bcdefghijk\"", 0, 1 + 12 / 4},
-        {false, std::string("str\0", 4) + le32(8) + "abcdefgh", 0, 1},
-        {false, "userdata(\"u8\",64,\"\")", 0, 1 + 64 * 8 / 32},
+        {false, "\"a\\065bcdefghijk\"", 0, 1 + 12 / 4 + 17 / 16},
+        {false, std::string("str\0", 4) + le32(8) + "abcdefgh", 0, 1 + 16 / 16},
+        {false, "userdata(\"u8\",64,\"\")", 0, 1 + 64 * 8 / 32 + 21 / 16},
         {false, std::string("pxu\0", 4) + "\x03\x20\x40\x04\xF0\x30", 0, 1 + 64 * 8 / 32},
-        {false, "unpod(\"b64:ezEsMiwzfQ==\")", 0, 2 + 1 + 4},
-        {false, "{" + std::string("lz4\0", 4) + le32(8) + le32(7) + "\x70{1,2,3}" + "}", 0, 1 + 1 + 1 + 4},
+        {false, "unpod(\"b64:ezEsMiwzfQ==\")", 0, 2 + 1 + 4 + 25 / 16},
+        {false, "{" + std::string("lz4\0", 4) + le32(8) + le32(7) + "\x70{1,2,3}" + "}", 0, 1 + 1 + 1 + 4 + 22 / 16},
     };
     for (const auto &c : cases) EXPECT_EQ(measure(c), c.cycles) << (c.writing ? "write " : "read ") << c.what;
 }
