@@ -19,7 +19,7 @@ public:
     int remove(const char *) override { return -1; }
     int rmdir(const char *) override { return -1; }
     int mkdir(const char *, uint32_t) override { return -1; }
-    int list(const char *, std::vector<std::string> *) override { return -1; }
+    int list(const char *, std::vector<std::string> *, size_t) override { return -1; }
     int realpath(const char *, std::string *) override { return -1; }
     int sync_dir(const char *) override { return -1; }
 };

@@ -411,7 +411,9 @@ public:
     int remove(const char *p) override { return real->remove(p); }
     int rmdir(const char *p) override { return real->rmdir(p); }
     int mkdir(const char *p, uint32_t mode) override { return real->mkdir(p, mode); }
-    int list(const char *p, std::vector<std::string> *names) override { return real->list(p, names); }
+    int list(const char *p, std::vector<std::string> *names, size_t max_names) override {
+        return real->list(p, names, max_names);
+    }
     int realpath(const char *p, std::string *out) override { return real->realpath(p, out); }
     int sync_dir(const char *) override { return 0; }
 

@@ -4,6 +4,7 @@
 ** the host-file seam.
 */
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -287,7 +288,7 @@ void generate_daily_branch(const std::string &path, const places &pl, int depth)
     if (!is_folder(folder)) return;
     host_fs *fs = pdisk_host_fs();
     std::vector<std::string> names;
-    if (fs->list(folder.c_str(), &names) != 0) return;
+    if (fs->list(folder.c_str(), &names, SIZE_MAX) != 0) return;
     std::sort(names.begin(), names.end());
     const std::string prefix = folder.back() == '/' ? folder : folder + "/";
     for (const std::string &name : names) {

@@ -84,8 +84,9 @@ public:
     virtual int mkdir(const char *path, uint32_t mode) = 0;
 
     /* The names in the folder 'path' ("." and ".." left out), in the host's
-       order, replacing the contents of *names. */
-    virtual int list(const char *path, std::vector<std::string> *names) = 0;
+       order, replacing the contents of *names: the first 'max_names' of
+       them at most. */
+    virtual int list(const char *path, std::vector<std::string> *names, size_t max_names) = 0;
 
     /* The canonical absolute form of 'path', links resolved. */
     virtual int realpath(const char *path, std::string *out) = 0;

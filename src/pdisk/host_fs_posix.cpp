@@ -157,12 +157,14 @@ public:
         return ::mkdir(path, static_cast<mode_t>(mode)) == 0 ? 0 : -1;
     }
 
-    int list(const char *path, std::vector<std::string> *names) override {
+    int list(const char *path, std::vector<std::string> *names, size_t max_names) override {
         spend_cpu(HOST_FS_CALL_CYCLES);
         names->clear();
         DIR *d = ::opendir(path);
         if (!d) return -1;
-        while (const struct dirent *e = ::readdir(d)) {
+        while (names->size() < max_names) {
+            const struct dirent *e = ::readdir(d);
+            if (!e) break;
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
             names->emplace_back(e->d_name);
         }

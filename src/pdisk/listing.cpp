@@ -92,11 +92,12 @@ bool pdisk_list(const char *path, std::vector<std::string> *names, int *folders,
         host_fs *fs = pdisk_host_fs();
         const std::string dir = r.origin.empty() ? "/" : r.origin;
         std::vector<std::string> entries;
-        if (fs->list(dir.c_str(), &entries) != 0) return false;
+        if (fs->list(dir.c_str(), &entries, LIST_HOST_NAMES_MAX) != 0) return false;
         done.host_entries = entries.size();
         const std::string head = child_path(norm, "");  // an entry's virtual path is head + its name
         pdisk_child_mounts mounted(head);
         for (std::string &e : entries) {
+            if (names->size() >= LIST_NAMES_MAX) break;  // no host test for a name not taken
             if (e.empty() || e[0] == '.') continue;
             if (mounted.at(e) >= 0) continue;
             const std::string host = dir.back() == '/' ? dir + e : dir + "/" + e;

@@ -10,8 +10,11 @@
 
 struct lua_State;
 
-/* At most this many names are gathered for one listing. */
+/* At most this many names are gathered for one listing, from at most
+   LIST_HOST_NAMES_MAX names a host folder gives (its hidden names and
+   those of mount points left out among them). */
 inline constexpr size_t LIST_NAMES_MAX = 65536;
+inline constexpr size_t LIST_HOST_NAMES_MAX = 4 * LIST_NAMES_MAX;
 
 /*
 ** Listing order of two names, a total order: a name ending in '/' (a

@@ -56,8 +56,10 @@ int fault_fs::rmdir(const char *path) { return hit(host_op::rmdir) ? -1 : real_-
 
 int fault_fs::mkdir(const char *path, uint32_t mode) { return hit(host_op::mkdir) ? -1 : real_->mkdir(path, mode); }
 
-int fault_fs::list(const char *path, std::vector<std::string> *names) {
-    return hit(host_op::list) ? -1 : real_->list(path, names);
+int fault_fs::list(const char *path, std::vector<std::string> *names, size_t max_names) {
+    if (hit(host_op::list) || real_->list(path, names, max_names) != 0) return -1;
+    for (size_t i = 0; i < listed_too.size() && names->size() < max_names; i++) names->push_back(listed_too[i]);
+    return 0;
 }
 
 int fault_fs::realpath(const char *path, std::string *out) {

@@ -23,6 +23,7 @@ public:
     long long cut_writes_after = -1;     // >= 0: write_temp writes only this many bytes, then fails
     std::vector<std::string> replaced;   // targets of successful replace calls, in order
     std::vector<std::string> appended;   // paths of successful appends with bytes
+    std::vector<std::string> listed_too; // names every listing gives after the host's
 
     // Clears every fault (the counters stay).
     void heal();
@@ -39,7 +40,7 @@ public:
     int remove(const char *path) override;
     int rmdir(const char *path) override;
     int mkdir(const char *path, uint32_t mode) override;
-    int list(const char *path, std::vector<std::string> *names) override;
+    int list(const char *path, std::vector<std::string> *names, size_t max_names) override;
     int realpath(const char *path, std::string *out) override;
     int sync_dir(const char *path) override;
 

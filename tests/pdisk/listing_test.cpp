@@ -79,6 +79,18 @@ TEST_F(ListingTest, AHostFolderListsFoldersFirstInNaturalOrder) {
     EXPECT_EQ(listing("/d"), "dir/ file2 File10 looks.kiv");
 }
 
+TEST_F(ListingTest, AHostFolderTooLargeToListIsTestedOnlyForTheNamesTaken) {
+    put_host("h/real", "");
+    for (size_t i = 0; i < LIST_NAMES_MAX + 1000; i++) fs.listed_too.push_back("n" + std::to_string(i));
+    const int stats = fs.calls_of(host_op::stat);
+    std::vector<std::string> names;
+    int folders = 0;
+    ASSERT_TRUE(pdisk_list("/h", &names, &folders));
+    fs.listed_too.clear();
+    EXPECT_EQ(names.size(), LIST_NAMES_MAX);
+    EXPECT_LE(fs.calls_of(host_op::stat) - stats, int(LIST_NAMES_MAX) + 8);
+}
+
 TEST_F(ListingTest, AMountedCartridgeIsListedOnceAsAFile) {
     put_host("g/game.kiv", test_codec::encode({{"main.lua", "x", false}}));
     ASSERT_EQ(get("/g/game.kiv/main.lua"), "x");
