@@ -367,7 +367,7 @@ TEST_F(ShapeCalls, ASuspendedBatchGoesOnInItsCoroutineOrDiesWithItsProcess) {
         // What counts and costs of records held across slices.
         {full_boxes, "rectfill(B)", true, "2:5,1296515"},
         {take_steps, "S:take(I, O, 0, 0, 1 << 20, 1, 0, 100)", true, "2:9,2176785"},
-        {self_lines, "tline3d(B)", true, "2:4,737501"},
+        {self_lines, "tline3d(B)", true, "2:4,741554"},
     };
     for (const auto &c : rewrites) {
         SCOPED_TRACE(c.call);
