@@ -96,7 +96,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"cd", "string.rep('a/', 100)", 32 + 200 / P},
         {"_normalise_userland_path", "string.rep('a/', 100)", 200 / 4},
         {"norm", "string.rep('a/', 100)", 200 + 200 / 2 * 100 / 64 + 102 * 64},  // and its trace: the output so far, each segment, 64 a line
-        {"_is_well_formed_bbs_path", "string.rep('a', 1000)", 1000 / 16},
+        {"_is_well_formed_bbs_path", "string.rep('a', 1000)", 1000 / 4},
         {"_printh", "string.rep('x', 1000) .. '\\0' .. string.rep('y', 1000)", 1000 / 4},
         {"_printh", "'abc'", 0},
         {"store", "'/nothing/here', 1", 32 + 13 / P + 3},  // and the pod text of 1
