@@ -130,6 +130,9 @@ const ChargeCase kCharges[] = {
     // a set's characters walked at each position: its end sought, a character tested
     {"s = string.rep('x', 1000) p = '[' .. string.rep('a', 1000) .. ']'", "return string.find, s, p", 188813, nullptr, nullptr},
     {"s = string.rep('a', 300)", "return string.find, s, '(.-)%1b'", 1176365, nullptr, nullptr},
+    // a plain search: 4 steps a place its first character is found, and
+    // the bytes scanned
+    {"s = string.rep('x', 4096)", "return string.find, s, 'xy', 1, true", 4095 * 4 / 4 + 4096 / 32, nullptr, nullptr},
     // a finalizer's object is found among every object made since it
     {"old = {} keep = {} for i = 1, 10000 do keep[i] = {} end", "return setmetatable, old, {__gc = false}", 10006,
      nullptr, nullptr},
