@@ -33,7 +33,7 @@ inline constexpr int32_t LISTED_ENTRY_CYCLES = 48;      /* ls: charged per entry
 inline constexpr int32_t HOST_ENTRY_CYCLES = 64;        /* and per name a host folder holds (a host test each) */
 inline constexpr size_t WALKED_PER_CYCLE = 2;           /* and for the RAM files and mounts looked at */
 inline constexpr int64_t DELETED_ENTRY_CYCLES = 32;     /* _fdelete: charged per entry that goes */
-inline constexpr size_t COLLAPSE_BYTES_PER_CYCLE = 4;   /* path collapsing; printing each step costs a cycle a byte */
+inline constexpr size_t COLLAPSE_BYTES_PER_CYCLE = 2;   /* path collapsing; printing each step costs a cycle a byte */
 inline constexpr size_t BBS_BYTES_PER_CYCLE = 4;        /* bbs path checks: a test a byte */
 
 // Pushes the bytes of 'b' as one string and releases 'b'; a memory error is
