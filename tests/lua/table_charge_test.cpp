@@ -122,6 +122,7 @@ const ChargeCase kCharges[] = {
     {"", "return string.format, '%99.99f', 1e308", VM_FLOAT_TEXT_CYCLES + 409 + 409 / 2, nullptr, nullptr},
     {"", "return tostring, 1.5", VM_FLOAT_TEXT_CYCLES, nullptr, nullptr},  // a float's text, however asked for
     {"s = string.rep('a', 1 << 16)", "return utf8.len, s", 8192, nullptr, nullptr},
+    {"", "return utf8.char, 65, 66, 67, 68", 4 * 4, nullptr, nullptr},  // each code's text made and added
     {"s = string.rep('i', 1 << 16)", "return string.packsize, s", 1 << 16, nullptr, nullptr},  // a cycle an option
     // a replacement 4 steps, each position a match starts at 2
     {"s = string.rep('ab', 1 << 15)", "return string.gsub, s, 'a', 'xy'", 73728, nullptr, nullptr},
