@@ -9,6 +9,7 @@
 #include "api_draw_state.h"
 #include "api_functions.h"
 #include "lua.hpp"
+#include "vm_hooks.h"
 
 namespace {
 
@@ -71,6 +72,7 @@ extern "C" int lua54_get_0(lua_State *L) {
     if (count > GET_MAX_RESULTS || !lua_checkstack(L, int(count) + 1)) {
         std::printf(" ********** too many get() results (%" PRId64 ") stack limit reached **********\n", count);
         std::fflush(stdout);
+        spend_cpu(VM_OUTPUT_LINE_CYCLES);
         return 0;
     }
     const int64_t offset = element_offset(a, x, y, z);

@@ -25,6 +25,7 @@ typed_ud_rec *current_map(const char *call) {
     if (!cproc->map) {
         std::printf("%s no map\n", call);
         std::fflush(stdout);
+        spend_cpu(VM_OUTPUT_LINE_CYCLES);
         return nullptr;
     }
     return ud_type(cproc->map) == UTYPE_I16 ? cproc->map : nullptr;

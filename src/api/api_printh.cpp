@@ -24,5 +24,6 @@ int lua54__printh(lua_State *L) {
     std::fwrite(text, 1, printed, stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+    spend_cpu(VM_OUTPUT_LINE_CYCLES);
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "lua.hpp"
 #include "saturate.h"
 #include "textured_lines.h"
+#include "vm_hooks.h"
 
 namespace {
 
@@ -211,6 +212,7 @@ int lua54_draw_map(lua_State *L) {
     if (out_of_range) {
         std::printf("** lua54_draw_map OUT OF RANGE ***\n");
         std::fflush(stdout);
+        spend_cpu(VM_OUTPUT_LINE_CYCLES);
     }
     charge(2 * columns * rows);
     charge(cost / 3 + copy_cost);

@@ -11,9 +11,6 @@
 /* Bytes of print's output a cycle. */
 #define PRINT_BYTES_PER_CYCLE 64
 
-/* A line written out: its flush, a write to the output's file. */
-#define PRINT_LINE_CYCLES 128
-
 /* At least a cycle a write: print writes each value, the tabs between them
    and the line's end apart. */
 void vm_write_output(const char *s, size_t l) {
@@ -25,5 +22,5 @@ void vm_write_output(const char *s, size_t l) {
 void vm_write_line(void) {
     fwrite("\n", sizeof(char), 1, stdout);
     fflush(stdout);
-    spend_cpu(PRINT_LINE_CYCLES);
+    spend_cpu(VM_OUTPUT_LINE_CYCLES);
 }

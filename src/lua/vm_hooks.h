@@ -64,6 +64,9 @@ extern int32_t cpu_superyielding; /* 0, or VM_SUPERYIELD */
 /* writing a number's text: an integer's, a float's */
 #define VM_INT_TEXT_CYCLES 16
 #define VM_FLOAT_TEXT_CYCLES 48
+/* a line written out to standard output at once (flushed): a write to its
+   file */
+#define VM_OUTPUT_LINE_CYCLES 128
 /* bytes of a numeral converted to a number a cycle; a float's numeral read
    by the C library besides */
 #define VM_NUMERAL_BYTES_PER_CYCLE 8

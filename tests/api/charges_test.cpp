@@ -97,8 +97,10 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_normalise_userland_path", "string.rep('a/', 100)", 200 / 2},
         {"norm", "string.rep('a/', 100)", 200 + 200 / 2 * 100 / 64 + 102 * 64},  // and its trace: the output so far, each segment, 64 a line
         {"_is_well_formed_bbs_path", "string.rep('a', 1000)", 1000 / 4},
-        {"_printh", "string.rep('x', 1000) .. '\\0' .. string.rep('y', 1000)", 1000 / 4},
-        {"_printh", "'abc'", 0},
+        // up to the zero byte, and the line's write
+        {"_printh", "string.rep('x', 1000) .. '\\0' .. string.rep('y', 1000)", 1000 / 4 + VM_OUTPUT_LINE_CYCLES},
+        {"_printh", "'abc'", VM_OUTPUT_LINE_CYCLES},
+        {"mget", "0, 0", VM_OUTPUT_LINE_CYCLES},  // with no map: the line that says so
         {"store", "'/nothing/here', 1", 32 + 13 / P + 3},  // and the pod text of 1
         {"store", "'/nothing/here', 1, string.rep('m', 6400)", 32 + 13 / P + 3 + (6400 + 1) / 32},  // and what it writes, 32 bytes a cycle
         {"store", "'/nothing/here', string.rep('x', 1000), '--[[pod_format=\"raw\"]]'", 32 + 13 / P + 1021 / 32},
