@@ -25,7 +25,7 @@ inline constexpr const char *SETTINGS_NOT_A_TABLE =
 inline constexpr uint32_t ICON_SIZE = 16;  /* the icon is 16 x 16 colour indices */
 inline constexpr int32_t ICON_CYCLES = 4096;  /* a host icon made from the pixels and handed to the window */
 inline constexpr size_t CLIPBOARD_BYTES_PER_CYCLE = 128;  /* the clipboard's text, copied or compared */
-inline constexpr lua_Integer SETTING_SLOT_CYCLES = 4;     /* each slot of a settings table */
+inline constexpr lua_Integer SETTING_SLOT_CYCLES = 8;     /* each slot of a settings table: its key tested */
 
 /* Program-wide: shared by every process and kept across reboots. */
 char *userland_clipboard_text = nullptr;

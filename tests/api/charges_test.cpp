@@ -122,7 +122,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"fstat", "'/ram/x.kiv'", 32 + 10 / P + 128 + 10 / 4 + 1024 / 8},
         {"_set_userland_clipboard_text", "string.rep('x', 1000)", 1000 / 128},
         {"_cache_fetch", "'none', 'n%d', true", 33 * 256},  // 256 a file tried: 32 down to 0
-        {"_apply_system_settings", "{a = 1, b = 2, c = 3, d = 4}", 4 * 4 + 5 * VM_NEXT_CYCLES},  // 4 a slot, and the walk
+        {"_apply_system_settings", "{a = 1, b = 2, c = 3, d = 4}", 4 * 8 + 5 * VM_NEXT_CYCLES},  // 8 a slot, and the walk
         {"print", "string.rep('x', 1000), 1", 1000 / 64 + 2 + 128},  // at least 1 a write (a tab, 1); the line written out 128
         {"unpod", "string.rep(' ', 1000) .. '1'", 1001 / 16 + 1},  // the text's bytes / 16 besides
     };
