@@ -9,6 +9,7 @@
 
 #include "api_functions.h"
 #include "api_protected.h"
+#include "host_yield.h"
 #include "intp.h"
 #include "lua.hpp"
 #include "table_scan.h"
@@ -59,14 +60,17 @@ void watchdog(lua_State *L, int64_t moves) {
    every element above it is nil. */
 lua_Integer largest_integer_key(lua_State *L) {
     lua_Integer k = 0;
+    int64_t steps = 1;  // and the step that finds no more
     lua_pushnil(L);
     while (lua_next(L, 1)) {
+        if (++steps % WATCHDOG_STRIDE == 0) host_charge_check(L, WATCHDOG_STRIDE * VM_WALK_STEP_CYCLES);
         lua_pop(L, 1);
         if (lua_isinteger(L, -1)) {
             const lua_Integer key = lua_tointeger(L, -1);
             if (key > k) k = key;
         }
     }
+    charge(steps % WATCHDOG_STRIDE * VM_WALK_STEP_CYCLES);
     return k;
 }
 
@@ -92,9 +96,13 @@ bool moves_are_raw(lua_State *L) {
     return true;
 }
 
+/* What calling a metamethod from the host costs: the call, its arguments
+   and its result. */
+inline constexpr int64_t METAMETHOD_CALL_CYCLES = 32;
+
 /* Cycles a move of add's and deli's loops costs: a read and a write, each a
    call of a metamethod unless the moves are raw. */
-int64_t move_cycles(bool raw) { return raw ? 1 : 1 + 2 * VM_CCALL_CYCLES; }
+int64_t move_cycles(bool raw) { return raw ? 1 : 1 + 2 * METAMETHOD_CALL_CYCLES; }
 
 /* Charges 'count' moves of 'per_move' cycles each, saturating. */
 void charge_moves(lua_Unsigned count, int64_t per_move) {

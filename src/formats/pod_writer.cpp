@@ -452,7 +452,9 @@ size_t collect_keys(writer *w, int idx, lua_Unsigned n) {
     } else {
         lua_pushnil(L);
     }
+    charge(w, VM_WALK_STEP_CYCLES);  // the step that finds no more
     while (lua_next(L, idx)) {
+        charge(w, VM_WALK_STEP_CYCLES);
         const int t = lua_type(L, -2);
         key_rec k{nullptr, 0, 0, 0, 0, key_kind::string};
         bool keyed = true;

@@ -42,13 +42,9 @@ extern int32_t cpu_superyielding; /* 0, or VM_SUPERYIELD */
    hook's own code costs. */
 #define VM_HOOK_CYCLES 16
 
-/* What a call of a C function costs besides its own work: the call, its
-   arguments' checks and conversions, its results. */
-#define VM_CCALL_CYCLES 32
-
-/* A step of a table traversal ('next', 'pairs', the host's walks): its key
-   looked up again, the next entry sought. */
-#define VM_NEXT_CYCLES 16
+/* A step of the host's own walk of a table (lua_next): what the same step
+   of a program's 'pairs' loop pays, its TFORCALL and its TFORLOOP. */
+#define VM_WALK_STEP_CYCLES 4
 
 /*
 ** Rates of the charges for work the libraries do in proportion to what they
@@ -58,19 +54,14 @@ extern int32_t cpu_superyielding; /* 0, or VM_SUPERYIELD */
 #define VM_BYTES_PER_CYCLE 32
 #define VM_SLOTS_PER_CYCLE 8
 #define VM_MATCH_STEPS_PER_CYCLE 4
-/* raising an error (its message, the unwinding); a new thread and stack */
-#define VM_ERROR_CYCLES 512
-#define VM_THREAD_CYCLES 128
-/* writing a number's text: an integer's, a float's */
-#define VM_INT_TEXT_CYCLES 16
-#define VM_FLOAT_TEXT_CYCLES 48
 /* a line written out to standard output at once (flushed): a write to its
    file */
 #define VM_OUTPUT_LINE_CYCLES 128
-/* bytes of a numeral converted to a number a cycle; a float's numeral read
-   by the C library besides */
+/* bytes of an error message the core or a library makes a cycle: its text
+   formatted a piece at a time */
+#define VM_MESSAGE_BYTES_PER_CYCLE 2
+/* bytes of a numeral converted to a number a cycle */
 #define VM_NUMERAL_BYTES_PER_CYCLE 8
-#define VM_FLOAT_NUMERAL_CYCLES 16
 /* bytes of heap a process's closing frees a cycle: each object freed */
 #define VM_GC_BYTES_PER_CYCLE 32
 

@@ -178,6 +178,9 @@ int init_process(process_rec *rec, int64_t id, const char *code, const char *nam
     const char *load_error = "not enough memory";
     lua_State *L = lua_newstate(l_alloc, nullptr);
     if (L) {
+        // Nothing of a state being built is garbage: its collector waits
+        // until the chunk is loaded rather than walk it step by step.
+        lua_gc(L, LUA_GCHOLD);
         luaL_openlibs(L);
         api_add_c_functions(L);
         os_add_public_c_functions(L);
@@ -194,6 +197,7 @@ int init_process(process_rec *rec, int64_t id, const char *code, const char *nam
             std::snprintf(chunkname, sizeof chunkname, "@%.255s", rec->name);
             // Text only: a precompiled chunk takes the syntax-error path.
             int st = luaL_loadbufferx(L, rec->source, len, chunkname, "t");
+            lua_gc(L, LUA_GCRELEASE);
             if (st == LUA_OK) {
                 rec->lua_state = L;
                 load_error = nullptr;

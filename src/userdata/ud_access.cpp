@@ -11,6 +11,9 @@
 
 namespace {
 
+/* A number of a small array's text, written by printf's float conversion. */
+inline constexpr int32_t NUMBER_TEXT_CYCLES = 48;
+
 // Element of a one-character key: x y z u v w t are elements 0 to 6; -1 otherwise.
 int letter_index(char c) {
     switch (c) {
@@ -108,10 +111,10 @@ int lua54_ud_tostring(lua_State *L) {
             }
             len += format_row(text + len, sizeof text - len, area, uint64_t(row) * 3, 3);
         }
-        spend_cpu(12 * VM_FLOAT_TEXT_CYCLES);
+        spend_cpu(12 * NUMBER_TEXT_CYCLES);
     } else if (ud_type(rec) == UTYPE_F64 && w >= 2 && w <= 5 && count >= w) {
         format_row(text, sizeof text, area, 0, int(w));
-        spend_cpu(int32_t(w) * VM_FLOAT_TEXT_CYCLES);
+        spend_cpu(int32_t(w) * NUMBER_TEXT_CYCLES);
     } else {
         std::snprintf(text, sizeof text, "userdata: 0x%x",
                       unsigned(uint32_t(reinterpret_cast<uintptr_t>(rec))));

@@ -256,4 +256,33 @@ class SeamTest : public ApiTest {
         restore_current_process(prev);
         return used;
     }
+
+    // The charge of running the Lua statements 'loop' once, after 'setup'
+    // has made their locals, with the collector stopped and the allocator's
+    // charge left out as in charge_of; -1 when it raised. The set-up is
+    // charged too: measure by difference.
+    static int64_t loop_charge(process_rec *rec, const std::string &setup, const std::string &loop) {
+        remembered_process prev = remember_current_process();
+        cproc = rec;
+        lua_State *L = rec->lua_state;
+        const int base = lua_gettop(L);
+        cpu_cycles = 0;
+        cpu_cycles_max = 0x10000000;
+        int64_t used = -1;
+        if (luaL_loadstring(L, ("collectgarbage('stop') return function() " + setup + " " + loop + " end").c_str()) ==
+                LUA_OK &&
+            lua_pcall(L, 0, 1, 0) == LUA_OK) {
+            void *ud = nullptr;
+            charged_alloc = lua_getallocf(L, &ud);
+            lua_setallocf(L, uncharged_alloc, ud);
+            cpu_cycles = 0;
+            if (lua_pcall(L, 0, 0, 0) == LUA_OK) used = cpu_cycles;
+            lua_setallocf(L, charged_alloc, ud);
+        }
+        lua_settop(L, base);
+        lua_gc(L, LUA_GCRESTART);
+        cpu_cycles = 0;
+        restore_current_process(prev);
+        return used;
+    }
 };

@@ -36,7 +36,7 @@ class PodCharges : public PodTest {
 };
 
 TEST_F(PodCharges, WriterAndReaderChargeTheirValuesBytesAndElements) {
-    constexpr int32_t N = VM_NEXT_CYCLES;
+    constexpr int32_t N = VM_WALK_STEP_CYCLES;
     exec("A64 = t_create('u8', 1, 64) F4 = t_create('f64', 1, 4) S4000 = string.rep('x', 4000)");
     const Charge cases[] = {
         // Writer: 2 per value; strings (appended characters) / 4, at least 1;

@@ -114,7 +114,7 @@ std::string runner::check(const std::string &name, const std::vector<udref::valu
             err = "did not raise";
         } else if (text.compare(0, method.size(), method) != 0 || text.find("past the bound of") == std::string::npos) {
             err = "raised another error: " + text;
-        } else if (charged != VM_ERROR_CYCLES + want.charge) {  // the error's own charge, and what came before it
+        } else if (charged != want.charge + int64_t(text.size()) / VM_MESSAGE_BYTES_PER_CYCLE) {  // and its message
             err = "charged " + std::to_string(charged) + " before raising";
         }
         for (size_t i = 0; i < state_.size() && err.empty(); i++) {
