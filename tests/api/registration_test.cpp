@@ -203,6 +203,17 @@ TEST_F(Globals, TheDebugLibraryReachesOnlyTheProgramsOwnValues) {
          "local s = pod({1, 'a'}) local u = unpod(s) debug.sethook() "
          "for _, f in ipairs(seen) do pcall(f, nil, {}) end out(#seen, s, u[2])",
          {"3:0,{1,\"a\"},a"}},
+        // A traceback names a host or library function as the names it
+        // had before the program ran ('pcall' called through a local
+        // alias too), any other function as the code that called it.
+        {"local p = pcall local function f() return p(function() out(debug.traceback('hi', 0)) end) end f() "
+         "local co = coroutine.create(function() coroutine.yield() end) coroutine.resume(co) "
+         "out(debug.traceback(co)) string.gsub('a', 'a', function() out(debug.traceback()) end)",
+         {"1:hi", "stack traceback:", "\t[C]: in function 'debug.traceback'", "\tp:1: in function <p:1>",
+          "\t[C]: in function 'pcall'", "\tp:1: in local 'f'", "\tp:1: in main chunk",
+          "1:stack traceback:", "\t[C]: in function 'coroutine.yield'", "\tp:1: in function <p:1>",
+          "1:stack traceback:", "\tp:1: in function <p:1>", "\t[C]: in function 'string.gsub'",
+          "\tp:1: in main chunk"}},
         // No console: debug.debug() reads nothing from the host's input.
         {"debug.debug() out('after')", {"1:after"}},
     };

@@ -212,6 +212,12 @@ TEST_F(Slices, RuntimeErrorsReportThreeEventsAndLogTheErrorAndTraceback) {
         {"user", full_stack(150, 99838), nil_global, full_frames},
         {"user", full_stack(150, 99840), nil_global, full_frames},
         {"user", full_stack(150, 99842), nil_global, full_frames},
+        // A host or library function is named as the names it had before
+        // the program ran.
+        {"user", "local function f() string.rep() end\nf()",
+         "user:1: bad argument #1 to 'rep' (string expected, got no value)",
+         "stack traceback:\\010\\009[C]: in function 'string.rep'\\010\\009user:1: in local 'f'"
+         "\\010\\009user:2: in main chunk"},
         // What the program does to the tables it can reach does not reach
         // the report: it reads none.
         {"user",
