@@ -61,6 +61,10 @@ struct figure {
 #define DRAW "T = userdata('u8', 480, 270) _set_draw_target(T) "
 #define BIG_TEXT "local s = string.rep('abcdefghijklmnopqrstuvwxyz0123456789', 7282) "  // 256 KB
 #define RANDOM_BYTES(n) "srand(7) local rt = {} for j = 1, " #n " do rt[j] = chr(flr(rnd(256))) end "
+#define DEAD_CODE "local dead = string.rep('a = 1 ', 400000) "
+#define DEEP_COROUTINE                                                                                   \
+    "local function D(n) if n > 0 then D(n - 1) else coroutine.yield() end end "                           \
+    "local co = coroutine.create(D) coroutine.resume(co, 30000) "
 #define TABLE_N(n) "local t = {} for j = 1, " #n " do t[j] = j end "
 #define DEEP                                                                                              \
     "local D = '/ram/dp' .. string.rep('/a', 16384) mkdir(D) local F, G = D .. '/f', D .. '/g' store(F, 1) "
@@ -194,6 +198,19 @@ const figure kFigures[] = {
     {"hook_call", "debug.sethook(function() end, 'c') ", "math.abs(1)", false},
     {"traceback_loaded", "local L = debug.getregistry()._LOADED for j = 1, 4000 do L['m' .. j] = L end ",
      "debug.traceback('x')", false},
+    // 400,000 instructions of dead code before the call or the error named:
+    // its function's name sought from that code, the value's name in it
+    {"getinfo_name_far",
+     DEAD_CODE "local G = load('local t = {f = function() return debug.getinfo(1, \"n\") end} return function() "
+               "local a if false then ' .. dead .. ' end t.f() end')() ",
+     "G()", false},
+    {"error_name_far",
+     DEAD_CODE "local G = load('local t = {} return function() local a if false then ' .. dead .. "
+               "' end return t.nope.x end')() ",
+     "pcall(G)", false},
+    // a coroutine suspended 30,000 frames deep: its traceback, its deepest frame
+    {"traceback_deep", DEEP_COROUTINE, "debug.traceback(co)", false},
+    {"getinfo_deep", DEEP_COROUTINE, "debug.getinfo(co, 30000, 'l')", false},
     {"argument_error", "", "pcall(string.rep)", false},
     {"report_loaded",
      "local code = 'local L = debug.getregistry()._LOADED for j = 1, 4000 do L[\"m\" .. j] = L end error(\"x\")' ",

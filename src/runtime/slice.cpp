@@ -90,8 +90,15 @@ void report_runtime_error(process_rec *rec, int status) {
     std::snprintf(msg, sizeof msg, "%s", error_text(L, num));
     runtime_log("run_process_slice() for process %ld error: %d %s\n", static_cast<long>(rec->id),
                 status, msg);
+    // The walk of the frames and the names sought in their callers' code
+    // are charged to the process as they go, and stop at the watchdog's
+    // margin: the report has a margin of its own past the count the error
+    // left (that of a runaway call is past its own already).
     static char traceback[LUAL_TRACEBACKSIZE];
+    const int32_t budget = cpu_cycles_max;
+    cpu_cycles_max = std::max(cpu_cycles_max, cpu_cycles);
     luaL_tracebackbuf(L, 0, traceback, sizeof traceback);
+    cpu_cycles_max = budget;
     runtime_log("--------\ntraceback:\n%s\n---------\n", traceback);
     report_error("*runtime error");
     report_error(msg);

@@ -9,6 +9,7 @@
 
 #include "api_fixture.h"
 #include "api_functions.h"
+#include "host_call.h"
 
 namespace {
 
@@ -42,6 +43,16 @@ const std::pair<const char *, const char *> kAliases[] = {
     {"fstat", "_fstat"},     {"fullpath", "_fullpath"}, {"cp", "_fcopy"},
     {"send_message", "_send_message"}, {"flip", "_flip"}, {"mount", "_mount"},
     {"pwd", "_pwd"},         {"cd", "_cd"}};
+
+// held(f): calls f with the collector held, as a host call holds it around
+// its work; returns whether f returned.
+int held(lua_State *L) {
+    const int took = host_gc_hold(L);
+    const int status = lua_pcall(L, 0, 0, 0);
+    host_gc_release(L, took);
+    lua_pushboolean(L, status == LUA_OK);
+    return 1;
+}
 
 const api_entry *entry(const char *name) {
     for (const api_entry &e : api_table)
@@ -172,7 +183,7 @@ TEST_F(Globals, LoadCompilesTextFromAStringOrAReaderAndRefusesPrecompiledChunks)
 // process of its own and shows what the library gave it.
 TEST_F(Globals, TheDebugLibraryReachesOnlyTheProgramsOwnValues) {
     const struct {
-        const char *code;
+        std::string code;
         Lines out;
     } rows[] = {
         // A loop's hidden state reads but does not take a value; named
@@ -181,6 +192,12 @@ TEST_F(Globals, TheDebugLibraryReachesOnlyTheProgramsOwnValues) {
          "local a = 1 out(debug.setlocal(1, 2, 5), a) "
          "local function f(...) debug.setlocal(1, -1, 9) return ... end out(f(1))",
          {"3:(for state),nil,1", "2:a,5", "1:9"}},
+        // A host frame's slots take no value: gsub's, from its callback,
+        // and yield's in a suspended coroutine.
+        {"string.gsub('a', 'a', function() out(debug.setlocal(2, 1, 'x'), debug.setlocal(2, 3, 'x')) end) "
+         "local co = coroutine.create(function(...) coroutine.yield(...) end) coroutine.resume(co, 5) "
+         "out(debug.setlocal(co, 0, 1, 6))",
+         {"2:nil,nil", "1:nil"}},
         // A host function's upvalues are its own.
         {"out(pcall(debug.getupvalue, string.gmatch('a', 'a'), 1)) "
          "out(pcall(debug.setupvalue, coroutine.wrap(print), 1, 0)) "
@@ -203,8 +220,57 @@ TEST_F(Globals, TheDebugLibraryReachesOnlyTheProgramsOwnValues) {
          "local s = pod({1, 'a'}) local u = unpod(s) debug.sethook() "
          "for _, f in ipairs(seen) do pcall(f, nil, {}) end out(#seen, s, u[2])",
          {"3:0,{1,\"a\"},a"}},
+        // The collector held by the host (held(f) holds it around f, as a
+        // host call around its work) stays held whatever the program asks:
+        // after each option a collection is tried, and the weak table's
+        // entry stays, the collector stopped. From incremental mode, then
+        // from generational: the mode stays too (the last call's answer).
+        {"local weak = setmetatable({}, {__mode = 'k'}) "
+         "for _, mode in ipairs({'incremental', 'generational'}) do "
+         "  collectgarbage(mode) weak[{}] = true local seen = {} "
+         "  held(function() for _, o in ipairs({'collect', 'step', 'restart', 'stop', 'generational', 'incremental'}) do "
+         "    seen[#seen + 1] = tostring(collectgarbage(o, o == 'step' and 1 << 20 or nil)) collectgarbage('collect') "
+         "    seen[#seen + 1] = tostring(next(weak) ~= nil and not collectgarbage('isrunning')) end end) "
+         "  collectgarbage('restart') collectgarbage('collect') "
+         "  out(table.concat(seen, ' '), next(weak) == nil, collectgarbage('isrunning'), collectgarbage(mode)) end",
+         {"4:0 true false true 0 true 0 true incremental true incremental true,true,true,incremental",
+          "4:0 true false true 0 true 0 true generational true generational true,true,true,generational"}},
+        // A traceback names a host or library function as the names it
+        // had before the program ran ('pcall' called through a local
+        // alias too), any other function as the code that called it.
+        {"local p = pcall local function f() return p(function() out(debug.traceback('hi', 0)) end) end f() "
+         "local co = coroutine.create(function() coroutine.yield() end) coroutine.resume(co) "
+         "out(debug.traceback(co)) string.gsub('a', 'a', function() out(debug.traceback()) end)",
+         {"1:hi", "stack traceback:", "\t[C]: in function 'debug.traceback'", "\tp:1: in function <p:1>",
+          "\t[C]: in function 'pcall'", "\tp:1: in local 'f'", "\tp:1: in main chunk",
+          "1:stack traceback:", "\t[C]: in function 'coroutine.yield'", "\tp:1: in function <p:1>",
+          "1:stack traceback:", "\tp:1: in function <p:1>", "\t[C]: in function 'string.gsub'",
+          "\tp:1: in main chunk"}},
         // No console: debug.debug() reads nothing from the host's input.
         {"debug.debug() out('after')", {"1:after"}},
+        // A host helper found on the stack (from a finalizer run inside
+        // one), then called by a finalizer that runs while a host call has
+        // armed it but not entered it: at the stack's growth for it, with
+        // pod's frame below. The depth of the calls and pod's count of
+        // arguments move the stack's top until the growth falls there.
+        {std::string(kArmedFinalizer) +
+             "local known, helper = {}, nil "
+             "for _, t in next, {_G, string, table, math, debug, coroutine, utf8, USERDATA} do "
+             "  for _, f in next, t do known[f] = true end end "
+             "local function capture() for level = 2, 40 do local i = debug.getinfo(level, 'Sf') "
+             "  if not i then break end "
+             "  if i.what == 'C' and not known[i.func] then helper = i.func end end end "
+             "for i = 1, 20 do if helper then break end unpod(armed('{1, 2, 3}', capture)) settled() end "
+             "local window, took = 0, 0 "
+             "local function call_helper() if debug.getinfo(4, 'f').func == pod then window = window + 1 "
+             "  if pcall(helper, 'x') then took = took + 1 end end end "
+             "local pods = {function() return (pod(1)) end, function() return (pod(1, nil)) end, "
+             "  function() return (pod(1, nil, nil)) end, function() return (pod(1, nil, nil, nil)) end} "
+             "local function R(d, F) if d == 0 then return F() end return (R(d - 1, F)) end "
+             "for d = 0, 200 do for _, F in ipairs(pods) do "
+             "  if window == 0 then armed(nil, call_helper) pcall(R, d, F) settled() end end end "
+             "out(helper ~= nil, window, took)",
+         {"3:true,1,0"}},
     };
     skip_to_pid(FIRST_USER_PID);  // an error stops the process, not the test
     // What the host's standard input would hand debug.debug().
@@ -219,10 +285,16 @@ TEST_F(Globals, TheDebugLibraryReachesOnlyTheProgramsOwnValues) {
         const size_t before = output().size();
         process_rec *p = start(row.code);
         ASSERT_NE(p, nullptr);
-        run_process_slice(p, 1.0);
+        define(p, "held", held);
+        const int64_t id = p->id;
+        // a slice at a time, until the row prints or ends
+        for (int i = 0; i < 2000 && output().size() == before && get_process(id); i++) {
+            prepare_processes_for_frame();
+            run_process_slice(p, 1.0);
+        }
         const Lines all = output();
-        EXPECT_EQ(Lines(all.begin() + std::ptrdiff_t(before), all.end()), row.out);
-        kill_process(p);
+        EXPECT_EQ(Lines(all.begin() + std::ptrdiff_t(before), all.end()), row.out) << fstl_buf;
+        if (get_process(id)) kill_process(p);
     }
     dup2(saved_stdin, 0);
     close(saved_stdin);

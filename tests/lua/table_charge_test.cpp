@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "lua_harness.h"
 #include "vm_hooks.h"
@@ -169,7 +170,65 @@ const RaiseCase kRaises[] = {
      "invalid value (nil) at index 4 in table for 'concat'", 4 * 8},
 };
 
+// The debug library's and error messages' scans, each measured with the
+// code it reads or the stack it walks at N and at 2N (setup and call with
+// $N, $DEAD for N instructions, $LOCALS for N variables' records): the
+// larger pays exactly for what it adds, 2 instructions or records a cycle,
+// 2 frames a cycle.
+struct ScanCase {
+    const char *what;
+    const char *setup;
+    const char *call;
+    int n;          // a multiple of 2048, the scans' charges' unit
+    int32_t extra;  // cycles the call pays at 2N over N
+};
+
+const char *kDeepCoroutine =
+    "co = coroutine.create(function(n) local function D(n) if n > 0 then D(n - 1) else coroutine.yield() end end D(n) end) "
+    "coroutine.resume(co, $N)";
+
+const ScanCase kScans[] = {
+    {"a level walked to", kDeepCoroutine, "return debug.getinfo, co, $N, 'l'", 2048, 2048 / 2},
+    {"a traceback's frames walked", kDeepCoroutine, "return debug.traceback, co", 2048, 2048 / 2},
+    // the call's register and the table it was read from: two scans
+    {"a function's name sought in its caller's code",
+     "co = coroutine.create(function() local a if a then $DEAD end coroutine.yield() end) coroutine.resume(co)",
+     "return debug.getinfo, co, 0, 'n'", 2048, 2048},
+    {"an error's value named in its function's code",
+     "t = {} E = function() local a if a then $DEAD end return t.nope.x end", "return pcall, E", 2048, 2048},
+    {"a local's name sought among the variables' records",
+     "co = coroutine.create(function() $LOCALS coroutine.yield() end) coroutine.resume(co)",
+     "return debug.getlocal, co, 1, 1", 2048, 2048 / 2},
+};
+
+// 'text' with $N, $DEAD and $LOCALS for size n.
+std::string sized(std::string text, int n) {
+    std::string dead, locals;
+    for (int i = 0; i < n; i++) {
+        dead += "a = 1 ";
+        locals += "do local x end ";
+    }
+    const std::pair<std::string, std::string> subs[] = {{"$N", std::to_string(n)}, {"$DEAD", dead}, {"$LOCALS", locals}};
+    for (const auto &[from, to] : subs)
+        for (size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
+    return text;
+}
+
 }  // namespace
+
+TEST(TableCharges, TheDebugLibrarysScansPayForWhatTheyRead) {
+    for (const ScanCase &c : kScans) {
+        int32_t cycles[2] = {};
+        for (int k = 0; k < 2; k++) {
+            LuaHarness h;
+            const int n = c.n << k;
+            Measured m = measure(h, sized(c.setup, n).c_str(), sized(c.call, n).c_str());
+            EXPECT_EQ(m.error, "") << c.what;
+            cycles[k] = m.cycles;
+        }
+        EXPECT_EQ(cycles[1] - cycles[0], c.extra) << c.what << ": " << cycles[0] << " then " << cycles[1];
+    }
+}
 
 TEST(TableCharges, EachFunctionChargesItsWorkAfterDoingIt) {
     for (const ChargeCase &c : kCharges) {

@@ -2,6 +2,7 @@
 // thread yields on its own, how resumes make progress, and what happens to a
 // thread that cannot yield.
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <ostream>
 #include <string>
@@ -401,24 +402,49 @@ INSTANTIATE_TEST_SUITE_P(
 // Work no instruction pays for ends at the margin too: a backtracking
 // pattern charges its matcher's steps and a loop in a metamethod that a
 // library call runs is code that cannot yield; each stops with the watchdog's
-// error within a few steps of the margin, not at a margin of its own.
+// error within a few steps of the margin, not at a margin of its own, and
+// soon: a stall limit, as the slice's count alone cannot show work done for
+// free. The debug library's and an error's scans in a callback's loop (of
+// fewer calls than the margin holds were they free): a name sought after
+// 100,000 instructions, an error's value named there, a traceback and a
+// level 30,000 frames down.
 TEST(Watchdog, StopsLongLibraryWorkAtTheMargin) {
+    constexpr double kStallSeconds = 5;
+    std::string dead;
+    for (int i = 0; i < 100000; i++) dead += "a = 1 ";
     const struct {
+        std::string setup;  // line 1, before the call
         const char *call;
         const char *error;  // where the error names
     } cases[] = {
-        {"string.find(string.rep('a', 2000), string.rep('a?', 16) .. string.rep('a', 16) .. 'b')", "test:1: "},
-        {"table.concat(setmetatable({}, {__index = function() while true do end end}), '', 1, 2)", "test:1: "},
+        {"", "string.find(string.rep('a', 2000), string.rep('a?', 16) .. string.rep('a', 16) .. 'b')", "test:2: "},
+        {"", "table.concat(setmetatable({}, {__index = function() while true do end end}), '', 1, 2)", "test:2: "},
+        {"local t = {f = function() return debug.getinfo(1, 'n') end} "
+         "local function G() local a if a then " + dead + " end for i = 1, 200 do t.f() end end",
+         "string.gsub('a', 'a', G)", "test:1: "},
+        {"local t = {} local function E() local a if a then " + dead + " end return t.nope.x end "
+         "local function G() for i = 1, 200 do pcall(E) end end",
+         "string.gsub('a', 'a', G)", "test:1: "},
+        {"local function G() for i = 1, 1000 do debug.traceback() end end "
+         "local function D(n) if n > 0 then D(n - 1) else G() end end",
+         "string.gsub('a', 'a', function() D(30000) end)", "test:1: "},
+        {"local function G() for i = 1, 1000 do debug.getinfo(30000, 'l') end end "
+         "local function D(n) if n > 0 then D(n - 1) else G() end end",
+         "string.gsub('a', 'a', function() D(30000) end)", "test:1: "},
     };
     for (const auto &c : cases) {
         LuaHarness h;
         add_host_functions(h.L());
-        const std::string src = "local ok, err = pcall(function() return " + std::string(c.call) +
+        const std::string src = c.setup + "\nlocal ok, err = pcall(function() return " + c.call +
                                 " end)\nprint(ok, err, cycles() - 1000 <= " + std::to_string(VM_WATCHDOG_MARGIN) +
                                 " + 4096)";
+        timespec t0{}, t1{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
         RunResult r = h.run(src, 1000);
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t1);
         ASSERT_EQ(r.status, LUA_OK) << r.error;
         EXPECT_EQ(r.output, std::string("false\t") + c.error + VM_WATCHDOG_MESSAGE + "\ttrue\n") << c.call;
+        EXPECT_LT(double(t1.tv_sec - t0.tv_sec) + double(t1.tv_nsec - t0.tv_nsec) / 1e9, kStallSeconds) << c.call;
     }
 }
 

@@ -195,6 +195,11 @@ TEST_F(Slices, RuntimeErrorsReportThreeEventsAndLogTheErrorAndTraceback) {
         if (args == 0) return code + "f()";
         return code + "local t = {} for i = 1, " + std::to_string(args) + " do t[i] = i end f(table.unpack(t))";
     };
+    const auto repeated = [](const std::string &text, int n) {
+        std::string all;
+        for (int i = 0; i < n; i++) all += text;
+        return all;
+    };
     const std::string full_frames = "stack traceback:\\010\\009user:3: in local 'f'\\010\\009user:5: in main chunk";
     const std::string nil_global = "user:3: attempt to index a nil value (global 'x')";
     struct Case {
@@ -212,6 +217,29 @@ TEST_F(Slices, RuntimeErrorsReportThreeEventsAndLogTheErrorAndTraceback) {
         {"user", full_stack(150, 99838), nil_global, full_frames},
         {"user", full_stack(150, 99840), nil_global, full_frames},
         {"user", full_stack(150, 99842), nil_global, full_frames},
+        // A host or library function is named as the names it had before
+        // the program ran.
+        {"user", "local function f() string.rep() end\nf()",
+         "user:1: bad argument #1 to 'rep' (string expected, got no value)",
+         "stack traceback:\\010\\009[C]: in function 'string.rep'\\010\\009user:1: in local 'f'"
+         "\\010\\009user:2: in main chunk"},
+        // Past the watchdog's margin, the report still names a frame from
+        // the 2,000 instructions that called it: it has a margin of its own.
+        {"user",
+         "local function f() string.gsub('a', 'a', function() while true do end end) end\nlocal a if a then " +
+             repeated("a = 1 ", 2000) + "end\nf()",
+         std::string("user:1: ") + VM_WATCHDOG_MESSAGE,
+         "stack traceback:\\010\\009user:1: in function <user:1>\\010\\009[C]: in function 'string.gsub'"
+         "\\010\\009user:1: in local 'f'\\010\\009user:3: in main chunk"},
+        // A message is kept to its first TRACEBACK_MAX characters; a stack
+        // deeper than 22 frames shows its first 10 and its last 11.
+        {"user", "error(string.rep('x', " + std::to_string(TRACEBACK_MAX + 100) + "), 0)",
+         std::string(TRACEBACK_MAX, 'x'),
+         "stack traceback:\\010\\009[C]: in function 'error'\\010\\009user:1: in main chunk"},
+        {"user", "local function f(n) if n == 0 then error('deep') end f(n - 1) end\nf(40)", "user:1: deep",
+         "stack traceback:\\010\\009[C]: in function 'error'" + repeated("\\010\\009user:1: in upvalue 'f'", 9) +
+             "\\010\\009...\\009(skipping 21 levels)" + repeated("\\010\\009user:1: in upvalue 'f'", 9) +
+             "\\010\\009user:1: in local 'f'\\010\\009user:2: in main chunk"},
         // What the program does to the tables it can reach does not reach
         // the report: it reads none.
         {"user",
