@@ -99,8 +99,8 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"norm", "string.rep('a/', 100)", 200 + 200 / 2 * 100 / 64 + 102 * 64},  // and its trace: the output so far, each segment, 64 a line
         {"_is_well_formed_bbs_path", "string.rep('a', 1000)", 1000 / 4},
         // up to the zero byte, and the line's write
-        {"_printh", "string.rep('x', 1000) .. '\\0' .. string.rep('y', 1000)", 1000 / 4 + VM_OUTPUT_LINE_CYCLES},
-        {"_printh", "'abc'", VM_OUTPUT_LINE_CYCLES},
+        {"_printh", "string.rep('x', 1000) .. '\\0' .. string.rep('y', 1000)", 1000 / 2 + VM_OUTPUT_LINE_CYCLES},
+        {"_printh", "'abc'", 3 / 2 + VM_OUTPUT_LINE_CYCLES},
         {"mget", "0, 0", VM_OUTPUT_LINE_CYCLES},  // with no map: the line that says so
         {"store", "'/nothing/here', 1", 32 + 13 / P + 3},  // and the pod text of 1
         {"store", "'/nothing/here', 1, string.rep('m', 6400)", 32 + 13 / P + 3 + (6400 + 1) / 32},  // and what it writes, 32 bytes a cycle
@@ -124,7 +124,8 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_set_userland_clipboard_text", "string.rep('x', 1000)", 1000 / 128},
         {"_cache_fetch", "'none', 'n%d', true", 33 * 256},  // 256 a file tried: 32 down to 0
         {"_apply_system_settings", "{a = 1, b = 2, c = 3, d = 4}", 4 * 8},  // 8 a slot, its walk and its key's test
-        {"print", "string.rep('x', 1000), 1", 1000 / 64 + 2 + 128},  // at least 1 a write (a tab, 1); the line written out 128
+        // 2 bytes a cycle, at least 1 a write (a tab, 1); the line written out 128
+        {"print", "string.rep('x', 1000), 1", 1000 / 2 + 2 + 128},
         {"unpod", "string.rep(' ', 1000) .. '1'", 1001 / 16 + 1},  // the text's bytes / 16 besides
     };
     pfile_init();
