@@ -83,6 +83,9 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_map_ram", "M6000, 0x1000", 2},  // the partial second page is left alone there
         {"_map_ram", "M6000, 0x20000", 4},
         {"_unmap_ram", "M6000", 4 + 6},
+        // each mapped page walked and tested, 8 a cycle: 8 MB mapped as the arguments are made
+        {"_unmap_ram", "_map_ram(M8M, 0x800000) and M4", 4 + 2048 / 8},
+        {"_unmap_ram", "M8M", 4 + 2048 * 2 + 2048 / 8},
         // (a delta's match index is emptied first: 1,024)
         {"create_delta", "string.rep('a', 1000), string.rep('b', 1000)", 1024 + 2000 / 4 + DELTA_AB_LEN / 4},
         {"create_delta", "'abc', 'abd'", 1024 + 6 / 4 + DELTA_SHORT_LEN / 4},
@@ -138,6 +141,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
                       "store('/ram/m.txt', string.rep('y', 4000), '--[[pod_format=\"raw\"]]')"),
               "");
     ASSERT_EQ(eval(p, "M4 = userdata('u8', 4096, 4) M6000 = userdata('u8', 6000) "
+                      "M8M = userdata('u8', 4096, 2048) "
                       "DAB = create_delta(string.rep('a', 1000), string.rep('b', 1000)) "
                       "_set_draw_target(userdata('u8', 16, 16)) _set_spr(1, userdata('u8', 8, 8)) "
                       "TL = userdata('f64', 12, 100, string.rep('1,-100,-9,-50,-60,0,0,8,8,1,1,0,', 100)) "
