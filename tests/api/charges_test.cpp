@@ -76,6 +76,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"abs", "-3", 0},
         {"_get_process_list", "", 1},  // an entry a process
         {"btn", "", 0},
+        {"stat", "988", 1024},  // the keyboard read through the host's event pump
         // work that stays whatever the call returns: pages, input bytes, copies, paths
         {"_map_ram", "M4, 0x100000", 8},
         {"_unmap_ram", "M4", 4 + 8},
