@@ -77,6 +77,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_get_process_list", "", 1},  // an entry a process
         {"btn", "", 0},
         {"stat", "988", 1024},  // the keyboard read through the host's event pump
+        {"pal", "{a = 1, b = 2, c = 3, d = 4}", 4 * 16},  // 16 an entry walked
         // work that stays whatever the call returns: pages, input bytes, copies, paths
         {"_map_ram", "M4, 0x100000", 8},
         {"_unmap_ram", "M4", 4 + 8},
