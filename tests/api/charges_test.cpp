@@ -117,6 +117,8 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_store_metadata_str_to_file", "'/ram/m.txt', 'x'", 32 + 10 / P + (22 + 4000) / 4},
         // batch records that miss the target: each still read and clipped
         {"tline3d", "TL", 100 * 3 + 2 * 8192 / 8},  // and two looks for the target among the 8,192 sprite slots
+        // a copy by its bytes, 64 a cycle, and a cycle a row
+        {"blit", "userdata('i64', 4096), userdata('i64', 4096)", (4096 * 8 + 64) / 64},
         // a sprite it cannot draw: each of its 16 visible columns still planned and clipped
         {"sspr", "userdata('i32', 64, 64)", 16},
         // Both paths; each leading part naming a cartridge is tested for a
