@@ -440,12 +440,17 @@ void pdisk_cart_prefix_work(const char *path, size_t len, uint64_t *count, uint6
     // The canonical form holds ".kiv" only when the path or the working
     // folder it may be joined to does.
     if (text.find(".kiv") == std::string_view::npos && pwd.find(".kiv") == std::string_view::npos) return;
-    std::string norm;
-    if (!pdisk_normalise(text, &norm) || norm.size() < 2) return;
-    for_each_cart_prefix(norm, [&](size_t e) {
+    const auto tally = [&](size_t e) {
         (*count)++;
         *bytes += e;
-    });
+    };
+    if (pdisk_canonical(text)) {  // its own canonical form: walked as it is, not copied
+        for_each_cart_prefix(text, tally);
+        return;
+    }
+    std::string norm;
+    if (!pdisk_normalise(text, &norm) || norm.size() < 2) return;
+    for_each_cart_prefix(norm, tally);
 }
 
 /* ---- making and removing mounts ---- */
