@@ -48,8 +48,9 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"add", "{'a', 'b'}, 'x', 1", 2},
         {"add", "{'a', 'b'}, 'x', nil", 1},
         {"deli", "{1, 2, 3}, 1", 2},
-        // through __index and __newindex: each move a read and a write that may call them
-        {"deli", "setmetatable({1, 2, 3}, {__index = rawget, __newindex = rawset}), 1", 2 * (1 + 2 * 32)},
+        // through __index and __newindex: each move a read and a write that may call them, 4 a call
+        {"deli", "setmetatable({1, 2, 3}, {__index = rawget, __newindex = rawset}), 1", 2 * (1 + 2 * 4)},
+        {"deli", "userdata('i64', 1000), 1", 999 * (1 + 2 * 4)},
         {"deli", "{1, 2, 3}", 1},
         {"del", "{1, 2, 3, 2}, 2", 4},
         {"del", "{1, 2, 3, 2}, 9", 4},
