@@ -5,6 +5,7 @@
 #include "api_draw_state.h"
 #include "api_functions.h"
 #include "colour_tables.h"
+#include "host_yield.h"
 #include "lua.hpp"
 
 namespace {
@@ -14,6 +15,13 @@ inline constexpr uint32_t ROW_BANK_BYTES = 0x78;
 
 /* palt's whole-table forms: 64 rows of 64 bytes written one by one. */
 inline constexpr int32_t PALT_TABLE_CYCLES = 64;
+
+/* pal's table form: an entry walked, and set when its key is a number. A
+   step over a large table of string keys takes 80-170 ns: its key is found
+   again and the next entry sought, far apart in memory. */
+inline constexpr int64_t PAL_ENTRY_CYCLES = 16;
+/* Entries between two charges of the walk, each checked by the watchdog. */
+inline constexpr int64_t PAL_WALK_STRIDE = 1024;
 
 /* Writes 'n' bytes (within one page) at a directly: no page flags change. */
 void write_direct(process_rec *rec, uint32_t a, const void *bytes, uint32_t n) {
@@ -50,9 +58,11 @@ int lua54_pal(lua_State *L) {
             if (lua_type(L, -2) == LUA_TNUMBER)
                 set_palette_entry(int32_t(api_integer(L, -2)), int32_t(api_integer(L, -1)), mode);
             lua_pop(L, 1);
-            entries++;
+            // Paid as it goes: a table too large for the watchdog's margin stops there.
+            if (++entries % PAL_WALK_STRIDE == 0)
+                host_charge_check(L, static_cast<int32_t>(PAL_WALK_STRIDE * PAL_ENTRY_CYCLES));
         }
-        charge(2 * entries);
+        charge(entries % PAL_WALK_STRIDE * PAL_ENTRY_CYCLES);
         return 0;
     }
     if (lua_gettop(L) >= 2) {

@@ -1,26 +1,20 @@
 // `_printh`: a line of text on the host's standard output, for debugging.
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "api_args.h"
 #include "api_functions.h"
+#include "host_yield.h"
 #include "lua.hpp"
 #include "vm_hooks.h"
-
-namespace {
-
-inline constexpr size_t PRINTED_BYTES_PER_CYCLE = 4;  /* charged for the bytes written */
-
-}  // namespace
 
 int lua54__printh(lua_State *L) {
     size_t len = 0;
     const char *text = api_string(L, 1, &len);
     if (!text) return 0;
     const size_t printed = strnlen(text, len);  // up to the first zero byte
-    if (printed >= PRINTED_BYTES_PER_CYCLE)
-        spend_cpu(static_cast<int32_t>(std::min<size_t>(printed / PRINTED_BYTES_PER_CYCLE, INT32_MAX / 2)));
+    // Charged before it is written: past the watchdog's margin nothing is.
+    host_charge_units(L, printed, VM_OUTPUT_BYTES_PER_CYCLE);
     std::fwrite(text, 1, printed, stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);

@@ -204,6 +204,7 @@ int lua54_stat(lua_State *L) {
         case 987: lua_pushinteger(L, boot_get_time()); return 1;
         case 988:
             api_host.start_frame();
+            spend_cpu(EVENT_PUMP_CYCLES);
             lua_pushinteger(L, api_host.key_state(KEY_LEFT_CTRL) && api_host.key_state(KEY_RIGHT_CTRL));
             return 1;
         default: lua_pushinteger(L, 0); return 1;

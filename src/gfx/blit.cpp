@@ -41,7 +41,9 @@ extern "C" int32_t blit(typed_ud_rec *src, typed_ud_rec *dst, int32_t sx, int32_
         for (int64_t j = 0; j < hh; j++)
             std::memmove(d + uint64_t(j) * dstride, s + uint64_t(j) * sstride, row);
     }
-    int64_t cost = same && py == y ? (4 * ww + 256) * hh : (ww + 64) * hh;
+    // By the bytes a row moves: a large copy's time is its bytes' whatever the type.
+    const int64_t bytes = int64_t(row);
+    int64_t cost = same && py == y ? (4 * bytes + 256) * hh : (bytes + 64) * hh;
     return int32_t(std::min<int64_t>(cost, INT32_MAX));
 }
 

@@ -55,9 +55,10 @@ void clip_bitmaps(struct typed_ud_rec *src, struct typed_ud_rec *dst, int32_t *s
                   int32_t *dx, int32_t *dy, int32_t *w, int32_t *h);
 
 /* Copies the w x h elements at (sx, sy) of src to (dx, dy) of dst, raw and
-   safe within one array; returns the cost ((4w + 256) x h onto the same rows
-   of one array, else (w + 64) x h, saturating), 0 for a null array,
-   different element types or an empty rectangle. */
+   safe within one array; returns the cost by the b bytes of a row copied
+   ((4b + 256) x h onto the same rows of one array, else (b + 64) x h,
+   saturating), 0 for a null array, different element types or an empty
+   rectangle. */
 int32_t blit(struct typed_ud_rec *src, struct typed_ud_rec *dst, int32_t sx, int32_t sy, int32_t dx,
              int32_t dy, int32_t w, int32_t h);
 

@@ -137,6 +137,8 @@ buffer_rec *collapse_path(const char *s, int32_t len, int debug) {
     return to_buffer(pdisk_collapse(std::string_view(s ? s : "", static_cast<size_t>(len)), true, debug != 0));
 }
 
+bool pdisk_canonical(std::string_view s) { return collapsed_already(s, true); }
+
 bool pdisk_normalise(std::string_view s, std::string *out) {
     if (s.empty() || s[0] == '#' || s[0] == '-') return false;
     if (collapsed_already(s, true)) {  // a canonical path: itself, in one pass

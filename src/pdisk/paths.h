@@ -57,6 +57,9 @@ int kiv_path_kind(const char *name);
 /* The canonical form of 's' into *out; false when illegal. */
 bool pdisk_normalise(std::string_view s, std::string *out);
 
+/* Whether 's' is its own canonical form (pdisk_normalise would copy it). */
+bool pdisk_canonical(std::string_view s);
+
 /* The collapsed form of 's'; protocol heads kept only with 'allow_protocol'. */
 std::string pdisk_collapse(std::string_view s, bool allow_protocol, bool debug);
 

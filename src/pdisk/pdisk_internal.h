@@ -40,6 +40,22 @@ struct automount_block {
 
 /* ---- resolution (pmount.cpp) ---- */
 
+inline constexpr uint64_t TEXT_KEY_MOD = (uint64_t{1} << 61) - 1;
+
+/* h * base + d modulo 2^61 - 1, folded once: a number congruent to it and
+   below 2^63, for h below 2^63, base below 2^60 and d below 2^33. One fold
+   a step keeps a byte's step short; text_key_value reduces the result. */
+inline uint64_t text_key_step(uint64_t h, uint64_t base, uint64_t d) {
+    const unsigned __int128 p = static_cast<unsigned __int128>(h) * base;
+    return (static_cast<uint64_t>(p) & TEXT_KEY_MOD) + static_cast<uint64_t>(p >> 61) + d;
+}
+
+/* The residue modulo 2^61 - 1 of h, below 2^63. */
+inline uint64_t text_key_value(uint64_t h) {
+    const uint64_t r = (h & TEXT_KEY_MOD) + (h >> 61);
+    return r >= TEXT_KEY_MOD ? r - TEXT_KEY_MOD : r;
+}
+
 /*
 ** The key the mount indexes give a text: a polynomial hash of its bytes
 ** modulo 2^61 - 1, and its length. Adding bytes to the key of a text gives
@@ -47,24 +63,28 @@ struct automount_block {
 ** come from one pass over it.
 */
 struct text_key {
-    uint64_t h = 0;
+    uint64_t h = 0;  /* folded (text_key_step): text_key_value gives the hash */
     size_t len = 0;
     /* This key with the bytes of 's' added. */
     text_key extended(std::string_view s) const;
     /* Adds one byte; 'base' is text_key_base(). */
     void add(unsigned char c, uint64_t base) {
-        constexpr uint64_t MOD = (uint64_t{1} << 61) - 1;
-        const unsigned __int128 p = static_cast<unsigned __int128>(h) * base;
-        uint64_t r = (static_cast<uint64_t>(p) & MOD) + static_cast<uint64_t>(p >> 61);
-        r += uint64_t{c} + 1;
-        r = (r & MOD) + (r >> 61);
-        h = r >= MOD ? r - MOD : r;
+        h = text_key_step(h, base, uint64_t{c} + 1);
         len++;
     }
 };
 
 /* The base of the keys, drawn once a run. */
 uint64_t text_key_base();
+
+/* A hash of a whole text in the same way, four bytes a step: a polynomial
+   of its 32-bit words in text_key_base() modulo 2^61 - 1, mixed with its
+   length. Two texts of one length and n words collide with a chance of
+   n / 2^61 at most, however they were chosen. */
+uint64_t text_words_hash(std::string_view s);
+
+/* pdisk_directory_exists of a path already canonical. */
+int pdisk_folder_at(const std::string &norm, int follow);
 
 /* Where a path leads. */
 struct pdisk_resolved {

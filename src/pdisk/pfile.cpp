@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <unordered_map>
 
 #include "anywhen.h"
 #include "env.h"
@@ -33,12 +34,19 @@ inline constexpr int FREE_WORDS = PFILE_SLOTS / 64;
 
 /*
 ** The origin index maps the origin of every RAM slot to the slot; RAM
-** origins are unique. The free set has bit i set when slot i is free, and
-** g_free_count counts those bits. Both change only through take_slot,
+** origins are unique. It is ordered, for the walks of a folder's entries;
+** g_origin_slots holds the same texts (views of the index's own) for the
+** look-ups of one origin, by a hash no program can make collide
+** (text_words_hash). The free set has bit i set when slot i is free, and
+** g_free_count counts those bits. All change only through take_slot,
 ** pdisk_make_ram_slot and pdisk_release_slot.
 */
 using origin_map = std::map<std::string, int, std::less<>>;
 origin_map g_origin_index;
+struct origin_hash {
+    size_t operator()(std::string_view s) const noexcept { return text_words_hash(s); }
+};
+std::unordered_map<std::string_view, int, origin_hash> g_origin_slots;
 uint64_t g_free_bits[FREE_WORDS];
 int32_t g_kind_count[3];  /* slots of each kind; [0] is the free count */
 bool g_inited = false;
@@ -81,6 +89,7 @@ std::pair<origin_map::const_iterator, origin_map::const_iterator> origins_under(
 void reset_tables() {
     for (int i = 0; i < g_used_end; i++) pfile[i] = pfile_rec{};
     g_used_end = 0;
+    g_origin_slots.clear();
     g_origin_index.clear();
     for (auto &w : g_free_bits) w = ~uint64_t(0);
     g_kind_count[0] = PFILE_SLOTS;
@@ -203,8 +212,8 @@ void pdisk_too_many_files(const char *during) {
 }
 
 int pdisk_ram_slot(std::string_view origin) {
-    const auto it = g_origin_index.find(origin);
-    return it == g_origin_index.end() ? -1 : it->second;
+    const auto it = g_origin_slots.find(origin);
+    return it == g_origin_slots.end() ? -1 : it->second;
 }
 
 int pdisk_take_slot() {
@@ -227,7 +236,8 @@ void pdisk_make_ram_slot(int i, std::string_view origin, uint32_t attribs, int32
     f.data = create_buffer_2(capacity, 'd');
     f.attribs = attribs;
     g_kind_count[PFILE_RAM]++;
-    g_origin_index.emplace(std::string(origin), i);
+    const auto [at, made] = g_origin_index.emplace(std::string(origin), i);
+    if (made) g_origin_slots.emplace(at->first, i);
 }
 
 void pdisk_release_slot(int i) {
@@ -235,7 +245,10 @@ void pdisk_release_slot(int i) {
     if (is_free(i)) return;
     if (f.kind == PFILE_RAM) {
         const auto it = g_origin_index.find(bview(f.origin));
-        if (it != g_origin_index.end() && it->second == i) g_origin_index.erase(it);
+        if (it != g_origin_index.end() && it->second == i) {
+            g_origin_slots.erase(it->first);
+            g_origin_index.erase(it);
+        }
     }
     if (f.kind <= PFILE_RAM) g_kind_count[f.kind]--;
     release_buffers(f);
@@ -297,8 +310,8 @@ void pdisk_verify_index() {
             }
         }
     }
-    if (ram != g_origin_index.size() || free_count != g_kind_count[0] || counts[1] != g_kind_count[1] ||
-        counts[2] != g_kind_count[2]) {
+    if (ram != g_origin_index.size() || ram != g_origin_slots.size() || free_count != g_kind_count[0] ||
+        counts[1] != g_kind_count[1] || counts[2] != g_kind_count[2]) {
         std::fprintf(stderr, "pdisk index: %zu RAM slots, %zu indexed; %d free, counted %d\n", ram,
                      g_origin_index.size(), free_count, g_kind_count[0]);
         std::abort();
@@ -441,6 +454,10 @@ static int directory_at(const std::string &norm) {
 int pdisk_directory_exists(const char *path, int follow) {
     std::string norm;
     if (!path || !pdisk_normalise(path, &norm)) return 0;
+    return pdisk_folder_at(norm, follow);
+}
+
+int pdisk_folder_at(const std::string &norm, int follow) {
     if (directory_at(norm)) return 1;
     if (!follow) return 0;
     const int m = pdisk_mount_at_kind(norm, 2);

@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <random>
 #include <string>
@@ -104,7 +105,9 @@ private:
         std::string text;
         std::vector<int> records;
     };
-    static uint64_t key_of(const text_key &k) { return k.h ^ (uint64_t(k.len) * 0x9E3779B97F4A7C15u); }
+    static uint64_t key_of(const text_key &k) {
+        return text_key_value(k.h) ^ (uint64_t(k.len) * 0x9E3779B97F4A7C15u);
+    }
     std::unordered_map<uint64_t, std::vector<group>> map_;
     std::vector<uint32_t> lengths_;  // [n]: texts of n bytes held; the last is not 0
 };
@@ -147,12 +150,24 @@ int first_wanted(const mount_index &index, std::string_view key, Want want) {
 ** path is passed over. Only canonical keys can cover a canonical path, so
 ** looking up each leading part of the path that ends before a '/' (or at
 ** its end) finds every candidate; one pass hashes them all, the keys found
-** are tried from the deepest.
+** are tried from the deepest. *covered (when given) receives the length of
+** the leading part the record's key matched: 0 for the root's "" or "/".
 */
 template <class Want>
-int deepest(const mount_index &index, std::string_view path, bool skip_exact, Want want) {
+int deepest(const mount_index &index, std::string_view path, bool skip_exact, Want want,
+            size_t *covered = nullptr) {
+    if (covered) *covered = 0;
     if (path != "/") {
-        std::vector<std::pair<size_t, const std::vector<int> *>> hits;  // (end, records), shallowest first
+        // The keys found, shallowest first: a path meets few, kept here
+        // until there are more.
+        struct hit {
+            size_t end;
+            const std::vector<int> *records;
+        };
+        constexpr size_t NEAR_HITS = 8;
+        hit near[NEAR_HITS];
+        std::vector<hit> far;
+        size_t hits = 0;
         const uint64_t base = text_key_base();
         text_key k;
         const size_t bound = std::min(path.size(), index.longest());  // no longer text is held
@@ -160,13 +175,23 @@ int deepest(const mount_index &index, std::string_view path, bool skip_exact, Wa
             const bool end = e == path.size();
             if (e > 0 && (end ? !skip_exact : path[e] == '/') && index.holds_length(e)) {
                 const auto *list = index.find(k, [&](std::string_view t) { return t == path.substr(0, e); });
-                if (list) hits.emplace_back(e, list);
+                if (list) {
+                    if (hits < NEAR_HITS)
+                        near[hits] = hit{e, list};
+                    else
+                        far.push_back(hit{e, list});
+                    hits++;
+                }
             }
             if (!end) k.add(static_cast<unsigned char>(path[e]), base);
         }
-        for (auto it = hits.rbegin(); it != hits.rend(); ++it) {
-            const int i = first_wanted(it->second, want);
-            if (i >= 0) return i;
+        while (hits > 0) {
+            hits--;
+            const hit &h = hits < NEAR_HITS ? near[hits] : far[hits - NEAR_HITS];
+            const int i = first_wanted(h.records, want);
+            if (i < 0) continue;
+            if (covered) *covered = h.end;
+            return i;
         }
     }
     const int a = first_wanted(index, "", want);
@@ -189,14 +214,12 @@ void for_each_cart_prefix(std::string_view norm, F f) {
     }
 }
 
-/* True when a segment of 'rest' is "." or "..". */
+/* True when a segment of 'rest' is "." or "..": only its dots are looked at. */
 bool has_dot_segment(std::string_view rest) {
-    size_t start = 0;  // of the segment being read
-    for (size_t i = 0; i <= rest.size(); i++) {
-        if (i < rest.size() && rest[i] != '/') continue;
-        const size_t n = i - start;
-        if ((n == 1 || n == 2) && rest[start] == '.' && rest[i - 1] == '.') return true;
-        start = i + 1;
+    for (size_t d = rest.find('.'); d != std::string_view::npos; d = rest.find('.', d + 1)) {
+        if (d > 0 && rest[d - 1] != '/') continue;  // not where a segment starts
+        const size_t e = d + 1 < rest.size() && rest[d + 1] == '.' ? d + 2 : d + 1;
+        if (e == rest.size() || rest[e] == '/') return true;
     }
     return false;
 }
@@ -216,6 +239,23 @@ uint64_t text_key_base() {
         return (uint64_t{1} << 40) + drawn % ((uint64_t{1} << 60) - (uint64_t{1} << 40));
     }();
     return base;
+}
+
+uint64_t text_words_hash(std::string_view s) {
+    const uint64_t base = text_key_base();
+    uint64_t h = 0;
+    size_t i = 0;
+    for (; i + 4 <= s.size(); i += 4) {
+        uint32_t w;
+        std::memcpy(&w, s.data() + i, 4);
+        h = text_key_step(h, base, w);
+    }
+    if (i < s.size()) {
+        uint32_t w = 0;
+        std::memcpy(&w, s.data() + i, s.size() - i);
+        h = text_key_step(h, base, w);
+    }
+    return text_key_value(h) ^ (uint64_t(s.size()) * 0x9E3779B97F4A7C15u);
 }
 
 text_key text_key::extended(std::string_view s) const {
@@ -343,7 +383,8 @@ int pdisk_find_mount(std::string_view norm, bool skip_exact) {
 
 bool pdisk_resolve(const std::string &norm, bool skip_exact, pdisk_resolved *r) {
     if (!block_automounting && norm.find(".kiv") != std::string::npos) automount_p_path(norm.c_str());
-    const int i = pdisk_find_mount(norm, skip_exact);
+    size_t covered = 0;  // the mount point's length; 0 for the root, "" or "/"
+    const int i = deepest(g_by_point, norm, skip_exact, [](int) { return true; }, &covered);
     if (i < 0) {
         if (!g_uncovered_logged) {
             g_uncovered_logged = true;
@@ -352,8 +393,7 @@ bool pdisk_resolve(const std::string &norm, bool skip_exact, pdisk_resolved *r) 
         }
         return false;
     }
-    const std::string_view point = bview(pmount[i].mount_point);
-    std::string_view rest = point == "/" ? std::string_view(norm) : std::string_view(norm).substr(point.size());
+    std::string_view rest = std::string_view(norm).substr(covered);
     if (rest == "/") rest = std::string_view();
     if (has_dot_segment(rest.empty() ? rest : rest.substr(1))) return false;
     const std::string_view origin = bview(pmount[i].origin);
@@ -380,12 +420,12 @@ buffer_rec *resolve_to_origin(const char *path, int *kind, int skip_exact) {
 
 void automount_p_path(const char *path) {
     if (!path || block_automounting) return;
-    const std::string norm = path;
+    const std::string_view norm = path;
     if (norm.size() < 2) return;
     automount_block hold;
     for_each_cart_prefix(norm, [&](size_t e) {
-        const std::string prefix = norm.substr(0, e);
-        if (pdisk_directory_exists(prefix.c_str(), 1)) return;
+        const std::string prefix(norm.substr(0, e));  // canonical, as a leading part of the path
+        if (pdisk_folder_at(prefix, 1)) return;
         pfile_rec *f = pfopen(prefix.c_str(), "r");
         if (!f) return;
         pfclose(f);
@@ -400,12 +440,17 @@ void pdisk_cart_prefix_work(const char *path, size_t len, uint64_t *count, uint6
     // The canonical form holds ".kiv" only when the path or the working
     // folder it may be joined to does.
     if (text.find(".kiv") == std::string_view::npos && pwd.find(".kiv") == std::string_view::npos) return;
-    std::string norm;
-    if (!pdisk_normalise(text, &norm) || norm.size() < 2) return;
-    for_each_cart_prefix(norm, [&](size_t e) {
+    const auto tally = [&](size_t e) {
         (*count)++;
         *bytes += e;
-    });
+    };
+    if (pdisk_canonical(text)) {  // its own canonical form: walked as it is, not copied
+        for_each_cart_prefix(text, tally);
+        return;
+    }
+    std::string norm;
+    if (!pdisk_normalise(text, &norm) || norm.size() < 2) return;
+    for_each_cart_prefix(norm, tally);
 }
 
 /* ---- making and removing mounts ---- */

@@ -48,8 +48,9 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"add", "{'a', 'b'}, 'x', 1", 2},
         {"add", "{'a', 'b'}, 'x', nil", 1},
         {"deli", "{1, 2, 3}, 1", 2},
-        // through __index and __newindex: each move a read and a write that may call them
-        {"deli", "setmetatable({1, 2, 3}, {__index = rawget, __newindex = rawset}), 1", 2 * (1 + 2 * 32)},
+        // through __index and __newindex: each move a read and a write that may call them, 4 a call
+        {"deli", "setmetatable({1, 2, 3}, {__index = rawget, __newindex = rawset}), 1", 2 * (1 + 2 * 4)},
+        {"deli", "userdata('i64', 1000), 1", 999 * (1 + 2 * 4)},
         {"deli", "{1, 2, 3}", 1},
         {"del", "{1, 2, 3, 2}, 2", 4},
         {"del", "{1, 2, 3, 2}, 9", 4},
@@ -76,6 +77,8 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"abs", "-3", 0},
         {"_get_process_list", "", 1},  // an entry a process
         {"btn", "", 0},
+        {"stat", "988", 1024},  // the keyboard read through the host's event pump
+        {"pal", "{a = 1, b = 2, c = 3, d = 4}", 4 * 16},  // 16 an entry walked
         // work that stays whatever the call returns: pages, input bytes, copies, paths
         {"_map_ram", "M4, 0x100000", 8},
         {"_unmap_ram", "M4", 4 + 8},
@@ -83,6 +86,9 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_map_ram", "M6000, 0x1000", 2},  // the partial second page is left alone there
         {"_map_ram", "M6000, 0x20000", 4},
         {"_unmap_ram", "M6000", 4 + 6},
+        // each mapped page walked and tested, 8 a cycle: 8 MB mapped as the arguments are made
+        {"_unmap_ram", "_map_ram(M8M, 0x800000) and M4", 4 + 2048 / 8},
+        {"_unmap_ram", "M8M", 4 + 2048 * 2 + 2048 / 8},
         // (a delta's match index is emptied first: 1,024)
         {"create_delta", "string.rep('a', 1000), string.rep('b', 1000)", 1024 + 2000 / 4 + DELTA_AB_LEN / 4},
         {"create_delta", "'abc', 'abd'", 1024 + 6 / 4 + DELTA_SHORT_LEN / 4},
@@ -99,8 +105,8 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"norm", "string.rep('a/', 100)", 200 + 200 / 2 * 100 / 64 + 102 * 64},  // and its trace: the output so far, each segment, 64 a line
         {"_is_well_formed_bbs_path", "string.rep('a', 1000)", 1000 / 4},
         // up to the zero byte, and the line's write
-        {"_printh", "string.rep('x', 1000) .. '\\0' .. string.rep('y', 1000)", 1000 / 4 + VM_OUTPUT_LINE_CYCLES},
-        {"_printh", "'abc'", VM_OUTPUT_LINE_CYCLES},
+        {"_printh", "string.rep('x', 1000) .. '\\0' .. string.rep('y', 1000)", 1000 / 2 + VM_OUTPUT_LINE_CYCLES},
+        {"_printh", "'abc'", 3 / 2 + VM_OUTPUT_LINE_CYCLES},
         {"mget", "0, 0", VM_OUTPUT_LINE_CYCLES},  // with no map: the line that says so
         {"store", "'/nothing/here', 1", 32 + 13 / P + 3},  // and the pod text of 1
         {"store", "'/nothing/here', 1, string.rep('m', 6400)", 32 + 13 / P + 3 + (6400 + 1) / 32},  // and what it writes, 32 bytes a cycle
@@ -112,6 +118,8 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_store_metadata_str_to_file", "'/ram/m.txt', 'x'", 32 + 10 / P + (22 + 4000) / 4},
         // batch records that miss the target: each still read and clipped
         {"tline3d", "TL", 100 * 3 + 2 * 8192 / 8},  // and two looks for the target among the 8,192 sprite slots
+        // a copy by its bytes, 64 a cycle, and a cycle a row
+        {"blit", "userdata('i64', 4096), userdata('i64', 4096)", (4096 * 8 + 64) / 64},
         // a sprite it cannot draw: each of its 16 visible columns still planned and clipped
         {"sspr", "userdata('i32', 64, 64)", 16},
         // Both paths; each leading part naming a cartridge is tested for a
@@ -124,7 +132,8 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_set_userland_clipboard_text", "string.rep('x', 1000)", 1000 / 128},
         {"_cache_fetch", "'none', 'n%d', true", 33 * 256},  // 256 a file tried: 32 down to 0
         {"_apply_system_settings", "{a = 1, b = 2, c = 3, d = 4}", 4 * 8},  // 8 a slot, its walk and its key's test
-        {"print", "string.rep('x', 1000), 1", 1000 / 64 + 2 + 128},  // at least 1 a write (a tab, 1); the line written out 128
+        // 2 bytes a cycle, at least 1 a write (a tab, 1); the line written out 128
+        {"print", "string.rep('x', 1000), 1", 1000 / 2 + 2 + 128},
         {"unpod", "string.rep(' ', 1000) .. '1'", 1001 / 16 + 1},  // the text's bytes / 16 besides
     };
     pfile_init();
@@ -137,6 +146,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
                       "store('/ram/m.txt', string.rep('y', 4000), '--[[pod_format=\"raw\"]]')"),
               "");
     ASSERT_EQ(eval(p, "M4 = userdata('u8', 4096, 4) M6000 = userdata('u8', 6000) "
+                      "M8M = userdata('u8', 4096, 2048) "
                       "DAB = create_delta(string.rep('a', 1000), string.rep('b', 1000)) "
                       "_set_draw_target(userdata('u8', 16, 16)) _set_spr(1, userdata('u8', 8, 8)) "
                       "TL = userdata('f64', 12, 100, string.rep('1,-100,-9,-50,-60,0,0,8,8,1,1,0,', 100)) "

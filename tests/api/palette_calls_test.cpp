@@ -18,7 +18,7 @@ TEST_F(PaletteCalls, TheFormsOfPal) {
     )");
     (void)p;
     EXPECT_EQ(output(), (Lines{"3:7,199,199", "1:9", "3:195,1,0", "2:199,195", "1:112233", "2:1,5f574f",
-                               "3:6,8,9", "2:1,1", "1:7"}));  // 2 a slot
+                               "3:48,8,9", "2:1,1", "1:7"}));  // 16 an entry walked
 }
 
 TEST_F(PaletteCalls, PalClearsTheRowBanksAndOnlyThem) {
