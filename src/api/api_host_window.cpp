@@ -67,6 +67,7 @@ const char *get_userland_clipboard_text(void) {
 int lua54__apply_system_settings(lua_State *L) {
     if (!lua_istable(L, 1)) {
         std::fputs(SETTINGS_NOT_A_TABLE, stdout);
+        spend_cpu(VM_OUTPUT_LINE_CYCLES);
         return 0;
     }
     // Every slot of the table is walked and each key tested against the

@@ -2,6 +2,7 @@
 #include "text_load.h"
 
 #include <stddef.h>
+#include <string.h>
 
 #include "lauxlib.h"
 #include "vm_hooks.h"
@@ -12,6 +13,12 @@ enum { LOAD_BYTES_PER_CYCLE = 1 };
 /* Charges the compilation of 'size' bytes; nothing for an empty piece. */
 static void charge_chunk(size_t size) {
     size_t cycles = size / LOAD_BYTES_PER_CYCLE;
+    if (cycles > 0) spend_cpu(cycles > 0x3FFFFFFF ? 0x3FFFFFFF : (int32_t)cycles);
+}
+
+/* Charges the chunk's name, read and copied into a string of its own. */
+static void charge_name(const char *chunkname) {
+    size_t cycles = strlen(chunkname) / VM_BYTES_PER_CYCLE;
     if (cycles > 0) spend_cpu(cycles > 0x3FFFFFFF ? 0x3FFFFFFF : (int32_t)cycles);
 }
 
@@ -54,11 +61,13 @@ int luaB_load0(lua_State *L) {
     if (s != NULL) {
         const char *chunkname = luaL_optstring(L, 2, s);
         charge_chunk(len);
+        if (!lua_isnoneornil(L, 2)) charge_name(chunkname);  /* the chunk's own text is paid */
         status = luaL_loadbufferx(L, s, len, chunkname, mode);
     } else {
         const char *chunkname = luaL_optstring(L, 2, "=(load)");
         luaL_checktype(L, 1, LUA_TFUNCTION);
         lua_settop(L, RESERVED_SLOT);
+        if (!lua_isnoneornil(L, 2)) charge_name(chunkname);
         status = lua_load(L, generic_reader, NULL, chunkname, mode);
     }
     if (status != LUA_OK) {

@@ -124,8 +124,9 @@ const int32_t divisor[UD_OP_COUNT][5] = {
 // budget of the worst case is then a third of a frame.
 inline constexpr int64_t mod_f64_cycles = 6;
 
-// Cycles each element of a pow is charged: a libm pow each, 10-20 ns.
-inline constexpr int64_t pow_cycles = 1;
+// Cycles each element of a pow is charged: a libm pow each, 10-20 ns, and
+// up to 100 ns for operands far from 1.
+inline constexpr int64_t pow_cycles = 4;
 
 // The charge of the elements a walk covered ('total', as the walk sums it).
 int64_t elements_charge(ud_op op, int slot, int64_t total) {

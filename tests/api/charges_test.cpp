@@ -96,6 +96,7 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"_print_zenscii", "'\\0' .. string.rep('a', 5000)", 5001 / 128},
         {"load", "string.rep(' ', 1000)", 1000 + 2},  // a cycle a byte, 2 a token (the end)
         {"date", "string.rep('x', 800) .. '%Y%m'", 804 / 8 + 2 * 16},  // its format, 16 a conversion
+        {"load", "'', string.rep('n', 3200)", 2 + 3200 / 32},  // its name, read and copied
         {"load", "'x x'", 3 + 2 * 2 + 38 / 2},  // a syntax error: its message, 2 bytes a cycle
         {"fullpath", "string.rep('a/', 100)", 32 + 200 / P},
         {"fstat", "'/nothing/here'", 32 + 13 / P},
@@ -131,7 +132,8 @@ TEST_F(Charges, EachCallChargesExactlyItsWork) {
         {"fstat", "'/ram/x.kiv'", 32 + 10 / P + 128 + 10 / 4 + 1024 / 8},
         {"_set_userland_clipboard_text", "string.rep('x', 1000)", 1000 / 128},
         {"_cache_fetch", "'none', 'n%d', true", 33 * 256},  // 256 a file tried: 32 down to 0
-        {"_apply_system_settings", "{a = 1, b = 2, c = 3, d = 4}", 4 * 8},  // 8 a slot, its walk and its key's test
+        {"_apply_system_settings", "{a = 1, b = 2, c = 3, d = 4}", 4 * 8},
+        {"_apply_system_settings", "1", VM_OUTPUT_LINE_CYCLES},  // the line that refuses it  // 8 a slot, its walk and its key's test
         // 2 bytes a cycle, at least 1 a write (a tab, 1); the line written out 128
         {"print", "string.rep('x', 1000), 1", 1000 / 2 + 2 + 128},
         {"unpod", "string.rep(' ', 1000) .. '1'", 1001 / 16 + 1},  // the text's bytes / 16 besides

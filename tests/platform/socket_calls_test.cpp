@@ -58,6 +58,10 @@ TEST_F(SocketCalls, Messages) {
          "local s = _create_udp_socket(" + free_tcp + ", '127.0.0.1') local x = string.rep('x', 6400) "
          "local c = t_cycles() local n = _write_socket(s, x) out(n, t_cycles() - c >= 256 + 100) _close_socket(s)",
          "2:6400,true"},
+        {"a read is charged its call, with nothing to read too", p,
+         "local s = _create_udp_socket(" + free_tcp + ", '127.0.0.1') "
+         "local c = t_cycles() local r = _read_socket(s) out(r, t_cycles() - c >= 128) _close_socket(s)",
+         "2:nil,true"},
     };
     for (const auto &c : cases) {
         const Lines got = exec(c.proc, c.code);

@@ -360,8 +360,9 @@ outcome frame(std::vector<array> &state, const op_info &info, const std::vector<
             if (n < count) break;
         }
     }
-    // f64 mod: 6 cycles an element, its divisor still weighting the bound.
-    const int64_t elements = info.o == POW                ? total
+    // f64 mod: 6 cycles an element, its divisor still weighting the bound;
+    // pow 4, a libm pow each.
+    const int64_t elements = info.o == POW                ? total * 4
                              : info.o == MOD && code == F64 ? total * 6
                                                             : total / info.divisor[slot(code)];
     spend(res, elements + spans / 2);
