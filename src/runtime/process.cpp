@@ -47,6 +47,9 @@ int32_t search_slot_id(int64_t id) {
 
 // The null sprite: a 16-byte typed-array header and 16 x 16 u8 elements.
 inline constexpr int NULL_SPRITE_SIDE = 16;
+inline constexpr int KEPT_HEAP_BYTES = 64 << 20;   /* free heap kept before any goes back to the system */
+inline constexpr int HEAP_GROWTH_BYTES = 4 << 20;  /* the heap grows by at least this */
+inline constexpr int MAPPED_BLOCK_BYTES = 1 << 20; /* blocks this large are mapped on their own */
 alignas(8) uint8_t null_sprite[16 + NULL_SPRITE_SIDE * NULL_SPRITE_SIDE];
 
 // Copies at most cap - 1 characters of 'src' (null counts as empty).
@@ -375,6 +378,14 @@ void processes_init(void) {
     // are freed, in the collection that pays for them, not all at once in
     // whichever later call asks malloc for a large block.
     mallopt(M_MXFAST, 0);
+    // The memory of an ended process stays with the program for the next
+    // one: given back at each kill (the top of the heap past 128 KB, and
+    // the process record, mapped on its own), it was faulted in again page
+    // by page at each creation, three quarters of a process's making and
+    // ending. Blocks of a megabyte or more are still mapped and unmapped.
+    mallopt(M_TRIM_THRESHOLD, KEPT_HEAP_BYTES);
+    mallopt(M_TOP_PAD, HEAP_GROWTH_BYTES);
+    mallopt(M_MMAP_THRESHOLD, MAPPED_BLOCK_BYTES);
 }
 
 /* ---- odds and ends ---- */
