@@ -10,17 +10,17 @@
 /* Compiling is charged a cycle for every this many bytes of the chunk. */
 enum { LOAD_BYTES_PER_CYCLE = 1 };
 
-/* Charges the compilation of 'size' bytes; nothing for an empty piece. */
-static void charge_chunk(size_t size) {
-    size_t cycles = size / LOAD_BYTES_PER_CYCLE;
+/* Charges 'size' bytes at 'per_cycle' bytes a cycle; nothing for fewer. */
+static void charge_bytes(size_t size, size_t per_cycle) {
+    size_t cycles = size / per_cycle;
     if (cycles > 0) spend_cpu(cycles > 0x3FFFFFFF ? 0x3FFFFFFF : (int32_t)cycles);
 }
 
+/* Charges the compilation of 'size' bytes; nothing for an empty piece. */
+static void charge_chunk(size_t size) { charge_bytes(size, LOAD_BYTES_PER_CYCLE); }
+
 /* Charges the chunk's name, read and copied into a string of its own. */
-static void charge_name(const char *chunkname) {
-    size_t cycles = strlen(chunkname) / VM_BYTES_PER_CYCLE;
-    if (cycles > 0) spend_cpu(cycles > 0x3FFFFFFF ? 0x3FFFFFFF : (int32_t)cycles);
-}
+static void charge_name(const char *chunkname) { charge_bytes(strlen(chunkname), VM_BYTES_PER_CYCLE); }
 
 /*
 ** A slot above the four arguments (chunk, chunk name, mode, environment)

@@ -45,11 +45,13 @@ int32_t search_slot_id(int64_t id) {
     return at != end && *at == id ? static_cast<int32_t>(at - begin) : -1;
 }
 
-// The null sprite: a 16-byte typed-array header and 16 x 16 u8 elements.
-inline constexpr int NULL_SPRITE_SIDE = 16;
+// How the C library keeps the memory processes free (processes_init).
 inline constexpr int KEPT_HEAP_BYTES = 64 << 20;   /* free heap kept before any goes back to the system */
 inline constexpr int HEAP_GROWTH_BYTES = 4 << 20;  /* the heap grows by at least this */
 inline constexpr int MAPPED_BLOCK_BYTES = 1 << 20; /* blocks this large are mapped on their own */
+
+// The null sprite: a 16-byte typed-array header and 16 x 16 u8 elements.
+inline constexpr int NULL_SPRITE_SIDE = 16;
 alignas(8) uint8_t null_sprite[16 + NULL_SPRITE_SIDE * NULL_SPRITE_SIDE];
 
 // Copies at most cap - 1 characters of 'src' (null counts as empty).
